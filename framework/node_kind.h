@@ -1,0 +1,127 @@
+// The description of one node kind. A node unit fills one NodeKind with its
+// settings, parameters, inputs and outputs; the framework runs the common
+// lifecycle (activation, create, destroy, copy, load, save, newTime) from it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "host/lw_host.h"
+
+namespace juxs::fw {
+
+inline constexpr std::size_t kNoField = SIZE_MAX;
+
+// The file-request record an image node kind hands to "File Request 2".
+struct FileRequest {
+  static constexpr int32_t kBufferLength = 512;
+  LWFileReqLocal local;
+  char path[kBufferLength];
+  char baseName[kBufferLength];
+  char fullName[kBufferLength];
+};
+
+// The host service handles of one node kind. Every kind owns one of these, so
+// each keeps its own copies, written by its own activations.
+struct Services {
+  GlobalFunc global = nullptr;
+  const LWNodeFuncs *node = nullptr;
+  const LWNodeEditorFuncs *editor = nullptr;
+  const LWNodeInputFuncs *input = nullptr;
+  const LWNodeOutputFuncs *output = nullptr;
+  const LWVParmFuncs *vparm = nullptr;
+  const LWEnvelopeFuncs *envelopes = nullptr;
+  uint32_t systemId = 0;
+  const LWBackdropInfo *backdrop = nullptr; // null in the modeler
+  const LWTimeInfo *time = nullptr;         // null in the modeler
+  const LWImageList *images = nullptr;
+  const LWNodeUtilityFuncs *utility = nullptr;
+  LWFileActivateFunc fileRequest = nullptr;
+  FileRequest *fileRecord = nullptr; // image kinds only: their own record
+  // Written by the kind's NodeInterface activation.
+  LWInstUpdate instUpdate = nullptr;
+  const LWXPanelFuncs *xpanel = nullptr;
+};
+
+// Service groups a kind looks up between the four node services and the two
+// variant-parameter services, in the order the kind lists them.
+enum class Lookup : uint8_t {
+  ImageServices, // "LW Image List 5", "NodeUtilityFuncs", "File Request 2", all required
+  ModelerTest,   // "System ID"; outside the modeler "LW Backdrop Info 2" and "LW Time Info", required
+};
+
+// A 32-bit integer setting, persisted as 16 bits.
+struct IntSetting {
+  std::size_t offset;
+  int32_t def;
+};
+
+// A variant parameter and the cached value evaluation falls back to.
+struct Param {
+  const char *channel;
+  int32_t type; // LWVP_* code
+  std::size_t value;  // offset of the cached double (or three doubles)
+  std::size_t handle; // offset of the LWVParmID
+  double def[3];
+};
+
+// Three-component types (0x11, 0x51) carry a 1 in the low nibble.
+constexpr int componentsOf(int32_t type) { return (type & 0x0F) ? 3 : 1; }
+
+struct Port {
+  const char *name;
+  ConnectionType type;
+  std::size_t offset; // of the NodeInputID or NodeOutputID
+};
+
+struct PanelKind; // panels.h
+
+struct NodeKind {
+  const char *envGroup; // channel group named after the node
+  bool preview;         // set preview type 2 at creation
+  std::size_t size;     // of the instance record
+  Services *svc;
+  std::span<const Lookup> lookups;
+  bool usesParams; // looks up the variant-parameter services and makes the envelope group
+
+  std::size_t nodeOffset;
+  std::size_t groupOffset; // kNoField without variant parameters
+  std::size_t panelOffset; // kNoField without a panel
+
+  std::span<const IntSetting> ints; // persisted and copied in this order
+  std::span<const Param> params;    // created in this order
+  // Parameter indices for copy, destroy and persistence where they differ
+  // from creation order; empty means creation order.
+  std::span<const uint8_t> paramOrder;
+  std::span<const Port> inputs;  // created in this order
+  std::span<const Port> outputs; // created in this order
+
+  // render threads, concurrently
+  void (*evaluate)(LWInstance inst, LWNodalAccess *na, NodeOutputID output, NodeValue value);
+
+  // Departures from the common lifecycle; null where the node has none.
+  void (*onDefaults)(void *inst, void *priv) = nullptr; // after the defaults, before the envelope group
+  void (*onCreated)(void *inst) = nullptr;              // after the outputs
+  void (*beforeDestroy)(void *inst) = nullptr;
+  void (*afterCopy)(void *to, const void *from) = nullptr;
+  LWError (*loadItems)(void *inst, const LWLoadState *ls) = nullptr; // between integers and parameters
+  LWError (*saveItems)(void *inst, const LWSaveState *ss) = nullptr;
+  LWError (*init)(LWInstance inst, int32_t mode) = nullptr;          // default: nothing
+  LWError (*newTime)(LWInstance inst, LWFrame frame, LWTime time) = nullptr; // default: refresh
+  bool hasNewTime = true;
+
+  const PanelKind *panel = nullptr;
+};
+
+// A field of an instance record, by offset.
+template <class T>
+inline T &field(void *inst, std::size_t offset) {
+  return *reinterpret_cast<T *>(static_cast<char *>(inst) + offset);
+}
+template <class T>
+inline const T &field(const void *inst, std::size_t offset) {
+  return *reinterpret_cast<const T *>(static_cast<const char *>(inst) + offset);
+}
+
+} // namespace juxs::fw

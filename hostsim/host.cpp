@@ -1,0 +1,76 @@
+#include "hostsim/host.h"
+
+#include "host/lw_host.h"
+
+namespace hostsim {
+namespace {
+
+Host *gActive = nullptr;
+
+void *globalLookup(const char *name, int32_t) { return gActive && name ? gActive->lookup(name) : nullptr; }
+
+const char *const kServiceNames[] = {
+    LWNODEFUNCS_GLOBAL,  LWNODEEDITORFUNCS_GLOBAL, LWNODEINPUTFUNCS_GLOBAL, LWNODEOUTPUTFUNCS_GLOBAL,
+    LWVPARMFUNCS_GLOBAL, LWENVELOPEFUNCS_GLOBAL,   LWSCENEINFO_GLOBAL,      LWTIMEINFO_GLOBAL,
+    LWBACKDROPINFO_GLOBAL, LWSYSTEMID_GLOBAL,
+};
+
+} // namespace
+
+Host::Host() { makeActive(); }
+
+Host::~Host() {
+  if (gActive == this) gActive = nullptr;
+}
+
+Host *Host::active() { return gActive; }
+
+void Host::makeActive() {
+  gActive = this;
+  vparms_.makeCurrent();
+  scene_.makeCurrent();
+}
+
+GlobalFunc Host::global() const { return &globalLookup; }
+
+void *Host::lookup(const char *name) {
+  {
+    std::lock_guard lock(logMutex_);
+    log_.emplace_back(name);
+  }
+  if (withheld_.count(name)) return nullptr;
+  return answer(name);
+}
+
+void *Host::answer(const std::string &n) {
+  if (n == LWNODEFUNCS_GLOBAL) return const_cast<LWNodeFuncs *>(nodes_.nodeFuncs());
+  if (n == LWNODEEDITORFUNCS_GLOBAL) return const_cast<LWNodeEditorFuncs *>(nodes_.editorFuncs());
+  if (n == LWNODEINPUTFUNCS_GLOBAL) return const_cast<LWNodeInputFuncs *>(nodes_.inputFuncs());
+  if (n == LWNODEOUTPUTFUNCS_GLOBAL) return const_cast<LWNodeOutputFuncs *>(nodes_.outputFuncs());
+  if (n == LWVPARMFUNCS_GLOBAL) return const_cast<LWVParmFuncs *>(vparms_.funcs());
+  if (n == LWENVELOPEFUNCS_GLOBAL) return const_cast<LWEnvelopeFuncs *>(vparms_.envelopeFuncs());
+  if (n == LWSCENEINFO_GLOBAL) return const_cast<LWSceneInfo *>(scene_.sceneInfoRecord());
+  if (n == LWTIMEINFO_GLOBAL) return const_cast<LWTimeInfo *>(scene_.timeRecord());
+  if (n == LWBACKDROPINFO_GLOBAL) return const_cast<LWBackdropInfo *>(scene_.backdropRecord());
+  // The value itself, as the host hands it.
+  if (n == LWSYSTEMID_GLOBAL) return reinterpret_cast<void *>(static_cast<uintptr_t>(scene_.systemId()));
+  return nullptr;
+}
+
+std::vector<std::string> Host::lookupLog() const {
+  std::lock_guard lock(logMutex_);
+  return log_;
+}
+
+void Host::clearLookupLog() {
+  std::lock_guard lock(logMutex_);
+  log_.clear();
+}
+
+std::vector<std::string> Host::serviceNames() const { return {std::begin(kServiceNames), std::end(kServiceNames)}; }
+
+std::string Host::uniqueNodeName(const std::string &userName) {
+  return userName + " (" + std::to_string(++nameCounts_[userName]) + ")";
+}
+
+} // namespace hostsim

@@ -1,0 +1,61 @@
+// The stand-in host: owns one of each service and answers the module's global
+// lookup. One host is active at a time; its services are the ones the C
+// tables handed to the module act on.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "hostsim/services/node_services.h"
+#include "hostsim/services/scene_records.h"
+#include "hostsim/services/vparm.h"
+
+namespace hostsim {
+
+class Host {
+public:
+  Host();
+  ~Host();
+  Host(const Host &) = delete;
+  Host &operator=(const Host &) = delete;
+
+  static Host *active();
+  void makeActive();
+
+  // The global-lookup function handed to activations.
+  GlobalFunc global() const;
+  void *lookup(const char *name);
+
+  // Tests play hosts that lack a service, or the modeling application.
+  void withhold(const std::string &name) { withheld_.insert(name); }
+  void provide(const std::string &name) { withheld_.erase(name); }
+  void setSystemId(uint32_t id) { scene_.setSystemId(id); }
+  std::vector<std::string> lookupLog() const;
+  void clearLookupLog();
+  // Every service name this host answers.
+  std::vector<std::string> serviceNames() const;
+
+  NodeServices &nodes() { return nodes_; }
+  VParmService &vparms() { return vparms_; }
+  SceneRecords &scene() { return scene_; }
+
+  // Node names are unique in the host: "Sqrt (1)", "Sqrt (2)".
+  std::string uniqueNodeName(const std::string &userName);
+
+private:
+  void *answer(const std::string &name);
+
+  NodeServices nodes_;
+  VParmService vparms_;
+  SceneRecords scene_;
+  std::set<std::string> withheld_;
+  std::map<std::string, int> nameCounts_;
+  mutable std::mutex logMutex_;
+  std::vector<std::string> log_;
+};
+
+} // namespace hostsim

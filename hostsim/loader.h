@@ -1,0 +1,52 @@
+// Layer 1: opening a module file the way the host does.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/lw_module.h"
+
+namespace hostsim {
+
+struct ServerInfo {
+  std::string className;
+  std::string name;
+  std::string userName; // tag 0x00000
+  std::string group;    // tag 0x70000
+  ActivateFunc activate = nullptr;
+};
+
+class Module {
+public:
+  // Opens a module file by path: checks the descriptor words, calls startup
+  // and reads the server table. On failure returns null and says why.
+  static std::unique_ptr<Module> open(const std::string &path, std::string &error);
+  // A module already in this process (linked in, or built by a test).
+  static std::unique_ptr<Module> fromDescriptor(const ModuleDescriptor *descriptor, std::string &error,
+                                                std::string label = "(linked module)");
+  ~Module(); // calls shutdown, then unloads
+
+  Module(const Module &) = delete;
+  Module &operator=(const Module &) = delete;
+
+  const std::string &label() const { return label_; }
+  const ModuleDescriptor &descriptor() const { return *descriptor_; }
+  void *serverData() const { return serverData_; }
+  const std::vector<ServerInfo> &servers() const { return servers_; }
+  const ServerInfo *find(std::string_view className, std::string_view name) const;
+
+private:
+  Module() = default;
+  bool init(const ModuleDescriptor *descriptor, std::string &error);
+
+  std::string label_;
+  void *handle_ = nullptr; // from dlopen, or null for a linked module
+  const ModuleDescriptor *descriptor_ = nullptr;
+  void *serverData_ = nullptr;
+  bool started_ = false;
+  std::vector<ServerInfo> servers_;
+};
+
+} // namespace hostsim

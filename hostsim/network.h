@@ -1,0 +1,78 @@
+// Layer 3: node networks. Module nodes made through their NodeHandler server,
+// host nodes (constants), connections with the host's conversions, node
+// persistence, and the render lifecycle that drives them.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "hostsim/host.h"
+#include "hostsim/loader.h"
+#include "hostsim/services/node_services.h"
+#include "hostsim/services/streams.h"
+
+namespace hostsim {
+
+// A shading context with the defaults of an empty world: rays hit nothing,
+// traces see the backdrop. Renderers and tests overwrite what they need.
+LWNodalAccess emptyWorldContext();
+
+class Network {
+public:
+  Network(Host &host, const Module &module, std::string name = "Surface");
+  ~Network(); // destroys every node
+  Network(const Network &) = delete;
+  Network &operator=(const Network &) = delete;
+
+  Host &host() { return host_; }
+  const Module &module() const { return module_; }
+  ChanGroup *group() const { return group_; }
+
+  // A module node: activates the server's handler and creates an instance.
+  HostNode *add(const std::string &serverName, std::string *error = nullptr);
+  // A host node with the given outputs, evaluated by fn.
+  HostNode *addHostNode(const std::string &kind, const std::vector<std::pair<std::string, ConnectionType>> &outputs,
+                        std::function<void(LWNodalAccess *, const NodeOutput *, OutputValue *)> fn);
+  // A host node with one output "Value" that always gives value.
+  HostNode *addConstant(const OutputValue &value);
+  // The host's duplicate: a new node of the same server, then copy.
+  HostNode *duplicate(HostNode *source, std::string *error = nullptr);
+  void remove(HostNode *node);
+
+  bool connect(HostNode *from, const std::string &output, HostNode *to, const std::string &input,
+               std::string *error = nullptr);
+  bool disconnect(HostNode *to, const std::string &input);
+
+  HostNode *find(const std::string &name) const;
+  const std::vector<std::unique_ptr<HostNode>> &nodes() const { return nodes_; }
+
+  // One node's block, written by the module's save and read by its load. A
+  // load fails on the module's error, on a stream that ran short, and on data
+  // the node left unread.
+  bool save(HostNode *node, SaveStream &out, std::string *error = nullptr);
+  bool load(HostNode *node, LoadStream &in, std::string *error = nullptr);
+
+  // Render lifecycle: init on every module node, newTime per frame, evaluate
+  // per sample and output, cleanup at the end.
+  bool beginRender(int32_t mode = 0, std::string *error = nullptr);
+  void newTime(LWFrame frame, LWTime time);
+  void endRender();
+  bool rendering() const { return rendering_; }
+  // render threads, concurrently
+  OutputValue evaluate(HostNode *node, const std::string &output, LWNodalAccess &na) const;
+
+private:
+  HostNode *makeNode(const std::string &serverName, const std::string &userName);
+  bool dependsOn(const HostNode *node, const HostNode *upstream) const;
+  void notify(HostNode *node, NodeInput *input, int32_t eventKind);
+
+  Host &host_;
+  const Module &module_;
+  ChanGroup *group_ = nullptr;
+  std::vector<std::unique_ptr<HostNode>> nodes_;
+  bool rendering_ = false;
+};
+
+} // namespace hostsim

@@ -1,0 +1,171 @@
+#include "hostsim/services/node_services.h"
+
+#include <cmath>
+#include <limits>
+
+namespace hostsim {
+namespace {
+
+HostNode *nodeOf(NodeID id) { return reinterpret_cast<HostNode *>(id); }
+
+// Host conversions between connection types:
+//   Color -> Vector and Vector -> Color: component by component.
+//   Scalar or Integer -> Color or Vector: the value in all three components.
+//   Color -> Scalar: luminance, 0.2126 R + 0.7152 G + 0.0722 B (Rec. 709), so
+//     that a colour drives a scalar by how bright it looks.
+//   Vector -> Scalar: the vector's length.
+//   Integer -> Scalar: exactly.
+//   Scalar -> Integer: rounded to the nearest integer (halves away from zero),
+//     clamped to the 32-bit range; NaN gives 0.
+//   Color or Vector -> Integer: their scalar, then as Scalar -> Integer.
+double toScalar(const OutputValue &v) {
+  switch (v.type) {
+  case CONN_COLOR:
+    return 0.2126 * v.v[0] + 0.7152 * v.v[1] + 0.0722 * v.v[2];
+  case CONN_VECTOR:
+    return std::sqrt(v.v[0] * v.v[0] + v.v[1] * v.v[1] + v.v[2] * v.v[2]);
+  case CONN_INTEGER:
+    return v.i;
+  default:
+    return v.v[0];
+  }
+}
+
+int32_t toInteger(double x) {
+  if (std::isnan(x)) return 0;
+  const double r = std::round(x);
+  if (r <= static_cast<double>(std::numeric_limits<int32_t>::min())) return std::numeric_limits<int32_t>::min();
+  if (r >= static_cast<double>(std::numeric_limits<int32_t>::max())) return std::numeric_limits<int32_t>::max();
+  return static_cast<int32_t>(r);
+}
+
+struct Ops {
+  static const char *nodeName(NodeID n) { return n ? nodeOf(n)->name.c_str() : nullptr; }
+  static const char *serverUserName(NodeID n) { return n ? nodeOf(n)->userName.c_str() : nullptr; }
+  static LWChanGroupID chanGrp(NodeID n) { return n ? reinterpret_cast<LWChanGroupID>(nodeOf(n)->group) : nullptr; }
+  static void setNodeColor(NodeID n, const int32_t rgb[3]) {
+    if (!n || !rgb) return;
+    for (int c = 0; c < 3; ++c) nodeOf(n)->color[c] = rgb[c];
+  }
+  static void setNodePreviewType(NodeID n, int32_t type) {
+    if (n) nodeOf(n)->previewType = type;
+  }
+  static void updateNodePreview(NodeID n) {
+    if (n) ++nodeOf(n)->previewUpdates;
+  }
+
+  static NodeInputID createInput(NodeID n, ConnectionType type, const char *name, NodeInputEvent event) {
+    if (!n || !name) return nullptr;
+    auto in = std::make_unique<NodeInput>();
+    in->node = nodeOf(n);
+    in->type = type;
+    in->name = name;
+    in->event = event;
+    nodeOf(n)->inputs.push_back(std::move(in));
+    return reinterpret_cast<NodeInputID>(nodeOf(n)->inputs.back().get());
+  }
+  static void destroyInput(NodeID n, NodeInputID id) {
+    if (n) std::erase_if(nodeOf(n)->inputs, [id](const auto &in) { return in.get() == reinterpret_cast<NodeInput *>(id); });
+  }
+  static int32_t evaluateInput(NodeInputID id, LWNodalAccess *na, void *value) {
+    auto *in = reinterpret_cast<NodeInput *>(id);
+    if (!in || !in->source || !value) return 0;
+    OutputValue out;
+    evaluateOutput(*in->source->node, na, in->source, out);
+    convertValue(out, in->type, value);
+    return 1;
+  }
+  static int32_t check(NodeInputID id) {
+    auto *in = reinterpret_cast<NodeInput *>(id);
+    return in && in->source ? 1 : 0;
+  }
+
+  static NodeOutputID createOutput(NodeID n, ConnectionType type, const char *name) {
+    if (!n || !name) return nullptr;
+    auto out = std::make_unique<NodeOutput>();
+    out->node = nodeOf(n);
+    out->type = type;
+    out->name = name;
+    nodeOf(n)->outputs.push_back(std::move(out));
+    return reinterpret_cast<NodeOutputID>(nodeOf(n)->outputs.back().get());
+  }
+  static void destroyOutput(NodeID n, NodeOutputID id) {
+    if (n)
+      std::erase_if(nodeOf(n)->outputs, [id](const auto &o) { return o.get() == reinterpret_cast<NodeOutput *>(id); });
+  }
+  static void setValue(NodeValue value, const void *result) {
+    auto *out = reinterpret_cast<OutputValue *>(value);
+    if (!out || !result) return;
+    if (out->type == CONN_INTEGER) {
+      out->i = *static_cast<const int32_t *>(result);
+    } else {
+      const auto *d = static_cast<const double *>(result);
+      const int n = out->type == CONN_SCALAR ? 1 : 3;
+      for (int c = 0; c < n; ++c) out->v[c] = d[c];
+    }
+    out->set = true;
+  }
+};
+
+} // namespace
+
+NodeInput *HostNode::input(const std::string &n) const {
+  for (auto &in : inputs)
+    if (in->name == n) return in.get();
+  return nullptr;
+}
+
+NodeOutput *HostNode::output(const std::string &n) const {
+  for (auto &out : outputs)
+    if (out->name == n) return out.get();
+  return nullptr;
+}
+
+void evaluateOutput(HostNode &node, LWNodalAccess *na, const NodeOutput *output, OutputValue &out) {
+  out = OutputValue{};
+  out.type = output->type;
+  if (node.isModuleNode())
+    node.handler.evaluate(node.instance, na, reinterpret_cast<NodeOutputID>(const_cast<NodeOutput *>(output)),
+                          reinterpret_cast<NodeValue>(&out));
+  else if (node.hostEvaluate)
+    node.hostEvaluate(na, output, &out);
+  // An output its node did not set passes on zero of its type: a connected
+  // input always receives a defined value.
+}
+
+void convertValue(const OutputValue &from, ConnectionType to, void *buffer) {
+  if (to == CONN_INTEGER) {
+    *static_cast<int32_t *>(buffer) = from.type == CONN_INTEGER ? from.i : toInteger(toScalar(from));
+    return;
+  }
+  auto *d = static_cast<double *>(buffer);
+  if (to == CONN_SCALAR) {
+    d[0] = toScalar(from);
+    return;
+  }
+  if (from.type == CONN_COLOR || from.type == CONN_VECTOR) {
+    for (int c = 0; c < 3; ++c) d[c] = from.v[c];
+  } else {
+    const double s = toScalar(from);
+    for (int c = 0; c < 3; ++c) d[c] = s;
+  }
+}
+
+NodeServices::NodeServices() {
+  node_.nodeName = &Ops::nodeName;
+  node_.serverUserName = &Ops::serverUserName;
+  node_.chanGrp = &Ops::chanGrp;
+  node_.setNodeColor = &Ops::setNodeColor;
+  node_.setNodePreviewType = &Ops::setNodePreviewType;
+  node_.updateNodePreview = &Ops::updateNodePreview;
+  editor_.version = 1;
+  input_.create = &Ops::createInput;
+  input_.destroy = &Ops::destroyInput;
+  input_.evaluate = &Ops::evaluateInput;
+  input_.check = &Ops::check;
+  output_.create = &Ops::createOutput;
+  output_.destroy = &Ops::destroyOutput;
+  output_.setValue = &Ops::setValue;
+}
+
+} // namespace hostsim

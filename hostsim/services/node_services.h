@@ -1,0 +1,91 @@
+// "NodeFuncs", "NodeEditorFuncs", "NodeInputFuncs" and "NodeOutputFuncs": the
+// node records the host keeps, and the type conversions between connections.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/lw_nodes.h"
+
+namespace hostsim {
+
+struct ChanGroup;
+struct HostNode;
+
+struct NodeOutput { // NodeOutputID points here
+  HostNode *node = nullptr;
+  ConnectionType type = NOT_DEFINED;
+  std::string name;
+};
+
+struct NodeInput { // NodeInputID points here
+  HostNode *node = nullptr;
+  ConnectionType type = NOT_DEFINED;
+  std::string name;
+  NodeInputEvent event = nullptr;
+  NodeOutput *source = nullptr; // the connected output, or null
+};
+
+// The value an output delivers during one evaluation (NodeValue points here).
+struct OutputValue {
+  ConnectionType type = NOT_DEFINED;
+  double v[3] = {0, 0, 0};
+  int32_t i = 0;
+  bool set = false;
+  double scalar() const { return v[0]; }
+};
+
+// A node of a network: a module node evaluates through its handler, a host
+// node through its own function. NodeID points here.
+struct HostNode {
+  std::string name;       // unique in the host, "Sqrt (1)"
+  std::string serverName; // the module server, or the host node's kind
+  std::string userName;
+  ChanGroup *group = nullptr;
+  int32_t color[3] = {0, 0, 0};
+  int32_t previewType = 0;
+  int previewUpdates = 0;
+  std::vector<std::unique_ptr<NodeInput>> inputs;
+  std::vector<std::unique_ptr<NodeOutput>> outputs;
+
+  // Module nodes.
+  LWInstanceFuncs instFuncs{};
+  LWItemFuncs itemFuncs{};
+  LWRenderFuncs rendFuncs{};
+  LWNodeHandler handler{};
+  LWInstance instance = nullptr;
+  // Host nodes. render threads, concurrently
+  std::function<void(LWNodalAccess *, const NodeOutput *, OutputValue *)> hostEvaluate;
+
+  bool isModuleNode() const { return handler.evaluate != nullptr; }
+  NodeInput *input(const std::string &name) const;
+  NodeOutput *output(const std::string &name) const;
+};
+
+// Fills out with what node delivers on output in the context na.
+// render threads, concurrently
+void evaluateOutput(HostNode &node, LWNodalAccess *na, const NodeOutput *output, OutputValue &out);
+
+// Converts a value between connection types (see node_services.cpp for the
+// rules) into a buffer of the destination type.
+void convertValue(const OutputValue &from, ConnectionType to, void *buffer);
+
+class NodeServices {
+public:
+  NodeServices();
+  const LWNodeFuncs *nodeFuncs() const { return &node_; }
+  const LWNodeEditorFuncs *editorFuncs() const { return &editor_; }
+  const LWNodeInputFuncs *inputFuncs() const { return &input_; }
+  const LWNodeOutputFuncs *outputFuncs() const { return &output_; }
+
+private:
+  LWNodeFuncs node_{};
+  LWNodeEditorFuncs editor_{};
+  LWNodeInputFuncs input_{};
+  LWNodeOutputFuncs output_{};
+};
+
+} // namespace hostsim

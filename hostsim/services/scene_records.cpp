@@ -1,0 +1,89 @@
+#include "hostsim/services/scene_records.h"
+
+#include <cmath>
+
+namespace hostsim {
+namespace {
+
+SceneRecords *gCurrent = nullptr;
+
+void backdropFn(LWTime, const double direction[3], double color[3]) {
+  if (gCurrent && direction && color) gCurrent->backdropColor(direction, color);
+}
+
+void copy3(double *to, const double *from) {
+  if (to)
+    for (int c = 0; c < 3; ++c) to[c] = from[c];
+}
+
+void gradientFn(LWTime, double zenith[3], double sky[3], double ground[3], double nadir[3]) {
+  if (!gCurrent) return;
+  const Gradient &g = gCurrent->gradient();
+  copy3(zenith, g.zenith);
+  copy3(sky, g.sky);
+  copy3(ground, g.ground);
+  copy3(nadir, g.nadir);
+}
+
+} // namespace
+
+SceneRecords::SceneRecords() {
+  setSceneName("Untitled", "");
+  scene_.frameStart = 1;
+  scene_.frameEnd = 1;
+  scene_.frameStep = 1;
+  scene_.framesPerSecond = 30.0;
+  scene_.frameWidth = 640;
+  scene_.frameHeight = 480;
+  scene_.pixelAspect = 1.0;
+  scene_.minSamplesPerPixel = 1;
+  scene_.maxSamplesPerPixel = 1;
+  scene_.recursionDepth = 16;
+  scene_.numThreads = 1;
+  time_.frame = 1;
+  time_.time = 1.0 / 30.0;
+  backdrop_.backdrop = &backdropFn;
+  backdrop_.type = 0;
+  backdrop_.color = &gradientFn;
+}
+
+void SceneRecords::makeCurrent() { gCurrent = this; }
+
+void SceneRecords::setSceneName(const std::string &name, const std::string &file) {
+  name_ = name;
+  file_ = file;
+  scene_.name = name_.c_str();
+  scene_.filename = file_.c_str();
+}
+
+void SceneRecords::setTime(LWFrame frame, LWTime time) {
+  time_.frame = frame;
+  time_.time = time;
+}
+
+void SceneRecords::setSolidBackdrop(const double rgb[3]) {
+  backdrop_.type = 0;
+  for (int c = 0; c < 3; ++c) solid_[c] = rgb[c];
+}
+
+void SceneRecords::setGradientBackdrop(const Gradient &g) {
+  backdrop_.type = 1;
+  gradient_ = g;
+}
+
+void SceneRecords::backdropColor(const double d[3], double rgb[3]) const {
+  if (backdrop_.type == 0) {
+    for (int c = 0; c < 3; ++c) rgb[c] = solid_[c];
+    return;
+  }
+  // Blend by elevation: horizon (0) to zenith or nadir (1), linear in angle.
+  const double len = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+  const double y = len > 0 ? d[1] / len : 0.0;
+  const double e = std::asin(std::fmin(1.0, std::fmax(-1.0, y))) / (M_PI / 2);
+  const double *from = e >= 0 ? gradient_.sky : gradient_.ground;
+  const double *to = e >= 0 ? gradient_.zenith : gradient_.nadir;
+  const double f = std::fabs(e);
+  for (int c = 0; c < 3; ++c) rgb[c] = from[c] + (to[c] - from[c]) * f;
+}
+
+} // namespace hostsim

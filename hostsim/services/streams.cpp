@@ -1,0 +1,331 @@
+#include "hostsim/services/streams.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <type_traits>
+
+namespace hostsim {
+
+// ---------------------------------------------------------------- saving
+
+struct SaveOps {
+  static SaveStream &of(void *d) { return *static_cast<SaveStream *>(d); }
+  static bool text(const SaveStream &s) { return s.state_.ioMode == LWIO_ASCII; }
+
+  static void put(SaveStream &s, const std::string &token, bool first) {
+    if (!first) s.bytes_.push_back(' ');
+    s.bytes_.insert(s.bytes_.end(), token.begin(), token.end());
+  }
+  static void endLine(SaveStream &s) { s.bytes_.push_back('\n'); }
+
+  template <class T>
+  static void putBig(SaveStream &s, T v) {
+    using U = std::make_unsigned_t<std::conditional_t<std::is_floating_point_v<T>,
+                                                      std::conditional_t<sizeof(T) == 4, int32_t, int64_t>, T>>;
+    U u;
+    std::memcpy(&u, &v, sizeof u);
+    for (int i = sizeof(U) - 1; i >= 0; --i) s.bytes_.push_back(static_cast<uint8_t>(u >> (8 * i)));
+  }
+
+  template <class T>
+  static void writeInts(void *d, const T *vals, int32_t n) {
+    SaveStream &s = of(d);
+    if (!vals || n <= 0) return;
+    for (int32_t i = 0; i < n; ++i) {
+      if (text(s))
+        put(s, std::to_string(static_cast<long long>(vals[i])), i == 0);
+      else
+        putBig(s, vals[i]);
+    }
+    if (text(s)) endLine(s);
+  }
+
+  template <class T>
+  static void writeReals(void *d, const T *vals, int32_t n) {
+    SaveStream &s = of(d);
+    if (!vals || n <= 0) return;
+    for (int32_t i = 0; i < n; ++i) {
+      if (text(s)) {
+        char buf[40];
+        std::snprintf(buf, sizeof buf, sizeof(T) == 4 ? "%.9g" : "%.17g", static_cast<double>(vals[i]));
+        put(s, buf, i == 0);
+      } else {
+        putBig(s, vals[i]);
+      }
+    }
+    if (text(s)) endLine(s);
+  }
+
+  static void write(void *d, const char *buf, int32_t len) {
+    SaveStream &s = of(d);
+    if (!buf || len <= 0) return;
+    if (!text(s)) {
+      s.bytes_.insert(s.bytes_.end(), buf, buf + len);
+      return;
+    }
+    std::string token = "#";
+    static const char kHex[] = "0123456789abcdef";
+    for (int32_t i = 0; i < len; ++i) {
+      auto b = static_cast<uint8_t>(buf[i]);
+      token += kHex[b >> 4];
+      token += kHex[b & 15];
+    }
+    put(s, token, true);
+    endLine(s);
+  }
+
+  static void writeStr(void *d, const char *str) {
+    SaveStream &s = of(d);
+    if (!str) str = "";
+    if (!text(s)) {
+      s.bytes_.insert(s.bytes_.end(), str, str + std::strlen(str) + 1);
+      return;
+    }
+    std::string token = "\"";
+    for (const char *p = str; *p; ++p) {
+      auto c = static_cast<unsigned char>(*p);
+      if (c == '"' || c == '\\') {
+        token += '\\';
+        token += static_cast<char>(c);
+      } else if (c < 0x20 || c == 0x7f) {
+        char esc[8];
+        std::snprintf(esc, sizeof esc, "\\x%02x", c);
+        token += esc;
+      } else {
+        token += static_cast<char>(c);
+      }
+    }
+    token += '"';
+    put(s, token, true);
+    endLine(s);
+  }
+
+  static void writeI1(void *d, const int8_t *v, int32_t n) { writeInts(d, v, n); }
+  static void writeI2(void *d, const int16_t *v, int32_t n) { writeInts(d, v, n); }
+  static void writeI4(void *d, const int32_t *v, int32_t n) { writeInts(d, v, n); }
+  static void writeU1(void *d, const uint8_t *v, int32_t n) { writeInts(d, v, n); }
+  static void writeU2(void *d, const uint16_t *v, int32_t n) { writeInts(d, v, n); }
+  static void writeU4(void *d, const uint32_t *v, int32_t n) { writeInts(d, v, n); }
+  static void writeFP(void *d, const float *v, int32_t n) { writeReals(d, v, n); }
+  static void writeDP(void *d, const double *v, int32_t n) { writeReals(d, v, n); }
+};
+
+SaveStream::SaveStream(int32_t ioMode) {
+  state_.ioMode = ioMode == LWIO_ASCII ? LWIO_ASCII : LWIO_BINARY;
+  state_.writeData = this;
+  state_.write = &SaveOps::write;
+  state_.writeI1 = &SaveOps::writeI1;
+  state_.writeI2 = &SaveOps::writeI2;
+  state_.writeI4 = &SaveOps::writeI4;
+  state_.writeU1 = &SaveOps::writeU1;
+  state_.writeU2 = &SaveOps::writeU2;
+  state_.writeU4 = &SaveOps::writeU4;
+  state_.writeFP = &SaveOps::writeFP;
+  state_.writeDP = &SaveOps::writeDP;
+  state_.writeStr = &SaveOps::writeStr;
+}
+
+// ---------------------------------------------------------------- loading
+
+struct LoadOps {
+  static LoadStream &of(void *d) { return *static_cast<LoadStream *>(d); }
+  static bool text(const LoadStream &s) { return s.state_.ioMode == LWIO_ASCII; }
+
+  static int32_t fail(LoadStream &s, void *buf, std::size_t bytes) {
+    s.failed_ = true;
+    if (buf && bytes) std::memset(buf, 0, bytes);
+    return -1;
+  }
+
+  static bool isSpace(uint8_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+  // The next white-space separated token of the text form; a quoted string is
+  // one token, unescaped into out. False at the end or on a malformed token.
+  static bool nextToken(LoadStream &s, std::string &out, bool &quoted) {
+    out.clear();
+    quoted = false;
+    while (s.pos_ < s.data_.size() && isSpace(s.data_[s.pos_])) ++s.pos_;
+    if (s.pos_ >= s.data_.size()) return false;
+    if (s.data_[s.pos_] != '"') {
+      while (s.pos_ < s.data_.size() && !isSpace(s.data_[s.pos_])) out += static_cast<char>(s.data_[s.pos_++]);
+      return true;
+    }
+    quoted = true;
+    ++s.pos_;
+    while (s.pos_ < s.data_.size()) {
+      uint8_t c = s.data_[s.pos_++];
+      if (c == '"') return true;
+      if (c != '\\') {
+        out += static_cast<char>(c);
+        continue;
+      }
+      if (s.pos_ >= s.data_.size()) return false;
+      uint8_t e = s.data_[s.pos_++];
+      if (e == 'x') {
+        if (s.data_.size() - s.pos_ < 2) return false;
+        char hex[3] = {static_cast<char>(s.data_[s.pos_]), static_cast<char>(s.data_[s.pos_ + 1]), 0};
+        char *end = nullptr;
+        long v = std::strtol(hex, &end, 16);
+        if (end != hex + 2) return false;
+        out += static_cast<char>(v);
+        s.pos_ += 2;
+      } else {
+        out += static_cast<char>(e);
+      }
+    }
+    return false; // no closing quote
+  }
+
+  template <class T>
+  static bool getBig(LoadStream &s, T &v) {
+    using U = std::make_unsigned_t<std::conditional_t<std::is_floating_point_v<T>,
+                                                      std::conditional_t<sizeof(T) == 4, int32_t, int64_t>, T>>;
+    if (s.data_.size() - s.pos_ < sizeof(U)) return false;
+    U u = 0;
+    for (std::size_t i = 0; i < sizeof(U); ++i) u = static_cast<U>((u << 8) | s.data_[s.pos_ + i]);
+    s.pos_ += sizeof(U);
+    std::memcpy(&v, &u, sizeof v);
+    return true;
+  }
+
+  template <class T>
+  static bool parseInt(const std::string &token, T &v) {
+    if (token.empty()) return false;
+    errno = 0;
+    char *end = nullptr;
+    long long x = std::strtoll(token.c_str(), &end, 10);
+    if (errno || *end || x < static_cast<long long>(std::numeric_limits<T>::min()) ||
+        x > static_cast<long long>(std::numeric_limits<T>::max()))
+      return false;
+    v = static_cast<T>(x);
+    return true;
+  }
+
+  template <class T>
+  static bool parseReal(const std::string &token, T &v) {
+    if (token.empty()) return false;
+    char *end = nullptr;
+    double x = std::strtod(token.c_str(), &end);
+    if (*end) return false;
+    v = static_cast<T>(x);
+    return true;
+  }
+
+  template <class T, bool Real>
+  static int32_t readValues(void *d, T *vals, int32_t n) {
+    LoadStream &s = of(d);
+    if (!vals || n <= 0) return n == 0 ? 0 : -1;
+    const std::size_t bytes = sizeof(T) * static_cast<std::size_t>(n);
+    if (s.failed_) return fail(s, vals, bytes);
+    std::string token;
+    bool quoted = false;
+    for (int32_t i = 0; i < n; ++i) {
+      bool ok;
+      if (!text(s))
+        ok = getBig(s, vals[i]);
+      else if constexpr (Real)
+        ok = nextToken(s, token, quoted) && !quoted && parseReal(token, vals[i]);
+      else
+        ok = nextToken(s, token, quoted) && !quoted && parseInt(token, vals[i]);
+      if (!ok) return fail(s, vals, bytes);
+    }
+    return n;
+  }
+
+  static int32_t read(void *d, char *buf, int32_t len) {
+    LoadStream &s = of(d);
+    if (!buf || len <= 0) return len == 0 ? 0 : -1;
+    if (s.failed_) return fail(s, buf, static_cast<std::size_t>(len));
+    if (!text(s)) {
+      if (s.data_.size() - s.pos_ < static_cast<std::size_t>(len)) return fail(s, buf, static_cast<std::size_t>(len));
+      std::memcpy(buf, s.data_.data() + s.pos_, static_cast<std::size_t>(len));
+      s.pos_ += static_cast<std::size_t>(len);
+      return len;
+    }
+    std::string token;
+    bool quoted = false;
+    if (!nextToken(s, token, quoted) || quoted || token.size() != 1 + 2 * static_cast<std::size_t>(len) ||
+        token[0] != '#')
+      return fail(s, buf, static_cast<std::size_t>(len));
+    for (int32_t i = 0; i < len; ++i) {
+      char hex[3] = {token[1 + 2 * i], token[2 + 2 * i], 0};
+      char *end = nullptr;
+      long v = std::strtol(hex, &end, 16);
+      if (end != hex + 2) return fail(s, buf, static_cast<std::size_t>(len));
+      buf[i] = static_cast<char>(v);
+    }
+    return len;
+  }
+
+  static int32_t readStr(void *d, char *buf, int32_t max) {
+    LoadStream &s = of(d);
+    if (!buf || max <= 0) return -1; // nowhere to put even the terminator
+    const auto cap = static_cast<std::size_t>(max);
+    if (s.failed_) return fail(s, buf, cap);
+    std::string token;
+    std::size_t length = 0;
+    const char *src = nullptr;
+    if (text(s)) {
+      bool quoted = false;
+      if (!nextToken(s, token, quoted) || !quoted) return fail(s, buf, cap);
+      src = token.c_str();
+      length = std::strlen(src); // an escaped NUL ends the string, as in binary
+    } else {
+      const uint8_t *begin = s.data_.data() + s.pos_;
+      const void *nul = std::memchr(begin, 0, s.data_.size() - s.pos_);
+      if (!nul) return fail(s, buf, cap);
+      src = reinterpret_cast<const char *>(begin);
+      length = static_cast<std::size_t>(static_cast<const uint8_t *>(nul) - begin);
+      s.pos_ += length + 1;
+    }
+    const std::size_t stored = length < cap - 1 ? length : cap - 1;
+    std::memcpy(buf, src, stored);
+    buf[stored] = '\0';
+    return static_cast<int32_t>(stored);
+  }
+
+  static int32_t readI1(void *d, int8_t *v, int32_t n) { return readValues<int8_t, false>(d, v, n); }
+  static int32_t readI2(void *d, int16_t *v, int32_t n) { return readValues<int16_t, false>(d, v, n); }
+  static int32_t readI4(void *d, int32_t *v, int32_t n) { return readValues<int32_t, false>(d, v, n); }
+  static int32_t readU1(void *d, uint8_t *v, int32_t n) { return readValues<uint8_t, false>(d, v, n); }
+  static int32_t readU2(void *d, uint16_t *v, int32_t n) { return readValues<uint16_t, false>(d, v, n); }
+  static int32_t readU4(void *d, uint32_t *v, int32_t n) { return readValues<uint32_t, false>(d, v, n); }
+  static int32_t readFP(void *d, float *v, int32_t n) { return readValues<float, true>(d, v, n); }
+  static int32_t readDP(void *d, double *v, int32_t n) { return readValues<double, true>(d, v, n); }
+};
+
+static void initLoadState(LWLoadState &st, LoadStream *self, int32_t ioMode) {
+  st.ioMode = ioMode == LWIO_ASCII ? LWIO_ASCII : LWIO_BINARY;
+  st.readData = self;
+  st.read = &LoadOps::read;
+  st.readI1 = &LoadOps::readI1;
+  st.readI2 = &LoadOps::readI2;
+  st.readI4 = &LoadOps::readI4;
+  st.readU1 = &LoadOps::readU1;
+  st.readU2 = &LoadOps::readU2;
+  st.readU4 = &LoadOps::readU4;
+  st.readFP = &LoadOps::readFP;
+  st.readDP = &LoadOps::readDP;
+  st.readStr = &LoadOps::readStr;
+}
+
+LoadStream::LoadStream(std::span<const uint8_t> data, int32_t ioMode) : data_(data.begin(), data.end()) {
+  initLoadState(state_, this, ioMode);
+}
+
+LoadStream::LoadStream(const std::string &text, int32_t ioMode) : data_(text.begin(), text.end()) {
+  initLoadState(state_, this, ioMode);
+}
+
+bool LoadStream::atEnd() const {
+  if (state_.ioMode != LWIO_ASCII) return pos_ == data_.size();
+  for (std::size_t i = pos_; i < data_.size(); ++i)
+    if (!LoadOps::isSpace(data_[i])) return false;
+  return true;
+}
+
+} // namespace hostsim

@@ -1,0 +1,56 @@
+// Scene load and save streams over memory, in the host's two forms: binary
+// (big-endian, strings NUL-terminated) and readable text (one line per write,
+// strings quoted).
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "host/lw_io.h"
+
+namespace hostsim {
+
+class SaveStream {
+public:
+  explicit SaveStream(int32_t ioMode = LWIO_BINARY);
+  SaveStream(const SaveStream &) = delete;
+  SaveStream &operator=(const SaveStream &) = delete;
+
+  const LWSaveState *state() const { return &state_; }
+  const std::vector<uint8_t> &bytes() const { return bytes_; }
+  std::string text() const { return std::string(bytes_.begin(), bytes_.end()); }
+  int32_t mode() const { return state_.ioMode; }
+
+private:
+  friend struct SaveOps;
+  LWSaveState state_{};
+  std::vector<uint8_t> bytes_;
+};
+
+// Every read is bounds-checked: a read that the data cannot satisfy fails,
+// zero-fills what it was asked for, and leaves the stream failed, so that no
+// later read returns anything either.
+class LoadStream {
+public:
+  LoadStream(std::span<const uint8_t> data, int32_t ioMode = LWIO_BINARY);
+  explicit LoadStream(const std::string &text, int32_t ioMode = LWIO_ASCII);
+  LoadStream(const LoadStream &) = delete;
+  LoadStream &operator=(const LoadStream &) = delete;
+
+  const LWLoadState *state() const { return &state_; }
+  bool failed() const { return failed_; }
+  std::size_t remaining() const { return data_.size() - pos_; }
+  // True when only white space is left (text) or nothing at all (binary).
+  bool atEnd() const;
+
+private:
+  friend struct LoadOps;
+  LWLoadState state_{};
+  std::vector<uint8_t> data_;
+  std::size_t pos_ = 0;
+  bool failed_ = false;
+};
+
+} // namespace hostsim

@@ -1,0 +1,94 @@
+// Variant parameters with keyframed envelopes, and the channel groups
+// ("Animation Envelopes") that hold their channels.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "host/lw_vparm.h"
+
+namespace hostsim {
+
+struct VParm;
+
+// A named node of the channel hierarchy; LWChanGroupID points here.
+struct ChanGroup {
+  std::string name;
+  ChanGroup *parent = nullptr;
+  std::vector<std::unique_ptr<ChanGroup>> children;
+  std::vector<VParm *> channels; // parameters set up in this group, in order
+
+  std::string path() const; // "Scene/Surface/Sqrt (1)/Sqrt"
+  ChanGroup *child(const std::string &name) const;
+};
+
+enum class KeyShape : int16_t { Linear = 0, Stepped = 1 };
+
+struct Key {
+  double time;
+  double value;
+  KeyShape shape; // how the value goes on to the next key
+};
+
+// A keyframed channel: constant before the first key and after the last.
+struct Envelope {
+  std::vector<Key> keys; // sorted by time
+  double at(double t) const;
+  void set(double time, double value, KeyShape shape);
+};
+
+// LWVParmID points here.
+struct VParm {
+  int32_t type = 0;
+  int components = 1;
+  double value[3] = {0, 0, 0}; // the value where a component has no keys
+  Envelope env[3];
+  std::string channel;
+  ChanGroup *group = nullptr;
+
+  bool animated() const;
+  double at(int component, double t) const;
+};
+
+class VParmService {
+public:
+  VParmService();
+  ~VParmService();
+  VParmService(const VParmService &) = delete;
+  VParmService &operator=(const VParmService &) = delete;
+
+  const LWVParmFuncs *funcs() const { return &funcs_; }
+  const LWEnvelopeFuncs *envelopeFuncs() const { return &envFuncs_; }
+  // The C tables act on the service made current by its host.
+  void makeCurrent();
+
+  ChanGroup &root() { return root_; } // top-level groups are its children
+  ChanGroup *createGroup(ChanGroup *parent, const std::string &name);
+  void destroyGroup(ChanGroup *group);
+
+  VParm *create(int32_t type); // null for an unknown type code
+  void destroy(VParm *parm);
+  // The live parameter behind a handle, or null (counted as a bad handle).
+  VParm *find(LWVParmID id);
+  std::size_t liveCount() const { return live_.size(); }
+  int badHandles() const { return badHandles_; }
+  // Makes the next n creations fail, as a host out of memory would.
+  void failNextCreates(int n) { failCreates_ = n; }
+
+private:
+  LWVParmFuncs funcs_{};
+  LWEnvelopeFuncs envFuncs_{};
+  ChanGroup root_;
+  std::unordered_map<VParm *, std::unique_ptr<VParm>> live_;
+  int badHandles_ = 0;
+  int failCreates_ = 0;
+};
+
+// Save and load of a parameter's value and keys, shared with scene files.
+LWError saveVParm(const VParm &p, const LWSaveState *ss);
+LWError loadVParm(VParm &p, const LWLoadState *ls);
+
+} // namespace hostsim

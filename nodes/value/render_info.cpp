@@ -1,0 +1,120 @@
+// Render Info: pixel position, frame range, ray recursion limit and frame
+// counts as integer outputs. No settings, no panel.
+#include "nodes/value/render_info.h"
+
+#include <cstddef>
+
+#include "framework/lifecycle.h"
+
+namespace juxs::render_info {
+namespace {
+
+enum Output { kRenderX, kRenderY, kStartFrame, kEndFrame, kCurrentFrame, kRenderedFrames, kRayRecursionLimit, kOutputCount };
+
+struct Instance {
+  int32_t firstFramePending; // 1 until the first newTime after create or init
+  GlobalFunc global;
+  int32_t currentFrame;
+  int32_t frameChanges;
+  NodeID node;
+  NodeOutputID outputs[kOutputCount];
+};
+
+fw::Services gServices;
+// Shared by every Render Info instance: the host's scene record, fetched at
+// each render start.
+const LWSceneInfo *gScene = nullptr;
+
+void onDefaults(void *inst, void *priv) {
+  auto *ri = static_cast<Instance *>(inst);
+  ri->firstFramePending = 1;
+  ri->global = reinterpret_cast<GlobalFunc>(priv);
+}
+
+// host thread, render start
+LWError init(LWInstance inst, int32_t) noexcept {
+  auto *ri = static_cast<Instance *>(inst);
+  if (!ri) return nullptr;
+  ri->firstFramePending = 1;
+  gScene = ri->global ? static_cast<const LWSceneInfo *>(ri->global(LWSCENEINFO_GLOBAL, 0)) : nullptr;
+  return nullptr;
+}
+
+// host thread, per frame
+LWError newTime(LWInstance inst, LWFrame frame, LWTime) noexcept {
+  auto *ri = static_cast<Instance *>(inst);
+  if (!ri) return nullptr;
+  if (ri->firstFramePending == 1) {
+    ri->currentFrame = frame;
+    ri->firstFramePending = 0;
+    ri->frameChanges = 0;
+  }
+  if (frame != ri->currentFrame) {
+    ++ri->frameChanges;
+    ri->currentFrame = frame;
+  }
+  return nullptr;
+}
+
+// render threads, concurrently: reads only
+void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID output, NodeValue value) noexcept {
+  const auto *ri = static_cast<const Instance *>(inst);
+  int32_t result;
+  if (output == ri->outputs[kRenderX])
+    result = na->sx;
+  else if (output == ri->outputs[kRenderY])
+    result = na->sy;
+  else if (output == ri->outputs[kCurrentFrame])
+    result = ri->currentFrame;
+  else if (output == ri->outputs[kRenderedFrames])
+    result = ri->frameChanges;
+  else if (!gScene)
+    result = 0;
+  else if (output == ri->outputs[kStartFrame])
+    result = gScene->frameStart;
+  else if (output == ri->outputs[kEndFrame])
+    result = gScene->frameEnd;
+  else if (output == ri->outputs[kRayRecursionLimit])
+    result = gScene->recursionDepth;
+  else
+    return;
+  gServices.output->setValue(value, &result);
+}
+
+#define OUT(i, name) fw::Port{name, CONN_INTEGER, offsetof(Instance, outputs) + (i) * sizeof(NodeOutputID)}
+constexpr fw::Port kOutputs[] = {
+    OUT(kRenderX, "Render X"),           OUT(kRenderY, "Render Y"),
+    OUT(kStartFrame, "Start Frame"),     OUT(kEndFrame, "End Frame"),
+    OUT(kCurrentFrame, "Current Frame"), OUT(kRenderedFrames, "Rendered Frames"),
+    OUT(kRayRecursionLimit, "Ray Recursion Limit"),
+};
+#undef OUT
+
+constexpr fw::NodeKind kKind{
+    .envGroup = nullptr,
+    .preview = true,
+    .size = sizeof(Instance),
+    .svc = &gServices,
+    .lookups = {},
+    .usesParams = false,
+    .nodeOffset = offsetof(Instance, node),
+    .groupOffset = fw::kNoField,
+    .panelOffset = fw::kNoField,
+    .ints = {},
+    .params = {},
+    .paramOrder = {},
+    .inputs = {},
+    .outputs = kOutputs,
+    .evaluate = &evaluate,
+    .onDefaults = &onDefaults,
+    .init = &init,
+    .newTime = &newTime,
+};
+
+} // namespace
+
+int32_t activateHandler(int32_t version, GlobalFunc global, void *local, void *serverData) noexcept {
+  return fw::Handler<kKind>::activate(version, global, local, serverData);
+}
+
+} // namespace juxs::render_info

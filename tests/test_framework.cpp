@@ -1,0 +1,256 @@
+// The common node lifecycle, driven through a probe kind's NodeHandler server
+// exactly as the host drives any node.
+#include <cstring>
+
+#include "framework/lifecycle.h"
+#include "tests/support/host_fixture.h"
+#include "tests/support/probe_node.h"
+
+using hostsim::HostNode;
+using testsupport::instanceOf;
+
+namespace {
+
+class Framework : public testsupport::HostFixture {
+protected:
+  const ModuleDescriptor *descriptor() override { return probe::descriptor(); }
+
+  int32_t activate(int32_t version, LWNodeHandler &handler) {
+    const hostsim::ServerInfo *s = module->find(LWNODE_HCLASS, "Probe");
+    return s->activate(version, host.global(), &handler, module->serverData());
+  }
+  probe::Instance *probeOf(HostNode *n) { return instanceOf<probe::Instance>(n); }
+};
+
+struct HandlerRecord {
+  LWInstanceFuncs inst;
+  LWItemFuncs item;
+  LWRenderFuncs rend;
+  LWNodeHandler handler;
+  HandlerRecord() {
+    // Garbage the module must leave alone where it does not write.
+    std::memset(this, 0xA5, sizeof *this);
+    handler.inst = &inst;
+    handler.item = &item;
+    handler.rend = &rend;
+  }
+};
+
+TEST_F(Framework, ActivationWithAnotherVersionTouchesNothing) {
+  HandlerRecord r, before;
+  before.handler.inst = &r.inst;
+  before.handler.item = &r.item;
+  before.handler.rend = &r.rend;
+  EXPECT_EQ(activate(2, r.handler), AFUNC_BADVERSION);
+  EXPECT_EQ(std::memcmp(&r.inst, &before.inst, sizeof r.inst), 0);
+  EXPECT_EQ(std::memcmp(&r.rend, &before.rend, sizeof r.rend), 0);
+  EXPECT_EQ(std::memcmp(&r.handler, &before.handler, sizeof r.handler), 0);
+  EXPECT_TRUE(host.lookupLog().empty());
+}
+
+TEST_F(Framework, ActivationFillsOnlyItsMembersAndLooksUpInOrder) {
+  HandlerRecord r, before;
+  host.clearLookupLog();
+  ASSERT_EQ(activate(1, r.handler), AFUNC_OK);
+  EXPECT_EQ(r.inst.priv, reinterpret_cast<void *>(host.global()));
+  EXPECT_NE(r.inst.create, nullptr);
+  EXPECT_NE(r.rend.newTime, nullptr);
+  EXPECT_NE(r.handler.evaluate, nullptr);
+  EXPECT_EQ(std::memcmp(&r.inst.descln, &before.inst.descln, sizeof r.inst.descln), 0);
+  EXPECT_EQ(std::memcmp(&r.item, &before.item, sizeof r.item), 0);
+  EXPECT_EQ(r.handler.flags, before.handler.flags);
+  const std::vector<std::string> expected = {
+      "NodeFuncs", "NodeEditorFuncs", "NodeInputFuncs", "NodeOutputFuncs", "System ID",
+      "LW Backdrop Info 2", "LW Time Info", "LWVParmFuncs 2", "Animation Envelopes"};
+  EXPECT_EQ(host.lookupLog(), expected);
+}
+
+TEST_F(Framework, MissingServiceFailsButKeepsEarlierHandles) {
+  for (const char *name : {"NodeFuncs", "NodeOutputFuncs", "LW Time Info", "LWVParmFuncs 2", "Animation Envelopes"}) {
+    SCOPED_TRACE(name);
+    HandlerRecord r, before;
+    host.withhold(name);
+    EXPECT_EQ(activate(1, r.handler), AFUNC_BADGLOBAL);
+    EXPECT_EQ(std::memcmp(&r.inst, &before.inst, sizeof r.inst), 0) << "the record stays untouched";
+    host.provide(name);
+  }
+  HandlerRecord r;
+  host.withhold("Animation Envelopes");
+  ASSERT_EQ(activate(1, r.handler), AFUNC_BADGLOBAL);
+  EXPECT_EQ(probe::services().node, host.nodes().nodeFuncs());
+  EXPECT_EQ(probe::services().vparm, host.vparms().funcs());
+}
+
+TEST_F(Framework, ModelerNeedsNoBackdropOrTime) {
+  HandlerRecord r;
+  host.withhold("LW Backdrop Info 2");
+  host.withhold("LW Time Info");
+  EXPECT_EQ(activate(1, r.handler), AFUNC_BADGLOBAL) << "outside the modeler both are required";
+  host.setSystemId(0x10000000u | 0x42u);
+  EXPECT_EQ(activate(1, r.handler), AFUNC_OK);
+  EXPECT_EQ(probe::services().backdrop, nullptr);
+  EXPECT_EQ(probe::services().time, nullptr);
+  host.setSystemId(0x20000000u); // some other application is not the modeler
+  EXPECT_EQ(activate(1, r.handler), AFUNC_BADGLOBAL);
+}
+
+TEST_F(Framework, CreateSetsUpNodeParametersAndPorts) {
+  HostNode *n = add("Probe");
+  ASSERT_TRUE(n);
+  probe::Instance *p = probeOf(n);
+  EXPECT_EQ(n->color[0], 164);
+  EXPECT_EQ(n->color[1], 50);
+  EXPECT_EQ(n->color[2], 10);
+  EXPECT_EQ(n->previewType, 2);
+  EXPECT_EQ(p->node, reinterpret_cast<NodeID>(n));
+  EXPECT_EQ(p->count, 3);
+  EXPECT_EQ(p->value, 1.0);
+
+  auto *group = reinterpret_cast<hostsim::ChanGroup *>(p->group);
+  ASSERT_TRUE(group);
+  EXPECT_EQ(group->name, "Probe");
+  EXPECT_EQ(group->parent, n->group);
+  ASSERT_EQ(group->channels.size(), 2u);
+  EXPECT_EQ(group->channels[0]->channel, "Value");
+  EXPECT_EQ(group->channels[1]->channel, "Tint");
+  EXPECT_EQ(group->channels[1]->type, LWVP_COLOR);
+  EXPECT_EQ(group->channels[1]->value[1], 0.25);
+
+  ASSERT_EQ(n->inputs.size(), 2u);
+  EXPECT_EQ(n->inputs[1]->name, "Tint");
+  EXPECT_EQ(n->inputs[1]->type, CONN_COLOR);
+  ASSERT_EQ(n->outputs.size(), 3u);
+  EXPECT_EQ(n->outputs[1]->type, CONN_INTEGER);
+}
+
+TEST_F(Framework, AllocationFailureReportsAndCreatesNothing) {
+  juxs::fw::setAllocator([](std::size_t, std::size_t) -> void * { return nullptr; });
+  std::string error;
+  const std::size_t liveBefore = host.vparms().liveCount();
+  EXPECT_EQ(net->add("Probe", &error), nullptr);
+  juxs::fw::setAllocator(nullptr);
+  EXPECT_NE(error.find("Couldn't allocate memory for instance."), std::string::npos) << error;
+  EXPECT_EQ(host.vparms().liveCount(), liveBefore);
+  EXPECT_TRUE(net->nodes().empty());
+}
+
+TEST_F(Framework, ParameterCreationFailureLeavesItAbsent) {
+  host.vparms().failNextCreates(1);
+  HostNode *n = add("Probe");
+  ASSERT_TRUE(n);
+  EXPECT_EQ(probeOf(n)->valueParm, nullptr);
+  EXPECT_NE(probeOf(n)->tintParm, nullptr);
+  EXPECT_EQ(eval(n, "Value").scalar(), 1.0) << "the cached default still serves";
+  hostsim::SaveStream out;
+  std::string error;
+  EXPECT_FALSE(net->save(n, out, &error)) << "a stream without the parameter would load out of step";
+  net->remove(n);
+  EXPECT_EQ(host.vparms().badHandles(), 0);
+  EXPECT_EQ(host.vparms().liveCount(), 0u);
+}
+
+TEST_F(Framework, IntegerSettingsTravelAsSixteenBits) {
+  HostNode *a = add("Probe");
+  HostNode *b = add("Probe");
+  probeOf(a)->mode = 70000;
+  probeOf(a)->count = -1;
+  ASSERT_TRUE(load(b, save(a)));
+  EXPECT_EQ(probeOf(b)->mode, 4464);
+  EXPECT_EQ(probeOf(b)->count, -1);
+  probeOf(a)->mode = 40000; // above 32767: comes back negative
+  ASSERT_TRUE(load(b, save(a)));
+  EXPECT_EQ(probeOf(b)->mode, 40000 - 65536);
+}
+
+TEST_F(Framework, SaveLoadSaveGivesIdenticalBytes) {
+  for (int32_t mode : {LWIO_BINARY, LWIO_ASCII}) {
+    SCOPED_TRACE(mode);
+    HostNode *a = add("Probe");
+    probeOf(a)->mode = 5;
+    setParam(probeOf(a)->tintParm, {0.1, 0.2, 0.3});
+    host.vparms().find(probeOf(a)->valueParm)->env[0].set(1.0, 4.0, hostsim::KeyShape::Linear);
+    host.vparms().find(probeOf(a)->valueParm)->env[0].set(2.0, 8.0, hostsim::KeyShape::Stepped);
+    const std::vector<uint8_t> first = save(a, mode);
+    HostNode *b = add("Probe");
+    ASSERT_TRUE(load(b, first, mode));
+    EXPECT_EQ(save(b, mode), first);
+    EXPECT_EQ(probeOf(b)->value, 4.0) << "load refreshes cached values at time 0";
+    EXPECT_DOUBLE_EQ(probeOf(b)->tint[2], 0.3);
+  }
+}
+
+TEST_F(Framework, TruncatedStreamGivesALoadError) {
+  HostNode *a = add("Probe");
+  const std::vector<uint8_t> full = save(a);
+  HostNode *b = add("Probe");
+  for (std::size_t cut : {std::size_t{0}, std::size_t{1}, std::size_t{4}, full.size() / 2, full.size() - 1}) {
+    SCOPED_TRACE(cut);
+    std::string error;
+    EXPECT_FALSE(load(b, std::vector<uint8_t>(full.begin(), full.begin() + static_cast<long>(cut)), LWIO_BINARY, &error));
+    EXPECT_FALSE(error.empty());
+  }
+  std::vector<uint8_t> longer = full;
+  longer.push_back(0);
+  std::string error;
+  EXPECT_FALSE(load(b, longer, LWIO_BINARY, &error)) << "data the node does not read is not its data";
+}
+
+TEST_F(Framework, LoadStopsAtTheFirstParameterError) {
+  HostNode *a = add("Probe");
+  std::vector<uint8_t> bytes = save(a);
+  // Integers take 4 bytes; the first parameter's component count follows.
+  bytes[7] = 3; // Value claims three components
+  HostNode *b = add("Probe");
+  setParam(probeOf(b)->tintParm, {0.9, 0.9, 0.9});
+  std::string error;
+  EXPECT_FALSE(load(b, bytes, LWIO_BINARY, &error));
+  EXPECT_NE(error.find("does not match"), std::string::npos) << error;
+  EXPECT_EQ(host.vparms().find(probeOf(b)->tintParm)->value[0], 0.9) << "later parameters are not read";
+}
+
+TEST_F(Framework, CopyLeavesCachedValuesToTheNextNewTime) {
+  HostNode *a = add("Probe");
+  setParam(probeOf(a)->valueParm, {7.0});
+  net->newTime(1, 0.0);
+  probeOf(a)->mode = 9;
+  std::string error;
+  HostNode *b = net->duplicate(a, &error);
+  ASSERT_TRUE(b) << error;
+  EXPECT_EQ(eval(a, "Value").scalar(), 7.0);
+  EXPECT_EQ(eval(b, "Value").scalar(), 1.0) << "the copy evaluates its own cached default";
+  EXPECT_EQ(eval(b, "Mode").i, 9) << "integer settings are copied";
+  net->newTime(2, 0.1);
+  EXPECT_EQ(eval(b, "Value").scalar(), 7.0);
+}
+
+TEST_F(Framework, NewTimeReadsAnimatedParameters) {
+  HostNode *a = add("Probe");
+  hostsim::VParm *v = host.vparms().find(probeOf(a)->valueParm);
+  v->env[0].set(0.0, 0.0, hostsim::KeyShape::Linear);
+  v->env[0].set(1.0, 10.0, hostsim::KeyShape::Linear);
+  net->newTime(15, 0.5);
+  EXPECT_DOUBLE_EQ(eval(a, "Value").scalar(), 5.0);
+}
+
+TEST_F(Framework, ConnectedInputOverridesTheFallback) {
+  HostNode *a = add("Probe");
+  hostsim::OutputValue c;
+  c.type = CONN_SCALAR;
+  c.v[0] = -3.5;
+  HostNode *k = net->addConstant(c);
+  ASSERT_TRUE(net->connect(k, "Value", a, "Value"));
+  EXPECT_EQ(eval(a, "Value").scalar(), -3.5);
+  EXPECT_DOUBLE_EQ(eval(a, "Tint").v[0], 0.5) << "the unconnected input keeps the cached value";
+}
+
+TEST_F(Framework, DestroyOfNullDoesNothing) {
+  HostNode *a = add("Probe");
+  a->instFuncs.destroy(nullptr);
+  EXPECT_EQ(a->instFuncs.copy(nullptr, a->instance), nullptr);
+  EXPECT_EQ(a->instFuncs.load(nullptr, nullptr), nullptr);
+  net->remove(a);
+  EXPECT_EQ(host.vparms().liveCount(), 0u);
+  EXPECT_EQ(host.vparms().badHandles(), 0);
+}
+
+} // namespace

@@ -1,0 +1,156 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "hostsim/services/streams.h"
+
+using hostsim::LoadStream;
+using hostsim::SaveStream;
+
+namespace {
+
+void writeAll(const LWSaveState *s) {
+  const int8_t i1 = -5;
+  const int16_t i2[2] = {-32768, 32767};
+  const int32_t i4 = -123456789;
+  const uint8_t u1 = 250;
+  const uint16_t u2 = 65535;
+  const uint32_t u4 = 4000000000u;
+  const float fp = 0.1f;
+  const double dp[3] = {M_PI, -0.0, std::numeric_limits<double>::infinity()};
+  s->writeI1(s->writeData, &i1, 1);
+  s->writeI2(s->writeData, i2, 2);
+  s->writeI4(s->writeData, &i4, 1);
+  s->writeU1(s->writeData, &u1, 1);
+  s->writeU2(s->writeData, &u2, 1);
+  s->writeU4(s->writeData, &u4, 1);
+  s->writeFP(s->writeData, &fp, 1);
+  s->writeDP(s->writeData, dp, 3);
+  s->writeStr(s->writeData, "Name with \"quotes\", \\ and\nnewline");
+  s->writeStr(s->writeData, "");
+  s->write(s->writeData, "\x01\xff", 2);
+}
+
+void readAll(const LWLoadState *l) {
+  int8_t i1;
+  int16_t i2[2];
+  int32_t i4;
+  uint8_t u1;
+  uint16_t u2;
+  uint32_t u4;
+  float fp;
+  double dp[3];
+  char str[64], empty[4], raw[2];
+  ASSERT_EQ(l->readI1(l->readData, &i1, 1), 1);
+  ASSERT_EQ(l->readI2(l->readData, i2, 2), 2);
+  ASSERT_EQ(l->readI4(l->readData, &i4, 1), 1);
+  ASSERT_EQ(l->readU1(l->readData, &u1, 1), 1);
+  ASSERT_EQ(l->readU2(l->readData, &u2, 1), 1);
+  ASSERT_EQ(l->readU4(l->readData, &u4, 1), 1);
+  ASSERT_EQ(l->readFP(l->readData, &fp, 1), 1);
+  ASSERT_EQ(l->readDP(l->readData, dp, 3), 3);
+  ASSERT_GE(l->readStr(l->readData, str, sizeof str), 0);
+  ASSERT_EQ(l->readStr(l->readData, empty, sizeof empty), 0);
+  ASSERT_EQ(l->read(l->readData, raw, 2), 2);
+  EXPECT_EQ(i1, -5);
+  EXPECT_EQ(i2[0], -32768);
+  EXPECT_EQ(i2[1], 32767);
+  EXPECT_EQ(i4, -123456789);
+  EXPECT_EQ(u1, 250);
+  EXPECT_EQ(u2, 65535);
+  EXPECT_EQ(u4, 4000000000u);
+  EXPECT_EQ(fp, 0.1f);
+  EXPECT_EQ(dp[0], M_PI);
+  EXPECT_TRUE(std::signbit(dp[1]));
+  EXPECT_TRUE(std::isinf(dp[2]));
+  EXPECT_STREQ(str, "Name with \"quotes\", \\ and\nnewline");
+  EXPECT_STREQ(empty, "");
+  EXPECT_EQ(raw[0], 1);
+  EXPECT_EQ(static_cast<uint8_t>(raw[1]), 0xff);
+}
+
+TEST(Streams, EveryPrimitiveRoundTripsInBothForms) {
+  for (int32_t mode : {LWIO_BINARY, LWIO_ASCII}) {
+    SCOPED_TRACE(mode);
+    SaveStream out(mode);
+    writeAll(out.state());
+    LoadStream in(out.bytes(), mode);
+    readAll(in.state());
+    EXPECT_FALSE(in.failed());
+    EXPECT_TRUE(in.atEnd());
+  }
+}
+
+TEST(Streams, BinaryIsBigEndianWithTerminatedStrings) {
+  SaveStream out;
+  const int16_t v = 0x1234;
+  const double d = 1.0;
+  out.state()->writeI2(out.state()->writeData, &v, 1);
+  out.state()->writeDP(out.state()->writeData, &d, 1);
+  out.state()->writeStr(out.state()->writeData, "ab");
+  const std::vector<uint8_t> expected = {0x12, 0x34, 0x3f, 0xf0, 0, 0, 0, 0, 0, 0, 'a', 'b', 0};
+  EXPECT_EQ(out.bytes(), expected);
+}
+
+TEST(Streams, TextFormIsReadable) {
+  SaveStream out(LWIO_ASCII);
+  const int16_t v[2] = {3, -4};
+  out.state()->writeI2(out.state()->writeData, v, 2);
+  out.state()->writeStr(out.state()->writeData, "Jux \"1\"");
+  EXPECT_EQ(out.text(), "3 -4\n\"Jux \\\"1\\\"\"\n");
+}
+
+TEST(Streams, ReadPastTheEndFailsWithZeros) {
+  const std::vector<uint8_t> three = {0x7f, 0x01, 0x02};
+  LoadStream in(three);
+  int32_t v = 42;
+  EXPECT_EQ(in.state()->readI4(in.state()->readData, &v, 1), -1);
+  EXPECT_EQ(v, 0);
+  EXPECT_TRUE(in.failed());
+  // Failure is sticky: nothing after it is read, not even what would fit.
+  int8_t b = 9;
+  EXPECT_EQ(in.state()->readI1(in.state()->readData, &b, 1), -1);
+  EXPECT_EQ(b, 0);
+}
+
+TEST(Streams, StringReadsHonourTheirMaximumAndTerminate) {
+  for (int32_t mode : {LWIO_BINARY, LWIO_ASCII}) {
+    SCOPED_TRACE(mode);
+    SaveStream out(mode);
+    out.state()->writeStr(out.state()->writeData, "0123456789");
+    out.state()->writeStr(out.state()->writeData, "next");
+    LoadStream in(out.bytes(), mode);
+    char buf[5];
+    std::memset(buf, 'x', sizeof buf);
+    EXPECT_EQ(in.state()->readStr(in.state()->readData, buf, sizeof buf), 4);
+    EXPECT_STREQ(buf, "0123");
+    char next[8];
+    EXPECT_EQ(in.state()->readStr(in.state()->readData, next, sizeof next), 4) << "the rest of the long string is skipped";
+    EXPECT_STREQ(next, "next");
+    EXPECT_EQ(in.state()->readStr(in.state()->readData, next, 0), -1) << "no room even for the terminator";
+  }
+}
+
+TEST(Streams, UnterminatedAndMalformedDataFail) {
+  const std::vector<uint8_t> noNul = {'a', 'b', 'c'};
+  LoadStream bin(noNul);
+  char buf[8] = "zzzzzzz";
+  EXPECT_EQ(bin.state()->readStr(bin.state()->readData, buf, sizeof buf), -1);
+  EXPECT_STREQ(buf, "");
+
+  for (const char *text : {"\"open", "12x", "70000", "\"bad\\x4\"", "#0"}) {
+    SCOPED_TRACE(text);
+    LoadStream in(std::string(text), LWIO_ASCII);
+    int16_t v = 5;
+    char s[8];
+    const int32_t got = text[0] == '"' ? in.state()->readStr(in.state()->readData, s, sizeof s)
+                        : text[0] == '#' ? in.state()->read(in.state()->readData, s, 2)
+                                         : in.state()->readI2(in.state()->readData, &v, 1);
+    EXPECT_EQ(got, -1);
+    EXPECT_TRUE(in.failed());
+  }
+}
+
+} // namespace

@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include "hostsim/host.h"
+#include "hostsim/services/streams.h"
+
+using namespace hostsim;
+
+namespace {
+
+TEST(Envelope, LinearAndSteppedKeysHoldOutsideTheirRange) {
+  Envelope e;
+  e.set(1.0, 10.0, KeyShape::Linear);
+  e.set(3.0, 20.0, KeyShape::Stepped);
+  e.set(4.0, 0.0, KeyShape::Linear);
+  EXPECT_EQ(e.at(0.0), 10.0);
+  EXPECT_EQ(e.at(2.0), 15.0);
+  EXPECT_EQ(e.at(3.5), 20.0);
+  EXPECT_EQ(e.at(4.0), 0.0);
+  EXPECT_EQ(e.at(99.0), 0.0);
+  e.set(2.0, 12.0, KeyShape::Linear); // inserted in time order
+  EXPECT_EQ(e.at(1.5), 11.0);
+}
+
+TEST(VParms, ParametersOfEveryTypeCode) {
+  Host host;
+  const LWVParmFuncs *f = host.vparms().funcs();
+  for (int32_t type : {LWVP_FLOAT, LWVP_FLOAT3, LWVP_PERCENT, LWVP_DIST, LWVP_ANGLE, LWVP_COLOR}) {
+    SCOPED_TRACE(type);
+    LWVParmID p = f->create(type, -1);
+    ASSERT_TRUE(p);
+    const int n = (type & 0xF) ? 3 : 1;
+    const double set[3] = {0.25, 0.5, 0.75};
+    EXPECT_EQ(f->setVal(p, set), 1);
+    double got[3] = {-1, -1, -1};
+    EXPECT_EQ(f->getVal(p, 0.0, nullptr, got), 0.25);
+    EXPECT_EQ(got[n - 1], set[n - 1]);
+    if (n == 1) {
+      EXPECT_EQ(got[1], -1) << "a one-component parameter writes one value";
+    }
+    f->destroy(p);
+  }
+  EXPECT_EQ(f->create(0x99, -1), nullptr);
+  EXPECT_EQ(host.vparms().liveCount(), 0u);
+}
+
+TEST(VParms, CopySaveAndLoadCarryKeys) {
+  Host host;
+  const LWVParmFuncs *f = host.vparms().funcs();
+  LWVParmID a = f->create(LWVP_COLOR, -1), b = f->create(LWVP_COLOR, -1), one = f->create(LWVP_FLOAT, -1);
+  VParm *pa = host.vparms().find(a);
+  pa->value[2] = 0.5;
+  pa->env[1].set(0.0, 1.0, KeyShape::Linear);
+  pa->env[1].set(2.0, 3.0, KeyShape::Linear);
+  EXPECT_EQ(f->getState(a), LWVPSF_ENV);
+  ASSERT_EQ(f->copy(b, a), nullptr);
+  double v[3];
+  f->getVal(b, 1.0, nullptr, v);
+  EXPECT_EQ(v[1], 2.0);
+  EXPECT_EQ(v[2], 0.5);
+  EXPECT_NE(f->copy(one, a), nullptr) << "component counts differ";
+
+  SaveStream out;
+  ASSERT_EQ(f->save(a, out.state()), nullptr);
+  LWVParmID c = f->create(LWVP_COLOR, -1);
+  LoadStream in(out.bytes());
+  ASSERT_EQ(f->load(c, in.state()), nullptr);
+  f->getVal(c, 0.5, nullptr, v);
+  EXPECT_EQ(v[1], 1.5);
+
+  LoadStream wrong(out.bytes());
+  EXPECT_NE(f->load(one, wrong.state()), nullptr);
+}
+
+TEST(VParms, BadDataLeavesTheParameterAsItWas) {
+  Host host;
+  const LWVParmFuncs *f = host.vparms().funcs();
+  LWVParmID p = f->create(LWVP_FLOAT, -1);
+  const double seven = 7.0;
+  f->setVal(p, &seven);
+  SaveStream out;
+  const int32_t n = 1, hugeCount = 1 << 30;
+  const double value = 3.0;
+  out.state()->writeI4(out.state()->writeData, &n, 1);
+  out.state()->writeDP(out.state()->writeData, &value, 1);
+  out.state()->writeI4(out.state()->writeData, &hugeCount, 1);
+  LoadStream in(out.bytes());
+  EXPECT_NE(f->load(p, in.state()), nullptr) << "an impossible key count is refused, not allocated";
+  std::vector<uint8_t> bytes = out.bytes();
+  bytes.resize(bytes.size() - 1);
+  LoadStream truncated(bytes);
+  EXPECT_NE(f->load(p, truncated.state()), nullptr);
+  EXPECT_EQ(f->getVal(p, 0.0, nullptr, nullptr), 7.0);
+}
+
+TEST(ChannelGroups, KeepANamedHierarchy) {
+  Host host;
+  const LWEnvelopeFuncs *e = host.vparms().envelopeFuncs();
+  LWChanGroupID scene = e->createGroup(nullptr, "Scene");
+  LWChanGroupID node = e->createGroup(scene, "Sqrt (1)");
+  LWChanGroupID own = e->createGroup(node, "Sqrt");
+  EXPECT_EQ(reinterpret_cast<ChanGroup *>(own)->path(), "Scene/Sqrt (1)/Sqrt");
+  EXPECT_EQ(e->findGroup(scene, "Sqrt (1)"), node);
+  EXPECT_EQ(e->groupParent(own), node);
+  EXPECT_EQ(e->groupParent(scene), nullptr);
+  EXPECT_STREQ(e->groupName(own), "Sqrt");
+  LWVParmID p = host.vparms().funcs()->create(LWVP_ANGLE, -1);
+  host.vparms().funcs()->setup(p, "Angle", own, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_EQ(reinterpret_cast<ChanGroup *>(own)->channels.size(), 1u);
+  e->destroyGroup(node);
+  EXPECT_EQ(host.vparms().find(p)->group, nullptr) << "the parameter outlives its group";
+  EXPECT_EQ(e->findGroup(scene, "Sqrt (1)"), nullptr);
+}
+
+} // namespace
