@@ -12,7 +12,7 @@ void *globalLookup(const char *name, int32_t) { return gActive && name ? gActive
 const char *const kServiceNames[] = {
     LWNODEFUNCS_GLOBAL,  LWNODEEDITORFUNCS_GLOBAL, LWNODEINPUTFUNCS_GLOBAL, LWNODEOUTPUTFUNCS_GLOBAL,
     LWVPARMFUNCS_GLOBAL, LWENVELOPEFUNCS_GLOBAL,   LWSCENEINFO_GLOBAL,      LWTIMEINFO_GLOBAL,
-    LWBACKDROPINFO_GLOBAL, LWSYSTEMID_GLOBAL,
+    LWBACKDROPINFO_GLOBAL, LWSYSTEMID_GLOBAL,       LWXPANELFUNCS_GLOBAL,    LWINSTUPDATE_GLOBAL,
 };
 
 } // namespace
@@ -29,6 +29,7 @@ void Host::makeActive() {
   gActive = this;
   vparms_.makeCurrent();
   scene_.makeCurrent();
+  panels_.makeCurrent(vparms_);
 }
 
 GlobalFunc Host::global() const { return &globalLookup; }
@@ -52,6 +53,8 @@ void *Host::answer(const std::string &n) {
   if (n == LWSCENEINFO_GLOBAL) return const_cast<LWSceneInfo *>(scene_.sceneInfoRecord());
   if (n == LWTIMEINFO_GLOBAL) return const_cast<LWTimeInfo *>(scene_.timeRecord());
   if (n == LWBACKDROPINFO_GLOBAL) return const_cast<LWBackdropInfo *>(scene_.backdropRecord());
+  if (n == LWXPANELFUNCS_GLOBAL) return const_cast<LWXPanelFuncs *>(panels_.funcs());
+  if (n == LWINSTUPDATE_GLOBAL) return reinterpret_cast<void *>(panels_.instanceUpdate());
   // The value itself, as the host hands it.
   if (n == LWSYSTEMID_GLOBAL) return reinterpret_cast<void *>(static_cast<uintptr_t>(scene_.systemId()));
   return nullptr;

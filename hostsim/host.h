@@ -13,6 +13,7 @@
 #include "hostsim/services/node_services.h"
 #include "hostsim/services/scene_records.h"
 #include "hostsim/services/vparm.h"
+#include "hostsim/services/xpanel.h"
 
 namespace hostsim {
 
@@ -42,6 +43,7 @@ public:
   NodeServices &nodes() { return nodes_; }
   VParmService &vparms() { return vparms_; }
   SceneRecords &scene() { return scene_; }
+  XPanelService &panels() { return panels_; }
 
   // Node names are unique in the host: "Sqrt (1)", "Sqrt (2)".
   std::string uniqueNodeName(const std::string &userName);
@@ -52,6 +54,7 @@ private:
   NodeServices nodes_;
   VParmService vparms_;
   SceneRecords scene_;
+  XPanelService panels_;
   std::set<std::string> withheld_;
   std::map<std::string, int> nameCounts_;
   mutable std::mutex logMutex_;

@@ -7,6 +7,7 @@
 #include "host/lw_host.h"
 #include "hostsim/host.h"
 #include "hostsim/loader.h"
+#include "hostsim/network.h"
 
 namespace {
 
@@ -15,7 +16,9 @@ constexpr int kUsageError = 2;
 int usage() {
   std::fprintf(stderr,
                "usage: hostsim servers MODULE\n"
-               "  servers  list the module's servers and activate each against the stand-in host\n");
+               "       hostsim panel MODULE \"SERVER NAME\"\n"
+               "  servers  list the module's servers and activate each against the stand-in host\n"
+               "  panel    create one node of the server and print its panel as a user sees it\n");
   return kUsageError;
 }
 
@@ -63,12 +66,34 @@ int servers(const std::string &path) {
   return 0;
 }
 
+int panel(const std::string &path, const std::string &server) {
+  int status = 0;
+  auto module = openModule(path, status);
+  if (!module) return status;
+  const hostsim::ServerInfo *iface = module->find(LWNODE_ICLASS, server);
+  if (!module->find(LWNODE_HCLASS, server)) return fail(path, "no node server \"" + server + "\"");
+  if (!iface || !iface->activate) return fail(path, "\"" + server + "\" has no panel");
+  hostsim::Host host;
+  hostsim::Network net(host, *module);
+  std::string error;
+  hostsim::HostNode *node = net.add(server, &error);
+  if (!node) return fail(path, error);
+  LWInterface local{node->instance, nullptr, nullptr, nullptr};
+  const int32_t rc = iface->activate(LWNODE_IVERSION, host.global(), &local, module->serverData());
+  if (rc != AFUNC_OK) return fail(path, "activating the panel of \"" + server + "\" failed with result " + std::to_string(rc));
+  if (!local.panel) return fail(path, "\"" + server + "\" gave no panel");
+  hostsim::Panel *p = hostsim::XPanelService::of(local.panel);
+  std::fputs(host.panels().describe(*p, "Panel of \"" + node->name + "\" (" + server + ")").c_str(), stdout);
+  return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
   if (argc < 2) return usage();
   const std::string cmd = argv[1];
   if (cmd == "servers" && argc == 3) return servers(argv[2]);
+  if (cmd == "panel" && argc == 4) return panel(argv[2], argv[3]);
   if (cmd == "-h" || cmd == "--help") {
     usage();
     return 0;
