@@ -13,8 +13,10 @@
   int32_t activateInterface(int32_t version, GlobalFunc global, void *local, void *serverData) noexcept; \
   }
 
+JUXS_NODE(get_material_node, "Jux Get Material", "Get Material", "Jux's Nodes/Tools")
 JUXS_NODE(render_info_node, "Jux Render Info", "Render Info", "Jux's Nodes/Info")
 JUXS_NODE(random_node, "Jux Random", "Random", "Jux's Nodes/Math")
 JUXS_NODE(sqrt_node, "Jux Sqrt", "Sqrt", "Jux's Nodes/Math")
+JUXS_NODE(store_material_node, "Jux Store Material", "Store Material", "Jux's Nodes/Tools")
 
 #undef JUXS_NODE
