@@ -3,8 +3,10 @@
 // persistence, and the render lifecycle that drives them.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,26 @@ namespace hostsim {
 // traces see the backdrop. Renderers and tests overwrite what they need.
 LWNodalAccess emptyWorldContext();
 
+// A network as a scene keeps it: each module node's server, name and
+// persisted block, and the connections between those nodes. Host nodes and
+// their connections are not part of it.
+struct SavedNode {
+  std::string server;
+  std::string name; // as it was when saved
+  std::vector<uint8_t> block;
+};
+struct SavedConnection {
+  std::size_t from; // index into SavedNetwork::nodes
+  std::string output;
+  std::size_t to;
+  std::string input;
+};
+struct SavedNetwork {
+  int32_t ioMode = LWIO_BINARY;
+  std::vector<SavedNode> nodes;
+  std::vector<SavedConnection> connections;
+};
+
 class Network {
 public:
   Network(Host &host, const Module &module, std::string name = "Surface");
@@ -31,7 +53,9 @@ public:
   ChanGroup *group() const { return group_; }
 
   // A module node: activates the server's handler and creates an instance.
-  HostNode *add(const std::string &serverName, std::string *error = nullptr);
+  // The node is named as the host names new nodes, or with name when given
+  // (one read from a scene, say; keeping it unique is the caller's part).
+  HostNode *add(const std::string &serverName, std::string *error = nullptr, const std::string &name = {});
   // A host node with the given outputs, evaluated by fn.
   HostNode *addHostNode(const std::string &kind, const std::vector<std::pair<std::string, ConnectionType>> &outputs,
                         std::function<void(LWNodalAccess *, const NodeOutput *, OutputValue *)> fn);
@@ -54,6 +78,15 @@ public:
   bool save(HostNode *node, SaveStream &out, std::string *error = nullptr);
   bool load(HostNode *node, LoadStream &in, std::string *error = nullptr);
 
+  // Every module node, in network order, with its block and connections.
+  bool saveAll(SavedNetwork &out, int32_t ioMode = LWIO_BINARY, std::string *error = nullptr);
+  // Recreates a saved network here: creates and loads each node in the given
+  // order (indices into saved.nodes; empty: saved order), then connects them.
+  // Returns the new nodes in saved order; on failure removes what it made
+  // and returns nothing.
+  std::vector<HostNode *> loadAll(const SavedNetwork &saved, std::span<const std::size_t> order = {},
+                                  std::string *error = nullptr);
+
   // Render lifecycle: init on every module node, newTime per frame, evaluate
   // per sample and output, cleanup at the end.
   bool beginRender(int32_t mode = 0, std::string *error = nullptr);
@@ -64,7 +97,7 @@ public:
   OutputValue evaluate(HostNode *node, const std::string &output, LWNodalAccess &na) const;
 
 private:
-  HostNode *makeNode(const std::string &serverName, const std::string &userName);
+  HostNode *makeNode(const std::string &serverName, const std::string &userName, const std::string &name = {});
   bool dependsOn(const HostNode *node, const HostNode *upstream) const;
   void notify(HostNode *node, NodeInput *input, int32_t eventKind);
 

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "host/lw_host.h"
 #include "hostsim/host.h"
@@ -16,9 +17,10 @@ constexpr int kUsageError = 2;
 int usage() {
   std::fprintf(stderr,
                "usage: hostsim servers MODULE\n"
-               "       hostsim panel MODULE \"SERVER NAME\"\n"
+               "       hostsim panel MODULE \"SERVER NAME\" [\"OTHER SERVER\"...]\n"
                "  servers  list the module's servers and activate each against the stand-in host\n"
-               "  panel    create one node of the server and print its panel as a user sees it\n");
+               "  panel    create one node of the server and print its panel as a user sees it;\n"
+               "           nodes of the other servers are created first, in the same network\n");
   return kUsageError;
 }
 
@@ -66,7 +68,7 @@ int servers(const std::string &path) {
   return 0;
 }
 
-int panel(const std::string &path, const std::string &server) {
+int panel(const std::string &path, const std::string &server, const std::vector<std::string> &others) {
   int status = 0;
   auto module = openModule(path, status);
   if (!module) return status;
@@ -76,6 +78,8 @@ int panel(const std::string &path, const std::string &server) {
   hostsim::Host host;
   hostsim::Network net(host, *module);
   std::string error;
+  for (const std::string &other : others)
+    if (!net.add(other, &error)) return fail(path, error);
   hostsim::HostNode *node = net.add(server, &error);
   if (!node) return fail(path, error);
   LWInterface local{node->instance, nullptr, nullptr, nullptr};
@@ -93,7 +97,7 @@ int main(int argc, char **argv) {
   if (argc < 2) return usage();
   const std::string cmd = argv[1];
   if (cmd == "servers" && argc == 3) return servers(argv[2]);
-  if (cmd == "panel" && argc == 4) return panel(argv[2], argv[3]);
+  if (cmd == "panel" && argc >= 4) return panel(argv[2], argv[3], std::vector<std::string>(argv + 4, argv + argc));
   if (cmd == "-h" || cmd == "--help") {
     usage();
     return 0;
