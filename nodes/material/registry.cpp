@@ -11,7 +11,7 @@ struct Registry {
   int32_t getCount;
   int32_t storeCount;
   int32_t runningIdentifier; // the highest identifier handed out or loaded
-  GetMaterial *live;         // head of the Get Materials' own chain
+  GetMaterial *live;         // every live Get Material, listed or not, chained through them
 };
 
 Registry gRegistry;

@@ -12,19 +12,19 @@ namespace juxs::material {
 
 void passOn(const fw::Services &svc, const NodeOutputID (&outputs)[kChannelCount], const StoreMaterial &store,
             NodeOutputID output, LWNodalAccess *na, NodeValue value) noexcept {
-  if (output == outputs[kColor] || output == outputs[kVector]) {
-    double v[3] = {0.0, 0.0, 0.0};
-    svc.input->evaluate(store.inputs[output == outputs[kColor] ? kColor : kVector], na, v);
-    svc.output->setValue(value, v);
-  } else if (output == outputs[kScalar]) {
-    double v = 0.0;
-    svc.input->evaluate(store.inputs[kScalar], na, &v);
-    svc.output->setValue(value, &v);
-  } else {
+  const Channel c = output == outputs[kColor]    ? kColor
+                    : output == outputs[kScalar] ? kScalar
+                    : output == outputs[kVector] ? kVector
+                                                 : kInteger;
+  if (c == kInteger) {
     int32_t v = 0;
     svc.input->evaluate(store.inputs[kInteger], na, &v);
     svc.output->setValue(value, &v);
+    return;
   }
+  double v[3] = {0.0, 0.0, 0.0}; // a scalar is the first
+  svc.input->evaluate(store.inputs[c], na, v);
+  svc.output->setValue(value, v);
 }
 
 } // namespace juxs::material
