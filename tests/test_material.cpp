@@ -117,6 +117,31 @@ TEST_F(Material, TwoStoresWithOneIdentifierResolveToTheEarlier) {
   EXPECT_EQ(eval(g, "Scalar").scalar(), 1.0);
 }
 
+TEST_F(Material, NoneNeverResolvesEvenToAStoreWithIdentifierZero) {
+  HostNode *s = store();
+  ASSERT_TRUE(load(s, block({0}, "Damaged")));
+  ASSERT_TRUE(net->connect(scalar(5.0), "Value", s, "Scalar"));
+  HostNode *g = get();
+  ASSERT_EQ(getOf(g).identifier, 0);
+  ASSERT_TRUE(net->beginRender());
+  EXPECT_FALSE(eval(g, "Scalar").set);
+}
+
+TEST_F(Material, AStoreFedByItsOwnGetDoesNotRecurseForEver) {
+  HostNode *s = store();
+  HostNode *g = get();
+  choose(g, 1);
+  // The host sees no cycle: Get Material's link to its Store Material is the module's own.
+  ASSERT_TRUE(net->connect(g, "Color", s, "Color"));
+  ASSERT_TRUE(net->connect(g, "Scalar", s, "Scalar"));
+  ASSERT_TRUE(net->beginRender());
+  const OutputValue c = eval(g, "Color");
+  EXPECT_TRUE(c.set);
+  EXPECT_EQ(c.v[0], 0.0);
+  EXPECT_EQ(eval(s, "Scalar").scalar(), 0.0);
+  net->endRender();
+}
+
 TEST_F(Material, FullListsRefuseTheSixtyFifth) {
   std::vector<HostNode *> stores, gets;
   for (int i = 0; i < 64; ++i) stores.push_back(store());

@@ -29,15 +29,28 @@ void beforeDestroy(void *inst) {
 void afterCopy(void *to, const void *) { material::unregisterGet(static_cast<GetMaterial *>(to)); }
 
 // host thread, render start: the one lookup; evaluation only follows it.
+// Identifier 0 is "(none)": it never resolves, even to a Store Material whose
+// loaded identifier is 0 (damaged data, or a 16-bit identifier come round).
 LWError init(LWInstance inst, int32_t) noexcept {
-  if (auto *g = static_cast<GetMaterial *>(inst)) g->resolved = material::findByIdentifier(g->identifier);
+  if (auto *g = static_cast<GetMaterial *>(inst))
+    g->resolved = g->identifier != 0 ? material::findByIdentifier(g->identifier) : nullptr;
   return nullptr;
 }
+
+// A Store Material's inputs may lead back to a Get Material that fetches from
+// it; the host cannot see that loop. Past this many nested fetches on one
+// thread a Get Material sets no output instead of recursing without end.
+constexpr int kMaxNesting = 32;
+thread_local int tNesting = 0;
 
 // render threads, concurrently
 void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID output, NodeValue value) noexcept {
   const auto *g = static_cast<const GetMaterial *>(inst);
-  if (const material::StoreMaterial *store = g->resolved) material::passOn(gServices, g->outputs, *store, output, na, value);
+  const material::StoreMaterial *store = g->resolved;
+  if (!store || tNesting >= kMaxNesting) return;
+  ++tNesting;
+  material::passOn(gServices, g->outputs, *store, output, na, value);
+  --tNesting;
 }
 
 // A new choice takes effect at the next render start.
