@@ -13,6 +13,8 @@
   int32_t activateInterface(int32_t version, GlobalFunc global, void *local, void *serverData) noexcept; \
   }
 
+JUXS_NODE(counter_node, "Jux Counter", "Counter", "Jux's Nodes/Math")
+JUXS_NODE(hold_value_node, "Jux Hold Value", "Hold Value", "Jux's Nodes/Math")
 JUXS_NODE(render_info_node, "Jux Render Info", "Render Info", "Jux's Nodes/Info")
 JUXS_NODE(random_node, "Jux Random", "Random", "Jux's Nodes/Math")
 JUXS_NODE(sqrt_node, "Jux Sqrt", "Sqrt", "Jux's Nodes/Math")
