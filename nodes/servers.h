@@ -14,6 +14,8 @@
   }
 
 JUXS_NODE(counter_node, "Jux Counter", "Counter", "Jux's Nodes/Math")
+JUXS_NODE(exp_decay_color_node, "Jux Exponential Decay (Color)", "Exponential Decay (Color)", "Jux's Nodes/Math")
+JUXS_NODE(exp_decay_scalar_node, "Jux Exponential Decay (Scalar)", "Exponential Decay (Scalar)", "Jux's Nodes/Math")
 JUXS_NODE(hold_value_node, "Jux Hold Value", "Hold Value", "Jux's Nodes/Math")
 JUXS_NODE(render_info_node, "Jux Render Info", "Render Info", "Jux's Nodes/Info")
 JUXS_NODE(random_node, "Jux Random", "Random", "Jux's Nodes/Math")
