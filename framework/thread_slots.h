@@ -9,10 +9,10 @@
 
 namespace juxs::fw {
 
-// Render threads with a slot of their own; hosts run fewer than this.
+// Render threads with a slot of their own.
 inline constexpr int32_t kThreadSlots = 64;
 
-// The first three fields of a node instance with per-thread state.
+// The first three fields of the instance of a node with per-thread state.
 struct ThreadSlots {
   int32_t firstSample[kThreadSlots]; // 1: the thread has not evaluated since render start
   double value[kThreadSlots];        // what the thread's evaluations carry on
@@ -33,13 +33,13 @@ inline void restart(ThreadSlots &slots) noexcept {
   for (int32_t &f : slots.firstSample) f = 1;
 }
 
-// init and onDefaults of a kind whose instance starts with its ThreadSlots.
-// host thread, render start
+// The init of such a kind. host thread, render start
 template <class Instance>
 LWError restartThreads(LWInstance inst, int32_t) noexcept {
   if (inst) restart(static_cast<Instance *>(inst)->threads);
   return nullptr;
 }
+// Its onDefaults: a new instance counts as freshly started. host thread
 template <class Instance>
 void startThreads(void *inst, void *) noexcept {
   restart(static_cast<Instance *>(inst)->threads);

@@ -73,47 +73,20 @@ protected:
     for (double v : values) p->value[c++] = v;
   }
 
-  // What a node's table made at creation, as the host recorded it: its look,
-  // its envelope group with each channel (name, type code, default) in
-  // creation order, and its inputs and outputs in order.
-  struct Channel {
-    std::string name;
-    int32_t type;
-    std::vector<double> def;
-  };
-  using Ports = std::vector<std::pair<std::string, ConnectionType>>;
-  void expectShape(hostsim::HostNode *n, const std::string &envGroup, const std::vector<Channel> &channels,
-                   const Ports &inputs, const Ports &outputs) {
-    ASSERT_TRUE(n);
-    EXPECT_EQ(n->previewType, 2);
-    EXPECT_EQ(std::vector<int32_t>(n->color, n->color + 3), (std::vector<int32_t>{164, 50, 10}));
-    ASSERT_EQ(n->group->children.size(), 1u);
-    const hostsim::ChanGroup &g = *n->group->children[0];
-    EXPECT_EQ(g.name, envGroup);
-    ASSERT_EQ(g.channels.size(), channels.size());
-    for (std::size_t i = 0; i < channels.size(); ++i) {
-      const hostsim::VParm &v = *g.channels[i];
-      EXPECT_EQ(v.channel, channels[i].name);
-      EXPECT_EQ(v.type, channels[i].type) << channels[i].name;
-      EXPECT_EQ(std::vector<double>(v.value, v.value + v.components), channels[i].def) << channels[i].name;
+  // A node's block holds its integer settings as 16 bits, then its
+  // parameters in creation order (their channels, by name), each through the
+  // host's own parameter save.
+  void expectBlock(hostsim::HostNode *n, std::initializer_list<int16_t> ints, const std::vector<std::string> &channels) {
+    hostsim::SaveStream expected;
+    for (int16_t i : ints) expected.state()->writeI2(expected.state()->writeData, &i, 1);
+    ASSERT_EQ(n->group->children.size(), 1u) << "one envelope group";
+    std::vector<std::string> names;
+    for (const hostsim::VParm *v : n->group->children[0]->channels) {
+      names.push_back(v->channel);
+      hostsim::saveVParm(*v, expected.state());
     }
-    auto ports = [](const auto &list) {
-      Ports r;
-      for (const auto &p : list) r.emplace_back(p->name, p->type);
-      return r;
-    };
-    EXPECT_EQ(ports(n->inputs), inputs);
-    EXPECT_EQ(ports(n->outputs), outputs);
-  }
-  // The block a node with these integer settings and its channels as they
-  // stand must save: the integers as 16 bits, then each parameter in creation
-  // order, through the host's own parameter save.
-  std::vector<uint8_t> expectedBlock(hostsim::HostNode *n, std::initializer_list<int16_t> ints,
-                                     int32_t mode = LWIO_BINARY) {
-    hostsim::SaveStream out(mode);
-    for (int16_t i : ints) out.state()->writeI2(out.state()->writeData, &i, 1);
-    for (const hostsim::VParm *v : n->group->children.at(0)->channels) hostsim::saveVParm(*v, out.state());
-    return out.bytes();
+    EXPECT_EQ(names, channels);
+    EXPECT_EQ(save(n), expected.bytes());
   }
 
   hostsim::Host host;
