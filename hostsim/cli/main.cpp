@@ -8,6 +8,7 @@
 #include "hostsim/host.h"
 #include "hostsim/loader.h"
 #include "hostsim/network.h"
+#include "hostsim/validate.h"
 
 namespace {
 
@@ -17,8 +18,10 @@ int usage() {
   std::fprintf(stderr,
                "usage: hostsim servers MODULE\n"
                "       hostsim panel MODULE \"SERVER NAME\"\n"
+               "       hostsim validate MODULE\n"
                "  servers  list the module's servers and activate each against the stand-in host\n"
-               "  panel    create one node of the server and print its panel as a user sees it\n");
+               "  panel    create one node of the server and print its panel as a user sees it\n"
+               "  validate activate, create, persist, copy, evaluate and destroy every node; exit 1 on a failure\n");
   return kUsageError;
 }
 
@@ -87,6 +90,16 @@ int panel(const std::string &path, const std::string &server) {
   return 0;
 }
 
+int validate(const std::string &path) {
+  int status = 0;
+  auto module = openModule(path, status);
+  if (!module) return status;
+  const hostsim::ValidationReport r = hostsim::validateModule(*module);
+  for (const auto &line : r.lines) std::printf("%s\n", line.c_str());
+  std::printf("%s: %d check(s) failed\n", path.c_str(), r.failures);
+  return r.failures ? 1 : 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -94,6 +107,7 @@ int main(int argc, char **argv) {
   const std::string cmd = argv[1];
   if (cmd == "servers" && argc == 3) return servers(argv[2]);
   if (cmd == "panel" && argc == 4) return panel(argv[2], argv[3]);
+  if (cmd == "validate" && argc == 3) return validate(argv[2]);
   if (cmd == "-h" || cmd == "--help") {
     usage();
     return 0;

@@ -301,6 +301,14 @@ XPanelService::~XPanelService() {
   if (gCurrent == this) gCurrent = nullptr;
 }
 
+void XPanelService::destroyPanelsOf(void *instance) {
+  if (!instance) return;
+  std::vector<Panel *> doomed;
+  for (const auto &p : panels_)
+    if (p->instance == instance) doomed.push_back(p.get());
+  for (Panel *p : doomed) PanelOps::destroy(reinterpret_cast<LWXPanelID>(p));
+}
+
 LWInstUpdate XPanelService::instanceUpdate() const { return &PanelOps::instanceUpdate; }
 
 void XPanelService::makeCurrent(VParmService &vparms) {

@@ -106,6 +106,8 @@ public:
   const std::vector<std::unique_ptr<Panel>> &panels() const { return panels_; }
   static Panel *of(LWXPanelID id) { return reinterpret_cast<Panel *>(id); }
   void failNextCreates(int n) { failCreates_ = n; }
+  // The host closes a node's panels when it deletes the node.
+  void destroyPanelsOf(void *instance);
 
   // "Instance Update" calls, in order: (class name, instance).
   const std::vector<std::pair<std::string, void *>> &updates() const { return updates_; }
