@@ -1,6 +1,8 @@
 #include "hostsim/network.h"
 
 #include <algorithm>
+#include <latch>
+#include <thread>
 
 namespace hostsim {
 namespace {
@@ -294,6 +296,39 @@ OutputValue Network::evaluate(HostNode *node, const std::string &output, LWNodal
   const NodeOutput *out = node ? node->output(output) : nullptr;
   if (out) evaluateOutput(*node, &na, out, v);
   return v;
+}
+
+std::vector<ThreadRun> Network::evaluateConcurrently(HostNode *node, const std::string &output, const LWNodalAccess &na,
+                                                    const std::vector<int32_t> &threadNums, int count,
+                                                    const std::function<void(LWNodalAccess &, int)> &prepare) const {
+  std::vector<ThreadRun> runs(threadNums.size());
+  const NodeOutput *out = node ? node->output(output) : nullptr;
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    runs[i].threadNum = threadNums[i];
+    runs[i].values.resize(out ? static_cast<std::size_t>(std::max(count, 0)) : 0);
+  }
+  // Held until every thread exists, so that their evaluations overlap.
+  std::latch go(1);
+  {
+    std::vector<std::jthread> threads;
+    try {
+      for (ThreadRun &run : runs)
+        threads.emplace_back([&, r = &run] {
+          LWNodalAccess mine = na;
+          mine.threadNum = r->threadNum;
+          go.wait();
+          for (std::size_t k = 0; k < r->values.size(); ++k) {
+            if (prepare) prepare(mine, static_cast<int>(k));
+            evaluateOutput(*node, &mine, out, r->values[k]);
+          }
+        });
+    } catch (...) {
+      go.count_down(); // let the threads already started finish before they are joined
+      throw;
+    }
+    go.count_down();
+  } // joins
+  return runs;
 }
 
 } // namespace hostsim

@@ -41,6 +41,12 @@ struct SavedNetwork {
   std::vector<SavedConnection> connections;
 };
 
+// What one render thread saw while others evaluated beside it.
+struct ThreadRun {
+  int32_t threadNum = 0;
+  std::vector<OutputValue> values; // in evaluation order
+};
+
 class Network {
 public:
   Network(Host &host, const Module &module, std::string name = "Surface");
@@ -95,6 +101,14 @@ public:
   bool rendering() const { return rendering_; }
   // render threads, concurrently
   OutputValue evaluate(HostNode *node, const std::string &output, LWNodalAccess &na) const;
+  // Evaluates node's output count times on each of several threads at once,
+  // one thread per entry of threadNums (any numbers, as a host might hand
+  // out), each on its own copy of na carrying that thread number. prepare, if
+  // given, adjusts a thread's context before its sample-th evaluation; it runs
+  // on the render threads, concurrently. Results come in threadNums order.
+  std::vector<ThreadRun> evaluateConcurrently(HostNode *node, const std::string &output, const LWNodalAccess &na,
+                                              const std::vector<int32_t> &threadNums, int count,
+                                              const std::function<void(LWNodalAccess &, int sample)> &prepare = {}) const;
 
 private:
   HostNode *makeNode(const std::string &serverName, const std::string &userName, const std::string &name = {});
