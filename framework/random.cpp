@@ -10,10 +10,9 @@ namespace {
 
 constexpr std::size_t kN = 624, kM = 397;
 constexpr uint32_t kMatrix = 0x9908B0DFu, kUpper = 0x80000000u, kLower = 0x7FFFFFFFu;
-constexpr std::size_t kRing = 8;     // generations kept at once
-constexpr std::size_t kReaders = 256; // threads that may draw at the same moment
-constexpr uint64_t kIdle = UINT64_MAX;
-constexpr uint64_t kNone = UINT64_MAX;
+constexpr std::size_t kThreads = 128;  // threads with a state of their own at the same moment
+constexpr uint64_t kCheckpointEvery = 16; // generations between published states
+constexpr uint64_t kCopyBeyond = 32;      // further behind than this, copy rather than twist
 
 using Words = std::array<uint32_t, kN>;
 
@@ -24,26 +23,19 @@ constexpr Words seeded(uint32_t s) {
   return w;
 }
 
-// The next generation from the previous one: the in-place twist's recurrence,
-// split where its sources change so that each loop is straight-line work the
-// compiler can vectorise. Words before 227 read only the old generation; later
-// ones read a renewed word 227 back; the last wraps round to the first.
 constexpr uint32_t mix(uint32_t upper, uint32_t lower, uint32_t far) {
   const uint32_t y = (upper & kUpper) | (lower & kLower);
   return far ^ (y >> 1) ^ ((0u - (y & 1u)) & kMatrix);
 }
 
-constexpr void twist(const uint32_t *prev, uint32_t *next) {
-  for (std::size_t i = 0; i < kN - kM; ++i) next[i] = mix(prev[i], prev[i + 1], prev[i + kM]);
-  for (std::size_t i = kN - kM; i < kN - 1; ++i) next[i] = mix(prev[i], prev[i + 1], next[i + kM - kN]);
-  next[kN - 1] = mix(prev[kN - 1], next[0], next[kM - 1]);
-}
-
-constexpr Words firstGeneration(uint32_t s) {
-  const Words state = seeded(s);
-  Words out{};
-  twist(state.data(), out.data());
-  return out;
+// The next generation, in place: the published recurrence, split where its
+// sources change so that each loop is straight-line work the compiler can
+// vectorise. Words before 227 read only old words; later ones read a renewed
+// word 227 back; the last wraps round to the first.
+constexpr void twist(uint32_t *w) {
+  for (std::size_t i = 0; i < kN - kM; ++i) w[i] = mix(w[i], w[i + 1], w[i + kM]);
+  for (std::size_t i = kN - kM; i < kN - 1; ++i) w[i] = mix(w[i], w[i + 1], w[i + kM - kN]);
+  w[kN - 1] = mix(w[kN - 1], w[0], w[kM - 1]);
 }
 
 inline uint32_t temper(uint32_t y) {
@@ -54,129 +46,163 @@ inline uint32_t temper(uint32_t y) {
   return y;
 }
 
-struct alignas(64) Slot {
-  constexpr Slot() : generation(kNone), words{} {}
-  constexpr Slot(uint64_t g, const Words &w) : generation(g), words(w) {}
-  std::atomic<uint64_t> generation; // which generation the words hold
-  Words words;
+// A thread's own copy of the state: generation gen of the sequence of the
+// seeding numbered epoch.
+struct alignas(64) State {
+  Words words{};
+  uint64_t gen = 0;
+  uint64_t epoch = 0; // 0: holds nothing yet
+  std::atomic<bool> taken{false};
 };
 
-// A drawing thread's promise not to need any generation below the value.
-struct alignas(64) Reader {
-  std::atomic<uint64_t> generation{kIdle};
-  std::atomic<bool> taken{false};
+// A recent generation for threads far behind to start from. Written by one
+// thread at a time under a sequence count (odd while being written); readers
+// copy it and keep the copy only if the count did not move meanwhile.
+struct Checkpoint {
+  std::atomic<uint64_t> sequence{0};
+  std::atomic<uint64_t> epoch{0};
+  std::atomic<uint64_t> gen{0};
+  std::atomic<uint32_t> words[kN] = {};
 };
 
 struct Generator {
   alignas(64) std::atomic<uint64_t> cursor{0}; // the next position to hand out
-  alignas(64) std::atomic<std::size_t> readersUsed{0};
-  // Never seeded: the sequence of seed 5489, ready from the start.
-  Slot slots[kRing] = {Slot(0, firstGeneration(5489u))};
-  Reader readers[kReaders];
+  // Threads beyond the table share one state, taking turns.
+  alignas(64) std::atomic_flag overflowBusy;
+  State overflow;
+  // Seeding number (high half) and seed (low half), read together. Epoch 1 is
+  // the state at module load: never seeded, which draws as seed 5489.
+  alignas(64) std::atomic<uint64_t> seeding{(uint64_t{1} << 32) | 5489u};
+  alignas(64) Checkpoint checkpoint;
+  State states[kThreads];
 };
 
 constinit Generator gen;
 
 void relax(int &spins) {
-  if (++spins > 16) std::this_thread::yield();
+  if (++spins > 64) std::this_thread::yield();
 }
 
-// Each drawing thread holds one reader record from first draw to its exit.
-class ReaderHandle {
+// Each drawing thread holds one state record from its first draw to its end,
+// or shares the overflow state when every record is taken.
+class StateHandle {
 public:
-  ReaderHandle() {
-    for (int spins = 0;; relax(spins)) {
-      for (std::size_t i = 0; i < kReaders; ++i) {
-        bool expected = false;
-        if (gen.readers[i].taken.compare_exchange_strong(expected, true, std::memory_order_acq_rel)) {
-          reader_ = &gen.readers[i];
-          std::size_t used = gen.readersUsed.load(std::memory_order_relaxed);
-          while (used < i + 1 && !gen.readersUsed.compare_exchange_weak(used, i + 1, std::memory_order_acq_rel)) {
-          }
-          return;
-        }
+  StateHandle() {
+    for (State &s : gen.states) {
+      bool expected = false;
+      if (s.taken.compare_exchange_strong(expected, true, std::memory_order_acquire)) {
+        state_ = &s;
+        state_->epoch = 0; // a record another thread left is not this thread's
+        return;
       }
-      // More threads than records draw at this moment: wait for one to end.
     }
   }
-  ~ReaderHandle() {
-    reader_->generation.store(kIdle, std::memory_order_release);
-    reader_->taken.store(false, std::memory_order_release);
+  ~StateHandle() {
+    if (state_) state_->taken.store(false, std::memory_order_release);
   }
-  Reader &operator*() const { return *reader_; }
+  State *get() const { return state_; }
 
 private:
-  Reader *reader_ = nullptr;
+  State *state_ = nullptr;
 };
 
 // The fast path reads a plain thread-local pointer; only a thread's first
 // draw constructs the handle that gives its record back when the thread ends.
-thread_local Reader *tReader = nullptr;
+thread_local State *tState = nullptr;
 
-Reader &registerReader() {
-  thread_local ReaderHandle handle;
-  tReader = &*handle;
-  return *tReader;
+State *registerState() {
+  thread_local StateHandle handle;
+  tState = handle.get() ? handle.get() : &gen.overflow;
+  return tState;
 }
 
-inline Reader &myReader() {
-  if (Reader *r = tReader) [[likely]]
-    return *r;
-  return registerReader();
+inline State *myState() {
+  if (State *s = tState) [[likely]]
+    return s;
+  return registerState();
 }
 
-// Writes generation g into its slot, once no reader may still need the
-// generation the slot holds and generation g - 1 is complete.
-void produce(uint64_t g) {
-  const Slot &prev = gen.slots[(g - 1) % kRing];
-  Slot &slot = gen.slots[g % kRing];
-  int spins = 0;
-  while (prev.generation.load(std::memory_order_acquire) != g - 1) relax(spins);
-  if (g >= kRing) {
-    const uint64_t oldest = g - kRing; // the generation this slot held
-    const std::size_t used = gen.readersUsed.load(std::memory_order_acquire);
-    for (std::size_t i = 0; i < used; ++i)
-      while (gen.readers[i].generation.load(std::memory_order_acquire) <= oldest) relax(spins);
+void publish(const State &s) {
+  Checkpoint &c = gen.checkpoint;
+  uint64_t seq = c.sequence.load(std::memory_order_relaxed);
+  if ((seq & 1) || (c.epoch.load(std::memory_order_relaxed) == s.epoch && c.gen.load(std::memory_order_relaxed) >= s.gen))
+    return; // being written, or already as recent
+  // The words are released so that a reader who sees any of them also sees
+  // the odd count that marks them as being written.
+  if (!c.sequence.compare_exchange_strong(seq, seq + 1, std::memory_order_acquire)) return;
+  c.epoch.store(s.epoch, std::memory_order_release);
+  c.gen.store(s.gen, std::memory_order_release);
+  for (std::size_t i = 0; i < kN; ++i) c.words[i].store(s.words[i], std::memory_order_release);
+  c.sequence.store(seq + 2, std::memory_order_release);
+}
+
+// Replaces s by the checkpoint when that is of the same seeding, ahead of s
+// and not beyond g; false when it is not, or was being written.
+bool adoptCheckpoint(State &s, uint64_t g) {
+  const Checkpoint &c = gen.checkpoint;
+  const uint64_t seq = c.sequence.load(std::memory_order_acquire);
+  if (seq & 1) return false;
+  const uint64_t epoch = c.epoch.load(std::memory_order_acquire), cg = c.gen.load(std::memory_order_acquire);
+  if (epoch != s.epoch || cg <= s.gen || cg > g) return false;
+  Words copy;
+  for (std::size_t i = 0; i < kN; ++i) copy[i] = c.words[i].load(std::memory_order_acquire);
+  if (c.sequence.load(std::memory_order_relaxed) != seq) return false;
+  s.words = copy;
+  s.gen = cg;
+  return true;
+}
+
+// Brings s to generation g of the current seeding.
+void advance(State &s, uint64_t seeding, uint64_t g) {
+  const uint64_t epoch = seeding >> 32;
+  if (s.epoch != epoch || s.gen > g) {
+    s.words = seeded(static_cast<uint32_t>(seeding));
+    twist(s.words.data());
+    s.gen = 0;
+    s.epoch = epoch;
   }
-  twist(prev.words.data(), slot.words.data());
-  slot.generation.store(g, std::memory_order_release);
+  if (g - s.gen > kCopyBeyond) adoptCheckpoint(s, g);
+  while (s.gen < g) {
+    twist(s.words.data());
+    if (++s.gen % kCheckpointEvery == 0) publish(s);
+  }
+}
+
+void drawInto(State &s, uint32_t *out, std::size_t n) {
+  const uint64_t seeding = gen.seeding.load(std::memory_order_acquire);
+  uint64_t p = gen.cursor.fetch_add(n, std::memory_order_relaxed);
+  while (n > 0) {
+    const uint64_t g = p / kN;
+    const std::size_t i = p % kN;
+    const std::size_t k = std::min<std::size_t>(n, kN - i);
+    if (s.gen != g || s.epoch != seeding >> 32) advance(s, seeding, g);
+    for (std::size_t j = 0; j < k; ++j) out[j] = temper(s.words[i + j]);
+    out += k;
+    p += k;
+    n -= k;
+  }
 }
 
 } // namespace
 
 void seed(uint32_t s) noexcept {
-  gen.slots[0].words = firstGeneration(s);
-  gen.slots[0].generation.store(0, std::memory_order_release);
-  for (std::size_t i = 1; i < kRing; ++i) gen.slots[i].generation.store(kNone, std::memory_order_release);
-  gen.cursor.store(0, std::memory_order_release);
+  uint64_t old = gen.seeding.load(std::memory_order_relaxed);
+  gen.cursor.store(0, std::memory_order_relaxed);
+  // A new seeding number makes every thread restart from the seed.
+  while (!gen.seeding.compare_exchange_weak(old, (((old >> 32) + 1) << 32) | s, std::memory_order_acq_rel)) {
+  }
 }
 
 void draw(uint32_t *out, std::size_t n) noexcept {
   if (!out || n == 0) return;
-  Reader &me = myReader();
-  // Promise a lower bound before claiming, so that a producer that sees the
-  // claim also sees the promise.
-  me.generation.store(gen.cursor.load(std::memory_order_relaxed) / kN, std::memory_order_relaxed);
-  uint64_t p = gen.cursor.fetch_add(n, std::memory_order_acq_rel);
-  uint64_t promised = UINT64_MAX;
-  while (n > 0) {
-    const uint64_t g = p / kN;
-    const std::size_t i = p % kN;
-    const std::size_t k = std::min<std::size_t>(n, kN - i);
-    if (g != promised) me.generation.store(promised = g, std::memory_order_relaxed);
-    Slot &slot = gen.slots[g % kRing];
-    if (i == 0 && g > 0) {
-      produce(g);
-    } else {
-      int spins = 0;
-      while (slot.generation.load(std::memory_order_acquire) != g) relax(spins);
-    }
-    for (std::size_t j = 0; j < k; ++j) out[j] = temper(slot.words[i + j]);
-    out += k;
-    p += k;
-    n -= k;
+  State *s = myState();
+  if (s != &gen.overflow) [[likely]] {
+    drawInto(*s, out, n);
+    return;
   }
-  me.generation.store(kIdle, std::memory_order_release);
+  for (int spins = 0; gen.overflowBusy.test_and_set(std::memory_order_acquire);) relax(spins);
+  drawInto(*s, out, n);
+  gen.overflowBusy.clear(std::memory_order_release);
 }
 
 } // namespace juxs::fw::rng

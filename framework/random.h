@@ -4,9 +4,9 @@
 // Each call claims a block of consecutive positions of the sequence with one
 // atomic add, so concurrent callers receive disjoint blocks and every number
 // is handed out exactly once; a single-threaded series of calls yields the
-// published MT19937 sequence. The 624-word generations are twisted once each,
-// by the caller whose block holds a generation's first word, into a small ring;
-// callers temper their own words outside any shared state.
+// published MT19937 sequence. Every drawing thread keeps its own copy of the
+// generator's state and twists it forward to the generation its block lies in,
+// so the only memory the threads share per call is the claim itself.
 #pragma once
 
 #include <cstddef>
@@ -15,8 +15,7 @@
 namespace juxs::fw::rng {
 
 // The published MT19937 seeding; the next draw starts the new sequence.
-// Creation callbacks call it, which the host never runs during evaluation:
-// seeding must not overlap draws.
+// host thread (node creation)
 void seed(uint32_t s) noexcept;
 
 // The next n numbers of the sequence, in order, into out.

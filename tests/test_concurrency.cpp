@@ -122,4 +122,56 @@ TEST(GeneratorConcurrency, EveryNumberOnceAcrossThreads) {
   }
 }
 
+// A thread that drew long ago catches up to where the others have taken the
+// sequence, whether it twists its way there or starts from a published state.
+TEST(GeneratorConcurrency, AThreadFarBehindCatchesUp) {
+  for (std::size_t othersDraw : {std::size_t{5000}, std::size_t{624 * 100 + 17}}) {
+    juxs::fw::rng::seed(3);
+    std::mt19937 reference(3);
+    std::vector<uint32_t> expected(othersDraw + 3);
+    for (auto &v : expected) v = reference();
+    uint32_t first = 0, later[2] = {0, 0};
+    std::thread behind([&] {
+      first = juxs::fw::rng::draw1();
+      std::thread ahead([&] {
+        std::vector<uint32_t> bulk(othersDraw);
+        juxs::fw::rng::draw(bulk.data(), bulk.size());
+      });
+      ahead.join();
+      juxs::fw::rng::draw(later, 2);
+    });
+    behind.join();
+    EXPECT_EQ(first, expected[0]);
+    EXPECT_EQ(later[0], expected[1 + othersDraw]);
+    EXPECT_EQ(later[1], expected[2 + othersDraw]);
+  }
+}
+
+// More threads hold a state at once than there are states: the rest share
+// one, in turn, and still receive every number once.
+TEST(GeneratorConcurrency, MoreThreadsThanStates) {
+  juxs::fw::rng::seed(3);
+  constexpr int kThreadCount = 140;
+  constexpr std::size_t kEach = 120, kBlock = 10;
+  std::vector<std::vector<uint32_t>> got(kThreadCount, std::vector<uint32_t>(kEach));
+  std::atomic<int> drawn{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreadCount; ++t)
+    threads.emplace_back([&, t] {
+      for (std::size_t i = 0; i < kEach; i += kBlock) juxs::fw::rng::draw(got[t].data() + i, kBlock);
+      // Keep this thread's state taken until every thread has drawn.
+      ++drawn;
+      while (drawn.load() < kThreadCount) std::this_thread::yield();
+    });
+  for (auto &t : threads) t.join();
+  std::vector<uint32_t> all;
+  for (const auto &mine : got) all.insert(all.end(), mine.begin(), mine.end());
+  std::mt19937 reference(3);
+  std::vector<uint32_t> expected(all.size());
+  for (auto &v : expected) v = reference();
+  std::sort(all.begin(), all.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(all, expected);
+}
+
 } // namespace
