@@ -58,9 +58,9 @@ typedef intptr_t LWXPanelHint;
 #define XPH_MAX 0x3D010015         /* id, maximum */
 #define XPH_RANGE 0x3D010016       /* id, minimum, maximum, step */
 #define XPH_HARDMINMAX 0x3D010017  /* id, hard minimum flag, hard maximum flag */
-#define XPH_ENABLE 0x3D010018      /* controller, map or 0, message or 0, dependants... */
+#define XPH_ENABLE 0x3D010018      /* controller, map or 0, map length, message or 0, dependants... */
 #define XPH_GROUP 0x3D010020       /* id, label or 0, members... */
-#define XPH_STACK 0x3D010021       /* id, controller, map or 0, one id per page... */
+#define XPH_STACK 0x3D010021       /* id, controller, map or 0, map length, one id per page... */
 #define XPH_TABS 0x3D010022        /* id, members... */
 #define XPH_THUMBSIZE 0x3D010030   /* id, size word */
 #define XPH_DRAWFUNC 0x3D010031    /* id, fn */

@@ -16,6 +16,7 @@
 #include "hostsim/services/node_utility.h"
 #include "hostsim/services/scene_records.h"
 #include "hostsim/services/vparm.h"
+#include "hostsim/services/xpanel.h"
 
 namespace hostsim {
 
@@ -48,6 +49,7 @@ public:
   ImageList &images() { return images_; }
   NodeUtility &utility() { return utility_; }
   FileRequester &fileRequester() { return fileRequester_; }
+  XPanelService &panels() { return panels_; }
 
   // Node names are unique in the host: "Sqrt (1)", "Sqrt (2)".
   std::string uniqueNodeName(const std::string &userName);
@@ -61,6 +63,7 @@ private:
   ImageList images_;
   NodeUtility utility_;
   FileRequester fileRequester_;
+  XPanelService panels_;
   std::set<std::string> withheld_;
   std::map<std::string, int> nameCounts_;
   mutable std::mutex logMutex_;

@@ -137,6 +137,7 @@ void Network::remove(HostNode *node) {
         notify(other.get(), in.get(), NIE_DISCONNECT);
       }
   }
+  host_.panels().destroyPanelsOf(node->instance);
   if (node->isModuleNode() && node->instFuncs.destroy) node->instFuncs.destroy(node->instance);
   host_.vparms().destroyGroup(node->group);
   nodes_.erase(it);

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "host/lw_host.h"
-#include "nodes/value/render_info.h"
+#include "nodes/servers.h"
 
 namespace {
 
@@ -18,11 +18,15 @@ void shutdown(void *) noexcept {}
   {LWNODE_HCLASS, ns::kServerName, &ns::activateHandler, ns##Tags}, \
       {LWNODE_ICLASS, ns::kServerName, interfaceActivate, ns##Tags}
 
-namespace render_info = juxs::render_info;
-JUXS_TAGS(render_info);
+using namespace juxs;
+JUXS_TAGS(render_info_node);
+JUXS_TAGS(random_node);
+JUXS_TAGS(sqrt_node);
 
 constexpr ServerRecord kServers[] = {
-    JUXS_SERVERS(render_info, nullptr), // no panel
+    JUXS_SERVERS(render_info_node, nullptr), // no panel
+    JUXS_SERVERS(random_node, &random_node::activateInterface),
+    JUXS_SERVERS(sqrt_node, &sqrt_node::activateInterface),
     {nullptr, nullptr, nullptr, nullptr},
 };
 

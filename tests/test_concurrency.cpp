@@ -4,6 +4,10 @@
 #include <thread>
 #include <vector>
 
+#include <algorithm>
+#include <random>
+
+#include "framework/random.h"
 #include "tests/support/host_fixture.h"
 #include "tests/support/probe_node.h"
 
@@ -40,6 +44,52 @@ TEST_F(Concurrency, ThreadsEvaluateOneNetworkAtOnce) {
   for (auto &t : threads) t.join();
   net->endRender();
   EXPECT_EQ(wrong.load(), 0);
+}
+
+// Threads drawing at once together receive exactly the first numbers of the
+// sequence, each once, and each block is a run of consecutive numbers.
+TEST(GeneratorConcurrency, EveryNumberOnceAcrossThreads) {
+  struct Case {
+    int threads;
+    std::size_t block, perThread;
+  };
+  for (const Case c : {Case{2, 2, 30000}, Case{4, 9, 20000}, Case{3, 54, 20000}, Case{16, 700, 5600}, Case{8, 1, 4000}}) {
+    SCOPED_TRACE(c.block);
+    juxs::fw::rng::seed(3);
+    std::vector<std::vector<uint32_t>> got(c.threads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < c.threads; ++t)
+      threads.emplace_back([&, t] {
+        std::vector<uint32_t> &mine = got[t];
+        mine.resize(c.perThread);
+        for (std::size_t i = 0; i < c.perThread; i += c.block)
+          juxs::fw::rng::draw(mine.data() + i, std::min(c.block, c.perThread - i));
+      });
+    for (auto &t : threads) t.join();
+
+    const std::size_t total = c.perThread * c.threads;
+    std::mt19937 reference(3);
+    std::vector<uint32_t> expected(total);
+    for (auto &v : expected) v = reference();
+    // Where each value first stands in the sequence, to check that blocks are runs.
+    std::vector<std::pair<uint32_t, std::size_t>> index;
+    for (std::size_t i = 0; i < total; ++i) index.emplace_back(expected[i], i);
+    std::sort(index.begin(), index.end());
+    std::vector<uint32_t> all;
+    for (const auto &mine : got) {
+      all.insert(all.end(), mine.begin(), mine.end());
+      for (std::size_t i = 0; i < mine.size(); i += c.block) {
+        auto at = std::lower_bound(index.begin(), index.end(), std::pair{mine[i], std::size_t{0}});
+        ASSERT_TRUE(at != index.end() && at->first == mine[i]);
+        const std::size_t p = at->second;
+        for (std::size_t j = 1; j < c.block && i + j < mine.size(); ++j)
+          ASSERT_EQ(mine[i + j], expected[p + j]) << "a block is not a run of the sequence";
+      }
+    }
+    std::sort(all.begin(), all.end());
+    std::sort(expected.begin(), expected.end());
+    ASSERT_EQ(all, expected);
+  }
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include "hostsim/render/image_output.h"
 #include "hostsim/render/renderer.h"
 #include "hostsim/scene/scene.h"
+#include "hostsim/network.h"
 
 namespace {
 
@@ -23,7 +24,9 @@ int usage() {
                "usage: hostsim servers MODULE\n"
                "       hostsim render SCENE [-o OUT] [--threads N] [--frames A-B] [--size WxH] [COMMON]\n"
                "       hostsim save SCENE -o OUT [COMMON]\n"
+               "       hostsim panel MODULE \"SERVER NAME\"\n"
                "  servers  list the module's servers and activate each against the stand-in host\n"
+               "  panel    create one node of the server and print its panel as a user sees it\n"
                "  render   render a scene file to OUT (.png, or .hdr for unclamped floats; default SCENE's\n"
                "           name with .png in the current folder); several frames get _NNNN before the extension\n"
                "  save     load a scene and write it again with every node's own saved block\n"
@@ -235,6 +238,27 @@ int save(int argc, char **argv) {
   return 0;
 }
 
+int panel(const std::string &path, const std::string &server) {
+  int status = 0;
+  auto module = openModule(path, status);
+  if (!module) return status;
+  const hostsim::ServerInfo *iface = module->find(LWNODE_ICLASS, server);
+  if (!module->find(LWNODE_HCLASS, server)) return fail(path, "no node server \"" + server + "\"");
+  if (!iface || !iface->activate) return fail(path, "\"" + server + "\" has no panel");
+  hostsim::Host host;
+  hostsim::Network net(host, *module);
+  std::string error;
+  hostsim::HostNode *node = net.add(server, &error);
+  if (!node) return fail(path, error);
+  LWInterface local{node->instance, nullptr, nullptr, nullptr};
+  const int32_t rc = iface->activate(LWNODE_IVERSION, host.global(), &local, module->serverData());
+  if (rc != AFUNC_OK) return fail(path, "activating the panel of \"" + server + "\" failed with result " + std::to_string(rc));
+  if (!local.panel) return fail(path, "\"" + server + "\" gave no panel");
+  hostsim::Panel *p = hostsim::XPanelService::of(local.panel);
+  std::fputs(host.panels().describe(*p, "Panel of \"" + node->name + "\" (" + server + ")").c_str(), stdout);
+  return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -243,6 +267,7 @@ int main(int argc, char **argv) {
   if (cmd == "servers" && argc == 3) return servers(argv[2]);
   if (cmd == "render") return render(argc, argv);
   if (cmd == "save") return save(argc, argv);
+  if (cmd == "panel" && argc == 4) return panel(argv[2], argv[3]);
   if (cmd == "-h" || cmd == "--help") {
     usage();
     return 0;

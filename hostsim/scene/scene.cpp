@@ -12,7 +12,7 @@ namespace hostsim {
 namespace {
 
 namespace fs = std::filesystem;
-using json = nlohmann::json;
+using json = nlohmann::ordered_json;
 
 [[noreturn]] void fail(const std::string &path, const std::string &what) {
   throw SceneError(path.empty() ? what : path + ": " + what);

@@ -88,7 +88,7 @@ struct Scene {
   Light light;
   std::vector<Surface> surfaces;
   std::vector<Object> objects;
-  nlohmann::json document; // as read, for saving
+  nlohmann::ordered_json document; // as read, for saving
 
   double timeOf(int frame) const { return frame / fps; }
 };

@@ -1,12 +1,12 @@
 // Render Info: pixel position, frame range, ray recursion limit and frame
 // counts as integer outputs. No settings, no panel.
-#include "nodes/value/render_info.h"
+#include "nodes/servers.h"
 
 #include <cstddef>
 
 #include "framework/lifecycle.h"
 
-namespace juxs::render_info {
+namespace juxs::render_info_node {
 namespace {
 
 enum Output { kRenderX, kRenderY, kStartFrame, kEndFrame, kCurrentFrame, kRenderedFrames, kRayRecursionLimit, kOutputCount };
@@ -117,4 +117,4 @@ int32_t activateHandler(int32_t version, GlobalFunc global, void *local, void *s
   return fw::Handler<kKind>::activate(version, global, local, serverData);
 }
 
-} // namespace juxs::render_info
+} // namespace juxs::render_info_node

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,26 @@ protected:
   hostsim::OutputValue eval(hostsim::HostNode *n, const std::string &output) {
     LWNodalAccess na = hostsim::emptyWorldContext();
     return net->evaluate(n, output, na);
+  }
+  // The node's panel, through its NodeInterface activation as the host opens it.
+  hostsim::Panel *openPanel(hostsim::HostNode *n, int32_t *result = nullptr) {
+    const hostsim::ServerInfo *s = module->find(LWNODE_ICLASS, n->serverName);
+    if (!s || !s->activate) {
+      ADD_FAILURE() << n->serverName << " has no panel";
+      return nullptr;
+    }
+    LWInterface local{n->instance, nullptr, nullptr, nullptr};
+    const int32_t rc = s->activate(LWNODE_IVERSION, host.global(), &local, module->serverData());
+    if (result)
+      *result = rc;
+    else
+      EXPECT_EQ(rc, AFUNC_OK);
+    return hostsim::XPanelService::of(local.panel);
+  }
+  hostsim::PanelControl &control(hostsim::Panel *p, const std::string &label) {
+    hostsim::PanelControl *c = p ? p->control(label) : nullptr;
+    if (!c) throw std::runtime_error("no control " + label);
+    return *c;
   }
   // Sets a variant parameter's static value as a panel edit would.
   void setParam(LWVParmID id, std::initializer_list<double> values) {

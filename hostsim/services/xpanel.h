@@ -1,0 +1,150 @@
+// "LWXPanel" and "Instance Update": panels kept as a model a test or the
+// command can read, and edited as a user would edit them.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/lw_xpanel.h"
+#include "hostsim/services/vparm.h"
+
+namespace hostsim {
+
+struct PanelControl {
+  uint32_t id = 0;
+  std::string controlType;
+  std::string label;
+  std::string dataType; // from the data description; empty: holds no value
+  std::vector<std::string> items;
+  LWXPanelPopCntFunc popCount = nullptr;
+  LWXPanelPopNameFunc popName = nullptr;
+  std::optional<int32_t> min, max;
+  std::optional<int32_t> rangeMin, rangeMax, step;
+  bool hardMin = false, hardMax = false;
+  std::vector<int32_t> thumbSizes;
+  LWXPanelDrawFunc draw = nullptr;
+
+  bool isEnv() const; // a variant-parameter control
+  bool isPopup() const { return controlType == "iPopChoice" || controlType == "iChoice"; }
+  bool isInteger() const;
+};
+
+struct PanelRule {
+  uint32_t controller = 0;
+  std::vector<int32_t> map; // empty: enabled while the value is nonzero
+  bool hasMap = false;
+  std::string message;
+  std::vector<uint32_t> dependants;
+};
+
+struct PanelLayout {
+  int32_t kind = 0; // XPH_GROUP, XPH_STACK, XPH_TABS
+  uint32_t id = 0;
+  std::string label;
+  uint32_t controller = 0;
+  std::vector<int32_t> map;
+  std::vector<uint32_t> members;
+};
+
+struct UnknownHint {
+  int32_t kind = 0;
+  std::vector<intptr_t> args;
+};
+
+// A thumbnail's drawing area: RGB bytes, row by row.
+struct DrawArea {
+  int32_t width = 0, height = 0;
+  std::vector<uint8_t> rgb;
+  int pixels = 0, boxes = 0;
+};
+
+class Panel { // LWXPanelID points here
+public:
+  int32_t type = 0;
+  std::vector<PanelControl> controls;
+  std::vector<PanelRule> rules;
+  std::vector<PanelLayout> layout;
+  std::vector<UnknownHint> unknown;
+  LWXPanelGetFunc get = nullptr;
+  LWXPanelSetFunc set = nullptr;
+  LWXPanelChangeNotifyFunc notify = nullptr;
+  LWXPanelDestroyNotifyFunc destroyNotify = nullptr;
+  void *instance = nullptr;
+  std::map<uint32_t, void *> userData;
+  int refreshes = 0;
+  std::map<uint32_t, int32_t> formInts; // form panels keep their own values
+
+  PanelControl *control(uint32_t id);
+  // The control with this label; null when none or when the label repeats.
+  PanelControl *control(const std::string &label, bool *ambiguous = nullptr);
+  const PanelLayout *layoutItem(uint32_t id) const;
+};
+
+// What a control shows.
+struct ControlValue {
+  enum Kind { None, Integer, Param, Text } kind = None;
+  int32_t integer = 0;
+  VParm *param = nullptr;
+  std::string text;
+};
+
+class XPanelService {
+public:
+  XPanelService();
+  ~XPanelService();
+  XPanelService(const XPanelService &) = delete;
+  XPanelService &operator=(const XPanelService &) = delete;
+
+  const LWXPanelFuncs *funcs() const { return &funcs_; }
+  LWInstUpdate instanceUpdate() const;
+  void makeCurrent(VParmService &vparms);
+
+  const std::vector<std::unique_ptr<Panel>> &panels() const { return panels_; }
+  static Panel *of(LWXPanelID id) { return reinterpret_cast<Panel *>(id); }
+  void failNextCreates(int n) { failCreates_ = n; }
+  // The host closes a node's panels when it deletes the node.
+  void destroyPanelsOf(void *instance);
+
+  // "Instance Update" calls, in order: (class name, instance).
+  const std::vector<std::pair<std::string, void *>> &updates() const { return updates_; }
+  void clearUpdates() { updates_.clear(); }
+
+  // Reading a panel as a user sees it.
+  ControlValue value(Panel &p, const PanelControl &c) const;
+  int32_t popupCount(Panel &p, const PanelControl &c) const;
+  std::string popupItem(Panel &p, const PanelControl &c, int32_t index) const;
+  bool enabled(Panel &p, const PanelControl &c, std::string *message = nullptr) const;
+  std::string describe(Panel &p, const std::string &title) const;
+  DrawArea drawThumbnail(Panel &p, const PanelControl &c, int32_t width, int32_t height) const;
+
+  // A user's edit, applied as the host applies it: integer controls through
+  // the node's set callback; -env controls by editing the variant parameter,
+  // in panel units (degrees for angles, percent for percentages, 0 to 255 for
+  // colours), then the set callback; text through the set callback. A
+  // committed edit sends change event 2; a drag (track) only event 1.
+  bool editInteger(Panel &p, PanelControl &c, int32_t v, std::string *error = nullptr);
+  bool editValues(Panel &p, PanelControl &c, const std::vector<double> &panelValues, std::string *error = nullptr,
+                  bool track = false);
+  bool editText(Panel &p, PanelControl &c, const std::string &text, std::string *error = nullptr);
+  // A keyframe on an -env control, in panel units.
+  bool keyframe(Panel &p, PanelControl &c, double time, const std::vector<double> &panelValues, KeyShape shape,
+                std::string *error = nullptr);
+
+  // Panel units of an -env control type: the factor from stored to shown.
+  static double panelScale(const std::string &controlType);
+
+private:
+  friend struct PanelOps;
+  LWXPanelFuncs funcs_{};
+  LWXPDrawFuncs drawFuncs_{};
+  std::vector<std::unique_ptr<Panel>> panels_;
+  std::vector<std::pair<std::string, void *>> updates_;
+  VParmService *vparms_ = nullptr;
+  int failCreates_ = 0;
+};
+
+} // namespace hostsim

@@ -1,0 +1,20 @@
+// The module's nodes (namespace juxs::<name>_node): their server names, user names, node-editor groups and
+// activation functions, in the order of the server table.
+#pragma once
+
+#include "host/lw_host.h"
+
+#define JUXS_NODE(ns, server, user, group)                                                          \
+  namespace juxs::ns {                                                                              \
+  inline constexpr const char *kServerName = server;                                                \
+  inline constexpr const char *kUserName = user;                                                    \
+  inline constexpr const char *kGroup = group;                                                      \
+  int32_t activateHandler(int32_t version, GlobalFunc global, void *local, void *serverData) noexcept;   \
+  int32_t activateInterface(int32_t version, GlobalFunc global, void *local, void *serverData) noexcept; \
+  }
+
+JUXS_NODE(render_info_node, "Jux Render Info", "Render Info", "Jux's Nodes/Info")
+JUXS_NODE(random_node, "Jux Random", "Random", "Jux's Nodes/Math")
+JUXS_NODE(sqrt_node, "Jux Sqrt", "Sqrt", "Jux's Nodes/Math")
+
+#undef JUXS_NODE

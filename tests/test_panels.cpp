@@ -1,0 +1,137 @@
+// Panels as the host opens, reads and edits them.
+#include <cmath>
+
+#include "tests/support/host_fixture.h"
+
+using hostsim::HostNode;
+using hostsim::Panel;
+
+namespace {
+
+class Panels : public testsupport::HostFixture {};
+
+TEST_F(Panels, OnePanelPerInstanceAcrossActivations) {
+  HostNode *n = add("Jux Sqrt");
+  Panel *a = openPanel(n);
+  Panel *b = openPanel(n);
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(host.panels().panels().size(), 1u);
+  EXPECT_EQ(a->instance, n->instance);
+  EXPECT_EQ(a->type, LWXP_VIEW);
+  EXPECT_EQ(a->userData[0], n->instance);
+}
+
+TEST_F(Panels, ActivationChecksVersionAndServices) {
+  HostNode *n = add("Jux Sqrt");
+  const hostsim::ServerInfo *s = module->find(LWNODE_ICLASS, "Jux Sqrt");
+  LWInterface local{n->instance, nullptr, nullptr, nullptr};
+  EXPECT_EQ(s->activate(3, host.global(), &local, module->serverData()), AFUNC_BADVERSION);
+  EXPECT_EQ(local.panel, nullptr);
+  host.withhold("Instance Update");
+  EXPECT_EQ(s->activate(4, host.global(), &local, module->serverData()), AFUNC_BADGLOBAL);
+  host.provide("Instance Update");
+  // A panel the host could not make is asked for again next time.
+  host.panels().failNextCreates(1);
+  int32_t rc = -1;
+  EXPECT_EQ(openPanel(n, &rc), nullptr);
+  EXPECT_EQ(rc, AFUNC_OK);
+  EXPECT_NE(openPanel(n), nullptr);
+}
+
+TEST_F(Panels, DescribesControlsAndHints) {
+  HostNode *n = add("Jux Random");
+  Panel *p = openPanel(n);
+  ASSERT_TRUE(p);
+  ASSERT_EQ(p->controls.size(), 2u);
+  EXPECT_EQ(p->controls[0].id, 0x8001u);
+  EXPECT_EQ(p->controls[0].label, "Min");
+  EXPECT_EQ(p->controls[0].controlType, "float-env");
+  EXPECT_EQ(p->controls[0].dataType, "float-env");
+  EXPECT_EQ(p->controls[1].label, "Max");
+  EXPECT_NE(p->notify, nullptr);
+  EXPECT_NE(p->destroyNotify, nullptr);
+  EXPECT_TRUE(p->unknown.empty());
+  // Set accepts the node's own ids and refuses others.
+  EXPECT_EQ(p->set(n->instance, 0x8002, nullptr), 1);
+  EXPECT_EQ(p->set(n->instance, 0x8003, nullptr), 0);
+  EXPECT_EQ(p->get(n->instance, 0x8003), nullptr);
+}
+
+TEST_F(Panels, ConnectingAnInputHidesItsValueAndRefreshesAtOnce) {
+  HostNode *n = add("Jux Sqrt");
+  Panel *p = openPanel(n);
+  hostsim::PanelControl &input = control(p, "Input");
+  EXPECT_EQ(host.panels().value(*p, input).kind, hostsim::ControlValue::Param);
+  const int before = p->refreshes;
+  hostsim::OutputValue k;
+  k.type = CONN_SCALAR;
+  ASSERT_TRUE(net->connect(net->addConstant(k), "Value", n, "In"));
+  EXPECT_EQ(p->refreshes, before + 1);
+  EXPECT_EQ(host.panels().value(*p, input).kind, hostsim::ControlValue::None);
+  EXPECT_NE(host.panels().describe(*p, "").find("(no value)"), std::string::npos);
+  std::string error;
+  EXPECT_FALSE(host.panels().editValues(*p, input, {2.0}, &error));
+  ASSERT_TRUE(net->disconnect(n, "In"));
+  EXPECT_EQ(p->refreshes, before + 2);
+  EXPECT_EQ(host.panels().value(*p, input).kind, hostsim::ControlValue::Param);
+}
+
+TEST_F(Panels, ChangeEventsOfKindOneAndTwo) {
+  HostNode *n = add("Jux Sqrt");
+  Panel *p = openPanel(n);
+  host.panels().clearUpdates();
+  p->notify(reinterpret_cast<LWXPanelID>(p), 0x8001, 0, LWXPEVENT_TRACK);
+  EXPECT_EQ(n->previewUpdates, 1);
+  EXPECT_TRUE(host.panels().updates().empty());
+  p->notify(reinterpret_cast<LWXPanelID>(p), 0x8001, 0, LWXPEVENT_VALUE);
+  EXPECT_EQ(n->previewUpdates, 1);
+  ASSERT_EQ(host.panels().updates().size(), 1u);
+  EXPECT_EQ(host.panels().updates()[0].first, "NodeHandler");
+  EXPECT_EQ(host.panels().updates()[0].second, n->instance);
+  p->notify(reinterpret_cast<LWXPanelID>(p), 0x8001, 0, 7);
+  EXPECT_EQ(n->previewUpdates, 1);
+  EXPECT_EQ(host.panels().updates().size(), 1u);
+}
+
+TEST_F(Panels, InputEventOfKindTwoNeedsTheInterfaceActivation) {
+  // A fresh module: no interface of this kind has been activated yet.
+  std::string error;
+  auto fresh = hostsim::Module::open(JUXS_MODULE_PATH, error);
+  ASSERT_TRUE(fresh) << error;
+  hostsim::Network own(host, *fresh);
+  HostNode *n = own.add("Jux Sqrt");
+  HostNode *k = own.addConstant(hostsim::OutputValue{CONN_SCALAR, {4, 0, 0}, 0, true});
+  host.panels().clearUpdates();
+  ASSERT_TRUE(own.connect(k, "Value", n, "In"));
+  ASSERT_TRUE(own.disconnect(n, "In"));
+  EXPECT_TRUE(host.panels().updates().empty()) << "no Instance Update before it was obtained";
+
+  HostNode *other = own.add("Jux Sqrt");
+  LWInterface local{other->instance, nullptr, nullptr, nullptr};
+  ASSERT_EQ(fresh->find(LWNODE_ICLASS, "Jux Sqrt")->activate(4, host.global(), &local, fresh->serverData()), 0);
+  ASSERT_TRUE(own.connect(k, "Value", n, "In"));
+  EXPECT_TRUE(host.panels().updates().empty()) << "connecting is event kind 1";
+  ASSERT_TRUE(own.disconnect(n, "In"));
+  ASSERT_EQ(host.panels().updates().size(), 1u) << "n never had a panel, yet the host hears of it";
+  EXPECT_EQ(host.panels().updates()[0].second, n->instance);
+}
+
+TEST_F(Panels, EditsReachTheNodeInPanelUnits) {
+  HostNode *n = add("Jux Sqrt");
+  Panel *p = openPanel(n);
+  hostsim::PanelControl &input = control(p, "Input");
+  host.panels().clearUpdates();
+  ASSERT_TRUE(host.panels().editValues(*p, input, {-9.0}));
+  EXPECT_EQ(host.panels().updates().size(), 1u) << "a committed edit sends Instance Update";
+  EXPECT_EQ(eval(n, "Out").scalar(), 1.0) << "cached until the next newTime";
+  net->newTime(1, 0.0);
+  EXPECT_EQ(eval(n, "Out").scalar(), 3.0);
+  ASSERT_TRUE(host.panels().keyframe(*p, input, 0.0, {0.0}, hostsim::KeyShape::Linear));
+  ASSERT_TRUE(host.panels().keyframe(*p, input, 1.0, {16.0}, hostsim::KeyShape::Linear));
+  net->newTime(30, 1.0);
+  EXPECT_EQ(eval(n, "Out").scalar(), 4.0);
+  EXPECT_NE(host.panels().describe(*p, "").find("(animated)"), std::string::npos);
+}
+
+} // namespace
