@@ -120,6 +120,49 @@ TEST_F(Scenes, SaveLoadSaveGivesTheSameFile) {
   EXPECT_EQ(saved["images"][0]["file"], "pic.png");
 }
 
+// A node set up as a user sets it up in its panel drives a surface channel,
+// and its keys animate the picture.
+TEST_F(Scenes, SettingsAndKeysGoThroughTheNodesPanel) {
+  hostsim::Scene &s = load(R"({
+    "camera": {"position": [0, 0, -3], "target": [0, 0, 0], "fov": 30},
+    "image": {"width": 3, "height": 3}, "frames": {"first": 1, "last": 3, "fps": 1},
+    "light": {"ambient": 0, "shadows": false},
+    "surfaces": [{"name": "Lamp", "color": [1, 1, 1], "diffuse": 0, "network": {
+      "nodes": [{"name": "root", "server": "Jux Sqrt", "settings": {"Input": 0.25}},
+                {"name": "fade", "server": "Jux Sqrt", "keys": {"0x8001": [{"frame": 1, "value": 4}, {"frame": 3, "value": 36}]}}],
+      "connections": [{"from": "root", "output": "Out", "to": "Surface", "input": "Luminosity"}]}}],
+    "objects": [{"type": "box", "surface": "Lamp", "size": [10, 10, 1], "position": [0, 0, 1]}]})");
+  hostsim::HostNode *fade = s.surfaces[0].nodes[1];
+  std::vector<float> centre;
+  std::vector<double> faded;
+  hostsim::RenderOptions ro;
+  ro.firstFrame = 1;
+  ro.lastFrame = 3;
+  render().render(ro, [&](int, const hostsim::FrameBuffer &fb) {
+    centre.push_back(fb.pixel(1, 1)[0]);
+    hostsim::Worker w;
+    w.renderer = renderer.get();
+    LWNodalAccess na = renderer->context(w);
+    faded.push_back(s.surfaces[0].network->evaluate(fade, "Out", na).v[0]);
+  });
+  EXPECT_EQ(centre, (std::vector<float>{0.5f, 0.5f, 0.5f}));
+  ASSERT_EQ(faded.size(), 3u);
+  EXPECT_DOUBLE_EQ(faded[0], 2.0);
+  EXPECT_DOUBLE_EQ(faded[1], std::sqrt(20.0));
+  EXPECT_DOUBLE_EQ(faded[2], 6.0);
+
+  EXPECT_EQ(errorOf(R"({"surfaces": [{"name": "S", "network": {"nodes": [
+      {"name": "q", "server": "Jux Sqrt", "settings": {"Inptu": 2}}]}}]})"),
+            "surfaces[0].network.nodes[0].settings.Inptu: no control \"Inptu\" (the panel has \"Input\")");
+  EXPECT_EQ(errorOf(R"({"surfaces": [{"name": "S", "network": {"nodes": [
+      {"name": "q", "server": "Jux Sqrt", "settings": {"Input": "two"}}]}}]})"),
+            "surfaces[0].network.nodes[0].settings.Input: should be a number or a list of numbers");
+  EXPECT_NE(errorOf(R"({"surfaces": [{"name": "S", "network": {"nodes": [
+      {"name": "q", "server": "Jux Render Info", "settings": {"X": 1}}]}}]})")
+                .find("has no panel"),
+            std::string::npos);
+}
+
 TEST(Base64, RoundTripsEveryLengthAndRejectsJunk) {
   std::vector<uint8_t> bytes, back;
   for (int n = 0; n < 7; ++n) {
