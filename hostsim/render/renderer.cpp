@@ -9,8 +9,6 @@
 #include <limits>
 #include <thread>
 
-#include "hostsim/services/node_utility.h"
-
 namespace hostsim {
 namespace {
 
@@ -241,10 +239,6 @@ void Renderer::shadeHit(Worker &w, const Ray &ray, const double o[3], const doub
     for (int c = 0; c < 3; ++c) na.gNorm[c] = na.wPos[c] - obj.centre[c];
     normalize(na.gNorm);
     for (int c = 0; c < 3; ++c) na.wNorm[c] = na.gNorm[c];
-    double u, v;
-    sphericalMap(0.0, na.gNorm, &u, &v);
-    na.u = u;
-    na.v = v;
   } else {
     const Mesh &m = obj.mesh;
     const uint32_t *tri = &m.indices[hit.prim * 3];
@@ -262,9 +256,10 @@ void Renderer::shadeHit(Worker &w, const Ray &ray, const double o[3], const doub
     } else {
       for (int c = 0; c < 3; ++c) na.wNorm[c] = na.gNorm[c];
     }
-    na.u = hit.u;
-    na.v = hit.v;
   }
+  // Barycentric coordinates of the hit on a triangle; 0 on a sphere.
+  na.u = hit.u;
+  na.v = hit.v;
   const Vec3 op = transformPoint(g.inverse, {na.wPos[0], na.wPos[1], na.wPos[2]});
   for (int c = 0; c < 3; ++c) na.oPos[c] = op[c];
   na.rayLength = hit.t;
