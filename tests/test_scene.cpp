@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include <stb_image.h>
@@ -105,7 +106,6 @@ TEST_F(Scenes, SaveLoadSaveGivesTheSameFile) {
   const std::string first = hostsim::sceneText(*scene, host, (dir / "saved.json").string());
   writeFile("saved.json", first);
   scene.reset();
-  host.images().remove(host.images().at(0));
   scene = hostsim::loadScene(host, *module, (dir / "saved.json").string());
   EXPECT_EQ(hostsim::sceneText(*scene, host, (dir / "saved.json").string()), first);
   // Every module node carries its block, and no settings.
@@ -161,6 +161,31 @@ TEST_F(Scenes, SettingsAndKeysGoThroughTheNodesPanel) {
       {"name": "q", "server": "Jux Render Info", "settings": {"X": 1}}]}}]})")
                 .find("has no panel"),
             std::string::npos);
+}
+
+// The examples load, and the showcase keeps up with the module: it holds a
+// node of every server, and saving it, loading and saving again changes
+// nothing.
+TEST_F(Scenes, ExamplesLoadAndTheShowcaseUsesEveryNode) {
+  const std::filesystem::path examples = std::filesystem::path(JUXS_SOURCE_DIR) / "examples";
+  for (const char *name : {"format.json", "showcase.json"}) {
+    scene.reset();
+    EXPECT_NO_THROW(scene = hostsim::loadScene(host, *module, (examples / name).string())) << name;
+  }
+  std::set<std::string> used;
+  for (const auto &s : scene->surfaces)
+    for (const hostsim::HostNode *n : s.nodes) used.insert(n->serverName);
+  for (const auto &s : module->servers())
+    if (s.className == LWNODE_HCLASS) {
+      EXPECT_TRUE(used.count(s.name)) << s.name << " is not in the showcase";
+    }
+
+  const std::string path = (dir / "showcase.json").string();
+  const std::string first = hostsim::sceneText(*scene, host, path);
+  writeFile("showcase.json", first);
+  scene.reset();
+  scene = hostsim::loadScene(host, *module, path);
+  EXPECT_EQ(hostsim::sceneText(*scene, host, path), first);
 }
 
 TEST(Base64, RoundTripsEveryLengthAndRejectsJunk) {

@@ -19,7 +19,8 @@ double dot(const double a[3], const double b[3]) { return a[0] * b[0] + a[1] * b
 bool normalize(double v[3]) {
   const double len = std::sqrt(dot(v, v));
   if (!(len > 0) || !std::isfinite(len)) return false;
-  for (int c = 0; c < 3; ++c) v[c] /= len;
+  const double inv = 1.0 / len; // one division: this runs several times a sample
+  for (int c = 0; c < 3; ++c) v[c] *= inv;
   return true;
 }
 
@@ -137,8 +138,8 @@ void Renderer::cameraRay(int x, int y, int s, int frame, double origin[3], doubl
     jx = hashUnit(key * 2);
     jy = hashUnit(key * 2 + 1);
   }
-  const double px = (2.0 * (x + jx) / width_ - 1.0) * tanHalf_;
-  const double py = (1.0 - 2.0 * (y + jy) / height_) * tanHalf_ * height_ / width_;
+  const double px = (x + jx) * pixelAngle_ - tanHalf_;
+  const double py = tanHalf_ * height_ / width_ - (y + jy) * pixelAngle_;
   for (int c = 0; c < 3; ++c) {
     origin[c] = camOrigin_[c];
     direction[c] = camForward_[c] + camRight_[c] * px + camUp_[c] * py;
@@ -291,7 +292,7 @@ void Renderer::shadeHit(Worker &w, const Ray &ray, const double o[3], const doub
     convertValue(v, in->type, ch[c]);
   }
   double n[3] = {ch[kChannelNormal][0], ch[kChannelNormal][1], ch[kChannelNormal][2]};
-  if (!normalize(n))
+  if (surface.channels[kChannelNormal]->source && !normalize(n))
     for (int c = 0; c < 3; ++c) n[c] = na.wNorm[c];
   // Lighting sees the side facing the ray.
   const bool inside = dot(d, na.gNorm) > 0;

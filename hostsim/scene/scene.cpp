@@ -467,6 +467,7 @@ std::unique_ptr<Scene> parseScene(Host &host, const Module &module, const std::s
   host.scene().setTime(s->firstFrame, s->timeOf(s->firstFrame));
   readBackdrop(host, doc, s->fps);
 
+  host.images().clear(); // a scene brings its own images
   host.images().setBaseDir(s->dir);
   readImages(*s, host, doc);
   readSurfaces(*s, host, module, doc);

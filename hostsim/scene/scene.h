@@ -93,8 +93,8 @@ struct Scene {
   double timeOf(int frame) const { return frame / fps; }
 };
 
-// Reads a scene into the host: sets the scene and backdrop records, loads the
-// images, builds the networks. Throws SceneError. The host must be active
+// Reads a scene into the host: sets the scene and backdrop records, replaces
+// the image list with the scene's images, builds the networks. Throws SceneError. The host must be active
 // and outlive the scene; so must the module.
 std::unique_ptr<Scene> loadScene(Host &host, const Module &module, const std::string &path);
 std::unique_ptr<Scene> parseScene(Host &host, const Module &module, const std::string &text, const std::string &path);

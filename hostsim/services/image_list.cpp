@@ -213,6 +213,11 @@ void ImageList::remove(Image *image) {
   renumber();
 }
 
+void ImageList::clear() {
+  for (Image *img : order_) img->index = -1;
+  order_.clear();
+}
+
 void ImageList::move(Image *image, std::size_t position) {
   auto it = std::find(order_.begin(), order_.end(), image);
   if (it == order_.end()) return;

@@ -49,6 +49,8 @@ public:
   // The image whose reference names the same file, or null.
   Image *find(const std::string &reference) const;
   void remove(Image *image);
+  // Empties the list, as loading another scene does.
+  void clear();
   // Moves an image to a new position (tests reorder the list).
   void move(Image *image, std::size_t position);
 
