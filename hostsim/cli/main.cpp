@@ -118,8 +118,9 @@ bool parseOptions(int argc, char **argv, bool render, Options &o, int &status) {
       o.answers.emplace_back(true, "");
     } else if (render && a == "--threads") {
       char *end = nullptr;
-      if (!value(v) || (o.threads = static_cast<int>(std::strtol(v.c_str(), &end, 10))) < 1 || o.threads > 256 || *end)
-        return bad("--threads needs a number from 1 to 256");
+      if (!value(v) || (o.threads = static_cast<int>(std::strtol(v.c_str(), &end, 10))) < 1 ||
+          o.threads > hostsim::kMaxThreads || *end)
+        return bad("--threads needs a number from 1 to " + std::to_string(hostsim::kMaxThreads));
     } else if (render && a == "--frames") {
       char tail = 0;
       if (!value(v)) return bad("--frames needs A-B or A");

@@ -443,7 +443,7 @@ RenderStats Renderer::render(const RenderOptions &options,
   using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();
   RenderStats stats;
-  const int threads = std::max(1, options.threads);
+  const int threads = std::clamp(options.threads, 1, kMaxThreads);
   host_.scene().sceneInfo().numThreads = threads;
 
   std::string error;

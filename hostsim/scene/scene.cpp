@@ -450,7 +450,7 @@ std::unique_ptr<Scene> parseScene(Host &host, const Module &module, const std::s
   s->fps = number(frames, "fps", s->fps, "frames");
   if (s->fps <= 0) fail("frames.fps", "should be above 0");
   s->recursionLimit = integer(doc, "rayRecursionLimit", s->recursionLimit, "", 0, 64);
-  s->threads = integer(doc, "threads", s->threads, "", 1, 256);
+  s->threads = integer(doc, "threads", s->threads, "", 1, kMaxThreads);
   readLight(*s, doc);
 
   LWSceneInfo &info = host.scene().sceneInfo();

@@ -25,6 +25,10 @@ public:
   using std::runtime_error::runtime_error;
 };
 
+// Render threads at most: nodes keep per-thread state in 16 slots, indexed by
+// the context's thread number.
+constexpr int kMaxThreads = 16;
+
 struct Camera {
   Vec3 position{0, 0, -5};
   Vec3 target{0, 0, 0};
