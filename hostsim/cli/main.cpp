@@ -14,6 +14,7 @@
 #include "hostsim/render/renderer.h"
 #include "hostsim/scene/scene.h"
 #include "hostsim/network.h"
+#include "hostsim/validate.h"
 
 namespace {
 
@@ -25,8 +26,10 @@ int usage() {
                "       hostsim render SCENE [-o OUT] [--threads N] [--frames A-B] [--size WxH] [COMMON]\n"
                "       hostsim save SCENE -o OUT [COMMON]\n"
                "       hostsim panel MODULE \"SERVER NAME\"\n"
+               "       hostsim validate MODULE\n"
                "  servers  list the module's servers and activate each against the stand-in host\n"
                "  panel    create one node of the server and print its panel as a user sees it\n"
+               "  validate activate, create, persist, copy, evaluate and destroy every node; exit 1 on a failure\n"
                "  render   render a scene file to OUT (.png, or .hdr for unclamped floats; default SCENE's\n"
                "           name with .png in the current folder); several frames get _NNNN before the extension\n"
                "  save     load a scene and write it again with every node's own saved block\n"
@@ -260,6 +263,16 @@ int panel(const std::string &path, const std::string &server) {
   return 0;
 }
 
+int validate(const std::string &path) {
+  int status = 0;
+  auto module = openModule(path, status);
+  if (!module) return status;
+  const hostsim::ValidationReport r = hostsim::validateModule(*module);
+  for (const auto &line : r.lines) std::printf("%s\n", line.c_str());
+  std::printf("%s: %d check(s) failed\n", path.c_str(), r.failures);
+  return r.failures ? 1 : 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -269,6 +282,7 @@ int main(int argc, char **argv) {
   if (cmd == "render") return render(argc, argv);
   if (cmd == "save") return save(argc, argv);
   if (cmd == "panel" && argc == 4) return panel(argv[2], argv[3]);
+  if (cmd == "validate" && argc == 3) return validate(argv[2]);
   if (cmd == "-h" || cmd == "--help") {
     usage();
     return 0;
