@@ -4,6 +4,7 @@
 // against two threads. The ratios are printed after the table.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <limits>
 #include <map>
@@ -101,31 +102,38 @@ void hostRender(benchmark::State &state) {
   state.SetItemsProcessed(state.iterations() * samplesPerFrame());
 }
 
-BENCHMARK(bareEmbree)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(hostRender)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+// The machine is shared: the fastest of the repetitions is the rate least
+// disturbed by others' work, and the ratios use it where there is one.
+double fastest(const std::vector<double> &v) { return v.empty() ? 0.0 : *std::min_element(v.begin(), v.end()); }
+
+BENCHMARK(bareEmbree)->Unit(benchmark::kMillisecond)->UseRealTime()->ComputeStatistics("min", fastest);
+BENCHMARK(hostRender)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->ComputeStatistics("min", fastest);
 
 // Keeps each run's rate to print the ratios at the end.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
-  // The median of repetitions where there are any, else the one run.
+  // The fastest of repetitions where there are any, else the one run.
   void ReportRuns(const std::vector<Run> &runs) override {
     for (const Run &r : runs) {
       auto it = r.counters.find("items_per_second");
       if (it == r.counters.end()) continue;
       const std::string name = r.run_name.str();
-      if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median")
-        medians[name] = it->second;
+      if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "min")
+        // Statistics of a rate counter take its smallest value; the rate of
+        // the fastest repetition comes from its time. Every benchmark here
+        // does one frame's samples an iteration.
+        fastest[name] = samplesPerFrame() * benchmark::GetTimeUnitMultiplier(r.time_unit) / r.GetAdjustedRealTime();
       else if (r.run_type == Run::RT_Iteration)
         rates[name] = it->second;
     }
     ConsoleReporter::ReportRuns(runs);
   }
   double rate(const std::string &name) const {
-    if (auto m = medians.find(name); m != medians.end()) return m->second;
+    if (auto m = fastest.find(name); m != fastest.end()) return m->second;
     auto r = rates.find(name);
     return r == rates.end() ? 0.0 : r->second;
   }
-  std::map<std::string, double> rates, medians;
+  std::map<std::string, double> rates, fastest;
 };
 
 } // namespace

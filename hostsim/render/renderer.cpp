@@ -17,9 +17,11 @@ constexpr int kTile = 16;
 double dot(const double a[3], const double b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 
 bool normalize(double v[3]) {
-  const double len = std::sqrt(dot(v, v));
-  if (!(len > 0) || !std::isfinite(len)) return false;
-  const double inv = 1.0 / len; // one division: this runs several times a sample
+  const double len2 = dot(v, v);
+  if (!(len2 > 0) || !std::isfinite(len2)) return false;
+  // 1/sqrt(x) as sqrt(x)/x: the root and the division run side by side
+  // instead of one after the other, on a path every sample takes.
+  const double inv = std::sqrt(len2) / len2;
   for (int c = 0; c < 3; ++c) v[c] *= inv;
   return true;
 }
@@ -103,7 +105,25 @@ void Renderer::buildScene() {
     const unsigned id = rtcAttachGeometry(rtcScene_, g);
     rtcReleaseGeometry(g);
     if (geometries_.size() <= id) geometries_.resize(id + 1);
-    geometries_[id] = {&o, &scene_.surfaces[static_cast<std::size_t>(o.surface)], o.transform.inverse()};
+    Geometry &geo = geometries_[id];
+    geo = {&o, &scene_.surfaces[static_cast<std::size_t>(o.surface)], o.transform.inverse(), {}, 0};
+    if (o.shape == Shape::Sphere) {
+      geo.inverseRadius = 1.0 / o.radius;
+    } else {
+      // Face normals once here rather than at every hit.
+      const Mesh &m = o.mesh;
+      geo.faceNormals.reserve(m.indices.size());
+      for (std::size_t t = 0; t + 2 < m.indices.size(); t += 3) {
+        const float *p0 = &m.positions[m.indices[t] * 3], *p1 = &m.positions[m.indices[t + 1] * 3];
+        const float *p2 = &m.positions[m.indices[t + 2] * 3];
+        const double e1[3] = {double(p1[0]) - p0[0], double(p1[1]) - p0[1], double(p1[2]) - p0[2]};
+        const double e2[3] = {double(p2[0]) - p0[0], double(p2[1]) - p0[1], double(p2[2]) - p0[2]};
+        double n[3];
+        cross(e1, e2, n);
+        normalize(n);
+        geo.faceNormals.insert(geo.faceNormals.end(), {float(n[0]), float(n[1]), float(n[2])});
+      }
+    }
   }
   rtcCommitScene(rtcScene_);
 }
@@ -128,6 +148,7 @@ void Renderer::setupCamera() {
   cross(camForward_, camRight_, camUp_);
   tanHalf_ = std::tan(c.fov * M_PI / 360.0);
   pixelAngle_ = 2.0 * tanHalf_ / width_;
+  halfHeight_ = tanHalf_ * height_ / width_;
 }
 
 void Renderer::cameraRay(int x, int y, int s, int frame, double origin[3], double direction[3]) const {
@@ -139,7 +160,7 @@ void Renderer::cameraRay(int x, int y, int s, int frame, double origin[3], doubl
     jy = hashUnit(key * 2 + 1);
   }
   const double px = (x + jx) * pixelAngle_ - tanHalf_;
-  const double py = tanHalf_ * height_ / width_ - (y + jy) * pixelAngle_;
+  const double py = halfHeight_ - (y + jy) * pixelAngle_;
   for (int c = 0; c < 3; ++c) {
     origin[c] = camOrigin_[c];
     direction[c] = camForward_[c] + camRight_[c] * px + camUp_[c] * py;
@@ -237,17 +258,12 @@ void Renderer::shadeHit(Worker &w, const Ray &ray, const double o[3], const doub
     na.raySource[c] = o[c];
   }
   if (obj.shape == Shape::Sphere) {
-    for (int c = 0; c < 3; ++c) na.gNorm[c] = na.wPos[c] - obj.centre[c];
-    normalize(na.gNorm);
-    for (int c = 0; c < 3; ++c) na.wNorm[c] = na.gNorm[c];
+    for (int c = 0; c < 3; ++c) na.gNorm[c] = na.wNorm[c] = (na.wPos[c] - obj.centre[c]) * g.inverseRadius;
   } else {
     const Mesh &m = obj.mesh;
     const uint32_t *tri = &m.indices[hit.prim * 3];
-    const float *p0 = &m.positions[tri[0] * 3], *p1 = &m.positions[tri[1] * 3], *p2 = &m.positions[tri[2] * 3];
-    const double e1[3] = {double(p1[0]) - p0[0], double(p1[1]) - p0[1], double(p1[2]) - p0[2]};
-    const double e2[3] = {double(p2[0]) - p0[0], double(p2[1]) - p0[1], double(p2[2]) - p0[2]};
-    cross(e1, e2, na.gNorm);
-    normalize(na.gNorm);
+    const float *fn = &g.faceNormals[hit.prim * 3];
+    for (int c = 0; c < 3; ++c) na.gNorm[c] = fn[c];
     if (!m.normals.empty()) {
       const float *n0 = &m.normals[tri[0] * 3], *n1 = &m.normals[tri[1] * 3], *n2 = &m.normals[tri[2] * 3];
       const double b0 = 1.0 - hit.u - hit.v;
@@ -298,8 +314,6 @@ void Renderer::shadeHit(Worker &w, const Ray &ray, const double o[3], const doub
   const bool inside = dot(d, na.gNorm) > 0;
   if (dot(d, n) > 0)
     for (double &c : n) c = -c;
-  double gf[3];
-  for (int c = 0; c < 3; ++c) gf[c] = inside ? -na.gNorm[c] : na.gNorm[c];
 
   const double *base = ch[kChannelColor];
   const double lum = ch[kChannelLuminosity][0], diffuse = ch[kChannelDiffuse][0];
@@ -313,8 +327,10 @@ void Renderer::shadeHit(Worker &w, const Ray &ray, const double o[3], const doub
   double ndotl = std::max(0.0, dot(n, toLight_));
   if (ndotl > 0 && scene_.light.shadows) {
     ++w.casts;
+    // From just off the side the ray came from.
+    const double off = inside ? -margin(na.wPos) : margin(na.wPos);
     double from[3];
-    for (int c = 0; c < 3; ++c) from[c] = na.wPos[c] + gf[c] * margin(na.wPos);
+    for (int c = 0; c < 3; ++c) from[c] = na.wPos[c] + na.gNorm[c] * off;
     if (occluded(from, toLight_)) ndotl = 0;
   }
   double out[3];

@@ -92,6 +92,8 @@ private:
     const Object *object;
     const Surface *surface;
     std::array<double, 12> inverse;
+    std::vector<float> faceNormals; // unit, outward, three per triangle
+    double inverseRadius = 0;       // spheres
   };
   struct Ray {
     int32_t sx, sy;
@@ -126,7 +128,7 @@ private:
   RTCScene rtcScene_ = nullptr;
   std::vector<Geometry> geometries_; // by Embree geometry id
   double camOrigin_[3], camForward_[3], camRight_[3], camUp_[3];
-  double tanHalf_ = 1, pixelAngle_ = 0.001;
+  double tanHalf_ = 1, pixelAngle_ = 0.001, halfHeight_ = 0.75; // image plane at distance 1
   double toLight_[3];
   double lightColor_[3], ambient_[3];
 };

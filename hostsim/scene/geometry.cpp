@@ -94,7 +94,6 @@ Mesh makePlane(double width, double depth) {
   Mesh m;
   const float w = static_cast<float>(width / 2), d = static_cast<float>(depth / 2);
   m.positions = {-w, 0, -d, w, 0, -d, w, 0, d, -w, 0, d};
-  m.normals = {0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1, 0};
   m.indices = {0, 2, 1, 0, 3, 2};
   return m;
 }
@@ -114,9 +113,6 @@ Mesh makeBox(const Vec3 &size) {
         p[u] = c[0] * h[u];
         p[v] = c[1] * h[v];
         m.positions.insert(m.positions.end(), p, p + 3);
-        float n[3] = {0, 0, 0};
-        n[axis] = static_cast<float>(sign);
-        m.normals.insert(m.normals.end(), n, n + 3);
       }
       if (sign > 0)
         m.indices.insert(m.indices.end(), {base, base + 1, base + 2, base, base + 2, base + 3});
