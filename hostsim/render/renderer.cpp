@@ -259,7 +259,11 @@ void Renderer::shadeHit(Worker &w, const Ray &ray, const double o[3], const doub
   }
   if (obj.shape == Shape::Sphere) {
     for (int c = 0; c < 3; ++c) na.gNorm[c] = na.wNorm[c] = (na.wPos[c] - obj.centre[c]) * g.inverseRadius;
+    na.u = na.v = 0;
   } else {
+    // The hit's barycentric coordinates on its triangle.
+    na.u = hit.u;
+    na.v = hit.v;
     const Mesh &m = obj.mesh;
     const uint32_t *tri = &m.indices[hit.prim * 3];
     const float *fn = &g.faceNormals[hit.prim * 3];
@@ -274,9 +278,6 @@ void Renderer::shadeHit(Worker &w, const Ray &ray, const double o[3], const doub
       for (int c = 0; c < 3; ++c) na.wNorm[c] = na.gNorm[c];
     }
   }
-  // Barycentric coordinates of the hit on a triangle; 0 on a sphere.
-  na.u = hit.u;
-  na.v = hit.v;
   const Vec3 op = transformPoint(g.inverse, {na.wPos[0], na.wPos[1], na.wPos[2]});
   for (int c = 0; c < 3; ++c) na.oPos[c] = op[c];
   na.rayLength = hit.t;
@@ -317,8 +318,10 @@ void Renderer::shadeHit(Worker &w, const Ray &ray, const double o[3], const doub
 
   const double *base = ch[kChannelColor];
   const double lum = ch[kChannelLuminosity][0], diffuse = ch[kChannelDiffuse][0];
-  double mirror = std::clamp(ch[kChannelReflection][0], 0.0, 1.0);
-  double clear = std::clamp(ch[kChannelTransparency][0], 0.0, 1.0);
+  // A network may deliver anything: NaN counts as none.
+  auto fraction = [](double x) { return x > 0 ? std::min(x, 1.0) : 0.0; };
+  double mirror = fraction(ch[kChannelReflection][0]);
+  double clear = fraction(ch[kChannelTransparency][0]);
   if (mirror + clear > 1.0) {
     const double k = 1.0 / (mirror + clear);
     mirror *= k;
