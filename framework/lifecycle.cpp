@@ -122,7 +122,7 @@ LWInstance createInstance(const NodeKind &kind, NodeInputEvent inputEvent, void 
   for (const Param &p : kind.params) std::memcpy(&field<double>(inst, p.value), p.def, sizeof(double) * componentsOf(p.type));
   if (kind.onDefaults) kind.onDefaults(inst, priv);
 
-  if (kind.usesParams) {
+  if (kind.usesParams && kind.groupOffset != kNoField) {
     LWChanGroupID group = s.envelopes->createGroup(s.node->chanGrp(node), kind.envGroup);
     field<LWChanGroupID>(inst, kind.groupOffset) = group;
     for (const Param &p : kind.params) {
@@ -152,7 +152,8 @@ void destroyInstance(const NodeKind &kind, LWInstance inst) noexcept {
 
 LWError copyInstance(const NodeKind &kind, LWInstance to, LWInstance from) noexcept {
   if (!to || !from || to == from) return nullptr;
-  for (const IntSetting &i : kind.ints) field<int32_t>(to, i.offset) = field<int32_t>(from, i.offset);
+  for (const IntSetting &i : kind.ints)
+    if (i.copied) field<int32_t>(to, i.offset) = field<int32_t>(from, i.offset);
   for (std::size_t i = 0; i < paramCount(kind); ++i) {
     const Param &p = paramAt(kind, i);
     LWVParmID dst = field<LWVParmID>(to, p.handle), src = field<LWVParmID>(from, p.handle);

@@ -55,6 +55,7 @@ enum class Lookup : uint8_t {
 struct IntSetting {
   std::size_t offset;
   int32_t def;
+  bool copied = true; // false: a duplicate keeps its own value
 };
 
 // A variant parameter and the cached value evaluation falls back to.
@@ -83,7 +84,7 @@ struct NodeKind {
   std::size_t size;     // of the instance record
   Services *svc;
   std::span<const Lookup> lookups;
-  bool usesParams; // looks up the variant-parameter services and makes the envelope group
+  bool usesParams; // looks up the variant-parameter services; with a groupOffset also makes the envelope group
 
   std::size_t nodeOffset;
   std::size_t groupOffset; // kNoField without variant parameters

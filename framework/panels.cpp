@@ -197,4 +197,14 @@ void copyText(char *to, std::size_t capacity, const char *from) noexcept {
   to[n] = '\0';
 }
 
+void dropSplitCharacter(char *text, std::size_t length) noexcept {
+  if (!text || length == 0) return;
+  // The last character starts at most three continuation bytes from the end.
+  std::size_t lead = length - 1;
+  while (lead > 0 && length - lead < 4 && (static_cast<unsigned char>(text[lead]) & 0xC0) == 0x80) --lead;
+  const auto c = static_cast<unsigned char>(text[lead]);
+  const std::size_t size = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+  if (lead + size > length) text[lead] = '\0';
+}
+
 } // namespace juxs::fw

@@ -92,6 +92,9 @@ void destroyNotify(void *) noexcept;
 // Copies text into a buffer of the given capacity, cutting it short at a
 // character boundary of UTF-8 when it does not fit; always terminates.
 void copyText(char *to, std::size_t capacity, const char *from) noexcept;
+// Ends text of the given length before a UTF-8 character left incomplete at
+// its end, as a reader that stops at a byte count may leave one.
+void dropSplitCharacter(char *text, std::size_t length) noexcept;
 
 template <const NodeKind &K, const PanelKind &P>
 struct Interface {

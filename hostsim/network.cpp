@@ -1,6 +1,8 @@
 #include "hostsim/network.h"
 
 #include <algorithm>
+#include <latch>
+#include <thread>
 
 namespace hostsim {
 namespace {
@@ -40,17 +42,17 @@ Network::~Network() {
   host_.vparms().destroyGroup(group_);
 }
 
-HostNode *Network::makeNode(const std::string &serverName, const std::string &userName) {
+HostNode *Network::makeNode(const std::string &serverName, const std::string &userName, const std::string &name) {
   auto node = std::make_unique<HostNode>();
   node->serverName = serverName;
   node->userName = userName;
-  node->name = host_.uniqueNodeName(userName);
+  node->name = name.empty() ? host_.uniqueNodeName(userName) : name;
   node->group = host_.vparms().createGroup(group_, node->name);
   nodes_.push_back(std::move(node));
   return nodes_.back().get();
 }
 
-HostNode *Network::add(const std::string &serverName, std::string *error) {
+HostNode *Network::add(const std::string &serverName, std::string *error, const std::string &name) {
   const ServerInfo *server = module_.find(LWNODE_HCLASS, serverName);
   if (!server) {
     if (error) *error = "unknown node server \"" + serverName + "\"";
@@ -60,7 +62,7 @@ HostNode *Network::add(const std::string &serverName, std::string *error) {
     if (error) *error = "node server \"" + serverName + "\" has no activation";
     return nullptr;
   }
-  HostNode *node = makeNode(serverName, server->userName.empty() ? serverName : server->userName);
+  HostNode *node = makeNode(serverName, server->userName.empty() ? serverName : server->userName, name);
   node->handler.inst = &node->instFuncs;
   node->handler.item = &node->itemFuncs;
   node->handler.rend = &node->rendFuncs;
@@ -208,6 +210,62 @@ bool Network::load(HostNode *node, LoadStream &in, std::string *error) {
   return false;
 }
 
+bool Network::saveAll(SavedNetwork &out, int32_t ioMode, std::string *error) {
+  out = SavedNetwork{};
+  out.ioMode = ioMode;
+  std::vector<const HostNode *> saved;
+  auto indexOf = [&saved](const HostNode *n) {
+    return static_cast<std::size_t>(std::find(saved.begin(), saved.end(), n) - saved.begin());
+  };
+  for (auto &n : nodes_) {
+    if (!n->isModuleNode()) continue;
+    SaveStream stream(ioMode);
+    std::string why;
+    if (!save(n.get(), stream, &why)) {
+      if (error) *error = "saving \"" + n->name + "\": " + why;
+      return false;
+    }
+    out.nodes.push_back(SavedNode{n->serverName, n->name, stream.bytes()});
+    saved.push_back(n.get());
+  }
+  for (const HostNode *to : saved)
+    for (const auto &in : to->inputs)
+      if (in->source && indexOf(in->source->node) < saved.size())
+        out.connections.push_back(SavedConnection{indexOf(in->source->node), in->source->name, indexOf(to), in->name});
+  return true;
+}
+
+std::vector<HostNode *> Network::loadAll(const SavedNetwork &saved, std::span<const std::size_t> order,
+                                         std::string *error) {
+  const std::size_t count = saved.nodes.size();
+  std::vector<std::size_t> sequence(order.begin(), order.end());
+  if (order.empty())
+    for (std::size_t i = 0; i < count; ++i) sequence.push_back(i);
+  std::vector<HostNode *> made(count, nullptr);
+  auto fail = [&](const std::string &why) {
+    if (error) *error = why;
+    for (HostNode *n : made)
+      if (n) remove(n);
+    return std::vector<HostNode *>{};
+  };
+  if (sequence.size() != count) return fail("the load order names " + std::to_string(sequence.size()) + " of " +
+                                            std::to_string(count) + " nodes");
+  for (std::size_t i : sequence) {
+    if (i >= count || made[i]) return fail("the load order is not a permutation of the saved nodes");
+    std::string why;
+    made[i] = add(saved.nodes[i].server, &why);
+    if (!made[i]) return fail(why);
+    LoadStream stream(saved.nodes[i].block, saved.ioMode);
+    if (!load(made[i], stream, &why)) return fail(why);
+  }
+  for (const SavedConnection &c : saved.connections) {
+    std::string why;
+    if (c.from >= count || c.to >= count) return fail("a connection names a node that was not saved");
+    if (!connect(made[c.from], c.output, made[c.to], c.input, &why)) return fail(why);
+  }
+  return made;
+}
+
 bool Network::beginRender(int32_t mode, std::string *error) {
   if (rendering_) endRender();
   rendering_ = true;
@@ -238,6 +296,39 @@ OutputValue Network::evaluate(HostNode *node, const std::string &output, LWNodal
   const NodeOutput *out = node ? node->output(output) : nullptr;
   if (out) evaluateOutput(*node, &na, out, v);
   return v;
+}
+
+std::vector<ThreadRun> Network::evaluateConcurrently(HostNode *node, const std::string &output, const LWNodalAccess &na,
+                                                    const std::vector<int32_t> &threadNums, int count,
+                                                    const std::function<void(LWNodalAccess &, int)> &prepare) const {
+  std::vector<ThreadRun> runs(threadNums.size());
+  const NodeOutput *out = node ? node->output(output) : nullptr;
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    runs[i].threadNum = threadNums[i];
+    runs[i].values.resize(out ? static_cast<std::size_t>(std::max(count, 0)) : 0);
+  }
+  // Held until every thread exists, so that their evaluations overlap.
+  std::latch go(1);
+  {
+    std::vector<std::jthread> threads;
+    try {
+      for (ThreadRun &run : runs)
+        threads.emplace_back([&, r = &run] {
+          LWNodalAccess mine = na;
+          mine.threadNum = r->threadNum;
+          go.wait();
+          for (std::size_t k = 0; k < r->values.size(); ++k) {
+            if (prepare) prepare(mine, static_cast<int>(k));
+            evaluateOutput(*node, &mine, out, r->values[k]);
+          }
+        });
+    } catch (...) {
+      go.count_down(); // let the threads already started finish before they are joined
+      throw;
+    }
+    go.count_down();
+  } // joins
+  return runs;
 }
 
 } // namespace hostsim

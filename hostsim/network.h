@@ -3,8 +3,10 @@
 // persistence, and the render lifecycle that drives them.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,32 @@ namespace hostsim {
 // traces see the backdrop. Renderers and tests overwrite what they need.
 LWNodalAccess emptyWorldContext();
 
+// A network as a scene keeps it: each module node's server, name and
+// persisted block, and the connections between those nodes. Host nodes and
+// their connections are not part of it.
+struct SavedNode {
+  std::string server;
+  std::string name; // as it was when saved
+  std::vector<uint8_t> block;
+};
+struct SavedConnection {
+  std::size_t from; // index into SavedNetwork::nodes
+  std::string output;
+  std::size_t to;
+  std::string input;
+};
+struct SavedNetwork {
+  int32_t ioMode = LWIO_BINARY;
+  std::vector<SavedNode> nodes;
+  std::vector<SavedConnection> connections;
+};
+
+// What one render thread saw while others evaluated beside it.
+struct ThreadRun {
+  int32_t threadNum = 0;
+  std::vector<OutputValue> values; // in evaluation order
+};
+
 class Network {
 public:
   Network(Host &host, const Module &module, std::string name = "Surface");
@@ -31,7 +59,9 @@ public:
   ChanGroup *group() const { return group_; }
 
   // A module node: activates the server's handler and creates an instance.
-  HostNode *add(const std::string &serverName, std::string *error = nullptr);
+  // The node is named as the host names new nodes, or with name when given
+  // (one read from a scene, say; keeping it unique is the caller's part).
+  HostNode *add(const std::string &serverName, std::string *error = nullptr, const std::string &name = {});
   // A host node with the given outputs, evaluated by fn.
   HostNode *addHostNode(const std::string &kind, const std::vector<std::pair<std::string, ConnectionType>> &outputs,
                         std::function<void(LWNodalAccess *, const NodeOutput *, OutputValue *)> fn);
@@ -54,6 +84,15 @@ public:
   bool save(HostNode *node, SaveStream &out, std::string *error = nullptr);
   bool load(HostNode *node, LoadStream &in, std::string *error = nullptr);
 
+  // Every module node, in network order, with its block and connections.
+  bool saveAll(SavedNetwork &out, int32_t ioMode = LWIO_BINARY, std::string *error = nullptr);
+  // Recreates a saved network here: creates and loads each node in the given
+  // order (indices into saved.nodes; empty: saved order), then connects them.
+  // Returns the new nodes in saved order; on failure removes what it made
+  // and returns nothing.
+  std::vector<HostNode *> loadAll(const SavedNetwork &saved, std::span<const std::size_t> order = {},
+                                  std::string *error = nullptr);
+
   // Render lifecycle: init on every module node, newTime per frame, evaluate
   // per sample and output, cleanup at the end.
   bool beginRender(int32_t mode = 0, std::string *error = nullptr);
@@ -62,9 +101,17 @@ public:
   bool rendering() const { return rendering_; }
   // render threads, concurrently
   OutputValue evaluate(HostNode *node, const std::string &output, LWNodalAccess &na) const;
+  // Evaluates node's output count times on each of several threads at once,
+  // one thread per entry of threadNums (any numbers, as a host might hand
+  // out), each on its own copy of na carrying that thread number. prepare, if
+  // given, adjusts a thread's context before its sample-th evaluation; it runs
+  // on the render threads, concurrently. Results come in threadNums order.
+  std::vector<ThreadRun> evaluateConcurrently(HostNode *node, const std::string &output, const LWNodalAccess &na,
+                                              const std::vector<int32_t> &threadNums, int count,
+                                              const std::function<void(LWNodalAccess &, int sample)> &prepare = {}) const;
 
 private:
-  HostNode *makeNode(const std::string &serverName, const std::string &userName);
+  HostNode *makeNode(const std::string &serverName, const std::string &userName, const std::string &name = {});
   bool dependsOn(const HostNode *node, const HostNode *upstream) const;
   void notify(HostNode *node, NodeInput *input, int32_t eventKind);
 

@@ -13,8 +13,14 @@
   int32_t activateInterface(int32_t version, GlobalFunc global, void *local, void *serverData) noexcept; \
   }
 
+JUXS_NODE(counter_node, "Jux Counter", "Counter", "Jux's Nodes/Math")
+JUXS_NODE(exp_decay_color_node, "Jux Exponential Decay (Color)", "Exponential Decay (Color)", "Jux's Nodes/Math")
+JUXS_NODE(exp_decay_scalar_node, "Jux Exponential Decay (Scalar)", "Exponential Decay (Scalar)", "Jux's Nodes/Math")
+JUXS_NODE(get_material_node, "Jux Get Material", "Get Material", "Jux's Nodes/Tools")
+JUXS_NODE(hold_value_node, "Jux Hold Value", "Hold Value", "Jux's Nodes/Math")
 JUXS_NODE(render_info_node, "Jux Render Info", "Render Info", "Jux's Nodes/Info")
 JUXS_NODE(random_node, "Jux Random", "Random", "Jux's Nodes/Math")
 JUXS_NODE(sqrt_node, "Jux Sqrt", "Sqrt", "Jux's Nodes/Math")
+JUXS_NODE(store_material_node, "Jux Store Material", "Store Material", "Jux's Nodes/Tools")
 
 #undef JUXS_NODE

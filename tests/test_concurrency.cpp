@@ -8,6 +8,7 @@
 #include <random>
 
 #include "framework/random.h"
+#include "nodes/material/material.h"
 #include "tests/support/host_fixture.h"
 #include "tests/support/probe_node.h"
 
@@ -40,6 +41,35 @@ TEST_F(Concurrency, ThreadsEvaluateOneNetworkAtOnce) {
         hostsim::OutputValue v = net->evaluate(b, "Tint", na);
         if (v.v[0] != 2.0 || v.v[2] != 2.0) ++wrong;
       }
+    });
+  for (auto &t : threads) t.join();
+  net->endRender();
+  EXPECT_EQ(wrong.load(), 0);
+}
+
+class MaterialConcurrency : public testsupport::HostFixture {};
+
+// Get Materials reach the same Store Material's network from every thread.
+TEST_F(MaterialConcurrency, GetMaterialsEvaluateTogether) {
+  HostNode *store = add("Jux Store Material");
+  hostsim::OutputValue k;
+  k.type = CONN_SCALAR;
+  k.v[0] = 3.0;
+  ASSERT_TRUE(net->connect(net->addConstant(k), "Value", store, "Scalar"));
+  const int16_t id = static_cast<int16_t>(testsupport::instanceOf<juxs::material::StoreMaterial>(store)->identifier);
+  hostsim::SaveStream choice;
+  for (int16_t v : {int16_t{1}, id}) choice.state()->writeI2(choice.state()->writeData, &v, 1);
+  std::vector<HostNode *> gets = {add("Jux Get Material"), add("Jux Get Material")};
+  for (HostNode *g : gets) ASSERT_TRUE(load(g, choice.bytes()));
+  ASSERT_TRUE(net->beginRender());
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      LWNodalAccess na = hostsim::emptyWorldContext();
+      na.threadNum = t;
+      for (int i = 0; i < 5000; ++i)
+        if (net->evaluate(gets[i % 2], "Scalar", na).scalar() != 3.0) ++wrong;
     });
   for (auto &t : threads) t.join();
   net->endRender();

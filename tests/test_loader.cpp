@@ -148,6 +148,16 @@ TEST(Command, ServersListsAndActivates) {
   EXPECT_EQ(out.find("activation 1"), std::string::npos) << out;
 }
 
+TEST(Command, PanelShowsTheNodesCreatedBeside) {
+  int status = 0;
+  const std::string out = run(std::string(HOSTSIM_PATH) + " panel " + JUXS_MODULE_PATH +
+                                  " \"Jux Get Material\" \"Jux Store Material\" \"Jux Store Material\"",
+                              status);
+  EXPECT_EQ(WEXITSTATUS(status), 0) << out;
+  EXPECT_NE(out.find("\"Slot\" [0x8001] iPopChoice = 0 \"(none)\""), std::string::npos) << out;
+  EXPECT_NE(out.find("items: \"(none)\", \"Store Material (1)\", \"Store Material (2)\"\n"), std::string::npos) << out;
+}
+
 TEST(Command, ABadModuleGetsOneLineAndStatusTwo) {
   for (const char *path : {BAD_SYNC_PATH, NOT_A_MODULE_PATH}) {
     int status = 0;

@@ -129,4 +129,32 @@ TEST_F(Networks, NodeNamesAreUniqueAndGroupsNested) {
   EXPECT_STREQ(host.nodes().nodeFuncs()->nodeName(reinterpret_cast<NodeID>(b)), "Probe (2)");
 }
 
+TEST_F(Networks, ReloadsAWholeNetworkOrNothing) {
+  HostNode *a = add("Probe");
+  HostNode *b = add("Probe");
+  ASSERT_TRUE(net->connect(constant(CONN_SCALAR, 2), "Value", a, "Value")); // host nodes are not saved
+  ASSERT_TRUE(net->connect(a, "Value", b, "Tint"));
+  hostsim::SavedNetwork saved;
+  ASSERT_TRUE(net->saveAll(saved));
+  ASSERT_EQ(saved.nodes.size(), 2u);
+  ASSERT_EQ(saved.connections.size(), 1u);
+  const std::size_t before = net->nodes().size();
+  std::string error;
+  for (const std::vector<std::size_t> &bad : {std::vector<std::size_t>{0}, {1, 1}, {0, 2}}) {
+    EXPECT_TRUE(net->loadAll(saved, bad, &error).empty());
+    EXPECT_EQ(net->nodes().size(), before) << error;
+  }
+  saved.nodes[0].block.push_back(0);
+  EXPECT_TRUE(net->loadAll(saved, {}, &error).empty());
+  EXPECT_NE(error.find("unread"), std::string::npos) << error;
+  EXPECT_EQ(net->nodes().size(), before);
+
+  saved.nodes[0].block.pop_back();
+  const std::vector<std::size_t> order = {1, 0};
+  std::vector<HostNode *> nodes = net->loadAll(saved, order, &error);
+  ASSERT_EQ(nodes.size(), 2u) << error;
+  ASSERT_TRUE(nodes[1]->input("Tint")->source);
+  EXPECT_EQ(nodes[1]->input("Tint")->source->node, nodes[0]);
+}
+
 } // namespace

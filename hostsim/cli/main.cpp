@@ -25,10 +25,11 @@ int usage() {
                "usage: hostsim servers MODULE\n"
                "       hostsim render SCENE [-o OUT] [--threads N] [--frames A-B] [--size WxH] [COMMON]\n"
                "       hostsim save SCENE -o OUT [COMMON]\n"
-               "       hostsim panel MODULE \"SERVER NAME\"\n"
+               "       hostsim panel MODULE \"SERVER NAME\" [\"OTHER SERVER\"...]\n"
                "       hostsim validate MODULE\n"
                "  servers  list the module's servers and activate each against the stand-in host\n"
-               "  panel    create one node of the server and print its panel as a user sees it\n"
+               "  panel    create one node of the server and print its panel as a user sees it;\n"
+               "           nodes of the other servers are created first, in the same network\n"
                "  validate activate, create, persist, copy, evaluate and destroy every node; exit 1 on a failure\n"
                "  render   render a scene file to OUT (.png, or .hdr for unclamped floats; default SCENE's\n"
                "           name with .png in the current folder); several frames get _NNNN before the extension\n"
@@ -242,7 +243,7 @@ int save(int argc, char **argv) {
   return 0;
 }
 
-int panel(const std::string &path, const std::string &server) {
+int panel(const std::string &path, const std::string &server, const std::vector<std::string> &others) {
   int status = 0;
   auto module = openModule(path, status);
   if (!module) return status;
@@ -252,6 +253,8 @@ int panel(const std::string &path, const std::string &server) {
   hostsim::Host host;
   hostsim::Network net(host, *module);
   std::string error;
+  for (const std::string &other : others)
+    if (!net.add(other, &error)) return fail(path, error);
   hostsim::HostNode *node = net.add(server, &error);
   if (!node) return fail(path, error);
   LWInterface local{node->instance, nullptr, nullptr, nullptr};
@@ -281,7 +284,7 @@ int main(int argc, char **argv) {
   if (cmd == "servers" && argc == 3) return servers(argv[2]);
   if (cmd == "render") return render(argc, argv);
   if (cmd == "save") return save(argc, argv);
-  if (cmd == "panel" && argc == 4) return panel(argv[2], argv[3]);
+  if (cmd == "panel" && argc >= 4) return panel(argv[2], argv[3], std::vector<std::string>(argv + 4, argv + argc));
   if (cmd == "validate" && argc == 3) return validate(argv[2]);
   if (cmd == "-h" || cmd == "--help") {
     usage();

@@ -73,6 +73,22 @@ protected:
     for (double v : values) p->value[c++] = v;
   }
 
+  // A node's block holds its integer settings as 16 bits, then its
+  // parameters in creation order (their channels, by name), each through the
+  // host's own parameter save.
+  void expectBlock(hostsim::HostNode *n, std::initializer_list<int16_t> ints, const std::vector<std::string> &channels) {
+    hostsim::SaveStream expected;
+    for (int16_t i : ints) expected.state()->writeI2(expected.state()->writeData, &i, 1);
+    ASSERT_EQ(n->group->children.size(), 1u) << "one envelope group";
+    std::vector<std::string> names;
+    for (const hostsim::VParm *v : n->group->children[0]->channels) {
+      names.push_back(v->channel);
+      hostsim::saveVParm(*v, expected.state());
+    }
+    EXPECT_EQ(names, channels);
+    EXPECT_EQ(save(n), expected.bytes());
+  }
+
   hostsim::Host host;
   std::unique_ptr<hostsim::Module> module;
   std::unique_ptr<hostsim::Network> net;

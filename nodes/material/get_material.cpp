@@ -1,0 +1,111 @@
+// Get Material: delivers what a chosen Store Material gathers, evaluating that
+// node's inputs afresh in this node's own shading context.
+#include <cstddef>
+
+#include "framework/lifecycle.h"
+#include "framework/panels.h"
+#include "nodes/material/material.h"
+#include "nodes/servers.h"
+
+namespace juxs::get_material_node {
+namespace {
+
+using material::GetMaterial;
+
+fw::Services gServices;
+
+void onCreated(void *inst) {
+  auto *g = static_cast<GetMaterial *>(inst);
+  material::linkLive(g);
+  material::registerGet(g);
+}
+
+void beforeDestroy(void *inst) {
+  auto *g = static_cast<GetMaterial *>(inst);
+  material::unregisterGet(g);
+  material::unlinkLive(g);
+}
+
+void afterCopy(void *to, const void *) { material::unregisterGet(static_cast<GetMaterial *>(to)); }
+
+// host thread, render start: the one lookup; evaluation only follows it.
+// Identifier 0 is "(none)": it never resolves, even to a Store Material whose
+// loaded identifier is 0 (damaged data, or a 16-bit identifier come round).
+LWError init(LWInstance inst, int32_t) noexcept {
+  if (auto *g = static_cast<GetMaterial *>(inst))
+    g->resolved = g->identifier != 0 ? material::findByIdentifier(g->identifier) : nullptr;
+  return nullptr;
+}
+
+// A Store Material's inputs may lead back to a Get Material that fetches from
+// it; the host cannot see that loop. Past this many nested fetches on one
+// thread a Get Material sets no output instead of recursing without end.
+constexpr int kMaxNesting = 32;
+thread_local int tNesting = 0;
+
+// render threads, concurrently
+void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID output, NodeValue value) noexcept {
+  const auto *g = static_cast<const GetMaterial *>(inst);
+  const material::StoreMaterial *store = g->resolved;
+  if (!store || tNesting >= kMaxNesting) return;
+  ++tNesting;
+  material::passOn(gServices, g->outputs, *store, output, na, value);
+  --tNesting;
+}
+
+// A new choice takes effect at the next render start.
+void afterSet(void *inst, uint32_t) {
+  auto *g = static_cast<GetMaterial *>(inst);
+  g->identifier = material::identifierAt(g->position);
+}
+
+#define OUT(channel, name, type) fw::Port{name, type, offsetof(GetMaterial, outputs) + (channel) * sizeof(NodeOutputID)}
+constexpr fw::Port kOutputs[] = {
+    OUT(material::kColor, "Color", CONN_COLOR),
+    OUT(material::kScalar, "Scalar", CONN_SCALAR),
+    OUT(material::kVector, "Vector", CONN_VECTOR),
+    OUT(material::kInteger, "Integer", CONN_INTEGER),
+};
+#undef OUT
+constexpr fw::IntSetting kInts[] = {{offsetof(GetMaterial, position), 0}, {offsetof(GetMaterial, identifier), 0}};
+
+constexpr fw::NodeKind kKind{
+    .envGroup = nullptr,
+    .preview = false,
+    .size = sizeof(GetMaterial),
+    .svc = &gServices,
+    .lookups = {},
+    .usesParams = true,
+    .nodeOffset = offsetof(GetMaterial, node),
+    .groupOffset = fw::kNoField,
+    .panelOffset = offsetof(GetMaterial, panel),
+    .ints = kInts,
+    .params = {},
+    .paramOrder = {},
+    .inputs = {},
+    .outputs = kOutputs,
+    .evaluate = &evaluate,
+    .onCreated = &onCreated,
+    .beforeDestroy = &beforeDestroy,
+    .afterCopy = &afterCopy,
+    .init = &init,
+    .hasNewTime = false,
+};
+
+constexpr fw::Control kControls[] = {
+    {.id = 0x8001, .label = "Slot", .controlType = "iPopChoice", .dataType = "integer", .bind = fw::Bind::Int,
+     .offset = offsetof(GetMaterial, position), .popCount = &material::popupCount, .popName = &material::popupName},
+};
+constexpr fw::PanelKind kPanel{.controls = kControls, .afterSet = &afterSet};
+
+} // namespace
+
+int32_t activateHandler(int32_t version, GlobalFunc global, void *local, void *serverData) noexcept {
+  return fw::Handler<kKind>::activate(version, global, local, serverData);
+}
+
+int32_t activateInterface(int32_t version, GlobalFunc global, void *local, void *serverData) noexcept {
+  return fw::Interface<kKind, kPanel>::activate(version, global, local, serverData);
+}
+
+} // namespace juxs::get_material_node

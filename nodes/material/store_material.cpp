@@ -1,0 +1,140 @@
+// Store Material: a colour, a scalar, a vector and an integer gathered under a
+// name, listed in the material registry for Get Material nodes to fetch. Its
+// outputs pass its inputs through.
+#include <cstddef>
+
+#include "framework/lifecycle.h"
+#include "framework/panels.h"
+#include "nodes/material/material.h"
+#include "nodes/servers.h"
+
+namespace juxs::material {
+
+void passOn(const fw::Services &svc, const NodeOutputID (&outputs)[kChannelCount], const StoreMaterial &store,
+            NodeOutputID output, LWNodalAccess *na, NodeValue value) noexcept {
+  const Channel c = output == outputs[kColor]    ? kColor
+                    : output == outputs[kScalar] ? kScalar
+                    : output == outputs[kVector] ? kVector
+                                                 : kInteger;
+  if (c == kInteger) {
+    int32_t v = 0;
+    svc.input->evaluate(store.inputs[kInteger], na, &v);
+    svc.output->setValue(value, &v);
+    return;
+  }
+  double v[3] = {0.0, 0.0, 0.0}; // a scalar is the first
+  svc.input->evaluate(store.inputs[c], na, v);
+  svc.output->setValue(value, v);
+}
+
+} // namespace juxs::material
+
+namespace juxs::store_material_node {
+namespace {
+
+using material::StoreMaterial;
+
+fw::Services gServices;
+
+void onDefaults(void *inst, void *) {
+  auto *s = static_cast<StoreMaterial *>(inst);
+  fw::copyText(s->name, sizeof s->name, gServices.node->nodeName(s->node));
+}
+
+void onCreated(void *inst) { material::registerStore(static_cast<StoreMaterial *>(inst)); }
+
+void beforeDestroy(void *inst) {
+  auto *s = static_cast<StoreMaterial *>(inst);
+  material::unregisterStore(s);
+  material::forgetStore(s);
+}
+
+// A duplicate carries the name only; unlisted, it is no Get Material's to reach.
+void afterCopy(void *to, const void *from) {
+  auto *s = static_cast<StoreMaterial *>(to);
+  fw::copyText(s->name, sizeof s->name, static_cast<const StoreMaterial *>(from)->name);
+  material::unregisterStore(s);
+  material::forgetStore(s);
+}
+
+LWError loadItems(void *inst, const LWLoadState *ls) {
+  auto *s = static_cast<StoreMaterial *>(inst);
+  const int32_t n = ls->readStr(ls->readData, s->name, sizeof s->name);
+  s->name[sizeof s->name - 1] = '\0';
+  if (n == static_cast<int32_t>(sizeof s->name) - 1) fw::dropSplitCharacter(s->name, static_cast<std::size_t>(n));
+  material::registerStore(s);
+  return nullptr;
+}
+
+LWError saveItems(void *inst, const LWSaveState *ss) {
+  ss->writeStr(ss->writeData, static_cast<const StoreMaterial *>(inst)->name);
+  return nullptr;
+}
+
+// render threads, concurrently
+void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID output, NodeValue value) noexcept {
+  const auto *s = static_cast<const StoreMaterial *>(inst);
+  material::passOn(gServices, s->outputs, *s, output, na, value);
+}
+
+#define IN(channel, name, type) fw::Port{name, type, offsetof(StoreMaterial, inputs) + (channel) * sizeof(NodeInputID)}
+#define OUT(channel, name, type) fw::Port{name, type, offsetof(StoreMaterial, outputs) + (channel) * sizeof(NodeOutputID)}
+constexpr fw::Port kInputs[] = {
+    IN(material::kColor, "Color", CONN_COLOR),
+    IN(material::kScalar, "Scalar", CONN_SCALAR),
+    IN(material::kVector, "Vector", CONN_VECTOR),
+    IN(material::kInteger, "Integer", CONN_INTEGER),
+};
+constexpr fw::Port kOutputs[] = {
+    OUT(material::kColor, "Color", CONN_COLOR),
+    OUT(material::kScalar, "Scalar", CONN_SCALAR),
+    OUT(material::kVector, "Vector", CONN_VECTOR),
+    OUT(material::kInteger, "Integer", CONN_INTEGER),
+};
+#undef IN
+#undef OUT
+// The identifier is the instance's own: a duplicate does not share it.
+constexpr fw::IntSetting kInts[] = {{offsetof(StoreMaterial, identifier), material::kUnassigned, false}};
+
+constexpr fw::NodeKind kKind{
+    .envGroup = nullptr,
+    .preview = false,
+    .size = sizeof(StoreMaterial),
+    .svc = &gServices,
+    .lookups = {},
+    .usesParams = true,
+    .nodeOffset = offsetof(StoreMaterial, node),
+    .groupOffset = fw::kNoField,
+    .panelOffset = offsetof(StoreMaterial, panel),
+    .ints = kInts,
+    .params = {},
+    .paramOrder = {},
+    .inputs = kInputs,
+    .outputs = kOutputs,
+    .evaluate = &evaluate,
+    .onDefaults = &onDefaults,
+    .onCreated = &onCreated,
+    .beforeDestroy = &beforeDestroy,
+    .afterCopy = &afterCopy,
+    .loadItems = &loadItems,
+    .saveItems = &saveItems,
+    .hasNewTime = false,
+};
+
+constexpr fw::Control kControls[] = {
+    {.id = 0x8001, .label = "Name", .controlType = "string", .dataType = "string", .bind = fw::Bind::Text,
+     .offset = offsetof(StoreMaterial, name), .capacity = material::kNameCapacity},
+};
+constexpr fw::PanelKind kPanel{.controls = kControls};
+
+} // namespace
+
+int32_t activateHandler(int32_t version, GlobalFunc global, void *local, void *serverData) noexcept {
+  return fw::Handler<kKind>::activate(version, global, local, serverData);
+}
+
+int32_t activateInterface(int32_t version, GlobalFunc global, void *local, void *serverData) noexcept {
+  return fw::Interface<kKind, kPanel>::activate(version, global, local, serverData);
+}
+
+} // namespace juxs::store_material_node
