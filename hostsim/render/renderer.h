@@ -3,7 +3,6 @@
 // and frames rendered in tiles on worker threads.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>

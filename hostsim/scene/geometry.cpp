@@ -1,5 +1,6 @@
 #include "hostsim/scene/geometry.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>

@@ -1,6 +1,8 @@
 #include "hostsim/scene/scene.h"
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -178,7 +180,7 @@ void readLight(Scene &s, const json &doc) {
   s.light.shadows = boolean(l, "shadows", true, "light");
 }
 
-void readImages(Scene &s, Host &host, const json &doc) {
+void readImages(Host &host, const json &doc) {
   const json &images = array(doc, "images", "");
   for (std::size_t i = 0; i < images.size(); ++i) {
     const std::string path = at("images", i);
@@ -187,7 +189,6 @@ void readImages(Scene &s, Host &host, const json &doc) {
     std::string error;
     if (!host.images().load(file, &error, string(images[i], "name", path, ""))) fail(path, error);
   }
-  (void)s;
 }
 
 const char *const kChannelNames[kChannelCount] = {"Color", "Luminosity", "Diffuse", "Reflection", "Transparency",
@@ -469,7 +470,7 @@ std::unique_ptr<Scene> parseScene(Host &host, const Module &module, const std::s
 
   host.images().clear(); // a scene brings its own images
   host.images().setBaseDir(s->dir);
-  readImages(*s, host, doc);
+  readImages(host, doc);
   readSurfaces(*s, host, module, doc);
   readObjects(*s, doc);
   s->document = std::move(doc);

@@ -1,6 +1,7 @@
 #include "hostsim/services/image_list.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
