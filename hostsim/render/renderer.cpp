@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <mutex>
 #include <thread>
 
 namespace hostsim {
@@ -78,6 +80,7 @@ Renderer::Renderer(Scene &scene, Host &host)
 }
 
 Renderer::~Renderer() {
+  pool_.reset(); // the threads go before what they render
   if (rtcScene_) rtcReleaseScene(rtcScene_);
   if (device_) rtcReleaseDevice(device_);
 }
@@ -251,7 +254,7 @@ void Renderer::shadeHit(Worker &w, const Ray &ray, const double o[3], const doub
   const Object &obj = *g.object;
   const Surface &surface = *g.surface;
 
-  LWNodalAccess na{};
+  LWNodalAccess na; // every member is set below
   na.sx = ray.sx;
   na.sy = ray.sy;
   for (int c = 0; c < 3; ++c) {
@@ -458,6 +461,67 @@ double Renderer::rayTraceMode(const LWNodalAccess *na, const double position[3],
 
 // ---------------------------------------------------------------- frames
 
+// Render threads live as long as the renderer: a thread made afresh for every
+// frame starts beside its parent and takes a while to be moved to a core of
+// its own, which costs a short frame much of its second thread. Thread i
+// always works as worker i, with thread number i.
+struct Renderer::Pool {
+  std::vector<Worker> workers;
+  std::vector<std::thread> threads;
+  std::mutex mutex;
+  std::condition_variable wake, finished;
+  const std::function<void(Worker &)> *job = nullptr;
+  uint64_t generation = 0;
+  int busy = 0;
+  bool stop = false;
+
+  Pool(const Renderer *renderer, int n) : workers(static_cast<std::size_t>(n)) {
+    for (int i = 0; i < n; ++i) {
+      workers[static_cast<std::size_t>(i)].renderer = renderer;
+      workers[static_cast<std::size_t>(i)].threadNum = i;
+    }
+    for (int i = 0; i < n; ++i) threads.emplace_back([this, i] { loop(workers[static_cast<std::size_t>(i)]); });
+  }
+  ~Pool() {
+    {
+      std::lock_guard lock(mutex);
+      stop = true;
+    }
+    wake.notify_all();
+    for (auto &t : threads) t.join();
+  }
+  void loop(Worker &w) {
+    uint64_t seen = 0;
+    for (;;) {
+      const std::function<void(Worker &)> *todo;
+      {
+        std::unique_lock lock(mutex);
+        wake.wait(lock, [&] { return stop || generation != seen; });
+        if (stop) return;
+        seen = generation;
+        todo = job;
+      }
+      (*todo)(w);
+      std::lock_guard lock(mutex);
+      if (--busy == 0) finished.notify_all();
+    }
+  }
+  // Runs fn on every thread and returns when all are done, calling tick
+  // about every 50 ms meanwhile.
+  void run(const std::function<void(Worker &)> &fn, const std::function<void()> &tick) {
+    std::unique_lock lock(mutex);
+    job = &fn;
+    busy = static_cast<int>(threads.size());
+    ++generation;
+    wake.notify_all();
+    while (!finished.wait_for(lock, std::chrono::milliseconds(50), [&] { return busy == 0; })) {
+      lock.unlock();
+      tick();
+      lock.lock();
+    }
+  }
+};
+
 RenderStats Renderer::render(const RenderOptions &options,
                              const std::function<void(int, const FrameBuffer &)> &onFrame) {
   using Clock = std::chrono::steady_clock;
@@ -465,6 +529,11 @@ RenderStats Renderer::render(const RenderOptions &options,
   RenderStats stats;
   const int threads = std::clamp(options.threads, 1, kMaxThreads);
   host_.scene().sceneInfo().numThreads = threads;
+  if (!pool_ || static_cast<int>(pool_->threads.size()) != threads) {
+    pool_.reset();
+    pool_ = std::make_unique<Pool>(this, threads);
+  }
+  for (Worker &w : pool_->workers) w.samples = w.casts = w.traces = 0;
 
   std::string error;
   bool ok = true;
@@ -482,7 +551,7 @@ RenderStats Renderer::render(const RenderOptions &options,
   const int frameCount = options.lastFrame - options.firstFrame + 1;
   const bool tty = isatty(STDERR_FILENO);
   bool printed = false;
-  std::vector<Worker> workers(static_cast<std::size_t>(threads));
+  auto lastPrint = start;
   FrameBuffer fb;
   fb.width = width_;
   fb.height = height_;
@@ -491,9 +560,10 @@ RenderStats Renderer::render(const RenderOptions &options,
     const LWTime time = scene_.timeOf(frame);
     host_.scene().setTime(frame, time);
     for (Surface &s : scene_.surfaces) s.network->newTime(frame, time);
+    for (Worker &w : pool_->workers) w.time = time;
     fb.rgb.assign(static_cast<std::size_t>(width_) * height_ * 3, 0.0f);
     std::atomic<int> nextTile{0}, doneTiles{0};
-    auto work = [&](Worker &w) {
+    const std::function<void(Worker &)> work = [&](Worker &w) {
       const double inv = 1.0 / scene_.samples;
       for (int t; (t = nextTile.fetch_add(1)) < tiles;) {
         const int x0 = (t % tilesX) * kTile, y0 = (t / tilesX) * kTile;
@@ -508,43 +578,25 @@ RenderStats Renderer::render(const RenderOptions &options,
             float *p = &fb.rgb[(static_cast<std::size_t>(y) * width_ + x) * 3];
             for (int k = 0; k < 3; ++k) p[k] = static_cast<float>(sum[k] * inv);
           }
-        doneTiles.fetch_add(1, std::memory_order_release);
+        doneTiles.fetch_add(1, std::memory_order_relaxed);
       }
     };
-    std::vector<std::thread> pool;
-    for (int i = 0; i < threads; ++i) {
-      Worker &w = workers[static_cast<std::size_t>(i)];
-      w.renderer = this;
-      w.threadNum = i;
-      w.time = time;
-      if (i > 0) pool.emplace_back(work, std::ref(w));
-    }
-    // Without a progress line the calling thread works as worker 0; with one
-    // it only watches, so that the line keeps coming while tiles take long.
-    if (!options.progress) {
-      work(workers[0]);
-    } else {
-      std::thread first(work, std::ref(workers[0]));
-      auto lastPrint = start;
-      while (doneTiles.load(std::memory_order_acquire) < tiles) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        const auto now = Clock::now();
-        const double elapsed = std::chrono::duration<double>(now - start).count();
-        if (elapsed < 1.0 || now - lastPrint < std::chrono::milliseconds(tty ? 250 : 5000)) continue;
-        lastPrint = now;
-        const double done = (frame - options.firstFrame + double(doneTiles.load()) / tiles) / frameCount;
-        std::fprintf(stderr, "%shostsim: rendering frame %d (%d of %d), %3.0f%% done, %.1f s%s", tty ? "\r" : "", frame,
-                     frame - options.firstFrame + 1, frameCount, 100.0 * done, elapsed, tty ? "" : "\n");
-        printed = true;
-      }
-      first.join();
-    }
-    for (auto &t : pool) t.join();
+    pool_->run(work, [&] {
+      if (!options.progress) return;
+      const auto now = Clock::now();
+      const double elapsed = std::chrono::duration<double>(now - start).count();
+      if (elapsed < 1.0 || now - lastPrint < std::chrono::milliseconds(tty ? 250 : 5000)) return;
+      lastPrint = now;
+      const double done = (frame - options.firstFrame + double(doneTiles.load()) / tiles) / frameCount;
+      std::fprintf(stderr, "%shostsim: rendering frame %d (%d of %d), %3.0f%% done, %.1f s%s", tty ? "\r" : "", frame,
+                   frame - options.firstFrame + 1, frameCount, 100.0 * done, elapsed, tty ? "" : "\n");
+      printed = true;
+    });
     ++stats.frames;
     if (onFrame) onFrame(frame, fb);
   }
   if (printed && tty) std::fprintf(stderr, "\n");
-  for (const Worker &w : workers) {
+  for (const Worker &w : pool_->workers) {
     stats.samples += w.samples;
     stats.raysCast += w.casts;
     stats.raysTraced += w.traces;

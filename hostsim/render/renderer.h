@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -130,6 +131,8 @@ private:
   double tanHalf_ = 1, pixelAngle_ = 0.001, halfHeight_ = 0.75; // image plane at distance 1
   double toLight_[3];
   double lightColor_[3], ambient_[3];
+  struct Pool;
+  std::unique_ptr<Pool> pool_; // render threads, made at the first render
 };
 
 } // namespace hostsim
