@@ -24,14 +24,19 @@ constexpr Words seeded(uint32_t s) {
   return w;
 }
 
-// The next generation from the previous one; the same recurrence as the
-// in-place twist, with the words already renewed read from next.
+// The next generation from the previous one: the in-place twist's recurrence,
+// split where its sources change so that each loop is straight-line work the
+// compiler can vectorise. Words before 227 read only the old generation; later
+// ones read a renewed word 227 back; the last wraps round to the first.
+constexpr uint32_t mix(uint32_t upper, uint32_t lower, uint32_t far) {
+  const uint32_t y = (upper & kUpper) | (lower & kLower);
+  return far ^ (y >> 1) ^ ((0u - (y & 1u)) & kMatrix);
+}
+
 constexpr void twist(const uint32_t *prev, uint32_t *next) {
-  for (std::size_t i = 0; i < kN; ++i) {
-    const uint32_t y = (prev[i] & kUpper) | ((i + 1 < kN ? prev[i + 1] : next[0]) & kLower);
-    const uint32_t m = i + kM < kN ? prev[i + kM] : next[i + kM - kN];
-    next[i] = m ^ (y >> 1) ^ ((y & 1u) ? kMatrix : 0u);
-  }
+  for (std::size_t i = 0; i < kN - kM; ++i) next[i] = mix(prev[i], prev[i + 1], prev[i + kM]);
+  for (std::size_t i = kN - kM; i < kN - 1; ++i) next[i] = mix(prev[i], prev[i + 1], next[i + kM - kN]);
+  next[kN - 1] = mix(prev[kN - 1], next[0], next[kM - 1]);
 }
 
 constexpr Words firstGeneration(uint32_t s) {
@@ -104,9 +109,20 @@ private:
   Reader *reader_ = nullptr;
 };
 
-Reader &myReader() {
+// The fast path reads a plain thread-local pointer; only a thread's first
+// draw constructs the handle that gives its record back when the thread ends.
+thread_local Reader *tReader = nullptr;
+
+Reader &registerReader() {
   thread_local ReaderHandle handle;
-  return *handle;
+  tReader = &*handle;
+  return *tReader;
+}
+
+inline Reader &myReader() {
+  if (Reader *r = tReader) [[likely]]
+    return *r;
+  return registerReader();
 }
 
 // Writes generation g into its slot, once no reader may still need the
@@ -142,11 +158,12 @@ void draw(uint32_t *out, std::size_t n) noexcept {
   // claim also sees the promise.
   me.generation.store(gen.cursor.load(std::memory_order_relaxed) / kN, std::memory_order_relaxed);
   uint64_t p = gen.cursor.fetch_add(n, std::memory_order_acq_rel);
+  uint64_t promised = UINT64_MAX;
   while (n > 0) {
     const uint64_t g = p / kN;
     const std::size_t i = p % kN;
     const std::size_t k = std::min<std::size_t>(n, kN - i);
-    me.generation.store(g, std::memory_order_relaxed);
+    if (g != promised) me.generation.store(promised = g, std::memory_order_relaxed);
     Slot &slot = gen.slots[g % kRing];
     if (i == 0 && g > 0) {
       produce(g);
