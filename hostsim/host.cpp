@@ -12,7 +12,8 @@ void *globalLookup(const char *name, int32_t) { return gActive && name ? gActive
 const char *const kServiceNames[] = {
     LWNODEFUNCS_GLOBAL,  LWNODEEDITORFUNCS_GLOBAL, LWNODEINPUTFUNCS_GLOBAL, LWNODEOUTPUTFUNCS_GLOBAL,
     LWVPARMFUNCS_GLOBAL, LWENVELOPEFUNCS_GLOBAL,   LWSCENEINFO_GLOBAL,      LWTIMEINFO_GLOBAL,
-    LWBACKDROPINFO_GLOBAL, LWSYSTEMID_GLOBAL,       LWXPANELFUNCS_GLOBAL,    LWINSTUPDATE_GLOBAL,
+    LWBACKDROPINFO_GLOBAL, LWSYSTEMID_GLOBAL,     LWXPANELFUNCS_GLOBAL,    LWINSTUPDATE_GLOBAL,
+    LWIMAGELIST_GLOBAL,    LWNODEUTILITYFUNCS_GLOBAL, LWFILEREQFUNC_GLOBAL,
 };
 
 } // namespace
@@ -29,6 +30,8 @@ void Host::makeActive() {
   gActive = this;
   vparms_.makeCurrent();
   scene_.makeCurrent();
+  images_.makeCurrent();
+  fileRequester_.makeCurrent();
   panels_.makeCurrent(vparms_);
 }
 
@@ -53,9 +56,12 @@ void *Host::answer(const std::string &n) {
   if (n == LWSCENEINFO_GLOBAL) return const_cast<LWSceneInfo *>(scene_.sceneInfoRecord());
   if (n == LWTIMEINFO_GLOBAL) return const_cast<LWTimeInfo *>(scene_.timeRecord());
   if (n == LWBACKDROPINFO_GLOBAL) return const_cast<LWBackdropInfo *>(scene_.backdropRecord());
+  if (n == LWIMAGELIST_GLOBAL) return const_cast<LWImageList *>(images_.funcs());
+  if (n == LWNODEUTILITYFUNCS_GLOBAL) return const_cast<LWNodeUtilityFuncs *>(utility_.funcs());
   if (n == LWXPANELFUNCS_GLOBAL) return const_cast<LWXPanelFuncs *>(panels_.funcs());
+  // Functions and values are handed over as themselves.
   if (n == LWINSTUPDATE_GLOBAL) return reinterpret_cast<void *>(panels_.instanceUpdate());
-  // The value itself, as the host hands it.
+  if (n == LWFILEREQFUNC_GLOBAL) return reinterpret_cast<void *>(fileRequester_.func());
   if (n == LWSYSTEMID_GLOBAL) return reinterpret_cast<void *>(static_cast<uintptr_t>(scene_.systemId()));
   return nullptr;
 }

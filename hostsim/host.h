@@ -10,7 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "hostsim/services/file_request.h"
+#include "hostsim/services/image_list.h"
 #include "hostsim/services/node_services.h"
+#include "hostsim/services/node_utility.h"
 #include "hostsim/services/scene_records.h"
 #include "hostsim/services/vparm.h"
 #include "hostsim/services/xpanel.h"
@@ -43,6 +46,9 @@ public:
   NodeServices &nodes() { return nodes_; }
   VParmService &vparms() { return vparms_; }
   SceneRecords &scene() { return scene_; }
+  ImageList &images() { return images_; }
+  NodeUtility &utility() { return utility_; }
+  FileRequester &fileRequester() { return fileRequester_; }
   XPanelService &panels() { return panels_; }
 
   // Node names are unique in the host: "Sqrt (1)", "Sqrt (2)".
@@ -54,6 +60,9 @@ private:
   NodeServices nodes_;
   VParmService vparms_;
   SceneRecords scene_;
+  ImageList images_;
+  NodeUtility utility_;
+  FileRequester fileRequester_;
   XPanelService panels_;
   std::set<std::string> withheld_;
   std::map<std::string, int> nameCounts_;

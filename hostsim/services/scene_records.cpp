@@ -7,8 +7,8 @@ namespace {
 
 SceneRecords *gCurrent = nullptr;
 
-void backdropFn(LWTime, const double direction[3], double color[3]) {
-  if (gCurrent && direction && color) gCurrent->backdropColor(direction, color);
+void backdropFn(LWTime time, const double direction[3], double color[3]) {
+  if (gCurrent && direction && color) gCurrent->backdropColor(time, direction, color);
 }
 
 void copy3(double *to, const double *from) {
@@ -16,9 +16,9 @@ void copy3(double *to, const double *from) {
     for (int c = 0; c < 3; ++c) to[c] = from[c];
 }
 
-void gradientFn(LWTime, double zenith[3], double sky[3], double ground[3], double nadir[3]) {
+void gradientFn(LWTime time, double zenith[3], double sky[3], double ground[3], double nadir[3]) {
   if (!gCurrent) return;
-  const Gradient &g = gCurrent->gradient();
+  const Gradient g = gCurrent->gradientAt(time);
   copy3(zenith, g.zenith);
   copy3(sky, g.sky);
   copy3(ground, g.ground);
@@ -71,17 +71,40 @@ void SceneRecords::setGradientBackdrop(const Gradient &g) {
   gradient_ = g;
 }
 
-void SceneRecords::backdropColor(const double d[3], double rgb[3]) const {
+void SceneRecords::setBackdropKeys(Slot slot, int component, const Envelope &keys) {
+  if (slot < 0 || slot >= kSlotCount || component < 0 || component > 2) return;
+  keys_[slot][component] = keys;
+  animated_ = false;
+  for (const auto &slotKeys : keys_)
+    for (const auto &e : slotKeys) animated_ = animated_ || !e.keys.empty();
+}
+
+Gradient SceneRecords::gradientAt(LWTime time) const {
+  Gradient g = gradient_;
+  if (!animated_) return g;
+  double *slots[] = {nullptr, g.zenith, g.sky, g.ground, g.nadir};
+  for (int s = kZenith; s < kSlotCount; ++s)
+    for (int c = 0; c < 3; ++c)
+      if (!keys_[s][c].keys.empty()) slots[s][c] = keys_[s][c].at(time);
+  return g;
+}
+
+void SceneRecords::backdropColor(LWTime time, const double d[3], double rgb[3]) const {
   if (backdrop_.type == 0) {
-    for (int c = 0; c < 3; ++c) rgb[c] = solid_[c];
+    for (int c = 0; c < 3; ++c) rgb[c] = keys_[kSolid][c].keys.empty() ? solid_[c] : keys_[kSolid][c].at(time);
     return;
   }
+  // No copy of the gradient unless keys animate it: this runs for every ray that misses.
+  Gradient animated;
+  if (animated_) animated = gradientAt(time);
+  const Gradient &g = animated_ ? animated : gradient_;
   // Blend by elevation: horizon (0) to zenith or nadir (1), linear in angle.
-  const double len = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
-  const double y = len > 0 ? d[1] / len : 0.0;
+  // Renderers hand unit directions: those skip the square root and division.
+  const double len2 = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+  const double y = std::fabs(len2 - 1.0) < 1e-12 ? d[1] : len2 > 0 ? d[1] / std::sqrt(len2) : 0.0;
   const double e = std::asin(std::fmin(1.0, std::fmax(-1.0, y))) / (M_PI / 2);
-  const double *from = e >= 0 ? gradient_.sky : gradient_.ground;
-  const double *to = e >= 0 ? gradient_.zenith : gradient_.nadir;
+  const double *from = e >= 0 ? g.sky : g.ground;
+  const double *to = e >= 0 ? g.zenith : g.nadir;
   const double f = std::fabs(e);
   for (int c = 0; c < 3; ++c) rgb[c] = from[c] + (to[c] - from[c]) * f;
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "host/lw_scene.h"
+#include "hostsim/services/vparm.h"
 
 namespace hostsim {
 
@@ -36,8 +37,16 @@ public:
   void setSolidBackdrop(const double rgb[3]);
   void setGradientBackdrop(const Gradient &g);
   const Gradient &gradient() const { return gradient_; }
+  // Keys for one component of one backdrop colour; a component with keys
+  // follows them instead of its static value.
+  enum Slot { kSolid, kZenith, kSky, kGround, kNadir, kSlotCount };
+  void setBackdropKeys(Slot slot, int component, const Envelope &keys);
+  // The gradient's four colours at a time.
+  Gradient gradientAt(LWTime time) const;
   // render threads, concurrently
-  void backdropColor(const double direction[3], double rgb[3]) const;
+  void backdropColor(LWTime time, const double direction[3], double rgb[3]) const;
+  // At the current time.
+  void backdropColor(const double direction[3], double rgb[3]) const { backdropColor(time_.time, direction, rgb); }
 
   uint32_t systemId() const { return systemId_; }
   void setSystemId(uint32_t id) { systemId_ = id; }
@@ -49,6 +58,8 @@ private:
   LWBackdropInfo backdrop_{};
   double solid_[3] = {0, 0, 0};
   Gradient gradient_;
+  Envelope keys_[kSlotCount][3];
+  bool animated_ = false;
   uint32_t systemId_ = LWSYS_LAYOUT;
 };
 

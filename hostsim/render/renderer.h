@@ -1,0 +1,138 @@
+// Layer 5: the renderer. An Embree scene of the scene's objects, shading
+// contexts for every hit, the ray operations the module calls through them,
+// and frames rendered in tiles on worker threads.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <embree3/rtcore.h>
+
+#include "hostsim/scene/scene.h"
+
+namespace hostsim {
+
+struct FrameBuffer {
+  int width = 0, height = 0;
+  std::vector<float> rgb; // linear light, rows from the top
+  const float *pixel(int x, int y) const { return &rgb[(static_cast<std::size_t>(y) * width + x) * 3]; }
+};
+
+struct RenderOptions {
+  int threads = 1;
+  int firstFrame = 1, lastFrame = 1;
+  bool progress = false; // a progress line on stderr once a render takes over a second
+};
+
+struct RenderStats {
+  double seconds = 0;
+  int frames = 0;
+  uint64_t samples = 0;    // camera samples
+  uint64_t raysCast = 0;   // rays that only measure distance: casts and shadow rays
+  uint64_t raysTraced = 0; // rays beyond the camera's that shade what they hit
+};
+
+class Renderer;
+
+// One render thread's state, reached from its shading contexts' hostData.
+// A cache line each: workers count their rays side by side.
+struct alignas(64) Worker {
+  const Renderer *renderer = nullptr;
+  int32_t threadNum = 0;
+  LWTime time = 0;
+  uint64_t samples = 0, casts = 0, traces = 0;
+};
+
+class Renderer {
+public:
+  // Builds the Embree scene from the scene's objects. Throws SceneError when
+  // Embree cannot be started.
+  Renderer(Scene &scene, Host &host);
+  ~Renderer();
+  Renderer(const Renderer &) = delete;
+  Renderer &operator=(const Renderer &) = delete;
+
+  const Scene &scene() const { return scene_; }
+  int width() const { return width_; }
+  int height() const { return height_; }
+  // Overrides the scene's image size (the camera keeps its field of view).
+  void setSize(int width, int height);
+
+  // Renders the frames between one init and one cleanup of every node, with
+  // newTime before each; onFrame receives each finished frame. Throws
+  // SceneError when a node's init fails.
+  RenderStats render(const RenderOptions &options, const std::function<void(int, const FrameBuffer &)> &onFrame);
+
+  // The camera ray of a pixel's sample (direction of unit length).
+  void cameraRay(int x, int y, int sample, int frame, double origin[3], double direction[3]) const;
+  // The colour one camera sample sees. render threads, concurrently
+  void sample(Worker &worker, int x, int y, int sample, int frame, double color[3]) const;
+
+  // A shading context at the camera, depth 0, for a worker: what a node
+  // evaluated on a primary hit would get, without the hit. Tests cast and
+  // trace through it.
+  LWNodalAccess context(Worker &worker) const;
+
+  RTCScene embreeScene() const { return rtcScene_; }
+  int recursionLimit() const { return scene_.recursionLimit; }
+
+  struct Hit {
+    double t;
+    unsigned geom, prim;
+    float u, v;
+  };
+  // Nearest hit along a unit direction beyond the self-intersection margin.
+  bool intersect(const double origin[3], const double direction[3], Hit &hit) const;
+
+private:
+  struct Geometry {
+    const Object *object;
+    const Surface *surface;
+    std::array<double, 12> inverse;
+    std::vector<float> faceNormals; // unit, outward, three per triangle
+    double inverseRadius = 0;       // spheres
+  };
+  struct Ray {
+    int32_t sx, sy;
+    int32_t depth;
+    uint32_t flags;
+    double eta;
+    double spot; // spot size where the ray starts
+  };
+
+  void buildScene();
+  void setupCamera();
+  bool occluded(const double origin[3], const double direction[3]) const;
+  // Traces a ray that shades what it hits, or sees the backdrop; the depth
+  // limit is the caller's. Fills sa when given. Returns the distance or -1.
+  double trace(Worker &w, const Ray &ray, const double origin[3], const double direction[3], double color[3],
+               LWShaderAccess *sa) const;
+  void shadeHit(Worker &w, const Ray &ray, const double origin[3], const double direction[3], const Hit &hit,
+                double color[3], LWShaderAccess *sa) const;
+  void backdrop(const Worker &w, const double direction[3], double color[3]) const;
+
+  // The shading context's ray operations. render threads, concurrently
+  static double rayCast(const LWNodalAccess *na, const double position[3], const double direction[3]);
+  static double rayShade(const LWNodalAccess *na, const double position[3], const double direction[3],
+                         LWShaderAccess *sa);
+  static double rayTraceMode(const LWNodalAccess *na, const double position[3], const double direction[3],
+                             double color[3], double eta, uint32_t mode);
+
+  Scene &scene_;
+  Host &host_;
+  int width_, height_;
+  RTCDevice device_ = nullptr;
+  RTCScene rtcScene_ = nullptr;
+  std::vector<Geometry> geometries_; // by Embree geometry id
+  double camOrigin_[3], camForward_[3], camRight_[3], camUp_[3];
+  double tanHalf_ = 1, pixelAngle_ = 0.001, halfHeight_ = 0.75; // image plane at distance 1
+  double toLight_[3];
+  double lightColor_[3], ambient_[3];
+  struct Pool;
+  std::unique_ptr<Pool> pool_; // render threads, made at the first render
+};
+
+} // namespace hostsim

@@ -1,0 +1,49 @@
+// Object geometry in world space: spheres as centre and radius, everything
+// else as triangle meshes with optional vertex normals.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace hostsim {
+
+using Vec3 = std::array<double, 3>;
+
+// Position, then heading (about +Y, turning +Z towards +X), pitch (about +X,
+// turning +Z towards -Y) and bank (about +Z, turning +X towards +Y), all in
+// degrees, applied to a scaled object as scale, bank, pitch, heading, move.
+struct Transform {
+  Vec3 position{0, 0, 0};
+  Vec3 rotation{0, 0, 0}; // heading, pitch, bank
+  Vec3 scale{1, 1, 1};
+
+  // Row-major 3x4 matrices of the transform and its inverse.
+  std::array<double, 12> matrix() const;
+  std::array<double, 12> inverse() const;
+};
+
+Vec3 transformPoint(const std::array<double, 12> &m, const Vec3 &p);
+// Normals go through the inverse transpose; the result is unit length.
+Vec3 transformNormal(const std::array<double, 12> &inverse, const Vec3 &n);
+
+struct Mesh {
+  std::vector<float> positions; // x y z per vertex
+  std::vector<float> normals;   // x y z per vertex, or empty: flat shading
+  std::vector<uint32_t> indices; // three per triangle
+
+  std::size_t vertexCount() const { return positions.size() / 3; }
+  void transform(const Transform &t);
+};
+
+// A square of side size[0] by size[1] in the X-Z plane, facing +Y.
+Mesh makePlane(double width, double depth);
+// A box centred on the origin with flat faces.
+Mesh makeBox(const Vec3 &size);
+// A Wavefront OBJ file: v, vn and f records (polygons are fanned into
+// triangles, negative indices count back); everything else is skipped. False
+// and "line N: what" on a fault.
+bool readObj(const std::string &path, Mesh &mesh, std::string &error);
+
+} // namespace hostsim

@@ -1,0 +1,157 @@
+#include "hostsim/scene/node_settings.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include "hostsim/scene/scene.h"
+
+namespace hostsim {
+namespace {
+
+using json = nlohmann::ordered_json;
+
+[[noreturn]] void fail(const std::string &path, const std::string &what) { throw SceneError(path + ": " + what); }
+
+// The node's panel, opened through its interface server as the host opens it
+// for a user.
+Panel &openPanel(Host &host, const Module &module, HostNode *node, const std::string &path) {
+  const ServerInfo *iface = module.find(LWNODE_ICLASS, node->serverName);
+  if (!iface || !iface->activate) fail(path, "node \"" + node->userName + "\" has no panel");
+  LWInterface local{node->instance, nullptr, nullptr, nullptr};
+  const int32_t rc = iface->activate(LWNODE_IVERSION, host.global(), &local, module.serverData());
+  if (rc != AFUNC_OK || !local.panel)
+    fail(path, "the panel of \"" + node->userName + "\" did not open (activation result " + std::to_string(rc) + ")");
+  return *XPanelService::of(local.panel);
+}
+
+// A control by label, or by id ("0x8003") where a label repeats.
+PanelControl &findControl(Panel &panel, const std::string &key, const std::string &path) {
+  if (key.rfind("0x", 0) == 0 || key.rfind("0X", 0) == 0) {
+    char *end = nullptr;
+    const unsigned long id = std::strtoul(key.c_str() + 2, &end, 16);
+    PanelControl *c = *end ? nullptr : panel.control(static_cast<uint32_t>(id));
+    if (!c) fail(path, "no control with id " + key);
+    return *c;
+  }
+  bool ambiguous = false;
+  PanelControl *c = panel.control(key, &ambiguous);
+  if (ambiguous) {
+    std::string ids;
+    char hex[16];
+    for (const PanelControl &other : panel.controls)
+      if (other.label == key) {
+        std::snprintf(hex, sizeof hex, "0x%04x", other.id);
+        ids += (ids.empty() ? "" : " or ") + std::string(hex);
+      }
+    fail(path, "several controls are labelled \"" + key + "\": name one by its id, " + ids);
+  }
+  if (!c) {
+    std::string labels;
+    for (const PanelControl &other : panel.controls)
+      if (!other.label.empty()) labels += (labels.empty() ? "" : ", ") + ("\"" + other.label + "\"");
+    fail(path, "no control \"" + key + "\" (the panel has " + labels + ")");
+  }
+  return *c;
+}
+
+// Numbers in panel units: one for a single value, a list for three.
+std::vector<double> panelValues(const json &v, const std::string &path) {
+  std::vector<double> out;
+  if (v.is_number()) {
+    out.push_back(v.get<double>());
+  } else if (v.is_array()) {
+    for (const auto &x : v) {
+      if (!x.is_number()) fail(path, "should be numbers");
+      out.push_back(x.get<double>());
+    }
+  } else {
+    fail(path, "should be a number or a list of numbers");
+  }
+  return out;
+}
+
+void applyOne(XPanelService &panels, Panel &panel, PanelControl &c, const json &v, const std::string &path) {
+  std::string error;
+  bool ok;
+  if (c.isPopup()) {
+    // An item by its text, as the user picks it, or by its position.
+    int32_t index = -1;
+    if (v.is_string()) {
+      const std::string item = v.get<std::string>();
+      const int32_t n = panels.popupCount(panel, c);
+      for (int32_t i = 0; i < n && index < 0; ++i)
+        if (panels.popupItem(panel, c, i) == item) index = i;
+      if (index < 0) {
+        std::string items;
+        for (int32_t i = 0; i < n; ++i) items += (i ? ", \"" : "\"") + panels.popupItem(panel, c, i) + "\"";
+        fail(path, "\"" + c.label + "\" has no item \"" + item + "\" (" + items + ")");
+      }
+    } else if (v.is_number_integer()) {
+      index = v.get<int32_t>();
+    } else {
+      fail(path, "should be one of the popup's items");
+    }
+    ok = panels.editInteger(panel, c, index, &error);
+  } else if (c.isInteger()) {
+    if (v.is_boolean())
+      ok = panels.editInteger(panel, c, v.get<bool>() ? 1 : 0, &error);
+    else if (v.is_number_integer() && v.get<int64_t>() >= INT32_MIN && v.get<int64_t>() <= INT32_MAX)
+      ok = panels.editInteger(panel, c, v.get<int32_t>(), &error);
+    else
+      fail(path, "should be a whole number" + std::string(c.controlType == "iBoolean" ? " or true/false" : ""));
+  } else if (c.isEnv()) {
+    ok = panels.editValues(panel, c, panelValues(v, path), &error);
+  } else if (c.dataType == "string") {
+    if (!v.is_string()) fail(path, "should be text");
+    ok = panels.editText(panel, c, v.get<std::string>(), &error);
+  } else {
+    fail(path, "control \"" + c.label + "\" holds no value to set");
+  }
+  if (!ok) fail(path, error);
+}
+
+} // namespace
+
+void applySettings(Host &host, const Module &module, HostNode *node, const json &settings, const std::string &path) {
+  if (!settings.is_object()) fail(path, "should be an object of control labels and values");
+  Panel &panel = openPanel(host, module, node, path);
+  // In the order written, as a user works down a panel: a control that a
+  // switch enables comes after the switch.
+  for (const auto &[key, value] : settings.items()) {
+    const std::string at = path + "." + key;
+    applyOne(host.panels(), panel, findControl(panel, key, at), value, at);
+  }
+}
+
+void applyKeys(Host &host, const Module &module, HostNode *node, const json &keys, double fps,
+               const std::string &path) {
+  if (!keys.is_object()) fail(path, "should be an object of control labels and key lists");
+  Panel &panel = openPanel(host, module, node, path);
+  for (const auto &[key, list] : keys.items()) {
+    const std::string at = path + "." + key;
+    PanelControl &c = findControl(panel, key, at);
+    if (!c.isEnv()) fail(at, "control \"" + c.label + "\" is not animatable");
+    if (!list.is_array() || list.empty()) fail(at, "should be a list of keys");
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      const std::string kp = at + "[" + std::to_string(i) + "]";
+      const json &k = list[i];
+      if (!k.is_object() || !k.contains("frame") || !k.contains("value") || !k["frame"].is_number())
+        fail(kp, "a key needs \"frame\" and \"value\"");
+      for (const auto &[name, unused] : k.items())
+        if (name != "frame" && name != "value" && name != "shape") fail(kp, "unknown key \"" + name + "\"");
+      KeyShape shape = KeyShape::Linear;
+      if (k.contains("shape")) {
+        if (k["shape"] == "stepped")
+          shape = KeyShape::Stepped;
+        else if (k["shape"] != "linear")
+          fail(kp + ".shape", "should be \"linear\" or \"stepped\"");
+      }
+      std::string error;
+      if (!host.panels().keyframe(panel, c, k["frame"].get<double>() / fps, panelValues(k["value"], kp + ".value"),
+                                  shape, &error))
+        fail(kp, error);
+    }
+  }
+}
+
+} // namespace hostsim

@@ -1,0 +1,22 @@
+// Node settings and keyframes from a scene, applied through the node's panel
+// as a user would apply them.
+#pragma once
+
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "hostsim/network.h"
+
+namespace hostsim {
+
+// "settings": control label (or "0x8003" where labels repeat) to a value in
+// panel units. Throws SceneError naming path.
+void applySettings(Host &host, const Module &module, HostNode *node, const nlohmann::ordered_json &settings,
+                   const std::string &path);
+// "keys": control label or id to a list of keys on its variant parameter, in
+// panel units; fps turns frames into times. Throws SceneError.
+void applyKeys(Host &host, const Module &module, HostNode *node, const nlohmann::ordered_json &keys, double fps,
+               const std::string &path);
+
+} // namespace hostsim

@@ -1,0 +1,583 @@
+#include "hostsim/scene/scene.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "hostsim/scene/node_settings.h"
+
+namespace hostsim {
+namespace {
+
+namespace fs = std::filesystem;
+using json = nlohmann::ordered_json;
+
+[[noreturn]] void fail(const std::string &path, const std::string &what) {
+  throw SceneError(path.empty() ? what : path + ": " + what);
+}
+
+std::string at(const std::string &path, const std::string &key) { return path.empty() ? key : path + "." + key; }
+std::string at(const std::string &path, std::size_t i) { return path + "[" + std::to_string(i) + "]"; }
+
+// A typo in a key would otherwise be ignored without a word.
+void onlyKeys(const json &obj, std::initializer_list<const char *> keys, const std::string &path) {
+  if (!obj.is_object()) fail(path, "should be an object");
+  for (const auto &[k, v] : obj.items()) {
+    bool known = false;
+    for (const char *allowed : keys) known = known || k == allowed;
+    if (!known) fail(path, "unknown key \"" + k + "\"");
+  }
+}
+
+double number(const json &obj, const char *key, double def, const std::string &path) {
+  auto it = obj.find(key);
+  if (it == obj.end()) return def;
+  if (!it->is_number() || !std::isfinite(it->get<double>())) fail(at(path, key), "should be a number");
+  return it->get<double>();
+}
+
+int integer(const json &obj, const char *key, int def, const std::string &path, int lo, int hi) {
+  auto it = obj.find(key);
+  if (it == obj.end()) return def;
+  if (!it->is_number_integer()) fail(at(path, key), "should be a whole number");
+  const auto v = it->get<int64_t>();
+  if (v < lo || v > hi) fail(at(path, key), "should be from " + std::to_string(lo) + " to " + std::to_string(hi));
+  return static_cast<int>(v);
+}
+
+bool boolean(const json &obj, const char *key, bool def, const std::string &path) {
+  auto it = obj.find(key);
+  if (it == obj.end()) return def;
+  if (!it->is_boolean()) fail(at(path, key), "should be true or false");
+  return it->get<bool>();
+}
+
+std::string string(const json &obj, const char *key, const std::string &path, const char *def = nullptr) {
+  auto it = obj.find(key);
+  if (it == obj.end()) {
+    if (def) return def;
+    fail(path, std::string("needs \"") + key + "\"");
+  }
+  if (!it->is_string()) fail(at(path, key), "should be a string");
+  return it->get<std::string>();
+}
+
+Vec3 vec3(const json &j, const std::string &path) {
+  if (!j.is_array() || j.size() != 3) fail(path, "should be three numbers");
+  Vec3 v;
+  for (int c = 0; c < 3; ++c) {
+    if (!j[c].is_number() || !std::isfinite(j[c].get<double>())) fail(path, "should be three numbers");
+    v[c] = j[c].get<double>();
+  }
+  return v;
+}
+
+Vec3 vec3(const json &obj, const char *key, const Vec3 &def, const std::string &path) {
+  auto it = obj.find(key);
+  return it == obj.end() ? def : vec3(*it, at(path, key));
+}
+
+const json &object(const json &obj, const char *key, const std::string &path) {
+  static const json kEmpty = json::object();
+  auto it = obj.find(key);
+  if (it == obj.end()) return kEmpty;
+  if (!it->is_object()) fail(at(path, key), "should be an object");
+  return *it;
+}
+
+const json &array(const json &obj, const char *key, const std::string &path) {
+  static const json kEmpty = json::array();
+  auto it = obj.find(key);
+  if (it == obj.end()) return kEmpty;
+  if (!it->is_array()) fail(at(path, key), "should be a list");
+  return *it;
+}
+
+double length(const Vec3 &v) { return std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]); }
+
+// A backdrop colour: [r, g, b], or {"keys": [...]} animated over frames.
+void backdropColor(SceneRecords &records, SceneRecords::Slot slot, const json &j, double *rgb, double fps,
+                   const std::string &path) {
+  if (j.is_array()) {
+    const Vec3 v = vec3(j, path);
+    for (int c = 0; c < 3; ++c) rgb[c] = v[c];
+    return;
+  }
+  onlyKeys(j, {"keys"}, path);
+  const json &keys = array(j, "keys", path);
+  if (keys.empty()) fail(at(path, "keys"), "needs at least one key");
+  Envelope env[3];
+  for (std::size_t k = 0; k < keys.size(); ++k) {
+    const std::string kp = at(at(path, "keys"), k);
+    onlyKeys(keys[k], {"frame", "value", "shape"}, kp);
+    if (!keys[k].contains("frame") || !keys[k].contains("value")) fail(kp, "a key needs \"frame\" and \"value\"");
+    const double t = number(keys[k], "frame", 0, kp) / fps;
+    const Vec3 v = vec3(keys[k]["value"], at(kp, "value"));
+    const std::string shape = string(keys[k], "shape", kp, "linear");
+    if (shape != "linear" && shape != "stepped") fail(at(kp, "shape"), "should be \"linear\" or \"stepped\"");
+    for (int c = 0; c < 3; ++c) env[c].set(t, v[c], shape == "stepped" ? KeyShape::Stepped : KeyShape::Linear);
+  }
+  for (int c = 0; c < 3; ++c) {
+    rgb[c] = env[c].keys.front().value;
+    records.setBackdropKeys(slot, c, env[c]);
+  }
+}
+
+void readBackdrop(Host &host, const json &doc, double fps) {
+  const std::string path = "backdrop";
+  const json &b = object(doc, "backdrop", "");
+  onlyKeys(b, {"color", "zenith", "sky", "ground", "nadir"}, path);
+  SceneRecords &records = host.scene();
+  if (b.contains("color")) {
+    if (b.size() > 1) fail(path, "is either \"color\" or a gradient, not both");
+    double rgb[3];
+    backdropColor(records, SceneRecords::kSolid, b["color"], rgb, fps, at(path, "color"));
+    records.setSolidBackdrop(rgb);
+    return;
+  }
+  if (b.empty()) {
+    const double black[3] = {0, 0, 0};
+    records.setSolidBackdrop(black);
+    return;
+  }
+  Gradient g;
+  const std::pair<const char *, SceneRecords::Slot> slots[] = {
+      {"zenith", SceneRecords::kZenith}, {"sky", SceneRecords::kSky}, {"ground", SceneRecords::kGround}, {"nadir", SceneRecords::kNadir}};
+  double *dst[] = {g.zenith, g.sky, g.ground, g.nadir};
+  for (int i = 0; i < 4; ++i)
+    if (b.contains(slots[i].first)) backdropColor(records, slots[i].second, b[slots[i].first], dst[i], fps, at(path, slots[i].first));
+  records.setGradientBackdrop(g);
+}
+
+void readCamera(Scene &s, const json &doc) {
+  const json &c = object(doc, "camera", "");
+  onlyKeys(c, {"position", "target", "fov"}, "camera");
+  s.camera.position = vec3(c, "position", s.camera.position, "camera");
+  s.camera.target = vec3(c, "target", s.camera.target, "camera");
+  s.camera.fov = number(c, "fov", s.camera.fov, "camera");
+  if (s.camera.fov <= 0 || s.camera.fov >= 180) fail("camera.fov", "should be between 0 and 180 degrees");
+  const Vec3 d{s.camera.target[0] - s.camera.position[0], s.camera.target[1] - s.camera.position[1],
+               s.camera.target[2] - s.camera.position[2]};
+  if (length(d) == 0) fail("camera", "the target is where the camera is");
+  if (std::fabs(d[1]) >= length(d) * (1 - 1e-9)) fail("camera", "looks straight up or down, where its roll is undefined");
+}
+
+void readLight(Scene &s, const json &doc) {
+  const json &l = object(doc, "light", "");
+  onlyKeys(l, {"direction", "color", "intensity", "ambient", "shadows"}, "light");
+  Vec3 d = vec3(l, "direction", {-1, -2, 1}, "light");
+  const double len = length(d);
+  if (len == 0) fail("light.direction", "should not be zero");
+  for (double &c : d) c /= len;
+  s.light.direction = d;
+  s.light.color = vec3(l, "color", s.light.color, "light");
+  s.light.intensity = number(l, "intensity", s.light.intensity, "light");
+  s.light.ambient = number(l, "ambient", 0.1, "light");
+  s.light.shadows = boolean(l, "shadows", true, "light");
+}
+
+void readImages(Host &host, const json &doc) {
+  const json &images = array(doc, "images", "");
+  for (std::size_t i = 0; i < images.size(); ++i) {
+    const std::string path = at("images", i);
+    onlyKeys(images[i], {"name", "file"}, path);
+    const std::string file = string(images[i], "file", path);
+    std::string error;
+    if (!host.images().load(file, &error, string(images[i], "name", path, ""))) fail(path, error);
+  }
+}
+
+const char *const kChannelNames[kChannelCount] = {"Color", "Luminosity", "Diffuse", "Reflection", "Transparency",
+                                                  "Refraction Index", "Normal"};
+const ConnectionType kChannelTypes[kChannelCount] = {CONN_COLOR, CONN_SCALAR, CONN_SCALAR, CONN_SCALAR,
+                                                     CONN_SCALAR, CONN_SCALAR, CONN_VECTOR};
+
+// Host nodes: constants and spot info.
+HostNode *addHostNode(Network &net, const std::string &kind, const json &node, const std::string &path) {
+  auto constant = [&](ConnectionType type) {
+    OutputValue v;
+    v.type = type;
+    if (!node.contains("value")) fail(path, "a constant needs \"value\"");
+    const json &value = node["value"];
+    if (type == CONN_INTEGER) {
+      if (!value.is_number_integer()) fail(at(path, "value"), "should be a whole number");
+      const auto i = value.get<int64_t>();
+      if (i < INT32_MIN || i > INT32_MAX) fail(at(path, "value"), "is out of the 32-bit range");
+      v.i = static_cast<int32_t>(i);
+    } else if (type == CONN_SCALAR) {
+      v.v[0] = number(node, "value", 0, path);
+    } else {
+      const Vec3 x = vec3(value, at(path, "value"));
+      for (int c = 0; c < 3; ++c) v.v[c] = x[c];
+    }
+    return net.addConstant(v);
+  };
+  if (kind == "Color") return constant(CONN_COLOR);
+  if (kind == "Scalar") return constant(CONN_SCALAR);
+  if (kind == "Vector") return constant(CONN_VECTOR);
+  if (kind == "Integer") return constant(CONN_INTEGER);
+  if (kind == "Spot Info") {
+    if (node.contains("value")) fail(path, "spot info takes no \"value\"");
+    enum { kPosition, kNormal, kGeometricNormal, kRaySource, kDistance, kRayDepth, kPixelX, kPixelY };
+    HostNode *n = net.addHostNode("Spot Info",
+                                  {{"Position", CONN_VECTOR},
+                                   {"Normal", CONN_VECTOR},
+                                   {"Geometric Normal", CONN_VECTOR},
+                                   {"Ray Source", CONN_VECTOR},
+                                   {"Distance", CONN_SCALAR},
+                                   {"Ray Depth", CONN_INTEGER},
+                                   {"Pixel X", CONN_INTEGER},
+                                   {"Pixel Y", CONN_INTEGER}},
+                                  nullptr);
+    // Outputs are told apart by position, resolved here once, not by name per sample.
+    std::vector<const NodeOutput *> outs;
+    for (auto &o : n->outputs) outs.push_back(o.get());
+    n->hostEvaluate = [outs](LWNodalAccess *na, const NodeOutput *o, OutputValue *out) {
+      auto copy = [out](const double *v) {
+        for (int c = 0; c < 3; ++c) out->v[c] = v[c];
+      };
+      if (o == outs[kPosition]) copy(na->wPos);
+      else if (o == outs[kNormal]) copy(na->wNorm);
+      else if (o == outs[kGeometricNormal]) copy(na->gNorm);
+      else if (o == outs[kRaySource]) copy(na->raySource);
+      else if (o == outs[kDistance]) out->v[0] = na->rayLength;
+      else if (o == outs[kRayDepth]) out->i = na->bounces;
+      else if (o == outs[kPixelX]) out->i = na->sx;
+      else if (o == outs[kPixelY]) out->i = na->sy;
+      else return;
+      out->set = true;
+    };
+    return n;
+  }
+  fail(at(path, "host"), "unknown host node \"" + kind + "\" (Color, Scalar, Vector, Integer or Spot Info)");
+}
+
+void readNetwork(Scene &s, Surface &surface, Host &host, const Module &module, const json &network,
+                 const std::string &path) {
+  onlyKeys(network, {"nodes", "connections"}, path);
+  Network &net = *surface.network;
+  std::map<std::string, HostNode *> byName{{"Surface", surface.root}};
+  const json &nodes = array(network, "nodes", path);
+  for (std::size_t i = 0; i < nodes.size(); ++i) {
+    const std::string np = at(at(path, "nodes"), i);
+    const json &node = nodes[i];
+    onlyKeys(node, {"name", "server", "host", "value", "settings", "keys", "data"}, np);
+    const std::string name = string(node, "name", np);
+    if (byName.count(name)) fail(at(np, "name"), "\"" + name + "\" is used twice in this network");
+    HostNode *n = nullptr;
+    if (node.contains("server") == node.contains("host")) fail(np, "needs either \"server\" or \"host\"");
+    if (node.contains("host")) {
+      if (node.contains("settings") || node.contains("keys") || node.contains("data"))
+        fail(np, "a host node has no settings, keys or data");
+      n = addHostNode(net, string(node, "host", np), node, np);
+    } else {
+      if (node.contains("value")) fail(np, "a module node takes \"settings\", not \"value\"");
+      std::string error;
+      n = net.add(string(node, "server", np), &error);
+      if (!n) fail(at(np, "server"), error);
+      if (node.contains("data")) {
+        std::vector<uint8_t> bytes;
+        if (!node["data"].is_string() || !base64Decode(node["data"].get<std::string>(), bytes))
+          fail(at(np, "data"), "should be base64 text");
+        LoadStream in(bytes, LWIO_BINARY);
+        if (!net.load(n, in, &error)) fail(at(np, "data"), error);
+      }
+      if (node.contains("settings")) applySettings(host, module, n, node["settings"], at(np, "settings"));
+      if (node.contains("keys")) applyKeys(host, module, n, node["keys"], s.fps, at(np, "keys"));
+    }
+    byName[name] = n;
+    surface.nodes.push_back(n);
+  }
+  const json &connections = array(network, "connections", path);
+  for (std::size_t i = 0; i < connections.size(); ++i) {
+    const std::string cp = at(at(path, "connections"), i);
+    const json &c = connections[i];
+    onlyKeys(c, {"from", "output", "to", "input"}, cp);
+    const std::string from = string(c, "from", cp), output = string(c, "output", cp);
+    const std::string to = string(c, "to", cp), input = string(c, "input", cp);
+    auto find = [&](const std::string &name, const char *key) {
+      auto it = byName.find(name);
+      if (it == byName.end()) fail(at(cp, key), "no node \"" + name + "\" in this network");
+      return it->second;
+    };
+    HostNode *a = find(from, "from");
+    HostNode *b = find(to, "to");
+    if (!a->output(output)) fail(at(cp, "output"), "node \"" + from + "\" has no output \"" + output + "\"");
+    if (!b->input(input)) fail(at(cp, "input"), "node \"" + to + "\" has no input \"" + input + "\"");
+    std::string error;
+    if (!net.connect(a, output, b, input, &error)) fail(cp, error);
+  }
+}
+
+void readSurfaces(Scene &s, Host &host, const Module &module, const json &doc) {
+  const json &surfaces = array(doc, "surfaces", "");
+  for (std::size_t i = 0; i < surfaces.size(); ++i) {
+    const std::string path = at("surfaces", i);
+    const json &j = surfaces[i];
+    onlyKeys(j, {"name", "color", "luminosity", "diffuse", "reflection", "transparency", "refractionIndex", "network"}, path);
+    Surface surface;
+    surface.name = string(j, "name", path);
+    for (const Surface &other : s.surfaces)
+      if (other.name == surface.name) fail(at(path, "name"), "surface \"" + surface.name + "\" is defined twice");
+    surface.color = vec3(j, "color", surface.color, path);
+    surface.luminosity = number(j, "luminosity", surface.luminosity, path);
+    surface.diffuse = number(j, "diffuse", surface.diffuse, path);
+    surface.reflection = number(j, "reflection", surface.reflection, path);
+    surface.transparency = number(j, "transparency", surface.transparency, path);
+    surface.refractionIndex = number(j, "refractionIndex", surface.refractionIndex, path);
+    if (surface.refractionIndex <= 0) fail(at(path, "refractionIndex"), "should be above 0");
+    surface.network = std::make_unique<Network>(host, module, surface.name);
+    surface.root = surface.network->addHostNode("Surface", {}, nullptr);
+    for (int c = 0; c < kChannelCount; ++c) {
+      auto in = std::make_unique<NodeInput>();
+      in->node = surface.root;
+      in->type = kChannelTypes[c];
+      in->name = kChannelNames[c];
+      surface.channels[c] = in.get();
+      surface.root->inputs.push_back(std::move(in));
+    }
+    s.surfaces.push_back(std::move(surface));
+    readNetwork(s, s.surfaces.back(), host, module, object(j, "network", path), at(path, "network"));
+  }
+}
+
+void readObjects(Scene &s, const json &doc) {
+  const json &objects = array(doc, "objects", "");
+  for (std::size_t i = 0; i < objects.size(); ++i) {
+    const std::string path = at("objects", i);
+    const json &j = objects[i];
+    onlyKeys(j, {"name", "type", "surface", "radius", "size", "file", "position", "rotation", "scale"}, path);
+    Object o;
+    o.name = string(j, "name", path, ("object " + std::to_string(i + 1)).c_str());
+    const std::string surface = string(j, "surface", path);
+    o.surface = -1;
+    for (std::size_t k = 0; k < s.surfaces.size(); ++k)
+      if (s.surfaces[k].name == surface) o.surface = static_cast<int>(k);
+    if (o.surface < 0) fail(at(path, "surface"), "no surface \"" + surface + "\"");
+    o.transform.position = vec3(j, "position", o.transform.position, path);
+    o.transform.rotation = vec3(j, "rotation", o.transform.rotation, path);
+    if (j.contains("scale")) {
+      if (j["scale"].is_number()) {
+        const double k = number(j, "scale", 1, path);
+        o.transform.scale = {k, k, k};
+      } else {
+        o.transform.scale = vec3(j["scale"], at(path, "scale"));
+      }
+      for (double k : o.transform.scale)
+        if (k == 0) fail(at(path, "scale"), "should not be zero");
+    }
+    const std::string type = string(j, "type", path);
+    auto unused = [&](std::initializer_list<const char *> keys) {
+      for (const char *k : keys)
+        if (j.contains(k)) fail(at(path, k), "does not apply to a " + type);
+    };
+    if (type == "sphere") {
+      unused({"size", "file"});
+      const Vec3 &k = o.transform.scale;
+      if (k[0] != k[1] || k[1] != k[2]) fail(at(path, "scale"), "a sphere takes one scale for all three axes");
+      o.shape = Shape::Sphere;
+      o.radius = number(j, "radius", 1.0, path) * std::fabs(k[0]);
+      if (o.radius <= 0) fail(at(path, "radius"), "should be above 0");
+      o.centre = o.transform.position;
+    } else if (type == "plane" || type == "box") {
+      unused({"radius", "file"});
+      if (type == "plane") {
+        o.shape = Shape::Plane;
+        const json size = j.value("size", json::array({1.0, 1.0}));
+        if (!size.is_array() || size.size() != 2 || !size[0].is_number() || !size[1].is_number())
+          fail(at(path, "size"), "should be two numbers, width and depth");
+        o.mesh = makePlane(size[0].get<double>(), size[1].get<double>());
+      } else {
+        o.shape = Shape::Box;
+        o.mesh = makeBox(vec3(j, "size", {1, 1, 1}, path));
+      }
+      o.mesh.transform(o.transform);
+    } else if (type == "mesh") {
+      unused({"radius", "size"});
+      o.shape = Shape::Mesh;
+      fs::path file(string(j, "file", path));
+      if (file.is_relative()) file = fs::path(s.dir) / file;
+      o.meshPath = fs::absolute(file).lexically_normal().string();
+      std::string error;
+      if (!readObj(o.meshPath, o.mesh, error)) fail(at(path, "file"), error);
+      o.mesh.transform(o.transform);
+    } else {
+      fail(at(path, "type"), "unknown object type \"" + type + "\" (sphere, plane, box or mesh)");
+    }
+    s.objects.push_back(std::move(o));
+  }
+}
+
+std::string relativeTo(const std::string &file, const std::string &dir) {
+  const fs::path abs = fs::absolute(file).lexically_normal();
+  const fs::path rel = abs.lexically_relative(fs::absolute(dir).lexically_normal());
+  return rel.empty() ? abs.generic_string() : rel.generic_string();
+}
+
+} // namespace
+
+std::unique_ptr<Scene> parseScene(Host &host, const Module &module, const std::string &text, const std::string &file) {
+  json doc;
+  try {
+    doc = json::parse(text);
+  } catch (const json::parse_error &e) {
+    // "[json.exception.parse_error.101] parse error at line 3, column 5: ..." loses its prefix.
+    std::string what = e.what();
+    const auto pos = what.find("line ");
+    fail("", pos == std::string::npos ? what : what.substr(pos));
+  }
+  if (!doc.is_object()) fail("", "a scene is a JSON object");
+  onlyKeys(doc, {"camera", "image", "frames", "rayRecursionLimit", "threads", "backdrop", "light", "images", "surfaces", "objects"}, "");
+
+  auto s = std::make_unique<Scene>();
+  s->file = file;
+  s->dir = fs::path(file).parent_path().string();
+  if (s->dir.empty()) s->dir = ".";
+  readCamera(*s, doc);
+  const json &image = object(doc, "image", "");
+  onlyKeys(image, {"width", "height", "samples"}, "image");
+  s->width = integer(image, "width", s->width, "image", 1, 16384);
+  s->height = integer(image, "height", s->height, "image", 1, 16384);
+  s->samples = integer(image, "samples", s->samples, "image", 1, 4096);
+  const json &frames = object(doc, "frames", "");
+  onlyKeys(frames, {"first", "last", "fps"}, "frames");
+  s->firstFrame = integer(frames, "first", s->firstFrame, "frames", -100000, 100000);
+  s->lastFrame = integer(frames, "last", s->firstFrame, "frames", -100000, 100000);
+  if (s->lastFrame < s->firstFrame) fail("frames.last", "is before the first frame");
+  s->fps = number(frames, "fps", s->fps, "frames");
+  if (s->fps <= 0) fail("frames.fps", "should be above 0");
+  s->recursionLimit = integer(doc, "rayRecursionLimit", s->recursionLimit, "", 0, 64);
+  s->threads = integer(doc, "threads", s->threads, "", 1, kMaxThreads);
+  readLight(*s, doc);
+
+  LWSceneInfo &info = host.scene().sceneInfo();
+  host.scene().setSceneName(fs::path(file).stem().string(), file);
+  info.frameStart = s->firstFrame;
+  info.frameEnd = s->lastFrame;
+  info.frameStep = 1;
+  info.framesPerSecond = s->fps;
+  info.frameWidth = s->width;
+  info.frameHeight = s->height;
+  info.minSamplesPerPixel = info.maxSamplesPerPixel = s->samples;
+  info.recursionDepth = s->recursionLimit;
+  info.numThreads = s->threads;
+  host.scene().setTime(s->firstFrame, s->timeOf(s->firstFrame));
+  readBackdrop(host, doc, s->fps);
+
+  host.images().clear(); // a scene brings its own images
+  host.images().setBaseDir(s->dir);
+  readImages(host, doc);
+  readSurfaces(*s, host, module, doc);
+  readObjects(*s, doc);
+  s->document = std::move(doc);
+  return s;
+}
+
+std::unique_ptr<Scene> loadScene(Host &host, const Module &module, const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) fail("", std::string("cannot open the scene: ") + std::strerror(errno));
+  std::stringstream text;
+  text << in.rdbuf();
+  return parseScene(host, module, text.str(), path);
+}
+
+std::string sceneText(Scene &scene, Host &host, const std::string &path) {
+  std::string outDir = fs::path(path).parent_path().string();
+  if (outDir.empty()) outDir = ".";
+  json doc = scene.document;
+  ImageList &images = host.images();
+  const std::string loadDir = images.baseDir();
+  // Image references inside node blocks are written relative to the new file, too.
+  images.setBaseDir(outDir);
+  struct Restore {
+    ImageList &images;
+    std::string dir;
+    ~Restore() { images.setBaseDir(dir); }
+  } restore{images, loadDir};
+
+  json list = json::array();
+  for (const Image *img : images.images()) list.push_back({{"name", img->name}, {"file", images.referenceFor(*img)}});
+  if (list.empty())
+    doc.erase("images");
+  else
+    doc["images"] = list;
+
+  for (std::size_t i = 0; i < scene.surfaces.size(); ++i) {
+    Surface &surface = scene.surfaces[i];
+    if (surface.nodes.empty()) continue;
+    json &nodes = doc["surfaces"][i]["network"]["nodes"];
+    for (std::size_t k = 0; k < surface.nodes.size(); ++k) {
+      HostNode *n = surface.nodes[k];
+      if (!n->isModuleNode()) continue;
+      SaveStream out(LWIO_BINARY);
+      std::string error;
+      if (!surface.network->save(n, out, &error))
+        fail(at(at(at("surfaces", i), "network.nodes"), k), "its save failed: " + error);
+      json &entry = nodes[k];
+      entry.erase("settings");
+      entry.erase("keys");
+      entry["data"] = base64Encode(out.bytes());
+    }
+  }
+  for (std::size_t i = 0; i < scene.objects.size(); ++i)
+    if (scene.objects[i].shape == Shape::Mesh) doc["objects"][i]["file"] = relativeTo(scene.objects[i].meshPath, outDir);
+  return doc.dump(2) + "\n";
+}
+
+void saveScene(Scene &scene, Host &host, const std::string &path) {
+  const std::string text = sceneText(scene, host, path);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out || !(out << text) || !out.flush()) fail("", std::string("cannot write the scene: ") + std::strerror(errno));
+}
+
+std::string base64Encode(const std::vector<uint8_t> &bytes) {
+  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    const uint32_t n = (uint32_t(bytes[i]) << 16) | (i + 1 < bytes.size() ? uint32_t(bytes[i + 1]) << 8 : 0) |
+                       (i + 2 < bytes.size() ? bytes[i + 2] : 0);
+    out += kAlphabet[(n >> 18) & 63];
+    out += kAlphabet[(n >> 12) & 63];
+    out += i + 1 < bytes.size() ? kAlphabet[(n >> 6) & 63] : '=';
+    out += i + 2 < bytes.size() ? kAlphabet[n & 63] : '=';
+  }
+  return out;
+}
+
+bool base64Decode(const std::string &text, std::vector<uint8_t> &bytes) {
+  auto value = [](char c) -> int {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '+') return 62;
+    if (c == '/') return 63;
+    return -1;
+  };
+  bytes.clear();
+  if (text.size() % 4) return false;
+  for (std::size_t i = 0; i < text.size(); i += 4) {
+    int v[4];
+    int pad = 0;
+    for (int k = 0; k < 4; ++k) {
+      const char c = text[i + k];
+      if (c == '=' && i + 4 == text.size() && k >= 2) {
+        v[k] = 0;
+        ++pad;
+      } else if (pad || (v[k] = value(c)) < 0) {
+        return false;
+      }
+    }
+    const uint32_t n = (uint32_t(v[0]) << 18) | (uint32_t(v[1]) << 12) | (uint32_t(v[2]) << 6) | uint32_t(v[3]);
+    bytes.push_back(static_cast<uint8_t>(n >> 16));
+    if (pad < 2) bytes.push_back(static_cast<uint8_t>(n >> 8));
+    if (pad < 1) bytes.push_back(static_cast<uint8_t>(n));
+  }
+  return true;
+}
+
+} // namespace hostsim

@@ -1,0 +1,56 @@
+#include "hostsim/services/file_request.h"
+
+#include <cstring>
+#include <filesystem>
+
+namespace hostsim {
+namespace {
+
+FileRequester *gCurrent = nullptr;
+
+int32_t activate(int32_t version, LWFileReqLocal *request) { return gCurrent ? gCurrent->run(version, request) : 1; }
+
+void copyInto(char *buf, int32_t len, const std::string &s) {
+  if (!buf || len <= 0) return;
+  const std::size_t n = std::min(s.size(), static_cast<std::size_t>(len - 1));
+  std::memcpy(buf, s.data(), n);
+  buf[n] = '\0';
+}
+
+} // namespace
+
+FileRequester::FileRequester() = default;
+
+FileRequester::~FileRequester() {
+  if (gCurrent == this) gCurrent = nullptr;
+}
+
+LWFileActivateFunc FileRequester::func() const { return &activate; }
+
+void FileRequester::makeCurrent() { gCurrent = this; }
+
+int32_t FileRequester::run(int32_t version, LWFileReqLocal *request) {
+  // Only the version this host knows, and only with somewhere to put the name.
+  if (version != LWFILEREQ_VERSION || !request) return 1;
+  requests_.push_back({version, request->reqType, request->title ? request->title : "",
+                       request->fileType ? request->fileType : ""});
+  std::optional<std::string> next;
+  if (!queue_.empty()) {
+    next = queue_.front();
+    queue_.pop_front();
+  }
+  // A name that does not fit the caller's buffers would be cut into another
+  // file's name: the requester refuses it instead.
+  if (!next || next->empty() || static_cast<int64_t>(next->size()) >= request->bufLen) {
+    request->result = 0;
+    return 0;
+  }
+  const std::filesystem::path p(*next);
+  copyInto(request->fullName, request->bufLen, *next);
+  copyInto(request->path, request->bufLen, p.parent_path().string());
+  copyInto(request->baseName, request->bufLen, p.filename().string());
+  request->result = 1;
+  return 0;
+}
+
+} // namespace hostsim

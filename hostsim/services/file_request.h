@@ -1,0 +1,45 @@
+// "File Request 2": the host's file requester, answered from a queue that a
+// test or the command line fills. An empty queue answers as a user who
+// cancels.
+#pragma once
+
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/lw_filereq.h"
+
+namespace hostsim {
+
+class FileRequester {
+public:
+  FileRequester();
+  ~FileRequester();
+  FileRequester(const FileRequester &) = delete;
+  FileRequester &operator=(const FileRequester &) = delete;
+
+  LWFileActivateFunc func() const;
+  void makeCurrent();
+
+  void answer(const std::string &path) { queue_.emplace_back(path); }
+  void cancel() { queue_.emplace_back(std::nullopt); }
+  std::size_t pending() const { return queue_.size(); }
+
+  // What each request asked for, for tests.
+  struct Request {
+    int32_t version;
+    int32_t type;
+    std::string title, fileType;
+  };
+  const std::vector<Request> &requests() const { return requests_; }
+
+  // host thread
+  int32_t run(int32_t version, LWFileReqLocal *request);
+
+private:
+  std::deque<std::optional<std::string>> queue_;
+  std::vector<Request> requests_;
+};
+
+} // namespace hostsim

@@ -1,0 +1,74 @@
+// "LW Image List 5": the host's images, held as float RGBA in linear light.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/lw_image.h"
+
+namespace hostsim {
+
+// LWImageID points here.
+struct Image {
+  std::string name;      // shown in image popups: the file's stem, or the scene's name for it
+  std::string reference; // what scene streams and scene files hold: the path as given
+  std::string path;      // where the file was read from
+  int32_t width = 0, height = 0;
+  bool hasAlpha = false;
+  std::vector<float> rgba; // row by row from the top, four floats a pixel
+  int index = -1;          // position in the list, -1 once removed
+
+  const float *pixel(int32_t x, int32_t y) const { return &rgba[(static_cast<std::size_t>(y) * width + x) * 4]; }
+};
+
+// Reads an image file: PNG, JPEG, TGA, BMP (8 or 16 bits, sRGB-decoded to
+// linear light) or Radiance HDR (linear already). Null and a reason on failure.
+std::unique_ptr<Image> readImageFile(const std::string &path, std::string &error);
+
+class ImageList {
+public:
+  ImageList();
+  ~ImageList();
+  ImageList(const ImageList &) = delete;
+  ImageList &operator=(const ImageList &) = delete;
+
+  const LWImageList *funcs() const { return &funcs_; }
+  // The C table acts on the list made current by its host.
+  void makeCurrent();
+
+  // Relative references are read and written against this folder: the folder
+  // of the scene file being loaded or saved.
+  void setBaseDir(const std::string &dir) { baseDir_ = dir; }
+  const std::string &baseDir() const { return baseDir_; }
+
+  // Loads a file and appends it, last in the list, as the host does with a
+  // newly loaded image (a file loaded twice is two images).
+  Image *load(const std::string &reference, std::string *error = nullptr, const std::string &name = "");
+  // The image whose reference names the same file, or null.
+  Image *find(const std::string &reference) const;
+  void remove(Image *image);
+  // Empties the list, as loading another scene does.
+  void clear();
+  // Moves an image to a new position (tests reorder the list).
+  void move(Image *image, std::size_t position);
+
+  const std::vector<Image *> &images() const { return order_; }
+  Image *at(std::size_t i) const { return i < order_.size() ? order_[i] : nullptr; }
+
+  // The reference written into a scene: relative to the base folder when the
+  // file lies below it, else the absolute path.
+  std::string referenceFor(const Image &image) const;
+
+private:
+  std::string resolve(const std::string &reference) const;
+  void renumber();
+
+  LWImageList funcs_{};
+  std::string baseDir_;
+  std::vector<std::unique_ptr<Image>> owned_; // every image ever loaded: stale IDs stay readable
+  std::vector<Image *> order_;                // the list as the module walks it
+};
+
+} // namespace hostsim
