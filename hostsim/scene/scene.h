@@ -25,9 +25,9 @@ public:
   using std::runtime_error::runtime_error;
 };
 
-// Render threads at most: nodes keep per-thread state in 16 slots, indexed by
-// the context's thread number.
-constexpr int kMaxThreads = 16;
+// Render threads at most, as many as nodes keep per-thread state for (the
+// context's thread number indexes it).
+constexpr int kMaxThreads = 64;
 
 struct Camera {
   Vec3 position{0, 0, -5};
