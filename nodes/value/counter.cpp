@@ -5,8 +5,7 @@
 #include <cstddef>
 #include <iterator>
 
-#include "framework/lifecycle.h"
-#include "framework/panels.h"
+#include "framework/activation.h"
 #include "framework/thread_slots.h"
 #include "nodes/servers.h"
 
@@ -164,12 +163,7 @@ constexpr fw::PanelKind kPanel{.controls = kControls};
 
 } // namespace
 
-int32_t activateHandler(int32_t version, GlobalFunc global, void *local, void *serverData) noexcept {
-  return fw::Handler<kKind>::activate(version, global, local, serverData);
-}
-
-int32_t activateInterface(int32_t version, GlobalFunc global, void *local, void *serverData) noexcept {
-  return fw::Interface<kKind, kPanel>::activate(version, global, local, serverData);
-}
+JUXS_HANDLER_ACTIVATION(kKind)
+JUXS_INTERFACE_ACTIVATION(kKind, kPanel)
 
 } // namespace juxs::counter_node

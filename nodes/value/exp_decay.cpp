@@ -4,8 +4,7 @@
 #include <cmath>
 #include <cstddef>
 
-#include "framework/lifecycle.h"
-#include "framework/panels.h"
+#include "framework/activation.h"
 #include "nodes/servers.h"
 
 namespace juxs {
@@ -117,21 +116,14 @@ constexpr fw::NodeKind kScalarKind = kind<1, gScalarServices>("Exponential Decay
 
 } // namespace
 
-int32_t exp_decay_color_node::activateHandler(int32_t version, GlobalFunc global, void *local,
-                                              void *serverData) noexcept {
-  return fw::Handler<kColorKind>::activate(version, global, local, serverData);
-}
-int32_t exp_decay_color_node::activateInterface(int32_t version, GlobalFunc global, void *local,
-                                                void *serverData) noexcept {
-  return fw::Interface<kColorKind, Tables<3>::kPanel>::activate(version, global, local, serverData);
-}
-int32_t exp_decay_scalar_node::activateHandler(int32_t version, GlobalFunc global, void *local,
-                                               void *serverData) noexcept {
-  return fw::Handler<kScalarKind>::activate(version, global, local, serverData);
-}
-int32_t exp_decay_scalar_node::activateInterface(int32_t version, GlobalFunc global, void *local,
-                                                 void *serverData) noexcept {
-  return fw::Interface<kScalarKind, Tables<1>::kPanel>::activate(version, global, local, serverData);
-}
+namespace exp_decay_color_node {
+JUXS_HANDLER_ACTIVATION(kColorKind)
+JUXS_INTERFACE_ACTIVATION(kColorKind, Tables<3>::kPanel)
+} // namespace exp_decay_color_node
+
+namespace exp_decay_scalar_node {
+JUXS_HANDLER_ACTIVATION(kScalarKind)
+JUXS_INTERFACE_ACTIVATION(kScalarKind, Tables<1>::kPanel)
+} // namespace exp_decay_scalar_node
 
 } // namespace juxs

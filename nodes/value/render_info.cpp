@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "framework/lifecycle.h"
+#include "framework/activation.h"
 
 namespace juxs::render_info_node {
 namespace {
@@ -113,8 +113,6 @@ constexpr fw::NodeKind kKind{
 
 } // namespace
 
-int32_t activateHandler(int32_t version, GlobalFunc global, void *local, void *serverData) noexcept {
-  return fw::Handler<kKind>::activate(version, global, local, serverData);
-}
+JUXS_HANDLER_ACTIVATION(kKind)
 
 } // namespace juxs::render_info_node
