@@ -83,20 +83,20 @@ struct NodeKind {
   bool preview;         // set preview type 2 at creation
   std::size_t size;     // of the instance record
   Services *svc;
-  std::span<const Lookup> lookups;
-  bool usesParams; // looks up the variant-parameter services; with a groupOffset also makes the envelope group
+  std::span<const Lookup> lookups = {};
+  bool usesParams = true; // looks up the variant-parameter services; with a groupOffset also makes the envelope group
 
   std::size_t nodeOffset;
-  std::size_t groupOffset; // kNoField without variant parameters
-  std::size_t panelOffset; // kNoField without a panel
+  std::size_t groupOffset = kNoField; // kNoField without variant parameters
+  std::size_t panelOffset = kNoField; // kNoField without a panel
 
-  std::span<const IntSetting> ints; // persisted and copied in this order
-  std::span<const Param> params;    // created in this order
+  std::span<const IntSetting> ints = {}; // persisted and copied in this order
+  std::span<const Param> params = {};    // created in this order
   // Parameter indices for copy, destroy and persistence where they differ
   // from creation order; empty means creation order.
-  std::span<const uint8_t> paramOrder;
-  std::span<const Port> inputs;  // created in this order
-  std::span<const Port> outputs; // created in this order
+  std::span<const uint8_t> paramOrder = {};
+  std::span<const Port> inputs = {};  // created in this order
+  std::span<const Port> outputs = {}; // created in this order
 
   // render threads, concurrently
   void (*evaluate)(LWInstance inst, LWNodalAccess *na, NodeOutputID output, NodeValue value);
