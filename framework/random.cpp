@@ -10,7 +10,7 @@ namespace {
 
 constexpr std::size_t kN = 624, kM = 397;
 constexpr uint32_t kMatrix = 0x9908B0DFu, kUpper = 0x80000000u, kLower = 0x7FFFFFFFu;
-constexpr std::size_t kThreads = 128;  // threads with a state of their own at the same moment
+constexpr uint32_t kStates = 128;         // copies of the state: draws that run at the same moment without waiting
 constexpr uint64_t kCheckpointEvery = 16; // generations between published states
 constexpr uint64_t kCopyBeyond = 32;      // further behind than this, copy rather than twist
 
@@ -46,13 +46,13 @@ inline uint32_t temper(uint32_t y) {
   return y;
 }
 
-// A thread's own copy of the state: generation gen of the sequence of the
-// seeding numbered epoch.
+// A copy of the state: generation gen of the sequence of the seeding numbered
+// epoch. Any thread may use any copy; busy marks the one draw using it now.
 struct alignas(64) State {
   Words words{};
   uint64_t gen = 0;
   uint64_t epoch = 0; // 0: holds nothing yet
-  std::atomic<bool> taken{false};
+  std::atomic<bool> busy{false};
 };
 
 // A recent generation for threads far behind to start from. Written by one
@@ -67,14 +67,12 @@ struct Checkpoint {
 
 struct Generator {
   alignas(64) std::atomic<uint64_t> cursor{0}; // the next position to hand out
-  // Threads beyond the table share one state, taking turns.
-  alignas(64) std::atomic_flag overflowBusy;
-  State overflow;
   // Seeding number (high half) and seed (low half), read together. Epoch 1 is
   // the state at module load: never seeded, which draws as seed 5489.
   alignas(64) std::atomic<uint64_t> seeding{(uint64_t{1} << 32) | 5489u};
+  alignas(64) std::atomic<uint32_t> nextHome{0};
   alignas(64) Checkpoint checkpoint;
-  State states[kThreads];
+  State states[kStates];
 };
 
 constinit Generator gen;
@@ -83,44 +81,35 @@ void relax(int &spins) {
   if (++spins > 64) std::this_thread::yield();
 }
 
-// Each drawing thread holds one state record from its first draw to its end,
-// or shares the overflow state when every record is taken.
-class StateHandle {
-public:
-  StateHandle() {
-    for (State &s : gen.states) {
-      bool expected = false;
-      if (s.taken.compare_exchange_strong(expected, true, std::memory_order_acquire)) {
-        state_ = &s;
-        state_->epoch = 0; // a record another thread left is not this thread's
-        return;
+// The copy a thread drew from last, so that its next draw finds that copy
+// at its own generation and in its own cache. A plain number: nothing of the
+// module runs when a thread ends, and a thread may outlive the module (the
+// host can unload it while its render threads live on); thread-exit code of
+// an unloaded library would crash, or hold the library and run under the
+// system loader's lock.
+constexpr uint32_t kNoHome = ~0u;
+thread_local constinit uint32_t tHome = kNoHome;
+
+// Takes a free copy for one draw, the thread's own first. Threads meeting on
+// one copy part at their first collision: the one that finds it busy keeps
+// the free copy it moves on to.
+State &lease() {
+  uint32_t home = tHome;
+  if (home == kNoHome) [[unlikely]]
+    home = tHome = gen.nextHome.fetch_add(1, std::memory_order_relaxed) % kStates;
+  for (int spins = 0;; relax(spins)) {
+    for (uint32_t k = 0; k < kStates; ++k) {
+      const uint32_t i = (home + k) % kStates;
+      State &s = gen.states[i];
+      if (!s.busy.load(std::memory_order_relaxed) && !s.busy.exchange(true, std::memory_order_acquire)) {
+        if (k) tHome = i;
+        return s;
       }
     }
   }
-  ~StateHandle() {
-    if (state_) state_->taken.store(false, std::memory_order_release);
-  }
-  State *get() const { return state_; }
-
-private:
-  State *state_ = nullptr;
-};
-
-// The fast path reads a plain thread-local pointer; only a thread's first
-// draw constructs the handle that gives its record back when the thread ends.
-thread_local State *tState = nullptr;
-
-State *registerState() {
-  thread_local StateHandle handle;
-  tState = handle.get() ? handle.get() : &gen.overflow;
-  return tState;
 }
 
-inline State *myState() {
-  if (State *s = tState) [[likely]]
-    return s;
-  return registerState();
-}
+inline void release(State &s) { s.busy.store(false, std::memory_order_release); }
 
 void publish(const State &s) {
   Checkpoint &c = gen.checkpoint;
@@ -195,14 +184,9 @@ void seed(uint32_t s) noexcept {
 
 void draw(uint32_t *out, std::size_t n) noexcept {
   if (!out || n == 0) return;
-  State *s = myState();
-  if (s != &gen.overflow) [[likely]] {
-    drawInto(*s, out, n);
-    return;
-  }
-  for (int spins = 0; gen.overflowBusy.test_and_set(std::memory_order_acquire);) relax(spins);
-  drawInto(*s, out, n);
-  gen.overflowBusy.clear(std::memory_order_release);
+  State &s = lease();
+  drawInto(s, out, n);
+  release(s);
 }
 
 } // namespace juxs::fw::rng

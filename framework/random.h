@@ -4,9 +4,10 @@
 // Each call claims a block of consecutive positions of the sequence with one
 // atomic add, so concurrent callers receive disjoint blocks and every number
 // is handed out exactly once; a single-threaded series of calls yields the
-// published MT19937 sequence. Every drawing thread keeps its own copy of the
-// generator's state and twists it forward to the generation its block lies in,
-// so the only memory the threads share per call is the claim itself.
+// published MT19937 sequence. Copies of the generator's state are twisted
+// forward to the generation a block lies in; each draw uses one copy, as a
+// rule the one its thread used last, so threads drawing at once share only
+// the claim. Nothing is kept for a thread that needs undoing when it ends.
 #pragma once
 
 #include <cstddef>

@@ -1,8 +1,15 @@
 #include "hostsim/loader.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#include <sys/auxv.h>
+#endif
 
 #include <cstdio>
+
+#include "hostsim/paths.h"
 
 namespace hostsim {
 namespace {
@@ -17,23 +24,103 @@ std::string hex(uint32_t v) {
   return buf;
 }
 
-} // namespace
+#ifdef _WIN32
+std::string utf8FromWide(const wchar_t *w, int n) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, w, n, nullptr, 0, nullptr, nullptr);
+  std::string s(size > 0 ? size : 0, '\0');
+  if (size > 0) WideCharToMultiByte(CP_UTF8, 0, w, n, s.data(), size, nullptr, nullptr);
+  return s;
+}
 
-std::unique_ptr<Module> Module::open(const std::string &path, std::string &error) {
+// The system's own text for an error code, without its line break.
+std::string systemMessage(DWORD code) {
+  wchar_t *text = nullptr;
+  const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 nullptr, code, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
+  std::string s = n ? utf8FromWide(text, static_cast<int>(n)) : std::string();
+  if (text) LocalFree(text);
+  while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ' || s.back() == '.')) s.pop_back();
+  return "error " + std::to_string(code) + (s.empty() ? "" : ": " + s);
+}
+
+void *openLibrary(const std::string &path, std::string &why) {
+  // No message box for a file that is not a DLL: the caller reports it.
+  DWORD oldMode = 0;
+  SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &oldMode);
+  // The DLL's own folder is searched for what it imports, not the program's.
+  HMODULE h = LoadLibraryExW(pathFromUtf8(path).wstring().c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  const DWORD code = GetLastError();
+  SetThreadErrorMode(oldMode, nullptr);
+  if (!h) why = systemMessage(code);
+  return reinterpret_cast<void *>(h);
+}
+void *findSymbol(void *handle, const char *name) {
+  return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(handle), name));
+}
+void closeLibrary(void *handle) { FreeLibrary(static_cast<HMODULE>(handle)); }
+#else
+void *openLibrary(const std::string &path, std::string &why) {
   // RTLD_LOCAL: each module keeps its own symbols, as the host loads them.
   void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) {
     const char *message = dlerror();
-    std::string why = message ? message : "";
+    why = message ? message : "";
     // The loader's message starts with the path, which the caller names anyway.
     if (why.rfind(path + ": ", 0) == 0) why.erase(0, path.size() + 2);
+  }
+  return handle;
+}
+void *findSymbol(void *handle, const char *name) {
+  dlerror();
+  return dlsym(handle, name);
+}
+void closeLibrary(void *handle) { dlclose(handle); }
+#endif
+
+} // namespace
+
+std::filesystem::path executablePath() {
+  std::error_code ec;
+#ifdef _WIN32
+  std::wstring buf(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+    if (n == 0) return {};
+    if (n < buf.size()) {
+      buf.resize(n);
+      break;
+    }
+    buf.resize(buf.size() * 2); // cut short: ask again with room
+  }
+  const std::filesystem::path self(buf);
+#else
+  // The name the program was started by, as the kernel handed it over;
+  // relative to the folder it was started in, which the host never leaves.
+  const char *name = reinterpret_cast<const char *>(getauxval(AT_EXECFN));
+  if (!name || !*name) return {};
+  const std::filesystem::path self = std::filesystem::absolute(pathFromUtf8(name), ec);
+  if (ec) return {};
+#endif
+  // A link to the program stands for the program: the module lies beside the file itself.
+  std::filesystem::path real = std::filesystem::weakly_canonical(self, ec);
+  return ec ? self : real;
+}
+
+std::filesystem::path defaultModulePath() {
+  const std::filesystem::path self = executablePath();
+  return (self.empty() ? std::filesystem::path(".") : self.parent_path()) / "JuxsNodes.p";
+}
+
+std::unique_ptr<Module> Module::open(const std::string &path, std::string &error) {
+  std::string why;
+  void *handle = openLibrary(path, why);
+  if (!handle) {
     error = "not a loadable module (" + (why.empty() ? std::string("unknown error") : why) + ")";
     return nullptr;
   }
-  dlerror();
-  auto *descriptor = static_cast<const ModuleDescriptor *>(dlsym(handle, "_mod_descrip"));
+  auto *descriptor = static_cast<const ModuleDescriptor *>(findSymbol(handle, "_mod_descrip"));
   if (!descriptor) {
-    dlclose(handle);
+    closeLibrary(handle);
     error = "not a module: it exports no _mod_descrip";
     return nullptr;
   }
@@ -108,7 +195,7 @@ bool Module::init(const ModuleDescriptor *d, std::string &error) {
 
 Module::~Module() {
   if (started_ && descriptor_->shutdown) descriptor_->shutdown(serverData_);
-  if (handle_) dlclose(handle_);
+  if (handle_) closeLibrary(handle_);
 }
 
 const ServerInfo *Module::find(std::string_view className, std::string_view name) const {

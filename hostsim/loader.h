@@ -1,6 +1,7 @@
 // Layer 1: opening a module file the way the host does.
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -17,6 +18,12 @@ struct ServerInfo {
   std::string group;    // tag 0x70000
   ActivateFunc activate = nullptr;
 };
+
+// This program's own file, as the system knows it (not argv[0], which a
+// caller may set to anything); empty when the system cannot say.
+std::filesystem::path executablePath();
+// The module the host loads when none is named: JuxsNodes.p beside the program.
+std::filesystem::path defaultModulePath();
 
 class Module {
 public:
@@ -42,7 +49,7 @@ private:
   bool init(const ModuleDescriptor *descriptor, std::string &error);
 
   std::string label_;
-  void *handle_ = nullptr; // from dlopen, or null for a linked module
+  void *handle_ = nullptr; // from dlopen or LoadLibrary, or null for a linked module
   const ModuleDescriptor *descriptor_ = nullptr;
   void *serverData_ = nullptr;
   bool started_ = false;

@@ -1,6 +1,7 @@
 // The image list, node utilities and file requester as the module reaches
 // them: through the host's global lookup and their C tables.
 #include <cmath>
+#include <numbers>
 #include <filesystem>
 #include <unistd.h>
 
@@ -194,7 +195,7 @@ TEST_F(HostServices, SphericalMappingOfTheAxes) {
   // The seam angle turns the map: +X with a quarter turn lands where +Z was.
   double u, v;
   const double x[3] = {2, 0, 0};
-  utility->sphericalMap(M_PI / 2, x, &u, &v);
+  utility->sphericalMap(std::numbers::pi / 2, x, &u, &v);
   EXPECT_NEAR(u, 0.5, 1e-12);
   const double zx[3] = {-1e-300, 0, -1}; // just the other side of the seam
   utility->sphericalMap(0.0, zx, &u, &v);

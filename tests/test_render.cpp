@@ -3,6 +3,7 @@
 // sanitizer.
 #include <atomic>
 #include <cmath>
+#include <numbers>
 #include <mutex>
 #include <thread>
 
@@ -14,7 +15,7 @@ using hostsim::OutputValue;
 
 namespace {
 
-constexpr double kTau = 2.0 * M_PI;
+constexpr double kTau = 2.0 * std::numbers::pi;
 
 class Render : public testsupport::SceneFixture {
 protected:

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numbers>
 #include <cstring>
 #include <limits>
 
@@ -19,7 +20,7 @@ void writeAll(const LWSaveState *s) {
   const uint16_t u2 = 65535;
   const uint32_t u4 = 4000000000u;
   const float fp = 0.1f;
-  const double dp[3] = {M_PI, -0.0, std::numeric_limits<double>::infinity()};
+  const double dp[3] = {std::numbers::pi, -0.0, std::numeric_limits<double>::infinity()};
   s->writeI1(s->writeData, &i1, 1);
   s->writeI2(s->writeData, i2, 2);
   s->writeI4(s->writeData, &i4, 1);
@@ -62,7 +63,7 @@ void readAll(const LWLoadState *l) {
   EXPECT_EQ(u2, 65535);
   EXPECT_EQ(u4, 4000000000u);
   EXPECT_EQ(fp, 0.1f);
-  EXPECT_EQ(dp[0], M_PI);
+  EXPECT_EQ(dp[0], std::numbers::pi);
   EXPECT_TRUE(std::signbit(dp[1]));
   EXPECT_TRUE(std::isinf(dp[2]));
   EXPECT_STREQ(str, "Name with \"quotes\", \\ and\nnewline");

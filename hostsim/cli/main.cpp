@@ -10,6 +10,7 @@
 #include "host/lw_host.h"
 #include "hostsim/host.h"
 #include "hostsim/loader.h"
+#include "hostsim/paths.h"
 #include "hostsim/render/image_output.h"
 #include "hostsim/render/renderer.h"
 #include "hostsim/scene/scene.h"
@@ -91,11 +92,7 @@ struct Options {
   std::vector<std::pair<bool, std::string>> answers; // file requester: (cancel, path)
 };
 
-std::string defaultModule() {
-  std::error_code ec;
-  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return (ec ? std::filesystem::path(".") : self.parent_path()) / "JuxsNodes.p";
-}
+std::string defaultModule() { return hostsim::utf8Of(hostsim::defaultModulePath()); }
 
 // Parses the options after the subcommand; a fault gives one line and false.
 bool parseOptions(int argc, char **argv, bool render, Options &o, int &status) {

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cmath>
+#include <numbers>
 #include <cstdio>
 #include <limits>
 #include <mutex>
@@ -150,7 +151,7 @@ void Renderer::setupCamera() {
   cross(up, camForward_, camRight_);
   normalize(camRight_);
   cross(camForward_, camRight_, camUp_);
-  tanHalf_ = std::tan(c.fov * M_PI / 360.0);
+  tanHalf_ = std::tan(c.fov * std::numbers::pi / 360.0);
   pixelAngle_ = 2.0 * tanHalf_ / width_;
   halfHeight_ = tanHalf_ * height_ / width_;
 }

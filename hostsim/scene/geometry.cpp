@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <numbers>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -10,7 +11,7 @@
 namespace hostsim {
 namespace {
 
-constexpr double kDegrees = M_PI / 180.0;
+constexpr double kDegrees = std::numbers::pi / 180.0;
 
 // R = heading * pitch * bank, as a row-major 3x3.
 std::array<double, 9> rotationMatrix(const Vec3 &hpb) {

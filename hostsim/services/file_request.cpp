@@ -3,6 +3,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "hostsim/paths.h"
+
 namespace hostsim {
 namespace {
 
@@ -45,10 +47,10 @@ int32_t FileRequester::run(int32_t version, LWFileReqLocal *request) {
     request->result = 0;
     return 0;
   }
-  const std::filesystem::path p(*next);
+  const std::filesystem::path p = pathFromUtf8(*next);
   copyInto(request->fullName, request->bufLen, *next);
-  copyInto(request->path, request->bufLen, p.parent_path().string());
-  copyInto(request->baseName, request->bufLen, p.filename().string());
+  copyInto(request->path, request->bufLen, utf8Of(p.parent_path()));
+  copyInto(request->baseName, request->bufLen, utf8Of(p.filename()));
   request->result = 1;
   return 0;
 }

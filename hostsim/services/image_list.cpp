@@ -6,7 +6,11 @@
 #include <cstring>
 #include <filesystem>
 
+#include "hostsim/paths.h"
+
+#if JUXS_IMAGE_FILES
 #include <stb_image.h>
+#endif
 
 namespace hostsim {
 namespace {
@@ -18,8 +22,6 @@ ImageList *gCurrent = nullptr;
 // Longest reference a scene stream may hold; longer ones are cut and then
 // simply name no image.
 constexpr int32_t kMaxReference = 4096;
-
-float srgbToLinear(float c) { return c <= 0.04045f ? c / 12.92f : std::pow((c + 0.055f) / 1.055f, 2.4f); }
 
 Image *imageOf(LWImageID id) {
   auto *img = reinterpret_cast<Image *>(id);
@@ -118,6 +120,11 @@ struct Ops {
 
 } // namespace
 
+#if JUXS_IMAGE_FILES
+namespace {
+float srgbToLinear(float c) { return c <= 0.04045f ? c / 12.92f : std::pow((c + 0.055f) / 1.055f, 2.4f); }
+} // namespace
+
 std::unique_ptr<Image> readImageFile(const std::string &path, std::string &error) {
   FILE *f = std::fopen(path.c_str(), "rb");
   if (!f) {
@@ -155,9 +162,17 @@ std::unique_ptr<Image> readImageFile(const std::string &path, std::string &error
   img->height = h;
   img->hasAlpha = channels == 2 || channels == 4;
   img->path = path;
-  img->name = fs::path(path).stem().string();
+  img->name = utf8Of(pathFromUtf8(path).stem());
   return img;
 }
+#else
+// Image files are read by the Linux build (with the renderer); here the list
+// holds only images a caller adds itself.
+std::unique_ptr<Image> readImageFile(const std::string &path, std::string &error) {
+  error = "cannot read image \"" + path + "\": this build reads no image files";
+  return nullptr;
+}
+#endif
 
 ImageList::ImageList() {
   funcs_.first = &Ops::first;
@@ -181,9 +196,9 @@ ImageList::~ImageList() {
 void ImageList::makeCurrent() { gCurrent = this; }
 
 std::string ImageList::resolve(const std::string &reference) const {
-  fs::path p(reference);
-  if (p.is_relative() && !baseDir_.empty()) p = fs::path(baseDir_) / p;
-  return fs::absolute(p).lexically_normal().string();
+  fs::path p = pathFromUtf8(reference);
+  if (p.is_relative() && !baseDir_.empty()) p = pathFromUtf8(baseDir_) / p;
+  return utf8Of(fs::absolute(p).lexically_normal());
 }
 
 Image *ImageList::load(const std::string &reference, std::string *error, const std::string &name) {
@@ -232,10 +247,10 @@ void ImageList::renumber() {
 }
 
 std::string ImageList::referenceFor(const Image &image) const {
-  const fs::path abs(image.path); // absolute already
-  if (baseDir_.empty()) return abs.generic_string();
-  const fs::path rel = abs.lexically_relative(fs::absolute(baseDir_).lexically_normal());
-  return rel.empty() ? abs.generic_string() : rel.generic_string();
+  const fs::path abs = pathFromUtf8(image.path); // absolute already
+  if (baseDir_.empty()) return utf8Of(abs, true);
+  const fs::path rel = abs.lexically_relative(fs::absolute(pathFromUtf8(baseDir_)).lexically_normal());
+  return utf8Of(rel.empty() ? abs : rel, true);
 }
 
 } // namespace hostsim

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 namespace hostsim {
 namespace {
@@ -60,11 +61,11 @@ void sphericalMap(double seamAngle, const double d[3], double *u, double *v) {
   double uu = 0.5, vv = 0.5;
   const double len = d ? std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]) : 0.0;
   if (len > 0.0 && std::isfinite(len)) {
-    constexpr double kTwoPi = 2.0 * M_PI;
+    constexpr double kTwoPi = 2.0 * std::numbers::pi;
     const double a = 0.5 + (std::atan2(d[0], d[2]) - seamAngle) / kTwoPi;
     uu = a - std::floor(a);
     if (uu >= 1.0) uu = 0.0; // a hair below an integer rounds up to it
-    vv = std::acos(std::clamp(d[1] / len, -1.0, 1.0)) / M_PI;
+    vv = std::acos(std::clamp(d[1] / len, -1.0, 1.0)) / std::numbers::pi;
   }
   if (u) *u = uu;
   if (v) *v = vv;

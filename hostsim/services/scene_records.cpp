@@ -1,6 +1,7 @@
 #include "hostsim/services/scene_records.h"
 
 #include <cmath>
+#include <numbers>
 
 namespace hostsim {
 namespace {
@@ -102,7 +103,7 @@ void SceneRecords::backdropColor(LWTime time, const double d[3], double rgb[3]) 
   // Renderers hand unit directions: those skip the square root and division.
   const double len2 = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
   const double y = std::fabs(len2 - 1.0) < 1e-12 ? d[1] : len2 > 0 ? d[1] / std::sqrt(len2) : 0.0;
-  const double e = std::asin(std::fmin(1.0, std::fmax(-1.0, y))) / (M_PI / 2);
+  const double e = std::asin(std::fmin(1.0, std::fmax(-1.0, y))) / (std::numbers::pi / 2);
   const double *from = e >= 0 ? g.sky : g.ground;
   const double *to = e >= 0 ? g.zenith : g.nadir;
   const double f = std::fabs(e);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -317,7 +318,7 @@ void XPanelService::makeCurrent(VParmService &vparms) {
 }
 
 double XPanelService::panelScale(const std::string &type) {
-  if (type == "angle-env") return 180.0 / M_PI;
+  if (type == "angle-env") return 180.0 / std::numbers::pi;
   if (type == "percent-env") return 100.0;
   if (type == "color-env") return 255.0;
   return 1.0;
