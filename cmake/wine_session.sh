@@ -1,9 +1,9 @@
 #!/bin/sh
 # One Wine server for a test run, its output (and the first start's) in files
 # in the prefix's folder, so that no pipe of the caller's stays open in it.
-#   WINEPREFIX=... wine_session.sh start|stop WINE_LOADER
+#   WINEPREFIX=... wine_session.sh start WINE_LOADER | stop [WINE_LOADER]
 set -eu
-action=$1 wine=$2
+action=${1:-} wine=${2:-wine}
 : "${WINEPREFIX:?set WINEPREFIX}"
 server=$(dirname "$wine")/wineserver
 [ -x "$server" ] || server=wineserver
@@ -24,7 +24,7 @@ stop)
   "$server" -w >/dev/null 2>&1 </dev/null || true
   ;;
 *)
-  echo "usage: $0 start|stop WINE_LOADER" >&2
+  echo "usage: $0 start WINE_LOADER | stop [WINE_LOADER]" >&2
   exit 2
   ;;
 esac

@@ -6,6 +6,7 @@ packages=(
   build-essential cmake pkg-config git binutils
   libgtest-dev libgmock-dev libbenchmark-dev
   libembree-dev nlohmann-json3-dev libstb-dev
+  g++-mingw-w64-x86-64 wine64 wine
 )
 
 missing=()
