@@ -147,8 +147,8 @@ TEST(GeneratorConcurrency, AThreadFarBehindCatchesUp) {
   }
 }
 
-// More threads hold a state at once than there are states: the rest share
-// one, in turn, and still receive every number once.
+// More threads draw than there are copies of the state: threads share copies,
+// taking turns, and still receive every number once.
 TEST(GeneratorConcurrency, MoreThreadsThanStates) {
   juxs::fw::rng::seed(3);
   constexpr int kThreadCount = 140;
@@ -159,7 +159,7 @@ TEST(GeneratorConcurrency, MoreThreadsThanStates) {
   for (int t = 0; t < kThreadCount; ++t)
     threads.emplace_back([&, t] {
       for (std::size_t i = 0; i < kEach; i += kBlock) juxs::fw::rng::draw(got[t].data() + i, kBlock);
-      // Keep this thread's state taken until every thread has drawn.
+      // Every thread alive until all have drawn, so that some share a copy.
       ++drawn;
       while (drawn.load() < kThreadCount) std::this_thread::yield();
     });
