@@ -40,6 +40,8 @@ std::string systemMessage(DWORD code) {
   std::string s = n ? utf8FromWide(text, static_cast<int>(n)) : std::string();
   if (text) LocalFree(text);
   while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ' || s.back() == '.')) s.pop_back();
+  // Some texts name the file as an insert ("%1 is not a valid Win32 application").
+  for (std::size_t at; (at = s.find("%1")) != std::string::npos;) s.replace(at, 2, "the file");
   return "error " + std::to_string(code) + (s.empty() ? "" : ": " + s);
 }
 
@@ -47,8 +49,12 @@ void *openLibrary(const std::string &path, std::string &why) {
   // No message box for a file that is not a DLL: the caller reports it.
   DWORD oldMode = 0;
   SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &oldMode);
-  // The DLL's own folder is searched for what it imports, not the program's.
-  HMODULE h = LoadLibraryExW(pathFromUtf8(path).wstring().c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  // A module is a file: a bare name is the one in the current folder, never a
+  // DLL of that name on the search path. The DLL's own folder is searched for
+  // what it imports, not the program's.
+  std::error_code ec;
+  const std::filesystem::path file = std::filesystem::absolute(pathFromUtf8(path), ec);
+  HMODULE h = LoadLibraryExW((ec ? pathFromUtf8(path) : file).wstring().c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   const DWORD code = GetLastError();
   SetThreadErrorMode(oldMode, nullptr);
   if (!h) why = systemMessage(code);
