@@ -101,18 +101,23 @@ TEST_F(Panels, InputEventOfKindTwoNeedsTheInterfaceActivation) {
   ASSERT_TRUE(fresh) << error;
   hostsim::Network own(host, *fresh);
   HostNode *n = own.add("Jux Sqrt");
-  HostNode *k = own.addConstant(hostsim::OutputValue{CONN_SCALAR, {4, 0, 0}, 0, true});
+  const hostsim::OutputValue four{CONN_SCALAR, {4, 0, 0}, 0, true};
+  HostNode *k = own.addConstant(four);
   host.panels().clearUpdates();
   ASSERT_TRUE(own.connect(k, "Value", n, "In"));
-  ASSERT_TRUE(own.disconnect(n, "In"));
+  own.remove(k); // event kind 2: the node feeding the input is gone
   EXPECT_TRUE(host.panels().updates().empty()) << "no Instance Update before it was obtained";
 
   HostNode *other = own.add("Jux Sqrt");
   LWInterface local{other->instance, nullptr, nullptr, nullptr};
   ASSERT_EQ(fresh->find(LWNODE_ICLASS, "Jux Sqrt")->activate(4, host.global(), &local, fresh->serverData()), 0);
+  k = own.addConstant(four);
   ASSERT_TRUE(own.connect(k, "Value", n, "In"));
-  EXPECT_TRUE(host.panels().updates().empty()) << "connecting is event kind 1";
+  EXPECT_TRUE(host.panels().updates().empty()) << "connecting is event kind 0";
   ASSERT_TRUE(own.disconnect(n, "In"));
+  EXPECT_TRUE(host.panels().updates().empty()) << "disconnecting is event kind 1";
+  ASSERT_TRUE(own.connect(k, "Value", n, "In"));
+  own.remove(k);
   ASSERT_EQ(host.panels().updates().size(), 1u) << "n never had a panel, yet the host hears of it";
   EXPECT_EQ(host.panels().updates()[0].second, n->instance);
 }

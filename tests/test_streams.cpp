@@ -12,7 +12,7 @@ using hostsim::SaveStream;
 namespace {
 
 void writeAll(const LWSaveState *s) {
-  const int8_t i1 = -5;
+  const char i1 = static_cast<char>(-5); // the host's 1-byte signed kind is plain char
   const int16_t i2[2] = {-32768, 32767};
   const int32_t i4 = -123456789;
   const uint8_t u1 = 250;
@@ -34,7 +34,7 @@ void writeAll(const LWSaveState *s) {
 }
 
 void readAll(const LWLoadState *l) {
-  int8_t i1;
+  char i1;
   int16_t i2[2];
   int32_t i4;
   uint8_t u1;
@@ -54,7 +54,7 @@ void readAll(const LWLoadState *l) {
   ASSERT_GE(l->readStr(l->readData, str, sizeof str), 0);
   ASSERT_EQ(l->readStr(l->readData, empty, sizeof empty), 0);
   ASSERT_EQ(l->read(l->readData, raw, 2), 2);
-  EXPECT_EQ(i1, -5);
+  EXPECT_EQ(static_cast<int8_t>(i1), -5);
   EXPECT_EQ(i2[0], -32768);
   EXPECT_EQ(i2[1], 32767);
   EXPECT_EQ(i4, -123456789);
@@ -110,7 +110,7 @@ TEST(Streams, ReadPastTheEndFailsWithZeros) {
   EXPECT_EQ(v, 0);
   EXPECT_TRUE(in.failed());
   // Failure is sticky: nothing after it is read, not even what would fit.
-  int8_t b = 9;
+  char b = 9;
   EXPECT_EQ(in.state()->readI1(in.state()->readData, &b, 1), -1);
   EXPECT_EQ(b, 0);
 }
