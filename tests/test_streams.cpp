@@ -154,3 +154,64 @@ TEST(Streams, UnterminatedAndMalformedDataFail) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(Streams, BlocksNestSkipAndEndInBothForms) {
+  const LWBlockIdent outer[] = {{0x4F555452u, "Outer"}, {0, nullptr}};
+  const LWBlockIdent inner[] = {{0x494E4E52u, "Inner"}, {0x534B4950u, "Skip"}, {0, nullptr}};
+  const LWBlockIdent wanted[] = {{0x494E4E52u, "Inner"}, {0, nullptr}};
+  for (int32_t mode : {LWIO_BINARY, LWIO_ASCII}) {
+    SCOPED_TRACE(mode);
+    hostsim::SaveStream out(mode);
+    const LWSaveState *s = out.state();
+    const int32_t one = 1, two = 2, three = 3;
+    s->beginBlk(s->writeData, &outer[0], 0);
+    EXPECT_EQ(s->depth(s->writeData), 1);
+    s->beginBlk(s->writeData, &inner[1], 1); // skipped when reading
+    s->writeI4(s->writeData, &one, 1);
+    s->endBlk(s->writeData);
+    s->beginBlk(s->writeData, &inner[0], 1);
+    s->writeI4(s->writeData, &two, 1);
+    s->writeI4(s->writeData, &one, 1); // left unread
+    s->endBlk(s->writeData);
+    s->endBlk(s->writeData);
+    s->writeI4(s->writeData, &three, 1);
+    EXPECT_EQ(s->depth(s->writeData), 0);
+
+    hostsim::LoadStream in(out.bytes(), mode);
+    const LWLoadState *l = in.state();
+    EXPECT_EQ(l->readID(l->readData, wanted), 0u) << "the next block is not one asked for";
+    ASSERT_EQ(l->readID(l->readData, outer), outer[0].id);
+    ASSERT_EQ(l->findBlk(l->readData, wanted), wanted[0].id);
+    EXPECT_EQ(l->depth(l->readData), 2);
+    int32_t v = 0;
+    ASSERT_EQ(l->readI4(l->readData, &v, 1), 1);
+    EXPECT_EQ(v, 2);
+    l->endBlk(l->readData); // skips what is left of it
+    EXPECT_EQ(l->findBlk(l->readData, wanted), 0u) << "no more in the outer block";
+    l->endBlk(l->readData);
+    EXPECT_EQ(l->depth(l->readData), 0);
+    ASSERT_EQ(l->readI4(l->readData, &v, 1), 1);
+    EXPECT_EQ(v, 3);
+    EXPECT_TRUE(in.atEnd());
+  }
+}
+
+TEST(Streams, ABinaryBlockBoundsItsReads) {
+  const LWBlockIdent id[] = {{0x41424344u, "ABCD"}, {0, nullptr}};
+  hostsim::SaveStream out;
+  const int16_t small = 7;
+  const int32_t after = 9;
+  out.state()->beginBlk(out.state()->writeData, &id[0], 1);
+  out.state()->writeI2(out.state()->writeData, &small, 1);
+  out.state()->endBlk(out.state()->writeData);
+  out.state()->writeI4(out.state()->writeData, &after, 1);
+  hostsim::LoadStream in(out.bytes());
+  const LWLoadState *l = in.state();
+  ASSERT_EQ(l->readID(l->readData, id), id[0].id);
+  int32_t v = 0;
+  EXPECT_EQ(l->readI4(l->readData, &v, 1), -1) << "four bytes do not fit in a block of two";
+}
+
+} // namespace
