@@ -21,7 +21,7 @@ protected:
     host.images().setBaseDir(dir.string());
     images = static_cast<const LWImageList *>(host.global()(LWIMAGELIST_GLOBAL, 0));
     utility = static_cast<const LWNodeUtilityFuncs *>(host.global()(LWNODEUTILITYFUNCS_GLOBAL, 0));
-    request = reinterpret_cast<LWFileActivateFunc>(host.global()(LWFILEREQFUNC_GLOBAL, 0));
+    request = reinterpret_cast<LWFileActivateFunc>(host.global()(LWFILEACTIVATEFUNC_GLOBAL, 0));
     ASSERT_TRUE(images && utility && request);
   }
   void TearDown() override {
@@ -108,19 +108,19 @@ TEST_F(HostServices, SpotColourFiltersBetweenPixelCentresAndWrapsAcrossTheSeam) 
   LWImageID img = images->load("rb.hdr");
   ASSERT_TRUE(img);
   double c[3];
-  images->spot(img, 0.25, 0.5, 0.01, 1, c); // the left pixel's centre
+  images->RGBSpot(img, 0.25, 0.5, 0.01, 1, c); // the left pixel's centre
   EXPECT_NEAR(c[0], 1.0, 1e-6);
   EXPECT_NEAR(c[2], 0.0, 1e-6);
-  images->spot(img, 0.5, 0.5, 0.01, 1, c); // halfway between the centres
+  images->RGBSpot(img, 0.5, 0.5, 0.01, 1, c); // halfway between the centres
   EXPECT_NEAR(c[0], 0.5, 1e-6);
   EXPECT_NEAR(c[2], 0.5, 1e-6);
-  images->spot(img, 0.0, 0.5, 0.01, 1, c); // the seam: halfway round to the right pixel
+  images->RGBSpot(img, 0.0, 0.5, 0.01, 1, c); // the seam: halfway round to the right pixel
   EXPECT_NEAR(c[0], 0.5, 1e-6);
-  images->spot(img, 1.375, 0.5, 0.01, 1, c); // u wraps
+  images->RGBSpot(img, 1.375, 0.5, 0.01, 1, c); // u wraps
   EXPECT_NEAR(c[0], 1.0 - 0.25, 1e-6);
-  images->spot(img, 0.4, 0.5, 0.01, 0, c); // no blending: the nearest pixel
+  images->RGBSpot(img, 0.4, 0.5, 0.01, 0, c); // no blending: the nearest pixel
   EXPECT_EQ(c[0], 1.0);
-  images->spot(img, std::nan(""), 0.5, 0.01, 1, c);
+  images->RGBSpot(img, std::nan(""), 0.5, 0.01, 1, c);
   EXPECT_EQ(c[0], 0.0);
 }
 
