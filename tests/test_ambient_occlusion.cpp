@@ -94,11 +94,14 @@ void expectDirection(const std::array<double, 3> &got, const std::array<double, 
 }
 
 // The rotation built once per evaluation places every ray where the defined
-// formula does, for axes anywhere, on and beside the poles, and of any length.
+// formula does, for axes anywhere, on and beside the poles, and of any length
+// whose squared components a double still holds (the plain formula's own
+// limit).
 TEST_F(AmbientOcclusion, DirectionsMatchTheDefinedFormula) {
   std::vector<std::array<double, 3>> axes = {
       {0, 1, 0},     {0, -1, 0},          {-0.0, 1, 0},         {0, 1, -0.0},        {-0.0, -1, -0.0},
       {1e-9, 1, 0},  {0, 1, 1e-15},       {-1e-12, -1, 3e-13},  {1e-300, 1, -1e-300}, {0.001, -1, 0.002},
+      {1e-160, 1, 0}, {0, -1, -1e-170},   {1e-140, 1e-150, 0},  {1e150, 1e151, -1e149}, {-2e-9, 0.3, 1e-9},
       {1, 0, 0},     {0, 0, -1},          {-1, 0, 0},           {3, 4, 12},          {-0.2, 0.1, -0.05},
   };
   std::mt19937_64 pick(11);

@@ -49,11 +49,34 @@ void sinCosFast(const double *x, double *s, double *c, std::size_t n) {
 } // namespace
 
 ConeFrame coneFrame(const double n[3]) noexcept {
-  // The two angles exactly as defined, so that axes on the poles (where the
-  // azimuth of a signed zero decides) turn the same way.
-  const double theta = std::atan2(n[2], n[0]);
-  const double phi = std::atan2(n[1], std::sqrt(n[0] * n[0] + n[2] * n[2]));
-  const double ct = std::cos(theta), st = std::sin(theta), cp = std::cos(phi), sp = std::sin(phi);
+  // Azimuth theta = atan2(z, x) and elevation phi = atan2(y, h), h the length
+  // in the X-Z plane: their cosines and sines are ratios of the axis's own
+  // components, scaled first so that no square underflows. On the poles
+  // (h = 0) the azimuth is what atan2 makes of signed zeros.
+  const double m = std::max(std::fabs(n[0]), std::fabs(n[2]));
+  double ct, st, h;
+  if (m > 0.0 && std::isfinite(m)) {
+    const double u = n[0] / m, w = n[2] / m, hu = std::sqrt(u * u + w * w);
+    ct = u / hu;
+    st = w / hu;
+    h = m * hu;
+  } else {
+    const double theta = std::atan2(n[2], n[0]);
+    ct = std::cos(theta);
+    st = std::sin(theta);
+    h = std::sqrt(n[0] * n[0] + n[2] * n[2]);
+  }
+  const double big = std::max(h, std::fabs(n[1]));
+  double cp, sp;
+  if (big > 0.0 && std::isfinite(big)) {
+    const double a = h / big, b = n[1] / big, len = std::sqrt(a * a + b * b);
+    cp = a / len;
+    sp = b / len;
+  } else {
+    const double phi = std::atan2(n[1], h);
+    cp = std::cos(phi);
+    sp = std::sin(phi);
+  }
   // Tilt in X-Y by phi: x' = cp vx - sp vy, y = sp vx + cp vy; then turn in
   // X-Z by theta: x = ct x' - st vz, z = st x' + ct vz.
   return {{{ct * cp, -ct * sp, -st}, {sp, cp, 0.0}, {st * cp, -st * sp, ct}}};
