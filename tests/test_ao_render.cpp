@@ -48,6 +48,31 @@ TEST_F(AoRender, SampleDepthBoundsAmbientOcclusionInsideAmbientOcclusion) {
   EXPECT_EQ(traced[2], 64u * 4 + 64u * 16 + 64u * 64);
 }
 
+// From the centre of a closed sphere of radius 1.5 every ray hits at 1.5:
+// with Max 4 and Shift 0.1 each weighs 1 - 1.5 / 4 - 0.1, in either pattern.
+TEST_F(AoRender, TheCentreOfAClosedSphereIsOccludedByItsRadius) {
+  load(R"({"surfaces": [{"name": "S"}],
+           "objects": [{"type": "sphere", "surface": "S", "radius": 1.5, "position": [1, 2, 3]}]})");
+  hostsim::HostNode *ao = add("Jux Ambient Occlusion");
+  hostsim::Panel *p = openPanel(ao);
+  ASSERT_TRUE(p);
+  for (hostsim::VParm *v : ao->group->children.at(0)->channels) {
+    if (v->channel == "Max") setParam(reinterpret_cast<LWVParmID>(v), {4.0});
+    if (v->channel == "Shift") setParam(reinterpret_cast<LWVParmID>(v), {0.1});
+  }
+  net->newTime(1, 0.0);
+  hostsim::Worker w;
+  w.renderer = &render();
+  LWNodalAccess na = renderer->context(w);
+  const double centre[3] = {1, 2, 3}, normal[3] = {0.48, 0.6, -0.64};
+  for (int c = 0; c < 3; ++c) na.wPos[c] = centre[c], na.wNorm[c] = na.gNorm[c] = normal[c];
+  for (int32_t mode : {0, 1}) {
+    p->set(p->instance, 0x8001, &mode);
+    EXPECT_NEAR(net->evaluate(ao, "Scalar", na).scalar(), 1.5 / 4 + 0.1, 1e-6) << "mode " << mode;
+  }
+  EXPECT_EQ(w.casts, 27u + 19u);
+}
+
 TEST_F(AoRender, TwoThreadsRenderTheOcclusionOneThreadRenders) {
   hostsim::Scene &s = load(R"({
     "image": {"width": 48, "height": 32, "samples": 1},
