@@ -119,7 +119,7 @@ struct Ray {
 // Rays the AO evaluations cast, recorded on the way; the cast that returns
 // at once answers a hit at distance 1.
 thread_local std::vector<Ray> *tRecord = nullptr;
-double castAtOnce(const LWNodalAccess *, const double o[3], const double d[3]) {
+double castAtOnce(const double o[3], const double d[3]) {
   if (tRecord) {
     Ray r;
     for (int c = 0; c < 3; ++c) r.o[c] = float(o[c]), r.d[c] = float(d[c]);

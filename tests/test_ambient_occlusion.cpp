@@ -310,7 +310,7 @@ TEST_F(AmbientOcclusion, TheLimitBackdropLooksAlongTheIncomingRay) {
 }
 
 TEST_F(AmbientOcclusion, OnlyTheColorPassTracesAndOnlyForATracedSlot) {
-  na.eta = 1.33;
+  na.incomingEta = 1.33;
   setInt(0x8016, 2); // Occ Color: Trace
   rays.answer = [](const RayCall &c, double colour[3]) {
     if (c.kind == RayCall::Trace) colour[0] = 0.5, colour[1] = 0.25, colour[2] = 1.0;

@@ -84,6 +84,7 @@ TEST_F(RayShade, TheRendererShadesTheHitAndAnswersAZeroDirectionAsAMissWithoutTr
   hostsim::Worker w;
   w.renderer = &render();
   LWNodalAccess na = renderer->context(w);
+  const hostsim::SampleScope scope(na, w);
   set("Direction", {0, 0, 1});
   const OutputValue c = net->evaluate(node, "Color", na);
   EXPECT_NEAR(net->evaluate(node, "Length", na).scalar(), 4.0, 1e-4);

@@ -99,9 +99,8 @@ constexpr double kTwoPi = 2.0 * kPi;
 constexpr double kUnit = 1.0 / 4294967295.0;
 // The host's sampled reflection ray: the traced colour is what a blurred
 // mirror in that direction would see.
-constexpr int32_t kTraceMode = 0x40000001;
-// Flag of a context reached through a sampled ray.
-constexpr uint32_t kSampledRay = 8;
+constexpr int32_t kTraceMode = RTFLAG_SAMPLEDRAY | RTMODE_REFLECTION;
+static_assert(kTraceMode == 0x40000001);
 
 // Every AO created restarts the module's sequence for every user of it.
 void onDefaults(void *, void *) { fw::rng::seed(3); }
@@ -149,12 +148,12 @@ public:
 
   void ray(const double d[3]) {
     if (!color_) {
-      accum_[0] += weight(na_->rayCast(na_, origin_, d));
+      accum_[0] += weight(na_->rayCast(origin_, d));
       return;
     }
     double traced[3] = {0.0, 0.0, 0.0};
-    const double t = trace_ ? na_->rayTraceMode(na_, origin_, d, traced, na_->eta, kTraceMode)
-                            : na_->rayCast(na_, origin_, d);
+    const double t = trace_ ? na_->rayTraceMode(origin_, d, traced, na_->incomingEta, kTraceMode)
+                            : na_->rayCast(origin_, d);
     const double w = weight(t);
     // The backdrop in the ray's direction, looked up once at most.
     double sky[3];
@@ -208,14 +207,14 @@ public:
       for (double &c : accum_) c *= inv;
       gServices.output->setValue(value, accum_);
     } else {
-      const double scalar = 1.0 - accum_[0] / static_cast<double>(count);
+      double scalar = 1.0 - accum_[0] / static_cast<double>(count);
       gServices.output->setValue(value, &scalar);
     }
   }
 
   // Writes the accumulator as it stands: no rays were counted.
   void write(NodeValue value) {
-    gServices.output->setValue(value, color_ ? static_cast<const void *>(accum_) : &accum_[0]);
+    gServices.output->setValue(value, accum_); // the Scalar output takes the first
   }
 
   // The limit colour in place of sampling.
@@ -308,7 +307,7 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID output, NodeValue
   Pass pass(x, na, s, output == x.colorOut);
   // Beyond Sample Depth on a sampled ray: the limit colour, no rays. This is
   // what bounds AO seen through the rays of another AO.
-  if ((static_cast<uint32_t>(na->flags) & kSampledRay) && na->bounces > s.depth) {
+  if ((na->flags & LWRT_SAMPLEDRAY) && na->bounces > s.depth) {
     pass.limit();
     pass.write(value);
     return;
@@ -416,8 +415,9 @@ constexpr const char *kModeItems[] = {"Random", "Polar", nullptr};
 constexpr const char *kTraceableItems[] = {"Custom", "Backdrop", "Trace", nullptr};
 constexpr const char *kFixedItems[] = {"Custom", "Backdrop", nullptr};
 
-// A colour control counts only while its slot uses the fixed colour.
-constexpr int32_t kCustomOnly[] = {1, 0, 0};
+// A colour control counts only while its slot uses the fixed colour. A map
+// has one entry per item of its popup.
+constexpr int32_t kCustomOfThree[] = {1, 0, 0}, kCustomOfTwo[] = {1, 0};
 constexpr uint32_t kMaxOnly[] = {0x8008}, kLowOnly[] = {0x800b}, kHighOnly[] = {0x800d};
 constexpr uint32_t kSrfColorOnly[] = {0x8011}, kBgColorOnly[] = {0x8014}, kOccColorOnly[] = {0x8017},
                    kLimitColorOnly[] = {0x801a};
@@ -431,13 +431,13 @@ constexpr fw::EnableRule kHighRule{.controller = 0x800c, .map = {}, .message = n
 constexpr fw::EnableRule kSurfaceRule{.controller = 0x8007, .map = {},
                                       .message = "This control is only enabled in ranged mode",
                                       .dependants = kSurfaceControls};
-constexpr fw::EnableRule kSrfColorRule{.controller = 0x8010, .map = kCustomOnly, .message = nullptr,
+constexpr fw::EnableRule kSrfColorRule{.controller = 0x8010, .map = kCustomOfThree, .message = nullptr,
                                        .dependants = kSrfColorOnly};
-constexpr fw::EnableRule kBgColorRule{.controller = 0x8013, .map = kCustomOnly, .message = nullptr,
+constexpr fw::EnableRule kBgColorRule{.controller = 0x8013, .map = kCustomOfTwo, .message = nullptr,
                                       .dependants = kBgColorOnly};
-constexpr fw::EnableRule kOccColorRule{.controller = 0x8016, .map = kCustomOnly, .message = nullptr,
+constexpr fw::EnableRule kOccColorRule{.controller = 0x8016, .map = kCustomOfThree, .message = nullptr,
                                        .dependants = kOccColorOnly};
-constexpr fw::EnableRule kLimitColorRule{.controller = 0x8019, .map = kCustomOnly, .message = nullptr,
+constexpr fw::EnableRule kLimitColorRule{.controller = 0x8019, .map = kCustomOfTwo, .message = nullptr,
                                          .dependants = kLimitColorOnly};
 
 constexpr fw::Control intControl(uint32_t id, const char *label, const char *type, std::size_t offset, int input = -1) {
@@ -516,11 +516,11 @@ constexpr uint32_t kColorSettings[] = {0x8010, 0x8011, 0x8012, 0x8013, 0x8014, 0
 constexpr uint32_t kTabs[] = {0x801f, 0x8020};
 
 constexpr fw::Layout kLayout[] = {
-    {.kind = XPH_GROUP, .id = 0x801c, .members = kPolarGroup},
-    {.kind = XPH_STACK, .id = 0x801d, .controller = 0x8001, .members = kModePages},
-    {.kind = XPH_GROUP, .id = 0x801f, .label = "Sample Settings", .members = kSampleSettings},
-    {.kind = XPH_GROUP, .id = 0x8020, .label = "Color Settings", .members = kColorSettings},
-    {.kind = XPH_TABS, .id = 0x8021, .members = kTabs},
+    {.kind = XPTAG_GROUP, .id = 0x801c, .members = kPolarGroup},
+    {.kind = XPTAG_STACK, .id = 0x801d, .controller = 0x8001, .members = kModePages},
+    {.kind = XPTAG_GROUP, .id = 0x801f, .label = "Sample Settings", .members = kSampleSettings},
+    {.kind = XPTAG_GROUP, .id = 0x8020, .label = "Color Settings", .members = kColorSettings},
+    {.kind = XPTAG_TABS, .id = 0x8021, .members = kTabs},
 };
 
 constexpr fw::PanelKind kPanel{.controls = kControls, .layout = kLayout};

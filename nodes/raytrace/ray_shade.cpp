@@ -36,7 +36,7 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID output, NodeValue
   // A fresh record: a miss the host leaves untouched reads as black.
   LWShaderAccess record;
   std::memset(&record, 0, sizeof record);
-  const double length = na->rayShade(na, origin, direction, &record);
+  double length = na->rayShade(origin, direction, &record);
   if (output == x.colorOut)
     gServices.output->setValue(value, record.color);
   else

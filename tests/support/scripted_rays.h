@@ -1,5 +1,7 @@
 // A world whose rays a test scripts: every cast, trace and shade a node makes
-// through the shading context is recorded, and answered by the test.
+// through the shading context is recorded, and answered by the test. One at
+// a time, on the test's own thread: the ray functions take no context, so
+// they find the world through a pointer of their own.
 #pragma once
 
 #include <array>
@@ -52,15 +54,14 @@ private:
     return w.answer(w.calls.back(), colour);
   }
   static std::array<double, 3> vec(const double *v) { return {v[0], v[1], v[2]}; }
-  static double cast(const LWNodalAccess *, const double o[3], const double d[3]) {
+  static double cast(const double o[3], const double d[3]) {
     double unused[3] = {0, 0, 0};
     return record({RayCall::Cast, vec(o), vec(d)}, unused);
   }
-  static double trace(const LWNodalAccess *, const double o[3], const double d[3], double colour[3], double eta,
-                      uint32_t mode) {
-    return record({RayCall::Trace, vec(o), vec(d), eta, mode}, colour);
+  static double trace(const double o[3], const double d[3], double colour[3], const double eta, const int32_t mode) {
+    return record({RayCall::Trace, vec(o), vec(d), eta, static_cast<uint32_t>(mode)}, colour);
   }
-  static double shade(const LWNodalAccess *, const double o[3], const double d[3], LWShaderAccess *sa) {
+  static double shade(const double o[3], const double d[3], LWShaderAccess *sa) {
     return record({RayCall::Shade, vec(o), vec(d)}, sa->color);
   }
 };
