@@ -304,6 +304,8 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID output, NodeValue
   gather(kLimitColorIn, s.limit);
   gather(kLimitBrightIn, &s.limitBright);
 
+  // The host asks for one output at a time; any output but Color gets the
+  // Scalar pass, which writes one value.
   Pass pass(x, na, s, output == x.colorOut);
   // Beyond Sample Depth on a sampled ray: the limit colour, no rays. This is
   // what bounds AO seen through the rays of another AO.
