@@ -125,17 +125,14 @@ public:
     for (int c = 0; c < 3; ++c) origin_[c] = na->wPos[c] + s.offset * na->gNorm[c];
   }
 
-  // Whether a ray's own shading may draw from the module generator, so that
-  // the draws of the next ray must wait until it is done.
-  bool tracesRays() const { return trace_; }
-
   // Occlusion weight of one ray from its hit distance (negative: no hit).
   double weight(double t) const {
     double w;
     if (!(t >= 0.0)) { // a miss, and a distance that is no number
       w = 0.0;
     } else if (x_.ranged) {
-      // Not (t > Max) rather than t <= Max: a Max that is no number grades nothing.
+      // Beyond Max the ray counts as open; so does every ray when Max is no
+      // number, rather than weighing NaN.
       if (!(t <= s_.max)) return clamp(0.0);
       // Max 0 leaves only hits at distance 0, which are as close as a hit can
       // be: fully occluded, as every smaller Max would grade them.
