@@ -19,6 +19,7 @@ void shutdown(void *) noexcept {}
       {LWNODE_ICLASS, ns::kServerName, interfaceActivate, ns##Tags}
 
 using namespace juxs;
+JUXS_TAGS(ambient_occlusion_node);
 JUXS_TAGS(counter_node);
 JUXS_TAGS(exp_decay_color_node);
 JUXS_TAGS(exp_decay_scalar_node);
@@ -26,10 +27,13 @@ JUXS_TAGS(get_material_node);
 JUXS_TAGS(hold_value_node);
 JUXS_TAGS(render_info_node);
 JUXS_TAGS(random_node);
+JUXS_TAGS(ray_shade_node);
 JUXS_TAGS(sqrt_node);
 JUXS_TAGS(store_material_node);
+JUXS_TAGS(take_samples_node);
 
 constexpr ServerRecord kServers[] = {
+    JUXS_SERVERS(ambient_occlusion_node, &ambient_occlusion_node::activateInterface),
     JUXS_SERVERS(counter_node, &counter_node::activateInterface),
     JUXS_SERVERS(exp_decay_color_node, &exp_decay_color_node::activateInterface),
     JUXS_SERVERS(exp_decay_scalar_node, &exp_decay_scalar_node::activateInterface),
@@ -37,8 +41,10 @@ constexpr ServerRecord kServers[] = {
     JUXS_SERVERS(hold_value_node, &hold_value_node::activateInterface),
     JUXS_SERVERS(render_info_node, nullptr), // no panel
     JUXS_SERVERS(random_node, &random_node::activateInterface),
+    JUXS_SERVERS(ray_shade_node, &ray_shade_node::activateInterface),
     JUXS_SERVERS(sqrt_node, &sqrt_node::activateInterface),
     JUXS_SERVERS(store_material_node, &store_material_node::activateInterface),
+    JUXS_SERVERS(take_samples_node, &take_samples_node::activateInterface),
     {nullptr, nullptr, nullptr, nullptr},
 };
 

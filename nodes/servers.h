@@ -13,6 +13,7 @@
   int32_t activateInterface(int32_t version, GlobalFunc global, void *local, void *serverData) noexcept; \
   }
 
+JUXS_NODE(ambient_occlusion_node, "Jux Ambient Occlusion", "Ambient Occlusion", "Jux's Nodes/Surfacing")
 JUXS_NODE(counter_node, "Jux Counter", "Counter", "Jux's Nodes/Math")
 JUXS_NODE(exp_decay_color_node, "Jux Exponential Decay (Color)", "Exponential Decay (Color)", "Jux's Nodes/Math")
 JUXS_NODE(exp_decay_scalar_node, "Jux Exponential Decay (Scalar)", "Exponential Decay (Scalar)", "Jux's Nodes/Math")
@@ -20,7 +21,10 @@ JUXS_NODE(get_material_node, "Jux Get Material", "Get Material", "Jux's Nodes/To
 JUXS_NODE(hold_value_node, "Jux Hold Value", "Hold Value", "Jux's Nodes/Math")
 JUXS_NODE(render_info_node, "Jux Render Info", "Render Info", "Jux's Nodes/Info")
 JUXS_NODE(random_node, "Jux Random", "Random", "Jux's Nodes/Math")
+JUXS_NODE(ray_shade_node, "Jux RayShade", "RayShade", "Jux's Nodes/Surfacing")
 JUXS_NODE(sqrt_node, "Jux Sqrt", "Sqrt", "Jux's Nodes/Math")
 JUXS_NODE(store_material_node, "Jux Store Material", "Store Material", "Jux's Nodes/Tools")
+
+JUXS_NODE(take_samples_node, "Jux Take Samples", "Take Samples", "Jux's Nodes/Surfacing")
 
 #undef JUXS_NODE

@@ -12,6 +12,7 @@
 #include "hostsim/loader.h"
 #include "hostsim/render/image_output.h"
 #include "hostsim/render/renderer.h"
+#include "hostsim/scene/node_settings.h"
 #include "hostsim/scene/scene.h"
 #include "hostsim/network.h"
 #include "hostsim/validate.h"
@@ -25,11 +26,12 @@ int usage() {
                "usage: hostsim servers MODULE\n"
                "       hostsim render SCENE [-o OUT] [--threads N] [--frames A-B] [--size WxH] [COMMON]\n"
                "       hostsim save SCENE -o OUT [COMMON]\n"
-               "       hostsim panel MODULE \"SERVER NAME\" [\"OTHER SERVER\"...]\n"
+               "       hostsim panel MODULE \"SERVER NAME\" [\"OTHER SERVER\"...] [--set SETTINGS]\n"
                "       hostsim validate MODULE\n"
                "  servers  list the module's servers and activate each against the stand-in host\n"
                "  panel    create one node of the server and print its panel as a user sees it;\n"
-               "           nodes of the other servers are created first, in the same network\n"
+               "           nodes of the other servers are created first, in the same network;\n"
+               "           --set applies settings first, as a scene gives them: '{\"Ranged\": false}'\n"
                "  validate activate, create, persist, copy, evaluate and destroy every node; exit 1 on a failure\n"
                "  render   render a scene file to OUT (.png, or .hdr for unclamped floats; default SCENE's\n"
                "           name with .png in the current folder); several frames get _NNNN before the extension\n"
@@ -243,7 +245,19 @@ int save(int argc, char **argv) {
   return 0;
 }
 
-int panel(const std::string &path, const std::string &server, const std::vector<std::string> &others) {
+int panel(const std::string &path, const std::string &server, std::vector<std::string> others) {
+  // --set SETTINGS: control labels (or ids) and values, as a scene's node
+  // settings give them, applied before the panel is shown.
+  std::string settings;
+  for (auto it = others.begin(); it != others.end();) {
+    if (*it != "--set") {
+      ++it;
+      continue;
+    }
+    if (it + 1 == others.end()) return usage();
+    settings = *(it + 1);
+    it = others.erase(it, it + 2);
+  }
   int status = 0;
   auto module = openModule(path, status);
   if (!module) return status;
@@ -257,6 +271,15 @@ int panel(const std::string &path, const std::string &server, const std::vector<
     if (!net.add(other, &error)) return fail(path, error);
   hostsim::HostNode *node = net.add(server, &error);
   if (!node) return fail(path, error);
+  if (!settings.empty()) {
+    try {
+      hostsim::applySettings(host, *module, node, nlohmann::ordered_json::parse(settings), "--set");
+    } catch (const nlohmann::json::exception &e) {
+      return fail("--set", e.what());
+    } catch (const hostsim::SceneError &e) {
+      return fail(path, e.what());
+    }
+  }
   LWInterface local{node->instance, nullptr, nullptr, nullptr};
   const int32_t rc = module->activateInterface(*iface, host.global(), &local);
   if (rc != AFUNC_OK) return fail(path, "activating the panel of \"" + server + "\" failed with result " + std::to_string(rc));
