@@ -383,6 +383,22 @@ DrawArea XPanelService::drawThumbnail(Panel &p, const PanelControl &c, int32_t w
   return area;
 }
 
+std::pair<int32_t, int32_t> XPanelService::thumbnailSize(const PanelControl &c) {
+  int32_t width = 160, num = 3, den = 4; // height = width * num / den
+  for (int32_t bits : c.thumbSizes) {
+    if (bits & 0x1) width = 80;
+    if (bits & 0x2) width = 160;
+    if (bits & 0x4) width = 240;
+    if (bits & 0x8) width = 320;
+    if (bits & 0x10000) num = den = 1;
+    if (bits & 0x20000) num = 3, den = 4;
+    if (bits & 0x40000) num = 2, den = 3;
+    if (bits & 0x80000) num = 4, den = 3;
+    if (bits & 0x100000) num = 9, den = 16;
+  }
+  return {width, width * num / den};
+}
+
 namespace {
 
 bool fail(std::string *error, const std::string &why) {
