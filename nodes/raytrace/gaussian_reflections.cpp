@@ -76,9 +76,8 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue value)
       for (int32_t i = 0; i < samples; ++i) {
         uint32_t draws[kDrawsPerNormal];
         fw::rng::draw(draws, kDrawsPerNormal);
-        double jittered[3], c[3] = {0.0, 0.0, 0.0};
-        jitteredNormal(n, blur, draws, jittered);
-        mirror(v, jittered, r);
+        double c[3] = {0.0, 0.0, 0.0};
+        mirrorAboutJittered(v, n, blur, draws, r);
         colourOf(src, r, na->eta, word, c);
         for (int k = 0; k < 3; ++k) q[k] += c[k];
       }
