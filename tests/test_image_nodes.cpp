@@ -306,6 +306,19 @@ TEST_F(Pixels, AlphaComesFromTheAlphaChannelOrIsOne) {
   EXPECT_EQ(eval(n, "Alpha").scalar(), static_cast<double>(a));
 }
 
+TEST_F(Pixels, OnlyTheColourOutputReadsTheColourAndBlends) {
+  strip("holes", true);
+  HostNode *n = node();
+  setInt(n, "X", 12);
+  const uint64_t reads = host.images().pixelReads(), blends = hostsim::NodeUtility::blendCalls();
+  eval(n, "Alpha");
+  EXPECT_EQ(host.images().pixelReads(), reads);
+  EXPECT_EQ(hostsim::NodeUtility::blendCalls(), blends);
+  eval(n, "Color");
+  EXPECT_EQ(host.images().pixelReads(), reads + 1);
+  EXPECT_EQ(hostsim::NodeUtility::blendCalls(), blends + 1);
+}
+
 TEST_F(Pixels, NoImageGivesTheBackgroundAndFullAlpha) {
   strip();
   HostNode *n = add("Jux Pixel Image");

@@ -1,6 +1,7 @@
 #include "hostsim/services/node_utility.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 namespace hostsim {
@@ -41,7 +42,16 @@ double blendChannel(int32_t mode, double cb, double cs) {
   }
 }
 
+std::atomic<uint64_t> gBlendCalls{0};
+
+void countedBlend(double result[3], const double fg[3], const double bg[3], double opacity, int32_t mode) {
+  gBlendCalls.fetch_add(1, std::memory_order_relaxed);
+  blendColors(result, fg, bg, opacity, mode);
+}
+
 } // namespace
+
+uint64_t NodeUtility::blendCalls() { return gBlendCalls.load(std::memory_order_relaxed); }
 
 void blendColors(double result[3], const double fg[3], const double bg[3], double opacity, int32_t mode) {
   if (!result || !fg || !bg) return;
@@ -71,7 +81,7 @@ void sphericalMap(double seamAngle, const double d[3], double *u, double *v) {
 }
 
 NodeUtility::NodeUtility() {
-  funcs_.blend = &blendColors;
+  funcs_.blend = &countedBlend;
   funcs_.sphericalMap = &sphericalMap;
 }
 
