@@ -33,7 +33,7 @@ const char *const kScene = R"({
 
 constexpr int32_t kSamples = 64;
 
-double noTrace(const LWNodalAccess *, const double *, const double *, double *, double, uint32_t) { return 1.0; }
+double noTrace(const double *, const double *, double *, const double, const int32_t) { return 1.0; }
 
 struct World {
   std::unique_ptr<hostsim::Module> module;

@@ -23,8 +23,8 @@ std::vector<Traced> gTraced;
 double gTraceDistance = 3.0;
 constexpr double kTraceColor[3] = {0.25, 0.5, 0.75};
 
-double recordTrace(const LWNodalAccess *, const double p[3], const double d[3], double c[3], double eta, uint32_t mode) {
-  gTraced.push_back({{p[0], p[1], p[2]}, {d[0], d[1], d[2]}, eta, mode});
+double recordTrace(const double p[3], const double d[3], double c[3], const double eta, const int32_t mode) {
+  gTraced.push_back({{p[0], p[1], p[2]}, {d[0], d[1], d[2]}, eta, static_cast<uint32_t>(mode)});
   for (int i = 0; i < 3; ++i) c[i] = kTraceColor[i];
   return gTraceDistance;
 }
@@ -157,7 +157,7 @@ TEST_F(Gaussian, DeepSampledRaysTraceOneSharpRayAndDrawNothing) {
     HostNode *g = add(server);
     setParam(g, std::string(server) == "Jux Gaussian Reflections" ? "Reflection Blur" : "Refraction Blur", {50.0});
     LWNodalAccess na = context();
-    na.flags = LWNA_SAMPLEDRAY;
+    na.flags = LWRT_SAMPLEDRAY;
     na.bounces = 1; // deeper than Blur Depth 0
     gTraced.clear();
     juxs::fw::rng::seed(kSeed);
@@ -200,7 +200,7 @@ TEST_F(Gaussian, ColourSources) {
   const double r[3] = {M_SQRT1_2, M_SQRT1_2, 0};
   double u = 0, v = 0, fromImage[3];
   hostsim::sphericalMap(0.0, r, &u, &v);
-  host.images().funcs()->spot(host.images().funcs()->first(), u, v, 0.001, 1, fromImage);
+  host.images().funcs()->RGBSpot(host.images().funcs()->first(), u, v, 0.001, 1, fromImage);
 
   setInt(g, "Mode", 2); // spherical map: no trace
   OutputValue c = colorOf(g, context());
@@ -262,7 +262,7 @@ protected:
     const double a = degrees * M_PI / 180;
     na.raySource[0] = -std::sin(a);
     na.raySource[1] = std::cos(a);
-    na.eta = etaHere;
+    na.incomingEta = etaHere;
     return na;
   }
 };

@@ -80,8 +80,8 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID output, NodeValue
   if (k >= p->popupCount - 1) k = p->popupCount - 2;
 
   auto background = [&] {
-    const double one = 1.0;
-    gServices.output->setValue(value, wantsColor ? static_cast<const void *>(bg) : &one);
+    double one = 1.0;
+    gServices.output->setValue(value, wantsColor ? static_cast<void *>(bg) : &one);
   };
   const LWImageID img = k > 0 ? image::resolveImage(images, k) : nullptr;
   int32_t width = 0, height = 0;
@@ -129,7 +129,7 @@ void drawThumbnail(LWXPanelID panel, uint32_t, LWXPDrAreaID area, int32_t w, int
   int32_t iw = 0, ih = 0;
   if (img) images->size(img, &iw, &ih);
   if (!img || iw <= 0 || ih <= 0) {
-    xp->drawf->drawBox(area, 0, 0, 0, 0, 0, w, h);
+    xp->drawf->drawRGBBox(area, 0, 0, 0, 0, 0, w, h);
     return;
   }
   const float sx = static_cast<float>(iw) / static_cast<float>(w);
@@ -142,7 +142,7 @@ void drawThumbnail(LWXPanelID panel, uint32_t, LWXPDrAreaID area, int32_t w, int
       images->RGB(img, px, py, rgb);
       int32_t c[3];
       for (int k = 0; k < 3; ++k) c[k] = static_cast<int32_t>(std::min(rgb[k], 1.0f) * 255.0f);
-      xp->drawf->drawPixel(area, c[0], c[1], c[2], i, j);
+      xp->drawf->drawRGBPixel(area, c[0], c[1], c[2], i, j);
     }
   }
 }
@@ -196,13 +196,12 @@ constexpr const char *kBlendItems[] = {
 };
 static_assert(sizeof kBlendItems / sizeof *kBlendItems == kBlendCount + 1);
 constexpr const char *kTilingItems[] = {"Reset", "Repeat", "Mirror", "Edge", nullptr};
-constexpr int32_t kThumbSizes[] = {2, 0x20000};
-constexpr int32_t kLeft[] = {0x8001};
-constexpr int32_t kNarrow[] = {0x8002, 0x8003, 0x8004};
-constexpr fw::RawHint kExtra[] = {{0x3D021280, kLeft}, {0x3D021380, kNarrow}};
+constexpr uint32_t kLeft[] = {0x8001};
+constexpr uint32_t kNarrow[] = {0x8002, 0x8003, 0x8004};
+constexpr fw::RawHint kExtra[] = {{.tag = XPTAG_LEFT, .list = kLeft}, {.tag = XPTAG_NARROW, .list = kNarrow}};
 
 constexpr fw::Control kControls[] = {
-    {.id = 0x8001, .label = nullptr, .controlType = "dThumbnail", .dataType = nullptr, .thumbSizes = kThumbSizes,
+    {.id = 0x8001, .label = nullptr, .controlType = "dThumbnail", .dataType = nullptr, .thumbnail = THUM_MED | THUM_NTSC,
      .draw = &drawThumbnail},
     {.id = 0x8002, .label = "Bg Color", .controlType = "color-env", .dataType = "color-env", .bind = fw::Bind::Param,
      .offset = offsetof(Instance, bgParam), .input = 0},

@@ -17,22 +17,22 @@ bool viewOf(const LWNodalAccess *na, double n[3], double v[3]) noexcept {
 void colourOf(const Source &s, const double r[3], double eta, int32_t word, double c[3]) noexcept {
   auto fromImage = [&] {
     if (!s.image) return;
-    double u = 0.0, v = 0.0;
-    s.svc->utility->sphericalMap(s.seam, r, &u, &v);
-    s.svc->images->spot(s.image, u, v, s.na->spotSize, 1, c);
+    double u = 0.0, v = 0.0, dir[3] = {r[0], r[1], r[2]};
+    s.svc->utility->reflectionMapping(s.seam, dir, &u, &v);
+    s.svc->images->RGBSpot(s.image, u, v, s.na->spotSize, 1, c);
   };
   switch (s.mode) {
   case kBackdrop:
     if (s.svc->backdrop && s.svc->time) s.svc->backdrop->backdrop(s.svc->time->time, r, c);
     return;
   case kTraceBackdrop:
-    s.na->rayTraceMode(s.na, s.na->wPos, r, c, eta, static_cast<uint32_t>(word));
+    s.na->rayTraceMode(s.na->wPos, r, c, eta, word);
     return;
   case kSphericalMap:
     fromImage();
     return;
   case kTraceSphericalMap:
-    if (s.na->rayTraceMode(s.na, s.na->wPos, r, c, eta, static_cast<uint32_t>(word)) == -1.0) fromImage();
+    if (s.na->rayTraceMode(s.na->wPos, r, c, eta, word) == -1.0) fromImage();
     return;
   default:
     return;

@@ -66,10 +66,10 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue value)
     const Source src{&gServices, na, g->mode,
                      g->mode >= kSphericalMap ? image::resolveImage(gServices.images, g->imageIndex) : nullptr, seam};
     double r[3];
-    if ((na->flags & LWNA_SAMPLEDRAY) && na->bounces > depth) {
+    if ((na->flags & LWRT_SAMPLEDRAY) && na->bounces > depth) {
       // Deep inside sampled rays: one sharp ray keeps nested blur finite.
       mirror(v, n, r);
-      colourOf(src, r, na->eta, kReflection, q);
+      colourOf(src, r, na->incomingEta, kReflection, q);
     } else {
       if (blur == 0.0 || samples < 1) samples = 1;
       const int32_t word = blur != 0.0 ? (kReflection | kSampled) : kReflection;
@@ -78,7 +78,7 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue value)
         fw::rng::draw(draws, kDrawsPerNormal);
         double c[3] = {0.0, 0.0, 0.0};
         mirrorAboutJittered(v, n, blur, draws, r);
-        colourOf(src, r, na->eta, word, c);
+        colourOf(src, r, na->incomingEta, word, c);
         for (int k = 0; k < 3; ++k) q[k] += c[k];
       }
       const double inv = 1.0 / samples;
@@ -133,8 +133,9 @@ constexpr fw::NodeKind kKind{
 
 constexpr uint32_t kTinted[] = {0x8005};
 constexpr fw::EnableRule kTintRule{.controller = 0x8004, .map = {}, .message = nullptr, .dependants = kTinted};
-constexpr int32_t kDividerArgs[] = {0x8009, 0x8005};
-constexpr fw::RawHint kExtra[] = {{0x3D021481, kDividerArgs}};
+constexpr int32_t kDividerId[] = {0x8009};
+constexpr uint32_t kDivided[] = {0x8005};
+constexpr fw::RawHint kExtra[] = {{.tag = XPTAG_DIVADD, .args = kDividerId, .list = kDivided}};
 
 // Samples keeps showing its own value while its input is connected (no
 // .input): the input still decides at evaluation.

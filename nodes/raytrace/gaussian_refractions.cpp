@@ -100,10 +100,10 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue value)
   if (viewOf(na, n, v)) {
     const Source src{&gServices, na, g->mode,
                      g->mode >= kSphericalMap ? image::resolveImage(gServices.images, g->imageIndex) : nullptr, seam};
-    const double etaC = usableIndex(na->eta) ? na->eta : 1.0;
+    const double etaC = usableIndex(na->incomingEta) ? na->incomingEta : 1.0;
     if (!usableIndex(eta)) eta = etaC;
     const int32_t word = blur != 0.0 ? (kRefraction | kSampled) : kRefraction;
-    if ((na->flags & LWNA_SAMPLEDRAY) && na->bounces > depth) {
+    if ((na->flags & LWRT_SAMPLEDRAY) && na->bounces > depth) {
       bend(src, v, n, etaC, eta, word, q);
     } else {
       if (blur == 0.0 || samples < 1) samples = 1;
@@ -169,8 +169,9 @@ constexpr fw::NodeKind kKind{
 
 constexpr uint32_t kTinted[] = {0x8006};
 constexpr fw::EnableRule kTintRule{.controller = 0x8005, .map = {}, .message = nullptr, .dependants = kTinted};
-constexpr int32_t kDividerArgs[] = {0x800a, 0x8004, 0x8006};
-constexpr fw::RawHint kExtra[] = {{0x3D021481, kDividerArgs}};
+constexpr int32_t kDividerId[] = {0x800a};
+constexpr uint32_t kDivided[] = {0x8004, 0x8006};
+constexpr fw::RawHint kExtra[] = {{.tag = XPTAG_DIVADD, .args = kDividerId, .list = kDivided}};
 
 // Samples keeps showing its own value while its input is connected (no
 // .input): the input still decides at evaluation.
