@@ -1,5 +1,6 @@
 // The hostsim command.
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -26,12 +27,14 @@ int usage() {
                "usage: hostsim servers MODULE\n"
                "       hostsim render SCENE [-o OUT] [--threads N] [--frames A-B] [--size WxH] [COMMON]\n"
                "       hostsim save SCENE -o OUT [COMMON]\n"
-               "       hostsim panel MODULE \"SERVER NAME\" [\"OTHER SERVER\"...] [--set SETTINGS]\n"
+               "       hostsim panel MODULE \"SERVER NAME\" [\"OTHER SERVER\"...] [--set SETTINGS] [--image FILE]... [--thumbnail OUT.png]\n"
                "       hostsim validate MODULE\n"
                "  servers  list the module's servers and activate each against the stand-in host\n"
                "  panel    create one node of the server and print its panel as a user sees it;\n"
                "           nodes of the other servers are created first, in the same network;\n"
                "           --set applies settings first, as a scene gives them: '{\"Ranged\": false}'\n"
+               "           --image loads a picture into the host's image list and picks the last one loaded\n"
+               "           in the node's \"Image\" popup; --thumbnail writes the node's drawn thumbnail\n"
                "  validate activate, create, persist, copy, evaluate and destroy every node; exit 1 on a failure\n"
                "  render   render a scene file to OUT (.png, or .hdr for unclamped floats; default SCENE's\n"
                "           name with .png in the current folder); several frames get _NNNN before the extension\n"
@@ -245,19 +248,39 @@ int save(int argc, char **argv) {
   return 0;
 }
 
-int panel(const std::string &path, const std::string &server, std::vector<std::string> others) {
-  // --set SETTINGS: control labels (or ids) and values, as a scene's node
-  // settings give them, applied before the panel is shown.
-  std::string settings;
-  for (auto it = others.begin(); it != others.end();) {
-    if (*it != "--set") {
-      ++it;
-      continue;
-    }
-    if (it + 1 == others.end()) return usage();
-    settings = *(it + 1);
-    it = others.erase(it, it + 2);
+// The thumbnail as the panel draws it: display values, written through the
+// picture output by way of the linear values that encode to them.
+bool writeThumbnail(const std::string &out, const hostsim::DrawArea &area, std::string &error) {
+  hostsim::FrameBuffer fb;
+  fb.width = area.width;
+  fb.height = area.height;
+  fb.rgb.resize(area.rgb.size());
+  for (std::size_t i = 0; i < area.rgb.size(); ++i) {
+    const float c = area.rgb[i] / 255.0f;
+    fb.rgb[i] = c <= 0.04045f ? c / 12.92f : std::pow((c + 0.055f) / 1.055f, 2.4f);
   }
+  return hostsim::writeImage(out, fb, error);
+}
+
+int panel(const std::string &path, const std::string &server, const std::vector<std::string> &args) {
+  std::vector<std::string> others, images;
+  std::string thumbnail, settings;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    // --set SETTINGS: control labels (or ids) and values, as a scene's node
+    // settings give them, applied before the panel is shown.
+    if ((args[i] == "--image" || args[i] == "--thumbnail" || args[i] == "--set") && i + 1 >= args.size())
+      return fail(path, args[i] + " needs a file name");
+    if (args[i] == "--image")
+      images.push_back(args[++i]);
+    else if (args[i] == "--set")
+      settings = args[++i];
+    else if (args[i] == "--thumbnail")
+      thumbnail = args[++i];
+    else
+      others.push_back(args[i]);
+  }
+  if (!thumbnail.empty() && std::filesystem::path(thumbnail).extension() != ".png")
+    return fail(thumbnail, "a thumbnail is written as .png");
   int status = 0;
   auto module = openModule(path, status);
   if (!module) return status;
@@ -265,8 +288,10 @@ int panel(const std::string &path, const std::string &server, std::vector<std::s
   if (!module->find(LWNODE_HCLASS, server)) return fail(path, "no node server \"" + server + "\"");
   if (!iface || !iface->activate) return fail(path, "\"" + server + "\" has no panel");
   hostsim::Host host;
-  hostsim::Network net(host, *module);
   std::string error;
+  for (const std::string &file : images)
+    if (!host.images().load(file, &error)) return fail(file, error);
+  hostsim::Network net(host, *module);
   for (const std::string &other : others)
     if (!net.add(other, &error)) return fail(path, error);
   hostsim::HostNode *node = net.add(server, &error);
@@ -285,9 +310,24 @@ int panel(const std::string &path, const std::string &server, std::vector<std::s
   if (rc != AFUNC_OK) return fail(path, "activating the panel of \"" + server + "\" failed with result " + std::to_string(rc));
   if (!local.panel) return fail(path, "\"" + server + "\" gave no panel");
   hostsim::Panel *p = hostsim::XPanelService::of(local.panel);
+  if (!images.empty()) {
+    hostsim::PanelControl *c = p->control("Image");
+    if (!c || !c->isPopup()) return fail(path, "\"" + server + "\" has no \"Image\" popup");
+    if (!host.panels().editInteger(*p, *c, static_cast<int32_t>(host.images().images().size()), &error))
+      return fail(path, error);
+  }
   std::fputs(host.panels().describe(*p, "Panel of \"" + node->name + "\" (" + server + ")").c_str(), stdout);
   // A hint array the host cannot read is the module's fault: said, and failed.
   if (!p->hintErrors.empty()) return fail(path, "the panel's hint array is malformed (" + p->hintErrors.front() + ")");
+  if (!thumbnail.empty()) {
+    const hostsim::PanelControl *t = nullptr;
+    for (const auto &c : p->controls)
+      if (c.draw) t = &c;
+    if (!t) return fail(path, "\"" + server + "\" draws no thumbnail");
+    const auto [w, h] = hostsim::XPanelService::thumbnailSize(*t);
+    if (!writeThumbnail(thumbnail, host.panels().drawThumbnail(*p, *t, w, h), error)) return fail(thumbnail, error);
+    std::printf("hostsim: wrote %s (%dx%d)\n", thumbnail.c_str(), w, h);
+  }
   return 0;
 }
 

@@ -52,6 +52,7 @@ struct Ops {
   }
   // Outside the image: black, and alpha 0.
   static void rgb(LWImageID id, int32_t x, int32_t y, float out[3]) {
+    if (gCurrent) gCurrent->countPixelRead();
     const Image *img = imageOf(id);
     if (!out) return;
     if (!img || x < 0 || y < 0 || x >= img->width || y >= img->height) {

@@ -2,6 +2,7 @@
 // record): the host's images, held as float RGBA in linear light.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -66,6 +67,10 @@ public:
   // file lies below it, else the absolute path.
   std::string referenceFor(const Image &image) const;
 
+  // Pixel colour reads through the C table, for tests of who reads what.
+  uint64_t pixelReads() const { return pixelReads_.load(std::memory_order_relaxed); }
+  void countPixelRead() { pixelReads_.fetch_add(1, std::memory_order_relaxed); }
+
 private:
   std::string resolve(const std::string &reference) const;
   void renumber();
@@ -74,6 +79,7 @@ private:
   std::string baseDir_;
   std::vector<std::unique_ptr<Image>> owned_; // every image ever loaded: stale IDs stay readable
   std::vector<Image *> order_;                // the list as the module walks it
+  std::atomic<uint64_t> pixelReads_{0};
   std::vector<LWImageEventFunc> watchers_;
   void tell(int32_t code, Image *image);
 };
