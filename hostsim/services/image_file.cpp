@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <string_view>
 
 #include <OpenImageIO/imageio.h>
@@ -126,9 +127,9 @@ std::unique_ptr<Image> readImageFile(const std::string &path, std::string &error
     return nullptr;
   };
 
+  const QuietStderr quiet;
   // Colours as the file holds them: without this, OpenImageIO multiplies the
   // colour of PNG and TGA files by their alpha.
-  const QuietStderr quiet;
   OIIO::ImageSpec config;
   config.attribute("oiio:UnassociatedAlpha", 1);
   auto in = OIIO::ImageInput::open(path, &config);
@@ -157,7 +158,11 @@ std::unique_ptr<Image> readImageFile(const std::string &path, std::string &error
   auto img = std::make_unique<Image>();
   img->width = spec.width;
   img->height = spec.height;
-  img->rgba.resize(pixels * 4);
+  try {
+    img->rgba.resize(pixels * 4);
+  } catch (const std::bad_alloc &) {
+    return fault("not enough memory for " + std::to_string(spec.width) + "x" + std::to_string(spec.height) + " pixels");
+  }
   // Grey, grey and alpha, colour, or colour and alpha: read straight into
   // the RGBA rows, then spread grey and move alpha into place.
   const int nch = spec.nchannels;
