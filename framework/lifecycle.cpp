@@ -10,7 +10,7 @@ AllocFunc gAlloc = &std::calloc;
 
 template <class T>
 const T *lookup(GlobalFunc global, const char *name) {
-  return static_cast<const T *>(global(name, 0));
+  return static_cast<const T *>(global(name, GFUSE_TRANSIENT));
 }
 
 // Looks up the services of one kind in the host's order; false when a required
@@ -29,7 +29,7 @@ bool lookupServices(const NodeKind &kind, GlobalFunc global) {
     case Lookup::ImageServices:
       s.images = lookup<LWImageList>(global, LWIMAGELIST_GLOBAL);
       s.utility = lookup<LWNodeUtilityFuncs>(global, LWNODEUTILITYFUNCS_GLOBAL);
-      s.fileRequest = reinterpret_cast<LWFileActivateFunc>(global(LWFILEREQFUNC_GLOBAL, 0));
+      s.fileRequest = reinterpret_cast<LWFileActivateFunc>(global(LWFILEACTIVATEFUNC_GLOBAL, GFUSE_TRANSIENT));
       if (!s.images || !s.utility || !s.fileRequest) return false;
       if (FileRequest *r = s.fileRecord) {
         r->local.reqType = FREQ_LOAD;
@@ -46,7 +46,7 @@ bool lookupServices(const NodeKind &kind, GlobalFunc global) {
     case Lookup::ModelerTest:
       // The modeler has no backdrop and no render time: nodes there fall back
       // to their fixed colours.
-      s.systemId = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(global(LWSYSTEMID_GLOBAL, 0)));
+      s.systemId = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(global(LWSYSTEMID_GLOBAL, GFUSE_TRANSIENT)));
       if ((s.systemId & LWSYS_TYPEBITS) == LWSYS_MODELER) {
         s.backdrop = nullptr;
         s.time = nullptr;
@@ -114,9 +114,8 @@ LWInstance createInstance(const NodeKind &kind, NodeInputEvent inputEvent, void 
   auto node = static_cast<NodeID>(context);
   field<NodeID>(inst, kind.nodeOffset) = node;
 
-  if (kind.preview) s.node->setNodePreviewType(node, 2);
-  static constexpr int32_t kNodeColor[3] = {164, 50, 10};
-  s.node->setNodeColor(node, kNodeColor);
+  if (kind.preview) s.node->setNodePreviewType(node, NPT_OFF);
+  s.node->setNodeColor3(node, 164, 50, 10);
 
   for (const IntSetting &i : kind.ints) field<int32_t>(inst, i.offset) = i.def;
   for (const Param &p : kind.params) std::memcpy(&field<double>(inst, p.value), p.def, sizeof(double) * componentsOf(p.type));
@@ -213,7 +212,7 @@ int32_t inputEvent(const NodeKind &kind, void *inst, int32_t eventKind) noexcept
   const Services &s = *kind.svc;
   if (inst && kind.panelOffset != kNoField && s.xpanel)
     if (LWXPanelID panel = field<LWXPanelID>(inst, kind.panelOffset)) s.xpanel->viewRefresh(panel);
-  if (s.instUpdate && eventKind == NIE_DISCONNECT) s.instUpdate(LWNODE_HCLASS, inst);
+  if (s.instUpdate && eventKind == NIE_INPUTNODEDESTROY) s.instUpdate(LWNODE_HCLASS, inst);
   return 1;
 }
 

@@ -47,7 +47,7 @@ struct Services {
 // Service groups a kind looks up between the four node services and the two
 // variant-parameter services, in the order the kind lists them.
 enum class Lookup : uint8_t {
-  ImageServices, // "LW Image List 5", "NodeUtilityFuncs", "File Request 2", all required
+  ImageServices, // the image list, "NodeUtilityFuncs", "File Request 2", all required
   ModelerTest,   // "System ID"; outside the modeler "LW Backdrop Info 2" and "LW Time Info", required
 };
 

@@ -52,7 +52,14 @@ void checkHandlerActivation(const Module &m, const ServerInfo &s, Host &host, Ch
   rec.handler.item = &rec.item;
   rec.handler.rend = &rec.rend;
   before = rec;
-  const int32_t rc = s.activate(LWNODE_HVERSION + 1, host.global(), &rec.handler, m.serverData());
+  // The version the module takes, as the host finds it; then the one above.
+  LWInstanceFuncs scratchInst{};
+  LWItemFuncs scratchItem{};
+  LWRenderFuncs scratchRend{};
+  LWNodeHandler scratch{&scratchInst, &scratchItem, &scratchRend, nullptr, nullptr, nullptr};
+  int32_t taken = LWNODECLASS_VERSION_FIRST;
+  m.activateHandler(s, host.global(), &scratch, &taken);
+  const int32_t rc = s.activate(taken + 1, host.global(), &rec.handler, m.serverData());
   c.check(rc == AFUNC_BADVERSION && std::memcmp(&rec, &before, sizeof rec) == 0,
           "\"" + s.name + "\": a handler activation of another version returns 1 and touches nothing",
           "result " + std::to_string(rc));
@@ -96,16 +103,19 @@ void checkNode(Network &net, const ServerInfo &s, Host &host, Checker &c) {
 
   if (const ServerInfo *iface = net.module().find(LWNODE_ICLASS, s.name); iface && iface->activate) {
     LWInterface local{a->instance, nullptr, nullptr, nullptr};
-    const int32_t bad = iface->activate(LWNODE_IVERSION + 1, host.global(), &local, net.module().serverData());
+    const int32_t bad = iface->activate(LWINTERFACE_VERSION + 1, host.global(), &local, net.module().serverData());
     c.check(bad == AFUNC_BADVERSION && !local.panel, who + "a panel activation of another version returns 1");
-    int32_t rc = iface->activate(LWNODE_IVERSION, host.global(), &local, net.module().serverData());
+    int32_t rc = net.module().activateInterface(*iface, host.global(), &local);
     LWXPanelID first = local.panel;
-    rc |= iface->activate(LWNODE_IVERSION, host.global(), &local, net.module().serverData());
+    rc |= net.module().activateInterface(*iface, host.global(), &local);
     c.check(rc == AFUNC_OK && first && local.panel == first, who + "opens one panel across activations");
     if (Panel *p = XPanelService::of(first)) {
       bool described = !p->controls.empty();
       for (auto &ctl : p->controls) described = described && !ctl.controlType.empty();
       c.check(described, who + "describes every control of its panel");
+      std::string errors;
+      for (const std::string &e : p->hintErrors) errors += (errors.empty() ? "" : "; ") + e;
+      c.check(errors.empty(), who + "hands the host a well-formed hint array", errors);
     }
   }
 

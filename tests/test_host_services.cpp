@@ -20,7 +20,7 @@ protected:
     host.images().setBaseDir(dir.string());
     images = static_cast<const LWImageList *>(host.global()(LWIMAGELIST_GLOBAL, 0));
     utility = static_cast<const LWNodeUtilityFuncs *>(host.global()(LWNODEUTILITYFUNCS_GLOBAL, 0));
-    request = reinterpret_cast<LWFileActivateFunc>(host.global()(LWFILEREQFUNC_GLOBAL, 0));
+    request = reinterpret_cast<LWFileActivateFunc>(host.global()(LWFILEACTIVATEFUNC_GLOBAL, 0));
     ASSERT_TRUE(images && utility && request);
   }
   void TearDown() override {
@@ -108,19 +108,19 @@ TEST_F(HostServices, SpotColourFiltersBetweenPixelCentresAndWrapsAcrossTheSeam) 
   LWImageID img = images->load("rb.hdr");
   ASSERT_TRUE(img);
   double c[3];
-  images->spot(img, 0.25, 0.5, 0.01, 1, c); // the left pixel's centre
+  images->RGBSpot(img, 0.25, 0.5, 0.01, 1, c); // the left pixel's centre
   EXPECT_NEAR(c[0], 1.0, 1e-6);
   EXPECT_NEAR(c[2], 0.0, 1e-6);
-  images->spot(img, 0.5, 0.5, 0.01, 1, c); // halfway between the centres
+  images->RGBSpot(img, 0.5, 0.5, 0.01, 1, c); // halfway between the centres
   EXPECT_NEAR(c[0], 0.5, 1e-6);
   EXPECT_NEAR(c[2], 0.5, 1e-6);
-  images->spot(img, 0.0, 0.5, 0.01, 1, c); // the seam: halfway round to the right pixel
+  images->RGBSpot(img, 0.0, 0.5, 0.01, 1, c); // the seam: halfway round to the right pixel
   EXPECT_NEAR(c[0], 0.5, 1e-6);
-  images->spot(img, 1.375, 0.5, 0.01, 1, c); // u wraps
+  images->RGBSpot(img, 1.375, 0.5, 0.01, 1, c); // u wraps
   EXPECT_NEAR(c[0], 1.0 - 0.25, 1e-6);
-  images->spot(img, 0.4, 0.5, 0.01, 0, c); // no blending: the nearest pixel
+  images->RGBSpot(img, 0.4, 0.5, 0.01, 0, c); // no blending: the nearest pixel
   EXPECT_EQ(c[0], 1.0);
-  images->spot(img, std::nan(""), 0.5, 0.01, 1, c);
+  images->RGBSpot(img, std::nan(""), 0.5, 0.01, 1, c);
   EXPECT_EQ(c[0], 0.0);
 }
 
@@ -185,30 +185,31 @@ TEST_F(HostServices, SphericalMappingOfTheAxes) {
     double d[3], u, v;
   } cases[] = {{{0, 0, 1}, 0.5, 0.5},  {{1, 0, 0}, 0.75, 0.5}, {{-1, 0, 0}, 0.25, 0.5},
                {{0, 0, -1}, 0.0, 0.5}, {{0, 1, 0}, 0.5, 0.0},  {{0, -1, 0}, 0.5, 1.0}};
-  for (const Case &c : cases) {
+  for (Case &c : cases) {
     double u = -1, v = -1;
-    utility->sphericalMap(0.0, c.d, &u, &v);
+    utility->reflectionMapping(0.0, c.d, &u, &v);
     EXPECT_NEAR(u, c.u, 1e-12) << c.d[0] << " " << c.d[1] << " " << c.d[2];
     EXPECT_NEAR(v, c.v, 1e-12) << c.d[0] << " " << c.d[1] << " " << c.d[2];
   }
   // The seam angle turns the map: +X with a quarter turn lands where +Z was.
   double u, v;
-  const double x[3] = {2, 0, 0};
-  utility->sphericalMap(M_PI / 2, x, &u, &v);
+  double x[3] = {2, 0, 0};
+  utility->reflectionMapping(M_PI / 2, x, &u, &v);
   EXPECT_NEAR(u, 0.5, 1e-12);
-  const double zx[3] = {-1e-300, 0, -1}; // just the other side of the seam
-  utility->sphericalMap(0.0, zx, &u, &v);
+  double zx[3] = {-1e-300, 0, -1}; // just the other side of the seam
+  utility->reflectionMapping(0.0, zx, &u, &v);
   EXPECT_GE(u, 0.0);
   EXPECT_LT(u, 1.0);
-  const double zero[3] = {0, 0, 0};
-  utility->sphericalMap(0.0, zero, &u, &v);
+  double zero[3] = {0, 0, 0};
+  utility->reflectionMapping(0.0, zero, &u, &v);
   EXPECT_EQ(u, 0.5);
   EXPECT_EQ(v, 0.5);
 }
 
 TEST_F(HostServices, EachBlendModeAtOpacityZeroOneAndHalf) {
   // fg over bg; the result at full opacity, worked out by hand from each formula.
-  const double fg[3] = {0.25, 0.5, 1.0}, bg[3] = {0.5, 0.75, 0.0};
+  // The host takes the background before the foreground.
+  double fg[3] = {0.25, 0.5, 1.0}, bg[3] = {0.5, 0.75, 0.0};
   const double full[14][3] = {
       {0.25, 0.5, 1.0},       // Normal: fg
       {0.75, 1.25, 1.0},      // Additive: bg + fg, unclamped
@@ -227,25 +228,25 @@ TEST_F(HostServices, EachBlendModeAtOpacityZeroOneAndHalf) {
   };
   for (int mode = 0; mode < 14; ++mode) {
     double r[3];
-    utility->blend(r, fg, bg, 0.0, mode);
+    utility->blend(r, bg, fg, 0.0, mode);
     for (int c = 0; c < 3; ++c) EXPECT_DOUBLE_EQ(r[c], bg[c]) << "mode " << mode << " opacity 0";
-    utility->blend(r, fg, bg, 1.0, mode);
+    utility->blend(r, bg, fg, 1.0, mode);
     for (int c = 0; c < 3; ++c) EXPECT_NEAR(r[c], full[mode][c], 1e-12) << "mode " << mode << " opacity 1";
-    utility->blend(r, fg, bg, 0.5, mode);
+    utility->blend(r, bg, fg, 0.5, mode);
     for (int c = 0; c < 3; ++c)
       EXPECT_NEAR(r[c], (bg[c] + full[mode][c]) / 2, 1e-12) << "mode " << mode << " opacity 0.5";
   }
   // The edges of the dodge and burn divisions.
-  const double one[3] = {1, 1, 1}, zero[3] = {0, 0, 0}, half[3] = {0.5, 0.5, 0.5};
+  double one[3] = {1, 1, 1}, zero[3] = {0, 0, 0}, half[3] = {0.5, 0.5, 0.5};
   double r[3];
-  utility->blend(r, one, half, 1.0, BLEND_COLORDODGE);
+  utility->blend(r, half, one, 1.0, BLEND_COLORDODGE);
   EXPECT_EQ(r[0], 1.0);
-  utility->blend(r, zero, half, 1.0, BLEND_COLORBURN);
+  utility->blend(r, half, zero, 1.0, BLEND_COLORBURN);
   EXPECT_EQ(r[0], 0.0);
-  utility->blend(r, zero, one, 1.0, BLEND_COLORBURN);
+  utility->blend(r, one, zero, 1.0, BLEND_COLORBURN);
   EXPECT_EQ(r[0], 1.0);
   // An unknown mode blends as Normal.
-  utility->blend(r, fg, bg, 1.0, 99);
+  utility->blend(r, bg, fg, 1.0, 99);
   EXPECT_EQ(r[0], fg[0]);
 }
 

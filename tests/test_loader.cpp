@@ -91,8 +91,8 @@ TEST(BuiltModule, EveryHandlerActivatesAgainstTheStandInHost) {
     LWInstanceFuncs inst{};
     LWItemFuncs item{};
     LWRenderFuncs rend{};
-    LWNodeHandler handler{&inst, &item, &rend, nullptr, nullptr, 0};
-    EXPECT_EQ(s.activate(1, host.global(), &handler, m->serverData()), AFUNC_OK) << s.name;
+    LWNodeHandler handler{&inst, &item, &rend, nullptr, nullptr, nullptr};
+    EXPECT_EQ(s.activate(LWNODE_HVERSION, host.global(), &handler, m->serverData()), AFUNC_OK) << s.name;
     EXPECT_NE(handler.evaluate, nullptr);
   }
 }

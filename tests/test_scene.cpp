@@ -80,8 +80,9 @@ TEST_F(Scenes, ObjMeshesFanTheirFacesAndKeepTheirNormals) {
   hostsim::Worker w;
   w.renderer = &render();
   LWNodalAccess na = renderer->context(w);
+  const hostsim::SampleScope scope(na, w);
   const double from[3] = {1, 1, 0}, ahead[3] = {0, 0, 1};
-  EXPECT_NEAR(na.rayCast(&na, from, ahead), 3.0, 1e-5);
+  EXPECT_NEAR(na.rayCast(from, ahead), 3.0, 1e-5);
 }
 
 // Save, load, save: the second file is the first, byte for byte. The scene
@@ -143,6 +144,7 @@ TEST_F(Scenes, SettingsAndKeysGoThroughTheNodesPanel) {
     hostsim::Worker w;
     w.renderer = renderer.get();
     LWNodalAccess na = renderer->context(w);
+    const hostsim::SampleScope scope(na, w);
     faded.push_back(s.surfaces[0].network->evaluate(fade, "Out", na).v[0]);
   });
   EXPECT_EQ(centre, (std::vector<float>{0.5f, 0.5f, 0.5f}));

@@ -63,11 +63,11 @@ std::string activate(const hostsim::ServerInfo &s, hostsim::Host &host, const ho
     LWInstanceFuncs inst{};
     LWItemFuncs item{};
     LWRenderFuncs rend{};
-    LWNodeHandler handler{&inst, &item, &rend, nullptr, nullptr, 0};
-    rc = s.activate(LWNODE_HVERSION, host.global(), &handler, module.serverData());
+    LWNodeHandler handler{&inst, &item, &rend, nullptr, nullptr, nullptr};
+    rc = module.activateHandler(s, host.global(), &handler);
   } else if (s.className == LWNODE_ICLASS) {
     LWInterface local{};
-    rc = s.activate(LWNODE_IVERSION, host.global(), &local, module.serverData());
+    rc = module.activateInterface(s, host.global(), &local);
   } else {
     return "not a node server";
   }
@@ -277,11 +277,13 @@ int panel(const PanelOptions &o) {
   hostsim::HostNode *node = net.add(server, &error);
   if (!node) return fail(path, error);
   LWInterface local{node->instance, nullptr, nullptr, nullptr};
-  const int32_t rc = iface->activate(LWNODE_IVERSION, host.global(), &local, module->serverData());
+  const int32_t rc = module->activateInterface(*iface, host.global(), &local);
   if (rc != AFUNC_OK) return fail(path, "activating the panel of \"" + server + "\" failed with result " + std::to_string(rc));
   if (!local.panel) return fail(path, "\"" + server + "\" gave no panel");
   hostsim::Panel *p = hostsim::XPanelService::of(local.panel);
   std::fputs(host.panels().describe(*p, "Panel of \"" + node->name + "\" (" + server + ")").c_str(), stdout);
+  // A hint array the host cannot read is the module's fault: said, and failed.
+  if (!p->hintErrors.empty()) return fail(path, "the panel's hint array is malformed (" + p->hintErrors.front() + ")");
   return 0;
 }
 

@@ -1,4 +1,5 @@
-// "LW Image List 5": the host's images, held as float RGBA in linear light.
+// The image list ("LW Image List 5", and "LW Image List 6" with the same
+// record): the host's images, held as float RGBA in linear light.
 #pragma once
 
 #include <cstdint>
@@ -57,6 +58,10 @@ public:
   // The image whose reference names the same file, or null.
   Image *find(const std::string &reference) const;
   void remove(Image *image);
+  // Reads another file into an image, keeping its place and its id.
+  bool replace(Image *image, const std::string &reference, std::string *error = nullptr);
+  // Image change events: a registered function hears LWCEV_* codes.
+  void watch(LWImageEventFunc func, bool on);
   // Empties the list, as loading another scene does.
   void clear();
   // Moves an image to a new position (tests reorder the list).
@@ -77,6 +82,8 @@ private:
   std::string baseDir_;
   std::vector<std::unique_ptr<Image>> owned_; // every image ever loaded: stale IDs stay readable
   std::vector<Image *> order_;                // the list as the module walks it
+  std::vector<LWImageEventFunc> watchers_;
+  void tell(int32_t code, Image *image);
 };
 
 } // namespace hostsim

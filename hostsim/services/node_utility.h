@@ -1,5 +1,6 @@
-// "NodeUtilityFuncs": the host's blending of two colours and its spherical
-// mapping of a direction to image coordinates.
+// "NodeUtilityFuncs": the host's blending of two colours, its projections
+// and its spherical mapping of a direction to image coordinates (the
+// reflection-mapping slot).
 #pragma once
 
 #include <cstdint>
