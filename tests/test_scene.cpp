@@ -258,6 +258,9 @@ TEST_F(Command, UserErrorsEndInOneLineAndStatusTwo) {
   r = hostsim("render " + (dir / "img.json").string() + " -o " + (dir / "nowhere" / "x.png").string());
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("no folder"), std::string::npos) << r.err;
+  r = hostsim("render " + (dir / "img.json").string() + " -o x.png --float");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("x.png: --float is for"), std::string::npos) << r.err;
   // Faults of the command line itself: one line, one "hostsim:", status 2.
   for (const char *args : {"render --threads 0 s.json", "render s.json --frames 3-x", "render s.json --size 0x5",
                            "render s.json --bogus", "render", "render a.json b.json", "frob"}) {

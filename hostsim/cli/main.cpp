@@ -199,6 +199,7 @@ int render(Options &o) {
   if (o.out.empty()) o.out = std::filesystem::path(o.scene).stem().string() + ".png";
   std::string targetError;
   if (!hostsim::checkPictureTarget(o.out, targetError)) return fail(o.out, targetError);
+  if (o.fullFloat && !hostsim::hasFloatChoice(o.out)) return fail(o.out, "--float is for .exr and .tif pictures");
   int status = 0;
   Session s;
   if (!openSession(o, s, status)) return status;

@@ -221,6 +221,11 @@ bool knownImageType(const std::string &path) {
   return ext == ".png" || ext == ".exr" || ext == ".hdr" || ext == ".tif" || ext == ".tiff";
 }
 
+bool hasFloatChoice(const std::string &path) {
+  const std::string ext = extension(path);
+  return ext == ".exr" || ext == ".tif" || ext == ".tiff";
+}
+
 bool checkPictureTarget(const std::string &path, std::string &error) {
   if (!knownImageType(path)) {
     error = "unknown picture type: use " + std::string(pictureTypes());

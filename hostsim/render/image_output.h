@@ -22,6 +22,8 @@ struct PictureOptions {
 bool writeImage(const std::string &path, const FrameBuffer &fb, std::string &error, const PictureOptions &options = {});
 // Whether writeImage knows the extension of path.
 bool knownImageType(const std::string &path);
+// Whether the picture type of path has a 32-bit float form (.exr, .tif).
+bool hasFloatChoice(const std::string &path);
 // The extensions writeImage knows, for messages: ".png, .exr, .hdr, .tif".
 const char *pictureTypes();
 // Whether a picture can go to path at all (known type, existing folder),
