@@ -105,10 +105,14 @@ struct Interface {
   static int32_t notify(LWXPanelID panel, uint32_t cid, uint32_t vid, int32_t eventKind) noexcept {
     return changeNotify(K, panel, cid, vid, eventKind);
   }
+  // The kind's own change notification where it has one.
+  static constexpr LWXPanelChangeNotifyFunc kNotify = [] {
+    LWXPanelChangeNotifyFunc own = P.changeNotify;
+    return own ? own : &notify;
+  }();
   // host thread
   static int32_t activate(int32_t version, GlobalFunc global, void *local, void *) noexcept {
-    return activateInterface(K, P, version, global, local, &get, &set, P.changeNotify ? P.changeNotify : &notify,
-                             &destroyNotify);
+    return activateInterface(K, P, version, global, local, &get, &set, kNotify, &destroyNotify);
   }
 };
 

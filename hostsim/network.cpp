@@ -25,6 +25,15 @@ double emptyTraceMode(const double *position, const double direction[3], double 
 // No lights either.
 int32_t emptyIlluminate(LWItemID, const double *, double *, double *) { return 0; }
 
+// Random numbers from a generator of each thread's own.
+float emptyRandom(RandomFloatData) {
+  thread_local uint64_t x = 0x9E3779B97F4A7C15ull;
+  x ^= x << 13;
+  x ^= x >> 7;
+  x ^= x << 17;
+  return static_cast<float>((x >> 40) * (1.0 / 16777216.0));
+}
+
 } // namespace
 
 LWNodalAccess emptyWorldContext() {
@@ -42,6 +51,7 @@ LWNodalAccess emptyWorldContext() {
   na.rayCast = &emptyCast;
   na.rayShade = &emptyShade;
   na.rayTraceMode = &emptyTraceMode;
+  na.randomFloat = &emptyRandom;
   return na;
 }
 

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config git binutils
   libgtest-dev libgmock-dev libbenchmark-dev
-  libembree-dev nlohmann-json3-dev libstb-dev
+  libembree-dev nlohmann-json3-dev libopenimageio-dev libcli11-dev
   g++-mingw-w64-x86-64 wine64 wine
 )
 

@@ -4,9 +4,8 @@
 #include <filesystem>
 #include <unistd.h>
 
-#include <stb_image_write.h>
-
 #include "tests/support/host_fixture.h"
+#include "tests/support/image_files.h"
 
 namespace {
 
@@ -28,22 +27,18 @@ protected:
     HostFixture::TearDown();
     fs::remove_all(dir);
   }
-  // A 2x1 picture: left pixel a, right pixel b (8-bit, display-encoded), with alpha.
-  std::string writeLdr(const std::string &name, const unsigned char a[4], const unsigned char b[4], bool alpha = true) {
+  // A 2x2 picture: top row pixels a and b, bottom row c (8-bit,
+  // display-encoded), with alpha or without.
+  std::string writeLdr(const std::string &name, const unsigned char a[4], const unsigned char b[4], bool alpha = true,
+                       const unsigned char c[4] = kGrey) {
     const int n = alpha ? 4 : 3;
-    unsigned char px[8];
-    for (int c = 0; c < n; ++c) {
-      px[c] = a[c];
-      px[n + c] = b[c];
-    }
-    const std::string path = (dir / name).string();
-    const std::string ext = fs::path(name).extension().string();
-    if (ext == ".png") stbi_write_png(path.c_str(), 2, 1, n, px, 2 * n);
-    if (ext == ".bmp") stbi_write_bmp(path.c_str(), 2, 1, n, px);
-    if (ext == ".tga") stbi_write_tga(path.c_str(), 2, 1, n, px);
-    if (ext == ".jpg") stbi_write_jpg(path.c_str(), 2, 1, n, px, 100);
+    std::vector<float> px;
+    for (const unsigned char *p : {a, b, c, c})
+      for (int k = 0; k < n; ++k) px.push_back(p[k] / 255.0f);
+    EXPECT_TRUE(testsupport::writeTestImage((dir / name).string(), 2, 2, n, px));
     return name;
   }
+  static constexpr unsigned char kGrey[4] = {30, 30, 30, 255};
   LWImageID nth(int k) {
     LWImageID img = images->first();
     while (img && k-- > 0) img = images->next(img);
@@ -56,18 +51,22 @@ protected:
   LWFileActivateFunc request = nullptr;
 };
 
-float srgbToLinear(float c) { return c <= 0.04045f ? c / 12.92f : std::pow((c + 0.055f) / 1.055f, 2.4f); }
+using testsupport::srgbToLinear;
 
 TEST_F(HostServices, ImagesOfEveryFormatReadAsLinearFloats) {
-  const unsigned char a[4] = {255, 128, 0, 64}, b[4] = {0, 10, 200, 255};
-  for (const char *name : {"a.png", "b.bmp", "c.tga"}) {
-    LWImageID img = images->load(writeLdr(name, a, b).c_str());
+  const unsigned char a[4] = {255, 128, 0, 64}, b[4] = {0, 10, 200, 255}, c[4] = {90, 60, 30, 128};
+  for (const char *name : {"a.png", "b.tif", "c.tga"}) {
+    LWImageID img = images->load(writeLdr(name, a, b, true, c).c_str());
     ASSERT_TRUE(img) << name;
     int32_t w = 0, h = 0;
     images->size(img, &w, &h);
     EXPECT_EQ(w, 2);
-    EXPECT_EQ(h, 1);
+    EXPECT_EQ(h, 2);
     float rgb[3];
+    // Rows from the top, whichever way the format stores them.
+    images->RGB(img, 1, 1, rgb);
+    EXPECT_NEAR(rgb[0], srgbToLinear(90 / 255.0f), 1e-6) << name;
+    EXPECT_NEAR(images->alpha(img, 1, 1), 128 / 255.0f, 1e-6) << name;
     images->RGB(img, 0, 0, rgb);
     EXPECT_FLOAT_EQ(rgb[0], 1.0f) << name;
     EXPECT_NEAR(rgb[1], srgbToLinear(128 / 255.0f), 1e-6) << name;
@@ -84,9 +83,10 @@ TEST_F(HostServices, ImagesOfEveryFormatReadAsLinearFloats) {
   LWImageID jpg = images->load(writeLdr("d.jpg", a, b, false).c_str());
   ASSERT_TRUE(jpg);
   EXPECT_EQ(images->hasAlpha(jpg), 0);
+  EXPECT_EQ(images->alpha(jpg, 0, 0), 1.0f);
   // High dynamic range stays unclamped.
-  const float hdr[6] = {4.0f, 0.5f, 0.25f, 16.0f, 0.0f, 1.0f};
-  ASSERT_TRUE(stbi_write_hdr((dir / "e.hdr").c_str(), 2, 1, 3, hdr));
+  ASSERT_TRUE(testsupport::writeTestImage((dir / "e.hdr").string(), 2, 1, 3, {4.0f, 0.5f, 0.25f, 16.0f, 0.0f, 1.0f},
+                                          OIIO::TypeDesc::FLOAT));
   LWImageID e = images->load("e.hdr");
   ASSERT_TRUE(e);
   float rgb[3];
@@ -103,8 +103,8 @@ TEST_F(HostServices, ImagesOfEveryFormatReadAsLinearFloats) {
 }
 
 TEST_F(HostServices, SpotColourFiltersBetweenPixelCentresAndWrapsAcrossTheSeam) {
-  const float px[6] = {1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f};
-  ASSERT_TRUE(stbi_write_hdr((dir / "rb.hdr").c_str(), 2, 1, 3, px));
+  ASSERT_TRUE(testsupport::writeTestImage((dir / "rb.hdr").string(), 2, 1, 3, {1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f},
+                                          OIIO::TypeDesc::FLOAT));
   LWImageID img = images->load("rb.hdr");
   ASSERT_TRUE(img);
   double c[3];

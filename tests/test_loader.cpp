@@ -197,6 +197,21 @@ TEST(Command, PanelShowsTheNodesCreatedBeside) {
   EXPECT_NE(out.find("items: \"(none)\", \"Store Material (1)\", \"Store Material (2)\"\n"), std::string::npos) << out;
 }
 
+TEST(Command, PanelAppliesSettingsFirstAndShowsWhyControlsAreDisabled) {
+  int status = 0;
+  const std::string base = std::string(HOSTSIM_PATH) + " panel " + JUXS_MODULE_PATH + " \"Jux Ambient Occlusion\"";
+  std::string out = run(base + " --set '{\"Ranged\": false}'", status);
+  EXPECT_EQ(WEXITSTATUS(status), 0) << out;
+  EXPECT_NE(out.find("tabs:"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"Srf Color\" [0x8011] color-env = 255 255 255  DISABLED: This control is only enabled in "
+                     "ranged mode\n"),
+            std::string::npos)
+      << out;
+  out = run(base + " --set '{\"Ranged\": 2'", status);
+  EXPECT_EQ(WEXITSTATUS(status), 2) << out;
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+}
+
 TEST(Command, ABadModuleGetsOneLineAndStatusTwo) {
   for (const char *path : {BAD_SYNC_PATH, NOT_A_MODULE_PATH}) {
     int status = 0;

@@ -161,6 +161,53 @@ TEST_F(Render, NestedContextsCarryDepthTheSampledBitAndTheCallersPixel) {
   EXPECT_EQ(seen.calls, 4);
 }
 
+// The ray functions take no context: each call belongs to the sample its
+// thread is shading, a trace from inside a shade to the inner sample, and
+// once that returns, to the outer one again.
+TEST_F(Render, RaysFindTheirCallersSampleThroughTheThread) {
+  hostsim::Scene &s = load(R"({"rayRecursionLimit": 8, "surfaces": [{"name": "Wall"}],
+    "objects": [{"type": "plane", "surface": "Wall", "size": [4, 4], "position": [0, 0, 5], "rotation": [0, -90, 0]}]})");
+  std::vector<int32_t> depths;
+  probe(s.surfaces[0], [&](LWNodalAccess *na, OutputValue *) {
+    depths.push_back(na->bounces);
+    if (na->bounces >= 3) return;
+    // From the hit, back towards the camera and on again: each trace is one
+    // deeper than the sample that sends it.
+    const double back[3] = {0, 0, -1}, ahead[3] = {0, 0, 1}, from[3] = {0, 0, 0};
+    double c[3];
+    EXPECT_LT(na->rayTraceMode(na->wPos, back, c, 1.0, RTMODE_REFLECTION), 0.0);
+    EXPECT_GT(na->rayTraceMode(from, ahead, c, 1.0, RTMODE_REFLECTION), 0.0);
+  });
+  hostsim::Worker w;
+  w.renderer = &render();
+  LWNodalAccess outer = renderer->context(w);
+  outer.bounces = 1;
+  const hostsim::SampleScope scope(outer, w);
+  const double origin[3] = {0, 0, 0}, ahead[3] = {0, 0, 1};
+  double c[3];
+  ASSERT_GT(outer.rayTraceMode(origin, ahead, c, 1.0, RTMODE_REFLECTION), 0.0);
+  EXPECT_EQ(depths, (std::vector<int32_t>{2, 3}));
+  EXPECT_EQ(hostsim::SampleScope::current(), &outer) << "the nested samples are gone again";
+  depths.clear();
+  outer.rayTraceMode(origin, ahead, c, 1.0, RTMODE_REFLECTION);
+  EXPECT_EQ(depths, (std::vector<int32_t>{2, 3}));
+}
+
+TEST_F(Render, RaysOutsideAnySampleHitNothing) {
+  load(R"({"surfaces": [{"name": "S"}], "objects": [{"type": "sphere", "surface": "S", "radius": 2}]})");
+  hostsim::Worker w;
+  w.renderer = &render();
+  const LWNodalAccess na = renderer->context(w); // no scope: this thread shades nothing
+  ASSERT_EQ(hostsim::SampleScope::current(), nullptr);
+  const double centre[3] = {0, 0, 0}, up[3] = {0, 1, 0};
+  EXPECT_LT(na.rayCast(centre, up), 0.0);
+  double c[3] = {9, 9, 9}, want[3];
+  EXPECT_EQ(na.rayTraceMode(centre, up, c, 1.0, RTMODE_REFLECTION), -1.0);
+  host.scene().backdropColor(up, want);
+  EXPECT_EQ(c[0], want[0]);
+  EXPECT_EQ(w.casts + w.traces, 0u);
+}
+
 TEST_F(Render, NothingIsTracedBeyondTheRecursionLimit) {
   // Two mirrors facing each other, the camera between them looking at one.
   hostsim::Scene &s = load(R"({"rayRecursionLimit": 5,

@@ -86,7 +86,7 @@ TEST_F(UtilityServices, SphericalMappingOfTheAxes) {
 
 TEST_F(UtilityServices, EachBlendModeAtOpacityZeroOneAndHalf) {
   // fg over bg; the result at full opacity, worked out by hand from each formula.
-  // The host takes the background before the foreground.
+  // The host takes the colour laid on first, then the one it lies on.
   double fg[3] = {0.25, 0.5, 1.0}, bg[3] = {0.5, 0.75, 0.0};
   const double full[14][3] = {
       {0.25, 0.5, 1.0},       // Normal: fg
@@ -106,25 +106,25 @@ TEST_F(UtilityServices, EachBlendModeAtOpacityZeroOneAndHalf) {
   };
   for (int mode = 0; mode < 14; ++mode) {
     double r[3];
-    utility->blend(r, bg, fg, 0.0, mode);
+    utility->blend(r, fg, bg, 0.0, mode);
     for (int c = 0; c < 3; ++c) EXPECT_DOUBLE_EQ(r[c], bg[c]) << "mode " << mode << " opacity 0";
-    utility->blend(r, bg, fg, 1.0, mode);
+    utility->blend(r, fg, bg, 1.0, mode);
     for (int c = 0; c < 3; ++c) EXPECT_NEAR(r[c], full[mode][c], 1e-12) << "mode " << mode << " opacity 1";
-    utility->blend(r, bg, fg, 0.5, mode);
+    utility->blend(r, fg, bg, 0.5, mode);
     for (int c = 0; c < 3; ++c)
       EXPECT_NEAR(r[c], (bg[c] + full[mode][c]) / 2, 1e-12) << "mode " << mode << " opacity 0.5";
   }
   // The edges of the dodge and burn divisions.
   double one[3] = {1, 1, 1}, zero[3] = {0, 0, 0}, half[3] = {0.5, 0.5, 0.5};
   double r[3];
-  utility->blend(r, half, one, 1.0, BLEND_COLORDODGE);
+  utility->blend(r, one, half, 1.0, BLEND_COLORDODGE);
   EXPECT_EQ(r[0], 1.0);
-  utility->blend(r, half, zero, 1.0, BLEND_COLORBURN);
+  utility->blend(r, zero, half, 1.0, BLEND_COLORBURN);
   EXPECT_EQ(r[0], 0.0);
-  utility->blend(r, one, zero, 1.0, BLEND_COLORBURN);
+  utility->blend(r, zero, one, 1.0, BLEND_COLORBURN);
   EXPECT_EQ(r[0], 1.0);
   // An unknown mode blends as Normal.
-  utility->blend(r, bg, fg, 1.0, 99);
+  utility->blend(r, fg, bg, 1.0, 99);
   EXPECT_EQ(r[0], fg[0]);
 }
 

@@ -13,6 +13,8 @@
 #include <mutex>
 #include <thread>
 
+#include "hostsim/render/progress.h"
+
 namespace hostsim {
 namespace {
 
@@ -727,15 +729,21 @@ RenderStats Renderer::render(const RenderOptions &options,
       const double elapsed = std::chrono::duration<double>(now - start).count();
       if (elapsed < 1.0 || now - lastPrint < std::chrono::milliseconds(tty ? 250 : 5000)) return;
       lastPrint = now;
-      const double done = (frame - options.firstFrame + double(doneTiles.load()) / tiles) / frameCount;
-      std::fprintf(stderr, "%shostsim: rendering frame %d (%d of %d), %3.0f%% done, %.1f s%s", tty ? "\r" : "", frame,
-                   frame - options.firstFrame + 1, frameCount, 100.0 * done, elapsed, tty ? "" : "\n");
+      const ProgressState state{frame, frame - options.firstFrame + 1, frameCount,
+                                (frame - options.firstFrame + double(doneTiles.load()) / tiles) / frameCount, elapsed};
+      std::fputs(progressText(state, tty).c_str(), stderr);
+      std::fflush(stderr);
       printed = true;
     });
     ++stats.frames;
+    // What the frame's caller prints starts on a clean line.
+    if (printed && tty) {
+      std::fputs(kClearProgress, stderr);
+      std::fflush(stderr);
+      printed = false;
+    }
     if (onFrame) onFrame(frame, fb);
   }
-  if (printed && tty) std::fprintf(stderr, "\n");
   for (const Worker &w : pool_->workers) {
     stats.samples += w.samples;
     stats.raysCast += w.casts;

@@ -1,16 +1,11 @@
 #include "hostsim/services/image_list.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 
 #include "hostsim/paths.h"
-
-#if JUXS_IMAGE_FILES
-#include <stb_image.h>
-#endif
 
 namespace hostsim {
 namespace {
@@ -54,6 +49,7 @@ struct Ops {
   }
   // Outside the image: black, and alpha 0.
   static void rgb(LWImageID id, int32_t x, int32_t y, float out[3]) {
+    if (gCurrent) gCurrent->countPixelRead();
     const Image *img = imageOf(id);
     if (!out) return;
     if (!img || x < 0 || y < 0 || x >= img->width || y >= img->height) {
@@ -169,52 +165,7 @@ struct Ops {
 
 } // namespace
 
-#if JUXS_IMAGE_FILES
-namespace {
-float srgbToLinear(float c) { return c <= 0.04045f ? c / 12.92f : std::pow((c + 0.055f) / 1.055f, 2.4f); }
-} // namespace
-
-std::unique_ptr<Image> readImageFile(const std::string &path, std::string &error) {
-  FILE *f = std::fopen(path.c_str(), "rb");
-  if (!f) {
-    error = "cannot open image \"" + path + "\": " + std::strerror(errno);
-    return nullptr;
-  }
-  auto img = std::make_unique<Image>();
-  int w = 0, h = 0, channels = 0;
-  std::size_t count = 0;
-  if (stbi_is_hdr_from_file(f)) {
-    float *data = stbi_loadf_from_file(f, &w, &h, &channels, 4);
-    if (data) {
-      count = static_cast<std::size_t>(w) * h * 4;
-      img->rgba.assign(data, data + count);
-      stbi_image_free(data);
-    }
-  } else {
-    stbi_us *data = stbi_load_from_file_16(f, &w, &h, &channels, 4);
-    if (data) {
-      count = static_cast<std::size_t>(w) * h * 4;
-      img->rgba.resize(count);
-      for (std::size_t i = 0; i < count; ++i) {
-        const float c = data[i] / 65535.0f;
-        img->rgba[i] = (i % 4 == 3) ? c : srgbToLinear(c); // alpha is not display-encoded
-      }
-      stbi_image_free(data);
-    }
-  }
-  std::fclose(f);
-  if (!count) {
-    error = "cannot read image \"" + path + "\": " + (stbi_failure_reason() ? stbi_failure_reason() : "unknown format");
-    return nullptr;
-  }
-  img->width = w;
-  img->height = h;
-  img->hasAlpha = channels == 2 || channels == 4;
-  img->path = path;
-  img->name = utf8Of(pathFromUtf8(path).stem());
-  return img;
-}
-#else
+#if !JUXS_IMAGE_FILES
 // Image files are read by the Linux build (with the renderer); here the list
 // holds only images a caller adds itself.
 std::unique_ptr<Image> readImageFile(const std::string &path, std::string &error) {

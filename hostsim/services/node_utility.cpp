@@ -1,6 +1,7 @@
 #include "hostsim/services/node_utility.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <numbers>
 
@@ -42,7 +43,12 @@ double blendChannel(int32_t mode, double cb, double cs) {
   }
 }
 
+std::atomic<uint64_t> gBlendCalls{0};
+
+
 } // namespace
+
+uint64_t NodeUtility::blendCalls() { return gBlendCalls.load(std::memory_order_relaxed); }
 
 void blendColors(double result[3], const double fg[3], const double bg[3], double opacity, int32_t mode) {
   if (!result || !fg || !bg) return;
@@ -73,9 +79,13 @@ void sphericalMap(double seamAngle, const double d[3], double *u, double *v) {
 
 namespace {
 
-// The host's argument order: result, background, foreground, opacity, mode.
-void blendSlot(double result[3], double bg[3], double fg[3], double alpha, int32_t mode) {
-  blendColors(result, fg, bg, alpha, mode);
+// This host lays the first colour it is handed over the second, as the nodes
+// written for it expect: Pixel Image hands over its pixel, then the
+// background the pixel lies on. The published parameter names (bg, then fg)
+// say nothing of the roles, which are the host's to give.
+void blendSlot(double result[3], double layer[3], double base[3], double alpha, int32_t mode) {
+  gBlendCalls.fetch_add(1, std::memory_order_relaxed);
+  blendColors(result, layer, base, alpha, mode);
 }
 
 void reflectionSlot(double seamAngle, double direction[3], double *u, double *v) {

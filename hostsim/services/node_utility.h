@@ -28,6 +28,8 @@ class NodeUtility {
 public:
   NodeUtility();
   const LWNodeUtilityFuncs *funcs() const { return &funcs_; }
+  // Blends made through the C table in this process, for tests.
+  static uint64_t blendCalls();
 
 private:
   LWNodeUtilityFuncs funcs_{};

@@ -558,6 +558,21 @@ DrawArea XPanelService::drawThumbnail(Panel &p, const PanelControl &c, int32_t w
   return area;
 }
 
+std::pair<int32_t, int32_t> XPanelService::thumbnailSize(const PanelControl &c) {
+  const uint32_t bits = c.thumbnail;
+  int32_t width = 160, num = 3, den = 4; // height = width * num / den
+  if (bits & THUM_SML) width = 80;
+  if (bits & THUM_MED) width = 160;
+  if (bits & THUM_LRG) width = 240;
+  if (bits & THUM_XLG) width = 320;
+  if (bits & THUM_SQ) num = den = 1;
+  if (bits & THUM_NTSC) num = 3, den = 4;
+  if (bits & THUM_35MM) num = 2, den = 3;
+  if (bits & THUM_PORT) num = 4, den = 3;
+  if (bits & THUM_WIDE) num = 9, den = 16;
+  return {width, width * num / den};
+}
+
 namespace {
 
 bool fail(std::string *error, const std::string &why) {

@@ -135,6 +135,11 @@ public:
   bool enabled(Panel &p, const PanelControl &c, std::string *message = nullptr) const;
   std::string describe(Panel &p, const std::string &title) const;
   DrawArea drawThumbnail(Panel &p, const PanelControl &c, int32_t width, int32_t height) const;
+  // The drawing area a thumbnail control gets from its THUM_* bits: small 80,
+  // medium 160, large 240, extra large 320 pixels wide (medium by default),
+  // and as high as its shape makes it (square, 4:3 landscape by default, 3:2,
+  // 3:4 portrait, 16:9 wide).
+  static std::pair<int32_t, int32_t> thumbnailSize(const PanelControl &c);
 
   // A user's edit, applied as the host applies it: integer controls through
   // the node's set callback; -env controls by editing the variant parameter,
