@@ -201,14 +201,14 @@ TEST(Command, PanelAppliesSettingsFirstAndShowsWhyControlsAreDisabled) {
   int status = 0;
   const std::string base = std::string(HOSTSIM_PATH) + " panel " + JUXS_MODULE_PATH + " \"Jux Ambient Occlusion\"";
   std::string out = run(base + " --set '{\"Ranged\": false}'", status);
-  EXPECT_EQ(WEXITSTATUS(status), 0) << out;
+  EXPECT_EQ(status, 0) << out;
   EXPECT_NE(out.find("tabs:"), std::string::npos) << out;
   EXPECT_NE(out.find("\"Srf Color\" [0x8011] color-env = 255 255 255  DISABLED: This control is only enabled in "
                      "ranged mode\n"),
             std::string::npos)
       << out;
   out = run(base + " --set '{\"Ranged\": 2'", status);
-  EXPECT_EQ(WEXITSTATUS(status), 2) << out;
+  EXPECT_EQ(status, 2) << out;
   EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
 }
 
