@@ -12,6 +12,10 @@
 namespace juxs::fw {
 
 inline constexpr std::size_t kNoField = SIZE_MAX;
+// What a load holds aside until the whole block is read: the integer
+// settings and the node-specific items.
+inline constexpr std::size_t kMaxIntSettings = 32;
+inline constexpr std::size_t kMaxItemBytes = 1024;
 
 // The file-request record an image node kind hands to "File Request 2".
 struct FileRequest {
@@ -106,7 +110,14 @@ struct NodeKind {
   void (*onCreated)(void *inst) = nullptr;              // after the outputs
   void (*beforeDestroy)(void *inst) = nullptr;
   void (*afterCopy)(void *to, const void *from) = nullptr;
-  LWError (*loadItems)(void *inst, const LWLoadState *ls) = nullptr; // between integers and parameters
+  // Node-specific items between the integers and the parameters. A load must
+  // leave the node as it was when the block turns out damaged, so loadItems
+  // reads into staged (itemBytes bytes, zero-filled, at most kMaxItemBytes)
+  // and leaves the instance alone; applyItems puts them in place once the
+  // whole block has been read.
+  LWError (*loadItems)(const void *inst, const LWLoadState *ls, void *staged) = nullptr;
+  void (*applyItems)(void *inst, const void *staged) = nullptr;
+  std::size_t itemBytes = 0;
   LWError (*saveItems)(void *inst, const LWSaveState *ss) = nullptr;
   LWError (*init)(LWInstance inst, int32_t mode) = nullptr;          // default: nothing
   LWError (*newTime)(LWInstance inst, LWFrame frame, LWTime time) = nullptr; // default: refresh

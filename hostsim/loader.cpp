@@ -20,13 +20,16 @@ std::string hex(uint32_t v) {
 } // namespace
 
 std::unique_ptr<Module> Module::open(const std::string &path, std::string &error) {
+  // A module is a file: a bare name is the one in the current folder, never a
+  // library of that name found on the system's search path.
+  const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
   // RTLD_LOCAL: each module keeps its own symbols, as the host loads them.
-  void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  void *handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) {
     const char *message = dlerror();
     std::string why = message ? message : "";
     // The loader's message starts with the path, which the caller names anyway.
-    if (why.rfind(path + ": ", 0) == 0) why.erase(0, path.size() + 2);
+    if (why.rfind(file + ": ", 0) == 0) why.erase(0, file.size() + 2);
     error = "not a loadable module (" + (why.empty() ? std::string("unknown error") : why) + ")";
     return nullptr;
   }

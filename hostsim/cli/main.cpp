@@ -9,7 +9,9 @@
 
 #include "host/lw_host.h"
 #include "hostsim/host.h"
+#include "hostsim/cli/guard.h"
 #include "hostsim/loader.h"
+#include "hostsim/render/frame_memory.h"
 #include "hostsim/render/image_output.h"
 #include "hostsim/render/renderer.h"
 #include "hostsim/scene/scene.h"
@@ -39,9 +41,13 @@ int usage() {
   return kUsageError;
 }
 
-// One line naming the file and the fault, as every user error ends.
+// One line naming the file and the fault, as every user error ends; a fault
+// of the command line itself names no file.
 int fail(const std::string &file, const std::string &what) {
-  std::fprintf(stderr, "hostsim: %s: %s\n", file.c_str(), what.c_str());
+  if (file.empty())
+    std::fprintf(stderr, "hostsim: %s\n", what.c_str());
+  else
+    std::fprintf(stderr, "hostsim: %s: %s\n", file.c_str(), what.c_str());
   return kUsageError;
 }
 
@@ -100,7 +106,7 @@ std::string defaultModule() {
 // Parses the options after the subcommand; a fault gives one line and false.
 bool parseOptions(int argc, char **argv, bool render, Options &o, int &status) {
   auto bad = [&](const std::string &what) {
-    status = fail("hostsim", what);
+    status = fail("", what);
     return false;
   };
   for (int i = 2; i < argc; ++i) {
@@ -191,6 +197,14 @@ int render(int argc, char **argv) {
   Session s;
   if (!openSession(o, s, status)) return status;
   hostsim::Scene &scene = *s.scene;
+  // Refused up front: running out of memory would end the render, minutes
+  // in, with nothing written.
+  const int width = o.width ? o.width : scene.width, height = o.width ? o.height : scene.height;
+  const uint64_t need = hostsim::frameBytes(width, height), have = hostsim::availableBytes();
+  if (need > have)
+    return fail(o.out, "a " + std::to_string(width) + "x" + std::to_string(height) + " frame needs about " +
+                           std::to_string(need >> 20) + " MB, more than the " + std::to_string(have >> 20) +
+                           " MB this process can get; render it smaller");
   hostsim::RenderOptions ro;
   ro.threads = o.threads ? o.threads : scene.threads;
   ro.firstFrame = o.lastFrame >= o.firstFrame ? o.firstFrame : scene.firstFrame;
@@ -231,7 +245,7 @@ int save(int argc, char **argv) {
   Options o;
   int status = 0;
   if (!parseOptions(argc, argv, false, o, status)) return status;
-  if (o.out.empty()) return fail("hostsim", "save needs -o OUT");
+  if (o.out.empty()) return fail("", "save needs -o OUT");
   Session s;
   if (!openSession(o, s, status)) return status;
   try {
@@ -276,9 +290,7 @@ int validate(const std::string &path) {
   return r.failures ? 1 : 0;
 }
 
-} // namespace
-
-int main(int argc, char **argv) {
+int run(int argc, char **argv) {
   if (argc < 2) return usage();
   const std::string cmd = argv[1];
   if (cmd == "servers" && argc == 3) return servers(argv[2]);
@@ -291,4 +303,10 @@ int main(int argc, char **argv) {
     return 0;
   }
   return usage();
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  return hostsim::guarded([&] { return run(argc, argv); });
 }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -124,6 +125,12 @@ Mesh makeBox(const Vec3 &size) {
 }
 
 bool readObj(const std::string &path, Mesh &mesh, std::string &error) {
+  // A folder opens as an empty stream on some systems and reads as no faces.
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    error = "mesh \"" + path + "\" is a folder, not an OBJ file";
+    return false;
+  }
   std::ifstream in(path);
   if (!in) {
     error = "cannot open mesh \"" + path + "\": " + std::strerror(errno);
