@@ -6,6 +6,7 @@ packages=(
   build-essential cmake pkg-config git binutils
   libgtest-dev libgmock-dev libbenchmark-dev
   libembree-dev nlohmann-json3-dev libstb-dev
+  clang libclang-rt-14-dev
 )
 
 missing=()
