@@ -117,16 +117,16 @@ TEST(Guard, EveryExceptionEndsInOneLineAndStatusTwo) {
 TEST_F(Hardening, AFrameTooLargeForTheMemoryIsRefusedAtOnce) {
   if (kSanitized) GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
   const std::string scene = file("s.json", R"({"image": {"width": 4, "height": 3}})");
-  // 16384 x 16384 needs gigabytes; under a 1 GB address-space limit that is
+  // 16384 x 16384 needs gigabytes; under a 2 GB address-space limit that is
   // known before a single pixel is rendered.
   Outcome r = hostsim("render " + scene + " -o " + path("big.png") + " --size 16384x16384 --module " + JUXS_MODULE_PATH,
-                  "ulimit -v 1048576; ");
+                  "ulimit -v 2097152; ");
   EXPECT_EQ(r.status, 2) << r.err;
   EXPECT_EQ(r.lines(), 1) << r.err;
   EXPECT_NE(r.err.find("big.png: a 16384x16384 frame needs about 6144 MB, more than the"), std::string::npos) << r.err;
   EXPECT_FALSE(std::filesystem::exists(path("big.png")));
   // The same limit leaves room for a small frame.
-  r = hostsim("render " + scene + " -o " + path("small.png") + " --module " + JUXS_MODULE_PATH, "ulimit -v 1048576; ");
+  r = hostsim("render " + scene + " -o " + path("small.png") + " --module " + JUXS_MODULE_PATH, "ulimit -v 2097152; ");
   EXPECT_EQ(r.status, 0) << r.err;
 }
 
