@@ -123,8 +123,7 @@ struct Editor {
     net.beginRender(0, &error);
     const LWFrame frame = in.value<int16_t>();
     net.newTime(frame, frame / 24.0);
-    LWNodalAccess na = hostsim::emptyWorldContext();
-    na.threadNum = fuzz::threadNumber(in.byte());
+    LWNodalAccess na = fuzz::contextOfThread(fuzz::threadNumber(in.byte()));
     na.sx = in.value<int16_t>();
     na.sy = in.value<int16_t>();
     na.bounces = in.byte() % 10;

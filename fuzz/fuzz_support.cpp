@@ -76,12 +76,17 @@ void watch(hostsim::HostNode *node) {
 
 } // namespace budget
 
+LWNodalAccess contextOfThread(int32_t threadNum) {
+  LWNodalAccess na = hostsim::emptyWorldContext();
+  na.threadNum = threadNum;
+  return na;
+}
+
 void exercise(hostsim::Network &net, hostsim::HostNode *node, int32_t threadNum, LWFrame frame) {
   std::string error;
   net.beginRender(0, &error); // an init may refuse (no image, say); evaluation must cope
   net.newTime(frame, frame / 30.0);
-  LWNodalAccess na = hostsim::emptyWorldContext();
-  na.threadNum = threadNum;
+  LWNodalAccess na = contextOfThread(threadNum);
   for (const auto &out : node->outputs) {
     hostsim::OutputValue v;
     hostsim::evaluateOutput(*node, &na, out.get(), v);

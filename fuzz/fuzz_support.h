@@ -30,6 +30,10 @@ const std::string &serverFor(std::string_view name);
 // Thread numbers a host might hand out, in and out of the nodes' tables.
 int32_t threadNumber(uint8_t choice);
 
+// An empty-world shading context of the given render thread (the one place
+// the targets say where a context keeps its thread number).
+LWNodalAccess contextOfThread(int32_t threadNum);
+
 // Every module evaluation counts against a budget; once it is spent the
 // nodes are no longer called (their outputs pass on zero). A network in which
 // each node reads the one before twice doubles the work per node, in the host
