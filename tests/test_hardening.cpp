@@ -175,6 +175,9 @@ TEST_F(Hardening, AFolderIsNamedAsAFolderAndOptionErrorsCarryOnePrefix) {
   std::filesystem::create_directories(dir / "mesh.obj");
   EXPECT_EQ(errorOf(R"({"surfaces": [{"name": "S"}], "objects": [{"type": "mesh", "surface": "S", "file": "mesh.obj"}]})"),
             "objects[0].file: mesh \"" + path("mesh.obj") + "\" is a folder, not an OBJ file");
+  EXPECT_EQ(errorOf(R"({"surfaces": [{"name": "S"}], "objects": [{"type": "mesh", "surface": "S", "file": "/dev/zero"}]})"),
+            "objects[0].file: mesh \"/dev/zero\" is not a regular file")
+      << "a device that never ends is refused, not read until memory runs out";
 
   r = hostsim("render --bogus");
   EXPECT_EQ(r.status, 2);
