@@ -156,8 +156,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   hostsim::Host host;
   hostsim::Network net(host, fuzz::module(), "Fuzz");
   Editor e{host, net, in, {}};
-  fuzz::budget::reset(300000);
-  for (int step = 0; step < 400 && !in.empty(); ++step) {
+  fuzz::budget::reset(20000);
+  for (int step = 0; step < 256 && !in.empty(); ++step) {
     switch (in.byte() % 10) {
     case 0: e.add(); break;
     case 1: e.addConstant(); break;
