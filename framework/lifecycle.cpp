@@ -11,7 +11,7 @@ AllocFunc gAlloc = &std::calloc;
 
 template <class T>
 const T *lookup(GlobalFunc global, const char *name) {
-  return static_cast<const T *>(global(name, 0));
+  return static_cast<const T *>(global(name, GFUSE_TRANSIENT));
 }
 
 // Looks up the services of one kind in the host's order; false when a required
@@ -30,7 +30,7 @@ bool lookupServices(const NodeKind &kind, GlobalFunc global) {
     case Lookup::ImageServices:
       s.images = lookup<LWImageList>(global, LWIMAGELIST_GLOBAL);
       s.utility = lookup<LWNodeUtilityFuncs>(global, LWNODEUTILITYFUNCS_GLOBAL);
-      s.fileRequest = reinterpret_cast<LWFileActivateFunc>(global(LWFILEREQFUNC_GLOBAL, 0));
+      s.fileRequest = reinterpret_cast<LWFileActivateFunc>(global(LWFILEACTIVATEFUNC_GLOBAL, GFUSE_TRANSIENT));
       if (!s.images || !s.utility || !s.fileRequest) return false;
       if (FileRequest *r = s.fileRecord) {
         r->local.reqType = FREQ_LOAD;
@@ -47,7 +47,7 @@ bool lookupServices(const NodeKind &kind, GlobalFunc global) {
     case Lookup::ModelerTest:
       // The modeler has no backdrop and no render time: nodes there fall back
       // to their fixed colours.
-      s.systemId = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(global(LWSYSTEMID_GLOBAL, 0)));
+      s.systemId = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(global(LWSYSTEMID_GLOBAL, GFUSE_TRANSIENT)));
       if ((s.systemId & LWSYS_TYPEBITS) == LWSYS_MODELER) {
         s.backdrop = nullptr;
         s.time = nullptr;
@@ -115,9 +115,8 @@ LWInstance createInstance(const NodeKind &kind, NodeInputEvent inputEvent, void 
   auto node = static_cast<NodeID>(context);
   field<NodeID>(inst, kind.nodeOffset) = node;
 
-  if (kind.preview) s.node->setNodePreviewType(node, 2);
-  static constexpr int32_t kNodeColor[3] = {164, 50, 10};
-  s.node->setNodeColor(node, kNodeColor);
+  if (kind.preview) s.node->setNodePreviewType(node, NPT_OFF);
+  s.node->setNodeColor3(node, 164, 50, 10);
 
   for (const IntSetting &i : kind.ints) field<int32_t>(inst, i.offset) = i.def;
   for (const Param &p : kind.params) std::memcpy(&field<double>(inst, p.value), p.def, sizeof(double) * componentsOf(p.type));
@@ -177,7 +176,7 @@ LWError loadInstance(const NodeKind &kind, LWInstance inst, const LWLoadState *l
   }
   alignas(std::max_align_t) unsigned char staged[kMaxItemBytes] = {};
   if (kind.loadItems)
-    if (LWError e = kind.loadItems(inst, ls, staged)) return e;
+    if (LWError e = kind.loadItems(inst, StagedInts{kind.ints.first(count), ints}, ls, staged)) return e;
   // Parameters belong to the host and load in their own order; they are the
   // last part of the block, so nothing of the node's own changes before they
   // have all loaded.
@@ -223,7 +222,7 @@ int32_t inputEvent(const NodeKind &kind, void *inst, int32_t eventKind) noexcept
   const Services &s = *kind.svc;
   if (inst && kind.panelOffset != kNoField && s.xpanel)
     if (LWXPanelID panel = field<LWXPanelID>(inst, kind.panelOffset)) s.xpanel->viewRefresh(panel);
-  if (s.instUpdate && eventKind == NIE_DISCONNECT) s.instUpdate(LWNODE_HCLASS, inst);
+  if (s.instUpdate && eventKind == NIE_INPUTNODEDESTROY) s.instUpdate(LWNODE_HCLASS, inst);
   return 1;
 }
 

@@ -47,8 +47,8 @@ LWError saveInstance(const NodeKind &kind, LWInstance inst, const LWSaveState *s
 void refreshParams(const NodeKind &kind, void *inst, LWTime t) noexcept;
 
 // Connection changes: the panel shows at once whether a control's value now
-// comes from an input; a change of kind 2 also tells the host the instance
-// changed. Always 1.
+// comes from an input; the loss of the upstream node (NIE_INPUTNODEDESTROY)
+// also tells the host the instance changed. Always 1.
 int32_t inputEvent(const NodeKind &kind, void *inst, int32_t eventKind) noexcept;
 
 LWError noInit(LWInstance, int32_t) noexcept;
@@ -63,7 +63,7 @@ struct Handler {
     return createInstance(K, &onInputEvent, priv, context, error);
   }
   // host thread
-  static int32_t onInputEvent(void *inst, NodeInputID, int32_t eventKind) noexcept {
+  static int32_t onInputEvent(void *inst, NodeInputID, int32_t eventKind, ConnectionType) noexcept {
     return inputEvent(K, inst, eventKind);
   }
   static void destroy(LWInstance inst) noexcept { destroyInstance(K, inst); }

@@ -51,7 +51,7 @@ struct Services {
 // Service groups a kind looks up between the four node services and the two
 // variant-parameter services, in the order the kind lists them.
 enum class Lookup : uint8_t {
-  ImageServices, // "LW Image List 5", "NodeUtilityFuncs", "File Request 2", all required
+  ImageServices, // the image list, "NodeUtilityFuncs", "File Request 2", all required
   ModelerTest,   // "System ID"; outside the modeler "LW Backdrop Info 2" and "LW Time Info", required
 };
 
@@ -60,6 +60,20 @@ struct IntSetting {
   std::size_t offset;
   int32_t def;
   bool copied = true; // false: a duplicate keeps its own value
+};
+
+// The integer settings a load has read but not yet put in place, looked up
+// by the instance field they will go to.
+struct StagedInts {
+  std::span<const IntSetting> settings;
+  const int32_t *values;
+  // The staged value of the setting at offset, or fallback when the kind has
+  // no such setting.
+  int32_t at(std::size_t offset, int32_t fallback = 0) const noexcept {
+    for (std::size_t i = 0; i < settings.size(); ++i)
+      if (settings[i].offset == offset) return values[i];
+    return fallback;
+  }
 };
 
 // A variant parameter and the cached value evaluation falls back to.
@@ -114,8 +128,9 @@ struct NodeKind {
   // leave the node as it was when the block turns out damaged, so loadItems
   // reads into staged (itemBytes bytes, zero-filled, at most kMaxItemBytes)
   // and leaves the instance alone; applyItems puts them in place once the
-  // whole block has been read.
-  LWError (*loadItems)(const void *inst, const LWLoadState *ls, void *staged) = nullptr;
+  // whole block has been read. ints are the integer settings just read, not
+  // yet in the instance.
+  LWError (*loadItems)(const void *inst, const StagedInts &ints, const LWLoadState *ls, void *staged) = nullptr;
   void (*applyItems)(void *inst, const void *staged) = nullptr;
   std::size_t itemBytes = 0;
   LWError (*saveItems)(void *inst, const LWSaveState *ss) = nullptr;

@@ -10,36 +10,60 @@ namespace {
 constexpr std::size_t kMaxHintWords = 2048;
 constexpr std::size_t kMaxControls = 64;
 
+// Writes a hint array in the host's encoding: each tag, its fixed arguments
+// (as many as the tag's low seven bits say) and, for tags with bit 7, an id
+// list ended by 0. A hint whose arguments do not fit its tag, a list holding
+// the terminator, or an array too long spoils the whole array: no panel is
+// better than one the host would misread.
 class HintWriter {
 public:
-  void hint(int32_t kind, std::initializer_list<intptr_t> args) {
-    begin(kind, args.size());
-    for (intptr_t a : args) put(a);
+  void hint(uint32_t tag, std::initializer_list<intptr_t> fixed) {
+    if (XPTAG_HAS_LIST(tag)) ok_ = false;
+    begin(tag, fixed);
   }
   template <class T>
-  void hint(int32_t kind, std::initializer_list<intptr_t> head, std::span<const T> tail) {
-    begin(kind, head.size() + tail.size());
-    for (intptr_t a : head) put(a);
-    for (T a : tail) put(static_cast<intptr_t>(a));
+  void hint(uint32_t tag, std::initializer_list<intptr_t> fixed, std::span<const T> list) {
+    if (!XPTAG_HAS_LIST(tag)) ok_ = false;
+    begin(tag, fixed);
+    for (T id : list) {
+      if (id == 0) ok_ = false;
+      put(static_cast<intptr_t>(id));
+    }
+    put(0);
   }
+  void raw(const RawHint &r) {
+    if (r.args.size() != XPTAG_FIXED_COUNT(r.tag) || (!XPTAG_HAS_LIST(r.tag) && !r.list.empty()) ||
+        XPTAG_FAMILY(r.tag) != XPTAG_PANEL_FAMILY)
+      ok_ = false;
+    put(static_cast<intptr_t>(r.tag));
+    for (int32_t a : r.args) put(a);
+    if (!XPTAG_HAS_LIST(r.tag)) return;
+    for (uint32_t id : r.list) {
+      if (id == 0) ok_ = false;
+      put(static_cast<intptr_t>(id));
+    }
+    put(0);
+  }
+  void fail() { ok_ = false; }
   template <class F>
   static intptr_t fn(F f) {
     return reinterpret_cast<intptr_t>(f);
   }
-  static intptr_t str(const char *s) { return reinterpret_cast<intptr_t>(s); }
-  const LWXPanelHint *finish() {
-    put(XPH_END);
+  static intptr_t ptr(const void *p) { return reinterpret_cast<intptr_t>(p); }
+  LWXPanelHint *finish() {
+    put(XPTAG_END);
     return ok_ ? words_ : nullptr;
   }
 
 private:
-  void begin(int32_t kind, std::size_t n) {
-    put(kind);
-    put(static_cast<intptr_t>(n));
+  void begin(uint32_t tag, std::initializer_list<intptr_t> fixed) {
+    if (fixed.size() != XPTAG_FIXED_COUNT(tag)) ok_ = false;
+    put(static_cast<intptr_t>(tag));
+    for (intptr_t a : fixed) put(a);
   }
   void put(intptr_t w) {
     if (n_ < kMaxHintWords)
-      words_[n_++] = w;
+      words_[n_++] = reinterpret_cast<LWXPanelHint>(w);
     else
       ok_ = false;
   }
@@ -48,45 +72,68 @@ private:
   bool ok_ = true;
 };
 
-const LWXPanelHint *buildHints(HintWriter &w, const PanelKind &p, LWXPanelChangeNotifyFunc notify,
-                               LWXPanelDestroyNotifyFunc destroy) {
-  w.hint(XPH_CHGNOTIFY, {HintWriter::fn(notify)});
+std::size_t itemCount(const char *const *items) {
+  std::size_t n = 0;
+  while (items && items[n]) ++n;
+  return n;
+}
+
+// A value map carries no length: the host reads one entry per item of the
+// controlling popup, so a map of any other length is a fault in the table.
+bool mapFits(const PanelKind &p, uint32_t controller, std::span<const int32_t> map) {
+  if (map.empty()) return true;
+  for (const Control &c : p.controls)
+    if (c.id == controller) return c.items ? itemCount(c.items) == map.size() : c.popCount != nullptr;
+  return false;
+}
+
+LWXPanelHint *buildHints(HintWriter &w, const PanelKind &p, LWXPanelChangeNotifyFunc notify,
+                         LWXPanelDestroyNotifyFunc destroy) {
+  using H = HintWriter;
+  w.hint(XPTAG_CHGNOTIFY, {H::fn(notify)});
   for (const Control &c : p.controls) {
     const intptr_t id = c.id;
-    w.hint(XPH_CTRL, {id, HintWriter::str(c.controlType)});
-    if (c.label) w.hint(XPH_LABEL, {id, HintWriter::str(c.label)});
-    if (c.items) w.hint(XPH_POPITEMS, {id, reinterpret_cast<intptr_t>(c.items)});
-    if (c.popCount) w.hint(XPH_POPFUNCS, {id, HintWriter::fn(c.popCount), HintWriter::fn(c.popName)});
-    if (c.min) w.hint(XPH_MIN, {id, *c.min});
-    if (c.max) w.hint(XPH_MAX, {id, *c.max});
-    if (c.range) w.hint(XPH_RANGE, {id, c.range->min, c.range->max, c.range->step});
-    if (c.hardMin) w.hint(XPH_HARDMINMAX, {id, 1, 0});
-    for (int32_t size : c.thumbSizes) w.hint(XPH_THUMBSIZE, {id, size});
-    if (c.draw) w.hint(XPH_DRAWFUNC, {id, HintWriter::fn(c.draw)});
-    if (const EnableRule *r = c.enable)
-      w.hint(XPH_ENABLE,
-             {static_cast<intptr_t>(r->controller), r->map.empty() ? 0 : reinterpret_cast<intptr_t>(r->map.data()),
-              static_cast<intptr_t>(r->map.size()), HintWriter::str(r->message)},
+    // Controls that hold no value add no value id.
+    w.hint(XPTAG_ADD, {id, H::ptr(c.controlType), c.dataType ? id : 0});
+    if (c.label) w.hint(XPTAG_LABEL, {id, H::ptr(c.label), 0});
+    if (c.items) w.hint(XPTAG_STRLIST, {id, H::ptr(c.items), 0});
+    if (c.popCount) w.hint(XPTAG_POPFUNCS, {id, H::fn(c.popCount), H::fn(c.popName)});
+    if (c.min) w.hint(XPTAG_MIN, {id, *c.min});
+    if (c.max) w.hint(XPTAG_MAX, {id, *c.max});
+    if (c.range) w.hint(XPTAG_RANGE, {id, c.range->min, c.range->max, c.range->step});
+    if (c.hardMin) w.hint(XPTAG_HARDMINMAX, {id, 1, 0});
+    if (c.thumbnail) w.hint(XPTAG_CTRLCFG, {id, 0, static_cast<intptr_t>(c.thumbnail)});
+    if (c.draw) w.hint(XPTAG_DRAWCBFUNC, {id, H::fn(c.draw)});
+    if (const EnableRule *r = c.enable) {
+      if (!mapFits(p, r->controller, r->map)) w.fail();
+      w.hint(XPTAG_ENABLE,
+             {static_cast<intptr_t>(r->controller), H::ptr(r->message), 0, r->map.empty() ? 0 : H::ptr(r->map.data())},
              r->dependants);
+    }
   }
   for (const Layout &l : p.layout) {
+    const auto id = static_cast<intptr_t>(l.id);
     switch (l.kind) {
-    case XPH_GROUP:
-      w.hint(XPH_GROUP, {static_cast<intptr_t>(l.id), HintWriter::str(l.label)}, l.members);
+    case XPTAG_GROUP:
+      w.hint(XPTAG_GROUP, {id}, l.members);
+      // Groups take their label from a label hint on their id.
+      if (l.label) w.hint(XPTAG_LABEL, {id, H::ptr(l.label), 0});
       break;
-    case XPH_STACK:
-      w.hint(XPH_STACK,
-             {static_cast<intptr_t>(l.id), static_cast<intptr_t>(l.controller),
-              l.map.empty() ? 0 : reinterpret_cast<intptr_t>(l.map.data()), static_cast<intptr_t>(l.map.size())},
+    case XPTAG_STACK:
+      if (!mapFits(p, l.controller, l.map)) w.fail();
+      w.hint(XPTAG_STACK, {id, static_cast<intptr_t>(l.controller), l.map.empty() ? 0 : H::ptr(l.map.data())},
              l.members);
       break;
+    case XPTAG_TABS:
+      w.hint(XPTAG_TABS, {id}, l.members);
+      break;
     default:
-      w.hint(l.kind, {static_cast<intptr_t>(l.id)}, l.members);
+      w.fail();
       break;
     }
   }
-  for (const RawHint &r : p.extra) w.hint(r.kind, {}, r.args);
-  w.hint(XPH_DESTROYNOTIFY, {HintWriter::fn(destroy)});
+  for (const RawHint &r : p.extra) w.raw(r);
+  w.hint(XPTAG_DESTROYNOTIFY, {H::fn(destroy), 0});
   return w.finish();
 }
 
@@ -107,7 +154,7 @@ LWXPanelID buildPanel(const NodeKind &kind, const PanelKind &p, void *inst, LWXP
 
   static HintWriter writer; // host thread only; too large for the stack
   writer = HintWriter{};
-  const LWXPanelHint *hints = buildHints(writer, p, notify, destroy);
+  LWXPanelHint *hints = buildHints(writer, p, notify, destroy);
   LWXPanelDataDesc data[kMaxControls + 1];
   std::size_t n = 0;
   for (const Control &c : p.controls)

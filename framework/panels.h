@@ -48,26 +48,28 @@ struct Control {
   std::optional<int32_t> max = {};
   std::optional<Range> range = {};
   bool hardMin = false;
-  std::span<const int32_t> thumbSizes = {};
+  uint32_t thumbnail = 0; // THUM_* size and shape bits of a thumbnail, 0: none
   LWXPanelDrawFunc draw = nullptr;
   const EnableRule *enable = nullptr; // follows the control's other hints
 };
 
 // Groups, stacks and tabs, after the controls, in the order given.
 struct Layout {
-  int32_t kind; // XPH_GROUP, XPH_STACK or XPH_TABS
+  uint32_t kind; // XPTAG_GROUP, XPTAG_STACK or XPTAG_TABS
   uint32_t id;
-  const char *label = nullptr;          // groups
+  const char *label = nullptr;          // groups: a label hint on the group's id
   uint32_t controller = 0;              // stacks
-  std::span<const int32_t> map = {};    // stacks
-  std::span<const uint32_t> members = {}; // pages of a stack
+  std::span<const int32_t> map = {};    // stacks: one entry per item of the controller
+  std::span<const uint32_t> members = {}; // members; pages of a stack; groups of tabs
 };
 
-// Host-specific hints whose only arguments are integers, passed on as they
-// stand after the layout.
+// Further hints whose arguments are integers and ids, passed on as they stand
+// after the layout: the tag's fixed argument count must match args, and a tag
+// that takes an id list gets list and its terminating 0.
 struct RawHint {
-  int32_t kind;
-  std::span<const int32_t> args;
+  uint32_t tag;
+  std::span<const int32_t> args = {};
+  std::span<const uint32_t> list = {};
 };
 
 struct PanelKind {
@@ -103,10 +105,14 @@ struct Interface {
   static int32_t notify(LWXPanelID panel, uint32_t cid, uint32_t vid, int32_t eventKind) noexcept {
     return changeNotify(K, panel, cid, vid, eventKind);
   }
+  // The kind's own change notification where it has one.
+  static constexpr LWXPanelChangeNotifyFunc kNotify = [] {
+    LWXPanelChangeNotifyFunc own = P.changeNotify;
+    return own ? own : &notify;
+  }();
   // host thread
   static int32_t activate(int32_t version, GlobalFunc global, void *local, void *) noexcept {
-    return activateInterface(K, P, version, global, local, &get, &set, P.changeNotify ? P.changeNotify : &notify,
-                             &destroyNotify);
+    return activateInterface(K, P, version, global, local, &get, &set, kNotify, &destroyNotify);
   }
 };
 

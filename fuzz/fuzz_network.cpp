@@ -75,7 +75,7 @@ struct Editor {
     const hostsim::ServerInfo *iface = net.module().find(LWNODE_ICLASS, n->serverName);
     if (!iface || !iface->activate) return;
     LWInterface local{n->instance, nullptr, nullptr, nullptr};
-    if (iface->activate(LWNODE_IVERSION, host.global(), &local, net.module().serverData()) != AFUNC_OK) return;
+    if (net.module().activateInterface(*iface, host.global(), &local) != AFUNC_OK) return;
     hostsim::Panel *p = hostsim::XPanelService::of(local.panel);
     if (!p || p->controls.empty()) return;
     hostsim::PanelControl &c = p->controls[in.pick(p->controls.size())];

@@ -8,7 +8,9 @@
 extern "C" {
 #endif
 
-#define LWFILEREQFUNC_GLOBAL "File Request 2"
+/* The requester that takes a request record; the older "File Request"
+ * service takes separate buffers and is not used here. */
+#define LWFILEACTIVATEFUNC_GLOBAL "File Request 2"
 #define LWFILEREQ_VERSION 3
 
 #define FREQ_LOAD 1
@@ -28,7 +30,7 @@ typedef struct LWFileReqLocal {
   int32_t (*pickName)(void);
 } LWFileReqLocal;
 
-/* Runs the requester; nonzero means it could not. host thread */
+/* Runs the requester; returns an activation result (AFUNC_*). host thread */
 typedef int32_t (*LWFileActivateFunc)(int32_t version, LWFileReqLocal *request);
 
 #ifdef __cplusplus

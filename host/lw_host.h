@@ -12,4 +12,7 @@
 #include "lw_vparm.h"
 #include "lw_xpanel.h"
 
+/* Every build checks the layouts above against the host's numbers. */
+#include "lw_abi_checks.h"
+
 #endif

@@ -11,17 +11,28 @@ extern "C" {
 
 #define MOD_SYSSYNC 0x04121994u /* synchronisation word */
 #define MOD_SYSVER 3u           /* descriptor version */
-#define MOD_MACHINE 0x300u      /* machine word */
+#define MOD_MACHINE 0x300u      /* machine word: x86-compatible Windows, the one the host checks */
 
 /* Activation results. */
 #define AFUNC_OK 0
 #define AFUNC_BADVERSION 1
 #define AFUNC_BADGLOBAL 2
+#define AFUNC_BADLOCAL 3
+#define AFUNC_BADAPP 4
+#define AFUNC_BADAPP_SILENT 5
 
-/* Server tags: (string, tag) pairs, ended by (null, 0). */
-#define SRVTAG_USERNAME 0x00000u  /* the name users see */
-#define SRVTAG_NODEGROUP 0x70000u /* node-editor menu path */
+/* Server tag kinds; the low 16 bits may carry a language id (0: any). */
+#define SRVTAG_USERNAME 0x00000u    /* the name users see */
+#define SRVTAG_BUTTONNAME 0x10000u
+#define SRVTAG_CMDGROUP 0x20000u
+#define SRVTAG_MENU 0x30000u
+#define SRVTAG_DESCRIPTION 0x40000u
+#define SRVTAG_ENABLE 0x50000u
+#define SRVTAG_SELECTCMD 0x60000u
+#define SRVTAG_NODEGROUP 0x70000u   /* node-editor menu path */
 
+/* (string, tag) pairs, ended by (null, 0): tag 0 is a real kind, so only the
+ * null string ends the list. */
 typedef struct ServerTagInfo {
   const char *string;
   uint32_t tag;

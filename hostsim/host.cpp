@@ -9,11 +9,28 @@ Host *gActive = nullptr;
 
 void *globalLookup(const char *name, int32_t) { return gActive && name ? gActive->lookup(name) : nullptr; }
 
+// Both generations of the names that changed: the first node class's and the
+// published 9.6 interface's. Each pair answers the same record.
 const char *const kServiceNames[] = {
-    LWNODEFUNCS_GLOBAL,  LWNODEEDITORFUNCS_GLOBAL, LWNODEINPUTFUNCS_GLOBAL, LWNODEOUTPUTFUNCS_GLOBAL,
-    LWVPARMFUNCS_GLOBAL, LWENVELOPEFUNCS_GLOBAL,   LWSCENEINFO_GLOBAL,      LWTIMEINFO_GLOBAL,
-    LWBACKDROPINFO_GLOBAL, LWSYSTEMID_GLOBAL,     LWXPANELFUNCS_GLOBAL,    LWINSTUPDATE_GLOBAL,
-    LWIMAGELIST_GLOBAL,    LWNODEUTILITYFUNCS_GLOBAL, LWFILEREQFUNC_GLOBAL,
+    LWNODEFUNCS_GLOBAL,
+    LWNODEEDITORFUNCS_GLOBAL,
+    LWNODEINPUTFUNCS_GLOBAL_FIRST,
+    LWNODEINPUTFUNCS_GLOBAL_SDK96,
+    LWNODEOUTPUTFUNCS_GLOBAL,
+    LWVPARMFUNCS_GLOBAL,
+    LWENVELOPEFUNCS_GLOBAL,
+    LWCHANNELINFO_GLOBAL,
+    LWSCENEINFO_GLOBAL_FIRST,
+    LWSCENEINFO_GLOBAL_SDK96,
+    LWTIMEINFO_GLOBAL,
+    LWBACKDROPINFO_GLOBAL,
+    LWSYSTEMID_GLOBAL,
+    LWXPANELFUNCS_GLOBAL,
+    LWINSTUPDATE_GLOBAL,
+    LWIMAGELIST_GLOBAL_FIRST,
+    LWIMAGELIST_GLOBAL_SDK96,
+    LWNODEUTILITYFUNCS_GLOBAL,
+    LWFILEACTIVATEFUNC_GLOBAL,
 };
 
 } // namespace
@@ -49,19 +66,24 @@ void *Host::lookup(const char *name) {
 void *Host::answer(const std::string &n) {
   if (n == LWNODEFUNCS_GLOBAL) return const_cast<LWNodeFuncs *>(nodes_.nodeFuncs());
   if (n == LWNODEEDITORFUNCS_GLOBAL) return const_cast<LWNodeEditorFuncs *>(nodes_.editorFuncs());
-  if (n == LWNODEINPUTFUNCS_GLOBAL) return const_cast<LWNodeInputFuncs *>(nodes_.inputFuncs());
+  if (n == LWNODEINPUTFUNCS_GLOBAL_FIRST || n == LWNODEINPUTFUNCS_GLOBAL_SDK96)
+    return const_cast<LWNodeInputFuncs *>(nodes_.inputFuncs());
   if (n == LWNODEOUTPUTFUNCS_GLOBAL) return const_cast<LWNodeOutputFuncs *>(nodes_.outputFuncs());
   if (n == LWVPARMFUNCS_GLOBAL) return const_cast<LWVParmFuncs *>(vparms_.funcs());
   if (n == LWENVELOPEFUNCS_GLOBAL) return const_cast<LWEnvelopeFuncs *>(vparms_.envelopeFuncs());
-  if (n == LWSCENEINFO_GLOBAL) return const_cast<LWSceneInfo *>(scene_.sceneInfoRecord());
+  if (n == LWCHANNELINFO_GLOBAL) return const_cast<LWChannelInfo *>(vparms_.channelInfo());
+  // The only scene record and image list whose layouts are published, under
+  // either name.
+  if (n == LWSCENEINFO_GLOBAL_FIRST || n == LWSCENEINFO_GLOBAL_SDK96)
+    return const_cast<LWSceneInfo *>(scene_.sceneInfoRecord());
   if (n == LWTIMEINFO_GLOBAL) return const_cast<LWTimeInfo *>(scene_.timeRecord());
   if (n == LWBACKDROPINFO_GLOBAL) return const_cast<LWBackdropInfo *>(scene_.backdropRecord());
-  if (n == LWIMAGELIST_GLOBAL) return const_cast<LWImageList *>(images_.funcs());
+  if (n == LWIMAGELIST_GLOBAL_FIRST || n == LWIMAGELIST_GLOBAL_SDK96) return const_cast<LWImageList *>(images_.funcs());
   if (n == LWNODEUTILITYFUNCS_GLOBAL) return const_cast<LWNodeUtilityFuncs *>(utility_.funcs());
   if (n == LWXPANELFUNCS_GLOBAL) return const_cast<LWXPanelFuncs *>(panels_.funcs());
   // Functions and values are handed over as themselves.
   if (n == LWINSTUPDATE_GLOBAL) return reinterpret_cast<void *>(panels_.instanceUpdate());
-  if (n == LWFILEREQFUNC_GLOBAL) return reinterpret_cast<void *>(fileRequester_.func());
+  if (n == LWFILEACTIVATEFUNC_GLOBAL) return reinterpret_cast<void *>(fileRequester_.func());
   if (n == LWSYSTEMID_GLOBAL) return reinterpret_cast<void *>(static_cast<uintptr_t>(scene_.systemId()));
   return nullptr;
 }

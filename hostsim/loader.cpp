@@ -114,6 +114,32 @@ Module::~Module() {
   if (handle_) dlclose(handle_);
 }
 
+int32_t Module::activateHandler(const ServerInfo &s, GlobalFunc global, LWNodeHandler *handler,
+                                int32_t *accepted) const {
+  int32_t rc = AFUNC_BADLOCAL;
+  for (int32_t v = LWNODECLASS_VERSION_SDK96; s.activate && v >= LWNODECLASS_VERSION_FIRST; --v) {
+    rc = s.activate(v, global, handler, serverData_);
+    if (rc != AFUNC_BADVERSION) {
+      if (accepted) *accepted = v;
+      break;
+    }
+  }
+  return rc;
+}
+
+int32_t Module::activateInterface(const ServerInfo &s, GlobalFunc global, LWInterface *local,
+                                  int32_t *accepted) const {
+  int32_t rc = AFUNC_BADLOCAL;
+  for (int32_t v = 1; s.activate && v <= LWINTERFACE_VERSION; ++v) {
+    rc = s.activate(v, global, local, serverData_);
+    if (rc != AFUNC_BADVERSION) {
+      if (accepted) *accepted = v;
+      break;
+    }
+  }
+  return rc;
+}
+
 const ServerInfo *Module::find(std::string_view className, std::string_view name) const {
   for (const ServerInfo &s : servers_)
     if (s.className == className && s.name == name) return &s;

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "host/lw_module.h"
+#include "host/lw_nodes.h"
+#include "host/lw_xpanel.h"
 
 namespace hostsim {
 
@@ -36,6 +38,16 @@ public:
   void *serverData() const { return serverData_; }
   const std::vector<ServerInfo> &servers() const { return servers_; }
   const ServerInfo *find(std::string_view className, std::string_view name) const;
+
+  // Activates a server as the host does, trying every class version the host
+  // speaks until the server takes one (anything but AFUNC_BADVERSION): node
+  // handlers from the highest version down, node interfaces counting up from
+  // 1. The version taken lands in accepted. A server without an activation
+  // gives AFUNC_BADLOCAL.
+  int32_t activateHandler(const ServerInfo &server, GlobalFunc global, LWNodeHandler *handler,
+                          int32_t *accepted = nullptr) const;
+  int32_t activateInterface(const ServerInfo &server, GlobalFunc global, LWInterface *local,
+                            int32_t *accepted = nullptr) const;
 
 private:
   Module() = default;

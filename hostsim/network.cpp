@@ -7,28 +7,51 @@
 namespace hostsim {
 namespace {
 
-double emptyCast(const LWNodalAccess *, const double *, const double *) { return -1.0; }
+// An empty world's ray functions: nothing is hit, traces see the backdrop.
+double emptyCast(const double *, const double *) { return -1.0; }
 
-double emptyShade(const LWNodalAccess *, const double *, const double *, LWShaderAccess *) { return -1.0; }
+double emptyShade(const double *, const double *, LWShaderAccess *) { return -1.0; }
 
-double emptyTrace(const LWNodalAccess *, const double *, const double direction[3], double color[3], double, uint32_t) {
-  if (Host *h = Host::active(); h && color) h->scene().backdropColor(direction, color);
+double emptyTrace(const double *, const double direction[3], double color[3]) {
+  if (Host *h = Host::active(); h && color && direction) h->scene().backdropColor(direction, color);
   return -1.0;
+}
+
+double emptyTraceMode(const double *position, const double direction[3], double color[3], const double,
+                      const int32_t) {
+  return emptyTrace(position, direction, color);
+}
+
+// No lights either.
+int32_t emptyIlluminate(LWItemID, const double *, double *, double *) { return 0; }
+
+// Random numbers from a generator of each thread's own.
+float emptyRandom(RandomFloatData) {
+  thread_local uint64_t x = 0x9E3779B97F4A7C15ull;
+  x ^= x << 13;
+  x ^= x >> 7;
+  x ^= x << 17;
+  return static_cast<float>((x >> 40) * (1.0 / 16777216.0));
 }
 
 } // namespace
 
 LWNodalAccess emptyWorldContext() {
   LWNodalAccess na{};
-  na.gNorm[1] = na.wNorm[1] = 1.0;
+  na.gNorm[1] = na.wNorm[1] = na.wNorm0[1] = 1.0;
   na.raySource[2] = -1.0;
+  na.rayDir[2] = 1.0;
   na.rayLength = 1.0;
   na.spotSize = 0.001;
   na.cosine = 1.0;
-  na.eta = 1.0;
+  na.incomingEta = 1.0;
+  for (int i = 0; i < 9; i += 4) na.oXfrm[i] = na.wXfrm[i] = 1.0;
+  na.illuminate = &emptyIlluminate;
+  na.rayTrace = &emptyTrace;
   na.rayCast = &emptyCast;
   na.rayShade = &emptyShade;
-  na.rayTraceMode = &emptyTrace;
+  na.rayTraceMode = &emptyTraceMode;
+  na.randomFloat = &emptyRandom;
   return na;
 }
 
@@ -66,7 +89,7 @@ HostNode *Network::add(const std::string &serverName, std::string *error, const 
   node->handler.inst = &node->instFuncs;
   node->handler.item = &node->itemFuncs;
   node->handler.rend = &node->rendFuncs;
-  const int32_t rc = server->activate(LWNODE_HVERSION, host_.global(), &node->handler, module_.serverData());
+  const int32_t rc = module_.activateHandler(*server, host_.global(), &node->handler);
   LWError failure = nullptr;
   if (rc == AFUNC_OK && node->instFuncs.create)
     node->instance = node->instFuncs.create(node->instFuncs.priv, reinterpret_cast<void *>(node), &failure);
@@ -124,19 +147,23 @@ HostNode *Network::duplicate(HostNode *source, std::string *error) {
 }
 
 void Network::notify(HostNode *node, NodeInput *input, int32_t eventKind) {
-  if (input->event && node->instance) input->event(node->instance, reinterpret_cast<NodeInputID>(input), eventKind);
+  // A connection tells the type of the output now feeding the input.
+  const ConnectionType type = eventKind == NIE_CONNECT && input->source ? input->source->type : 0;
+  if (input->event && node->instance)
+    input->event(node->instance, reinterpret_cast<NodeInputID>(input), eventKind, type);
 }
 
 void Network::remove(HostNode *node) {
   auto it = std::find_if(nodes_.begin(), nodes_.end(), [node](const auto &n) { return n.get() == node; });
   if (it == nodes_.end()) return;
-  // Downstream inputs lose their connection first and are told so.
+  // Downstream inputs lose their connection first and hear that the node
+  // feeding them is gone.
   for (auto &other : nodes_) {
     if (other.get() == node) continue;
     for (auto &in : other->inputs)
       if (in->source && in->source->node == node) {
         in->source = nullptr;
-        notify(other.get(), in.get(), NIE_DISCONNECT);
+        notify(other.get(), in.get(), NIE_INPUTNODEDESTROY);
       }
   }
   host_.panels().destroyPanelsOf(node->instance);

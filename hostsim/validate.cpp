@@ -96,10 +96,22 @@ struct HandlerRecord {
   }
 };
 
+// The handler version the module takes, found as the host finds it (from the
+// highest it speaks down); 0 when it takes none.
+int32_t handlerVersion(const Module &m, const ServerInfo &s, Host &host) {
+  HandlerRecord scratch;
+  int32_t taken = 0;
+  if (m.activateHandler(s, host.global(), &scratch.handler, &taken) != AFUNC_OK) return 0;
+  return taken;
+}
+
 void checkVersions(const Module &m, const ServerInfo &s, Checker &c) {
   Host host;
   const std::string who = quoted(s.name) + ": ";
-  for (int32_t version : {0, LWNODE_HVERSION + 1, -1, INT32_MAX}) {
+  const int32_t taken = handlerVersion(m, s, host);
+  c.check(taken > 0, who + "takes a handler version the host speaks");
+  if (!taken) return;
+  for (int32_t version : {0, taken + 1, -1, INT32_MAX}) {
     HandlerRecord rec;
     const int32_t rc = s.activate(version, host.global(), &rec.handler, m.serverData());
     c.check(rc == AFUNC_BADVERSION && rec.untouched(),
@@ -111,7 +123,15 @@ void checkVersions(const Module &m, const ServerInfo &s, Checker &c) {
   Network net(host, m, "Validation");
   HostNode *n = net.add(s.name);
   if (!n) return;
-  for (int32_t version : {0, LWNODE_IVERSION - 1, LWNODE_IVERSION + 1}) {
+  // The host counts interface versions up from 1: every one below the one
+  // taken must be refused, or the host would settle on it.
+  LWInterface found{n->instance, nullptr, nullptr, nullptr};
+  int32_t panelVersion = 0;
+  const int32_t got = m.activateInterface(*iface, host.global(), &found, &panelVersion);
+  c.check(got == AFUNC_OK && panelVersion == LWINTERFACE_VERSION,
+          who + "takes panel version " + std::to_string(LWINTERFACE_VERSION) + " and no lower",
+          "result " + std::to_string(got) + ", version " + std::to_string(panelVersion));
+  for (int32_t version : {0, -1, LWINTERFACE_VERSION + 1, INT32_MAX}) {
     LWInterface local{n->instance, nullptr, nullptr, nullptr};
     const int32_t rc = iface->activate(version, host.global(), &local, m.serverData());
     c.check(rc == AFUNC_BADVERSION && !local.panel,
@@ -126,11 +146,13 @@ void checkVersions(const Module &m, const ServerInfo &s, Checker &c) {
 void checkWithheld(const Module &m, const ServerInfo &s, Checker &c) {
   const std::string who = quoted(s.name) + ": ";
   Host names;
+  const int32_t version = handlerVersion(m, s, names);
+  if (!version) return;
   for (const std::string &service : names.serviceNames()) {
     Host host;
     host.withhold(service);
     HandlerRecord rec;
-    const int32_t rc = s.activate(LWNODE_HVERSION, host.global(), &rec.handler, m.serverData());
+    const int32_t rc = s.activate(version, host.global(), &rec.handler, m.serverData());
     const bool nodeService = service == LWNODEFUNCS_GLOBAL || service == LWNODEEDITORFUNCS_GLOBAL ||
                              service == LWNODEINPUTFUNCS_GLOBAL || service == LWNODEOUTPUTFUNCS_GLOBAL;
     bool ok;
@@ -251,7 +273,7 @@ void checkPersistence(const Module &m, const ServerInfo &s, Checker &c) {
       const ServerInfo *iface = m.find(LWNODE_ICLASS, s.name);
       if (!iface || !iface->activate) break;
       LWInterface local{a->instance, nullptr, nullptr, nullptr};
-      if (iface->activate(LWNODE_IVERSION, host.global(), &local, m.serverData()) != AFUNC_OK || !local.panel) break;
+      if (m.activateInterface(*iface, host.global(), &local) != AFUNC_OK || !local.panel) break;
       editEveryControl(host, *XPanelService::of(local.panel));
     }
     for (int32_t mode : {LWIO_BINARY, LWIO_ASCII}) {
@@ -334,15 +356,18 @@ void checkPanel(const Module &m, const ServerInfo &s, Checker &c) {
   HostNode *n = net.add(s.name, &error);
   if (!n) return;
   LWInterface local{n->instance, nullptr, nullptr, nullptr};
-  int32_t rc = iface->activate(LWNODE_IVERSION, host.global(), &local, m.serverData());
+  int32_t rc = m.activateInterface(*iface, host.global(), &local);
   const LWXPanelID first = local.panel;
-  rc |= iface->activate(LWNODE_IVERSION, host.global(), &local, m.serverData());
+  rc |= m.activateInterface(*iface, host.global(), &local);
   c.check(rc == AFUNC_OK && first && local.panel == first, who + "opens one panel across activations");
   Panel *p = XPanelService::of(first);
   if (!p) return;
   bool described = !p->controls.empty();
   for (auto &ctl : p->controls) described = described && !ctl.controlType.empty();
   c.check(described, who + "describes every control of its panel");
+  std::string hintErrors;
+  for (const std::string &e : p->hintErrors) hintErrors += (hintErrors.empty() ? "" : "; ") + e;
+  c.check(hintErrors.empty(), who + "hands the host a well-formed hint array", hintErrors);
   host.panels().describe(*p, n->name);
   const std::string failed = editEveryControl(host, *p);
   c.check(failed.empty(), who + "takes an edit of every enabled control", failed);

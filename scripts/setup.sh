@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config git binutils
   libgtest-dev libgmock-dev libbenchmark-dev
-  libembree-dev nlohmann-json3-dev libstb-dev
+  libembree-dev nlohmann-json3-dev libopenimageio-dev libcli11-dev
   clang libclang-rt-14-dev
 )
 

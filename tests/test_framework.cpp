@@ -51,7 +51,7 @@ TEST_F(Framework, ActivationWithAnotherVersionTouchesNothing) {
 TEST_F(Framework, ActivationFillsOnlyItsMembersAndLooksUpInOrder) {
   HandlerRecord r, before;
   host.clearLookupLog();
-  ASSERT_EQ(activate(1, r.handler), AFUNC_OK);
+  ASSERT_EQ(activate(LWNODE_HVERSION, r.handler), AFUNC_OK);
   EXPECT_EQ(r.inst.priv, reinterpret_cast<void *>(host.global()));
   EXPECT_NE(r.inst.create, nullptr);
   EXPECT_NE(r.rend.newTime, nullptr);
@@ -60,7 +60,7 @@ TEST_F(Framework, ActivationFillsOnlyItsMembersAndLooksUpInOrder) {
   EXPECT_EQ(std::memcmp(&r.item, &before.item, sizeof r.item), 0);
   EXPECT_EQ(r.handler.flags, before.handler.flags);
   const std::vector<std::string> expected = {
-      "NodeFuncs", "NodeEditorFuncs", "NodeInputFuncs", "NodeOutputFuncs", "System ID",
+      "NodeFuncs", "NodeEditorFuncs", LWNODEINPUTFUNCS_GLOBAL, "NodeOutputFuncs", "System ID",
       "LW Backdrop Info 2", "LW Time Info", "LWVParmFuncs 2", "Animation Envelopes"};
   EXPECT_EQ(host.lookupLog(), expected);
 }
@@ -70,13 +70,13 @@ TEST_F(Framework, MissingServiceFailsButKeepsEarlierHandles) {
     SCOPED_TRACE(name);
     HandlerRecord r, before;
     host.withhold(name);
-    EXPECT_EQ(activate(1, r.handler), AFUNC_BADGLOBAL);
+    EXPECT_EQ(activate(LWNODE_HVERSION, r.handler), AFUNC_BADGLOBAL);
     EXPECT_EQ(std::memcmp(&r.inst, &before.inst, sizeof r.inst), 0) << "the record stays untouched";
     host.provide(name);
   }
   HandlerRecord r;
   host.withhold("Animation Envelopes");
-  ASSERT_EQ(activate(1, r.handler), AFUNC_BADGLOBAL);
+  ASSERT_EQ(activate(LWNODE_HVERSION, r.handler), AFUNC_BADGLOBAL);
   EXPECT_EQ(probe::services().node, host.nodes().nodeFuncs());
   EXPECT_EQ(probe::services().vparm, host.vparms().funcs());
 }
@@ -85,13 +85,13 @@ TEST_F(Framework, ModelerNeedsNoBackdropOrTime) {
   HandlerRecord r;
   host.withhold("LW Backdrop Info 2");
   host.withhold("LW Time Info");
-  EXPECT_EQ(activate(1, r.handler), AFUNC_BADGLOBAL) << "outside the modeler both are required";
+  EXPECT_EQ(activate(LWNODE_HVERSION, r.handler), AFUNC_BADGLOBAL) << "outside the modeler both are required";
   host.setSystemId(0x10000000u | 0x42u);
-  EXPECT_EQ(activate(1, r.handler), AFUNC_OK);
+  EXPECT_EQ(activate(LWNODE_HVERSION, r.handler), AFUNC_OK);
   EXPECT_EQ(probe::services().backdrop, nullptr);
   EXPECT_EQ(probe::services().time, nullptr);
   host.setSystemId(0x20000000u); // some other application is not the modeler
-  EXPECT_EQ(activate(1, r.handler), AFUNC_BADGLOBAL);
+  EXPECT_EQ(activate(LWNODE_HVERSION, r.handler), AFUNC_BADGLOBAL);
 }
 
 TEST_F(Framework, CreateSetsUpNodeParametersAndPorts) {

@@ -179,11 +179,18 @@ TEST_F(Hardening, AFolderIsNamedAsAFolderAndOptionErrorsCarryOnePrefix) {
             "objects[0].file: mesh \"/dev/zero\" is not a regular file")
       << "a device that never ends is refused, not read until memory runs out";
 
-  r = hostsim("render --bogus");
+  // Command-line faults: one line, one "hostsim:" prefix, the command named once.
+  r = hostsim("render " + path("folder.json") + " --bogus");
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "hostsim: unknown option --bogus\n");
+  EXPECT_EQ(r.err.rfind("hostsim: render: ", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find("--bogus"), std::string::npos) << r.err;
   r = hostsim("save " + path("folder.json"));
-  EXPECT_EQ(r.err.rfind("hostsim: save needs -o OUT", 0), 0u) << r.err;
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err.rfind("hostsim: save: --output is required", 0), 0u) << r.err;
+  for (const Outcome &o : {hostsim("render " + path("folder.json") + " --bogus"), r}) {
+    EXPECT_EQ(o.err.find("hostsim: hostsim"), std::string::npos) << o.err;
+    EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
+  }
 }
 
 } // namespace

@@ -4,9 +4,8 @@
 #include <filesystem>
 #include <unistd.h>
 
-#include <stb_image_write.h>
-
 #include "tests/support/host_fixture.h"
+#include "tests/support/image_files.h"
 
 namespace {
 
@@ -21,29 +20,25 @@ protected:
     host.images().setBaseDir(dir.string());
     images = static_cast<const LWImageList *>(host.global()(LWIMAGELIST_GLOBAL, 0));
     utility = static_cast<const LWNodeUtilityFuncs *>(host.global()(LWNODEUTILITYFUNCS_GLOBAL, 0));
-    request = reinterpret_cast<LWFileActivateFunc>(host.global()(LWFILEREQFUNC_GLOBAL, 0));
+    request = reinterpret_cast<LWFileActivateFunc>(host.global()(LWFILEACTIVATEFUNC_GLOBAL, 0));
     ASSERT_TRUE(images && utility && request);
   }
   void TearDown() override {
     HostFixture::TearDown();
     fs::remove_all(dir);
   }
-  // A 2x1 picture: left pixel a, right pixel b (8-bit, display-encoded), with alpha.
-  std::string writeLdr(const std::string &name, const unsigned char a[4], const unsigned char b[4], bool alpha = true) {
+  // A 2x2 picture: top row pixels a and b, bottom row c (8-bit,
+  // display-encoded), with alpha or without.
+  std::string writeLdr(const std::string &name, const unsigned char a[4], const unsigned char b[4], bool alpha = true,
+                       const unsigned char c[4] = kGrey) {
     const int n = alpha ? 4 : 3;
-    unsigned char px[8];
-    for (int c = 0; c < n; ++c) {
-      px[c] = a[c];
-      px[n + c] = b[c];
-    }
-    const std::string path = (dir / name).string();
-    const std::string ext = fs::path(name).extension().string();
-    if (ext == ".png") stbi_write_png(path.c_str(), 2, 1, n, px, 2 * n);
-    if (ext == ".bmp") stbi_write_bmp(path.c_str(), 2, 1, n, px);
-    if (ext == ".tga") stbi_write_tga(path.c_str(), 2, 1, n, px);
-    if (ext == ".jpg") stbi_write_jpg(path.c_str(), 2, 1, n, px, 100);
+    std::vector<float> px;
+    for (const unsigned char *p : {a, b, c, c})
+      for (int k = 0; k < n; ++k) px.push_back(p[k] / 255.0f);
+    EXPECT_TRUE(testsupport::writeTestImage((dir / name).string(), 2, 2, n, px));
     return name;
   }
+  static constexpr unsigned char kGrey[4] = {30, 30, 30, 255};
   LWImageID nth(int k) {
     LWImageID img = images->first();
     while (img && k-- > 0) img = images->next(img);
@@ -56,18 +51,22 @@ protected:
   LWFileActivateFunc request = nullptr;
 };
 
-float srgbToLinear(float c) { return c <= 0.04045f ? c / 12.92f : std::pow((c + 0.055f) / 1.055f, 2.4f); }
+using testsupport::srgbToLinear;
 
 TEST_F(HostServices, ImagesOfEveryFormatReadAsLinearFloats) {
-  const unsigned char a[4] = {255, 128, 0, 64}, b[4] = {0, 10, 200, 255};
-  for (const char *name : {"a.png", "b.bmp", "c.tga"}) {
-    LWImageID img = images->load(writeLdr(name, a, b).c_str());
+  const unsigned char a[4] = {255, 128, 0, 64}, b[4] = {0, 10, 200, 255}, c[4] = {90, 60, 30, 128};
+  for (const char *name : {"a.png", "b.tif", "c.tga"}) {
+    LWImageID img = images->load(writeLdr(name, a, b, true, c).c_str());
     ASSERT_TRUE(img) << name;
     int32_t w = 0, h = 0;
     images->size(img, &w, &h);
     EXPECT_EQ(w, 2);
-    EXPECT_EQ(h, 1);
+    EXPECT_EQ(h, 2);
     float rgb[3];
+    // Rows from the top, whichever way the format stores them.
+    images->RGB(img, 1, 1, rgb);
+    EXPECT_NEAR(rgb[0], srgbToLinear(90 / 255.0f), 1e-6) << name;
+    EXPECT_NEAR(images->alpha(img, 1, 1), 128 / 255.0f, 1e-6) << name;
     images->RGB(img, 0, 0, rgb);
     EXPECT_FLOAT_EQ(rgb[0], 1.0f) << name;
     EXPECT_NEAR(rgb[1], srgbToLinear(128 / 255.0f), 1e-6) << name;
@@ -84,9 +83,10 @@ TEST_F(HostServices, ImagesOfEveryFormatReadAsLinearFloats) {
   LWImageID jpg = images->load(writeLdr("d.jpg", a, b, false).c_str());
   ASSERT_TRUE(jpg);
   EXPECT_EQ(images->hasAlpha(jpg), 0);
+  EXPECT_EQ(images->alpha(jpg, 0, 0), 1.0f);
   // High dynamic range stays unclamped.
-  const float hdr[6] = {4.0f, 0.5f, 0.25f, 16.0f, 0.0f, 1.0f};
-  ASSERT_TRUE(stbi_write_hdr((dir / "e.hdr").c_str(), 2, 1, 3, hdr));
+  ASSERT_TRUE(testsupport::writeTestImage((dir / "e.hdr").string(), 2, 1, 3, {4.0f, 0.5f, 0.25f, 16.0f, 0.0f, 1.0f},
+                                          OIIO::TypeDesc::FLOAT));
   LWImageID e = images->load("e.hdr");
   ASSERT_TRUE(e);
   float rgb[3];
@@ -103,24 +103,24 @@ TEST_F(HostServices, ImagesOfEveryFormatReadAsLinearFloats) {
 }
 
 TEST_F(HostServices, SpotColourFiltersBetweenPixelCentresAndWrapsAcrossTheSeam) {
-  const float px[6] = {1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f};
-  ASSERT_TRUE(stbi_write_hdr((dir / "rb.hdr").c_str(), 2, 1, 3, px));
+  ASSERT_TRUE(testsupport::writeTestImage((dir / "rb.hdr").string(), 2, 1, 3, {1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f},
+                                          OIIO::TypeDesc::FLOAT));
   LWImageID img = images->load("rb.hdr");
   ASSERT_TRUE(img);
   double c[3];
-  images->spot(img, 0.25, 0.5, 0.01, 1, c); // the left pixel's centre
+  images->RGBSpot(img, 0.25, 0.5, 0.01, 1, c); // the left pixel's centre
   EXPECT_NEAR(c[0], 1.0, 1e-6);
   EXPECT_NEAR(c[2], 0.0, 1e-6);
-  images->spot(img, 0.5, 0.5, 0.01, 1, c); // halfway between the centres
+  images->RGBSpot(img, 0.5, 0.5, 0.01, 1, c); // halfway between the centres
   EXPECT_NEAR(c[0], 0.5, 1e-6);
   EXPECT_NEAR(c[2], 0.5, 1e-6);
-  images->spot(img, 0.0, 0.5, 0.01, 1, c); // the seam: halfway round to the right pixel
+  images->RGBSpot(img, 0.0, 0.5, 0.01, 1, c); // the seam: halfway round to the right pixel
   EXPECT_NEAR(c[0], 0.5, 1e-6);
-  images->spot(img, 1.375, 0.5, 0.01, 1, c); // u wraps
+  images->RGBSpot(img, 1.375, 0.5, 0.01, 1, c); // u wraps
   EXPECT_NEAR(c[0], 1.0 - 0.25, 1e-6);
-  images->spot(img, 0.4, 0.5, 0.01, 0, c); // no blending: the nearest pixel
+  images->RGBSpot(img, 0.4, 0.5, 0.01, 0, c); // no blending: the nearest pixel
   EXPECT_EQ(c[0], 1.0);
-  images->spot(img, std::nan(""), 0.5, 0.01, 1, c);
+  images->RGBSpot(img, std::nan(""), 0.5, 0.01, 1, c);
   EXPECT_EQ(c[0], 0.0);
 }
 
@@ -185,30 +185,31 @@ TEST_F(HostServices, SphericalMappingOfTheAxes) {
     double d[3], u, v;
   } cases[] = {{{0, 0, 1}, 0.5, 0.5},  {{1, 0, 0}, 0.75, 0.5}, {{-1, 0, 0}, 0.25, 0.5},
                {{0, 0, -1}, 0.0, 0.5}, {{0, 1, 0}, 0.5, 0.0},  {{0, -1, 0}, 0.5, 1.0}};
-  for (const Case &c : cases) {
+  for (Case &c : cases) {
     double u = -1, v = -1;
-    utility->sphericalMap(0.0, c.d, &u, &v);
+    utility->reflectionMapping(0.0, c.d, &u, &v);
     EXPECT_NEAR(u, c.u, 1e-12) << c.d[0] << " " << c.d[1] << " " << c.d[2];
     EXPECT_NEAR(v, c.v, 1e-12) << c.d[0] << " " << c.d[1] << " " << c.d[2];
   }
   // The seam angle turns the map: +X with a quarter turn lands where +Z was.
   double u, v;
-  const double x[3] = {2, 0, 0};
-  utility->sphericalMap(M_PI / 2, x, &u, &v);
+  double x[3] = {2, 0, 0};
+  utility->reflectionMapping(M_PI / 2, x, &u, &v);
   EXPECT_NEAR(u, 0.5, 1e-12);
-  const double zx[3] = {-1e-300, 0, -1}; // just the other side of the seam
-  utility->sphericalMap(0.0, zx, &u, &v);
+  double zx[3] = {-1e-300, 0, -1}; // just the other side of the seam
+  utility->reflectionMapping(0.0, zx, &u, &v);
   EXPECT_GE(u, 0.0);
   EXPECT_LT(u, 1.0);
-  const double zero[3] = {0, 0, 0};
-  utility->sphericalMap(0.0, zero, &u, &v);
+  double zero[3] = {0, 0, 0};
+  utility->reflectionMapping(0.0, zero, &u, &v);
   EXPECT_EQ(u, 0.5);
   EXPECT_EQ(v, 0.5);
 }
 
 TEST_F(HostServices, EachBlendModeAtOpacityZeroOneAndHalf) {
   // fg over bg; the result at full opacity, worked out by hand from each formula.
-  const double fg[3] = {0.25, 0.5, 1.0}, bg[3] = {0.5, 0.75, 0.0};
+  // The host takes the colour laid on first, then the one it lies on.
+  double fg[3] = {0.25, 0.5, 1.0}, bg[3] = {0.5, 0.75, 0.0};
   const double full[14][3] = {
       {0.25, 0.5, 1.0},       // Normal: fg
       {0.75, 1.25, 1.0},      // Additive: bg + fg, unclamped
@@ -236,7 +237,7 @@ TEST_F(HostServices, EachBlendModeAtOpacityZeroOneAndHalf) {
       EXPECT_NEAR(r[c], (bg[c] + full[mode][c]) / 2, 1e-12) << "mode " << mode << " opacity 0.5";
   }
   // The edges of the dodge and burn divisions.
-  const double one[3] = {1, 1, 1}, zero[3] = {0, 0, 0}, half[3] = {0.5, 0.5, 0.5};
+  double one[3] = {1, 1, 1}, zero[3] = {0, 0, 0}, half[3] = {0.5, 0.5, 0.5};
   double r[3];
   utility->blend(r, one, half, 1.0, BLEND_COLORDODGE);
   EXPECT_EQ(r[0], 1.0);

@@ -91,8 +91,8 @@ TEST(BuiltModule, EveryHandlerActivatesAgainstTheStandInHost) {
     LWInstanceFuncs inst{};
     LWItemFuncs item{};
     LWRenderFuncs rend{};
-    LWNodeHandler handler{&inst, &item, &rend, nullptr, nullptr, 0};
-    EXPECT_EQ(s.activate(1, host.global(), &handler, m->serverData()), AFUNC_OK) << s.name;
+    LWNodeHandler handler{&inst, &item, &rend, nullptr, nullptr, nullptr};
+    EXPECT_EQ(s.activate(LWNODE_HVERSION, host.global(), &handler, m->serverData()), AFUNC_OK) << s.name;
     EXPECT_NE(handler.evaluate, nullptr);
   }
 }
@@ -156,6 +156,21 @@ TEST(Command, PanelShowsTheNodesCreatedBeside) {
   EXPECT_EQ(WEXITSTATUS(status), 0) << out;
   EXPECT_NE(out.find("\"Slot\" [0x8001] iPopChoice = 0 \"(none)\""), std::string::npos) << out;
   EXPECT_NE(out.find("items: \"(none)\", \"Store Material (1)\", \"Store Material (2)\"\n"), std::string::npos) << out;
+}
+
+TEST(Command, PanelAppliesSettingsFirstAndShowsWhyControlsAreDisabled) {
+  int status = 0;
+  const std::string base = std::string(HOSTSIM_PATH) + " panel " + JUXS_MODULE_PATH + " \"Jux Ambient Occlusion\"";
+  std::string out = run(base + " --set '{\"Ranged\": false}'", status);
+  EXPECT_EQ(WEXITSTATUS(status), 0) << out;
+  EXPECT_NE(out.find("tabs:"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"Srf Color\" [0x8011] color-env = 255 255 255  DISABLED: This control is only enabled in "
+                     "ranged mode\n"),
+            std::string::npos)
+      << out;
+  out = run(base + " --set '{\"Ranged\": 2'", status);
+  EXPECT_EQ(WEXITSTATUS(status), 2) << out;
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
 }
 
 TEST(Command, ABadModuleGetsOneLineAndStatusTwo) {

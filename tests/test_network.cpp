@@ -76,7 +76,7 @@ TEST_F(Networks, ConnectionsConvertAndReportConnected) {
 }
 
 std::vector<std::pair<std::string, int32_t>> gEvents;
-int32_t recordEvent(void *, NodeInputID input, int32_t kind) {
+int32_t recordEvent(void *, NodeInputID input, int32_t kind, ConnectionType) {
   gEvents.emplace_back(reinterpret_cast<hostsim::NodeInput *>(input)->name, kind);
   return 1;
 }
@@ -92,7 +92,7 @@ TEST_F(Networks, InputsHearOfConnectAndDisconnect) {
   net->remove(b);                                     // takes its connection with it
   using E = std::vector<std::pair<std::string, int32_t>>;
   EXPECT_EQ(gEvents, (E{{"Value", NIE_CONNECT}, {"Value", NIE_DISCONNECT}, {"Value", NIE_CONNECT},
-                        {"Value", NIE_DISCONNECT}}));
+                        {"Value", NIE_INPUTNODEDESTROY}}));
   EXPECT_EQ(eval(p, "Value").scalar(), 1.0);
 }
 

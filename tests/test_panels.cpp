@@ -101,18 +101,23 @@ TEST_F(Panels, InputEventOfKindTwoNeedsTheInterfaceActivation) {
   ASSERT_TRUE(fresh) << error;
   hostsim::Network own(host, *fresh);
   HostNode *n = own.add("Jux Sqrt");
-  HostNode *k = own.addConstant(hostsim::OutputValue{CONN_SCALAR, {4, 0, 0}, 0, true});
+  const hostsim::OutputValue four{CONN_SCALAR, {4, 0, 0}, 0, true};
+  HostNode *k = own.addConstant(four);
   host.panels().clearUpdates();
   ASSERT_TRUE(own.connect(k, "Value", n, "In"));
-  ASSERT_TRUE(own.disconnect(n, "In"));
+  own.remove(k); // event kind 2: the node feeding the input is gone
   EXPECT_TRUE(host.panels().updates().empty()) << "no Instance Update before it was obtained";
 
   HostNode *other = own.add("Jux Sqrt");
   LWInterface local{other->instance, nullptr, nullptr, nullptr};
   ASSERT_EQ(fresh->find(LWNODE_ICLASS, "Jux Sqrt")->activate(4, host.global(), &local, fresh->serverData()), 0);
+  k = own.addConstant(four);
   ASSERT_TRUE(own.connect(k, "Value", n, "In"));
-  EXPECT_TRUE(host.panels().updates().empty()) << "connecting is event kind 1";
+  EXPECT_TRUE(host.panels().updates().empty()) << "connecting is event kind 0";
   ASSERT_TRUE(own.disconnect(n, "In"));
+  EXPECT_TRUE(host.panels().updates().empty()) << "disconnecting is event kind 1";
+  ASSERT_TRUE(own.connect(k, "Value", n, "In"));
+  own.remove(k);
   ASSERT_EQ(host.panels().updates().size(), 1u) << "n never had a panel, yet the host hears of it";
   EXPECT_EQ(host.panels().updates()[0].second, n->instance);
 }
@@ -132,6 +137,75 @@ TEST_F(Panels, EditsReachTheNodeInPanelUnits) {
   net->newTime(30, 1.0);
   EXPECT_EQ(eval(n, "Out").scalar(), 4.0);
   EXPECT_NE(host.panels().describe(*p, "").find("(animated)"), std::string::npos);
+}
+
+} // namespace
+
+namespace {
+
+using hostsim::XPanelService;
+
+LWXPanelHint word(uintptr_t v) { return reinterpret_cast<LWXPanelHint>(v); }
+LWXPanelHint ptr(const void *p) { return const_cast<void *>(p); }
+
+std::vector<std::string> errorsOf(std::vector<LWXPanelHint> hints) {
+  Panel p;
+  XPanelService::readHints(p, hints.data());
+  return p.hintErrors;
+}
+
+TEST(HintArrays, AreReadByTheShapeTheirTagsGive) {
+  static const char *const kItems[] = {"One", "Two", nullptr};
+  static const int32_t kMap[] = {0, 1};
+  Panel p;
+  std::vector<LWXPanelHint> h = {
+      word(XPTAG_ADD), word(0x8001), ptr("iPopChoice"), word(0x8001),
+      word(XPTAG_LABEL), word(0x8001), ptr("Mode"), word(0),
+      word(XPTAG_STRLIST), word(0x8001), ptr(kItems), word(0),
+      word(XPTAG_ADD), word(0x8002), ptr("integer"), word(0x8002),
+      word(XPTAG_ENABLE), word(0x8001), word(0), word(0), ptr(kMap), word(0x8002), word(0),
+      word(0x3D0FFF82), word(7), word(8), word(0x8001), word(0x8002), word(0), // a tag this host does not know
+      word(XPTAG_GROUP), word(0x8003), word(0x8001), word(0x8002), word(0),
+      word(XPTAG_LABEL), word(0x8003), ptr("Settings"), word(0),
+      word(XPTAG_END)};
+  XPanelService::readHints(p, h.data());
+  EXPECT_TRUE(p.hintErrors.empty()) << p.hintErrors.front();
+  ASSERT_EQ(p.controls.size(), 2u);
+  EXPECT_EQ(p.controls[0].items, (std::vector<std::string>{"One", "Two"}));
+  ASSERT_EQ(p.rules.size(), 1u);
+  EXPECT_EQ(p.rules[0].dependants, std::vector<uint32_t>{0x8002});
+  ASSERT_EQ(p.unknown.size(), 1u);
+  EXPECT_EQ(p.unknown[0].args, (std::vector<intptr_t>{7, 8}));
+  EXPECT_EQ(p.unknown[0].list, (std::vector<uint32_t>{0x8001, 0x8002}));
+  ASSERT_EQ(p.layout.size(), 1u);
+  EXPECT_EQ(p.layout[0].label, "Settings");
+}
+
+TEST(HintArrays, MalformedListsAreErrorsNotGuesses) {
+  static const int32_t kMap[] = {1};
+  // A word where a tag should be.
+  EXPECT_FALSE(errorsOf({word(0x8001), word(0)}).empty());
+  // A hint for a control that was never added.
+  EXPECT_FALSE(errorsOf({word(XPTAG_MIN), word(0x8001), word(0), word(0)}).empty());
+  // A placeholder that is not 0.
+  EXPECT_FALSE(errorsOf({word(XPTAG_ADD), word(0x8001), ptr("integer"), word(0x8001), word(XPTAG_LABEL), word(0x8001),
+                         ptr("A"), word(5), word(0)})
+                   .empty());
+  // A value map indexed by something that is not a popup.
+  EXPECT_FALSE(errorsOf({word(XPTAG_ADD), word(0x8001), ptr("integer"), word(0x8001), word(XPTAG_ADD), word(0x8002),
+                         ptr("integer"), word(0x8002), word(XPTAG_ENABLE), word(0x8001), word(0), word(0), ptr(kMap),
+                         word(0x8002), word(0), word(0)})
+                   .empty());
+  // A group of unknown members, a label for nothing, a control added twice.
+  EXPECT_FALSE(errorsOf({word(XPTAG_GROUP), word(0x8009), word(0x8001), word(0), word(0)}).empty());
+  EXPECT_FALSE(errorsOf({word(XPTAG_LABEL), word(0x8001), ptr("A"), word(0), word(0)}).empty());
+  EXPECT_FALSE(errorsOf({word(XPTAG_ADD), word(0x8001), ptr("integer"), word(0x8001), word(XPTAG_ADD), word(0x8001),
+                         ptr("integer"), word(0x8001), word(0)})
+                   .empty());
+  // No array at all.
+  Panel p;
+  XPanelService::readHints(p, nullptr);
+  EXPECT_FALSE(p.hintErrors.empty());
 }
 
 } // namespace

@@ -55,22 +55,23 @@ TEST_F(Render, CastFromInsideAClosedSphereHitsAtItsRadiusEverywhere) {
   hostsim::Worker w;
   w.renderer = &render();
   LWNodalAccess na = renderer->context(w);
+  const hostsim::SampleScope scope(na, w);
   const double centre[3] = {1, -2, 3};
   for (const auto &d : directions(500)) {
-    const double t = na.rayCast(&na, centre, d.data());
+    const double t = na.rayCast(centre, d.data());
     ASSERT_NEAR(t, 2.5, 1e-4) << d[0] << " " << d[1] << " " << d[2];
   }
   // The direction's length does not scale the distance.
   const double longUp[3] = {0, 7, 0};
-  EXPECT_NEAR(na.rayCast(&na, centre, longUp), 2.5, 1e-4);
+  EXPECT_NEAR(na.rayCast(centre, longUp), 2.5, 1e-4);
   // Outside, pointing away from everything: a miss, negative.
   const double outside[3] = {1, 10, 3}, away[3] = {0, 1, 0};
-  EXPECT_LT(na.rayCast(&na, outside, away), 0.0);
+  EXPECT_LT(na.rayCast(outside, away), 0.0);
   // The small sphere (radius 0.5 scaled to 0.125) is hit on its near side.
   const double above[3] = {1, 8, 3}, down[3] = {0, -1, 0};
-  EXPECT_NEAR(na.rayCast(&na, above, down), 3 - 0.125, 1e-4);
+  EXPECT_NEAR(na.rayCast(above, down), 3 - 0.125, 1e-4);
   const double zero[3] = {0, 0, 0};
-  EXPECT_LT(na.rayCast(&na, centre, zero), 0.0);
+  EXPECT_LT(na.rayCast(centre, zero), 0.0);
   EXPECT_EQ(w.casts, directions(500).size() + 3); // the zero direction casts nothing
 }
 
@@ -83,16 +84,17 @@ TEST_F(Render, TraceWithModeShadesTheHitOrReturnsTheBackdrop) {
   hostsim::Worker w;
   w.renderer = &render();
   LWNodalAccess na = renderer->context(w);
+  const hostsim::SampleScope scope(na, w);
   const double origin[3] = {0, 0, 0}, ahead[3] = {0, 0, 1};
   double c[3] = {9, 9, 9};
-  EXPECT_NEAR(na.rayTraceMode(&na, origin, ahead, c, 1.0, LWRT_REFLECTION), 9.0, 1e-5);
+  EXPECT_NEAR(na.rayTraceMode(origin, ahead, c, 1.0, RTMODE_REFLECTION), 9.0, 1e-5);
   EXPECT_NEAR(c[0], 0.2, 1e-12);
   EXPECT_NEAR(c[1], 0.4, 1e-12);
   EXPECT_NEAR(c[2], 0.6, 1e-12);
   for (const auto &d : directions(40)) {
     if (d[2] > 0.99) continue; // towards the box
     double got[3] = {9, 9, 9}, want[3];
-    EXPECT_EQ(na.rayTraceMode(&na, origin, d.data(), got, 1.0, LWRT_SAMPLED | LWRT_REFLECTION), -1.0);
+    EXPECT_EQ(na.rayTraceMode(origin, d.data(), got, 1.0, RTFLAG_SAMPLEDRAY | RTMODE_REFLECTION), -1.0);
     host.scene().backdropColor(w.time, d.data(), want);
     for (int k = 0; k < 3; ++k) EXPECT_DOUBLE_EQ(got[k], want[k]);
   }
@@ -103,26 +105,27 @@ TEST_F(Render, NestedContextsCarryDepthTheSampledBitAndTheCallersPixel) {
   hostsim::Scene &s = load(R"({"rayRecursionLimit": 4, "surfaces": [{"name": "Wall"}],
     "objects": [{"type": "plane", "surface": "Wall", "size": [4, 4], "position": [0, 0, 5], "rotation": [0, -90, 0]}]})");
   struct Seen {
-    uint32_t flags = 0;
+    int32_t flags = 0;
     int32_t depth = -1, sx = -1, sy = -1, thread = -1;
     double eta = 0, cosine = 0;
     int calls = 0;
   } seen;
   probe(s.surfaces[0], [&](LWNodalAccess *na, OutputValue *) {
-    seen = {na->flags, na->bounces, na->sx, na->sy, na->threadNum, na->eta, na->cosine, seen.calls + 1};
+    seen = {na->flags, na->bounces, na->sx, na->sy, na->threadNum, na->incomingEta, na->cosine, seen.calls + 1};
   });
   hostsim::Worker w;
   w.renderer = &render();
   w.threadNum = 3;
   LWNodalAccess na = renderer->context(w);
+  const hostsim::SampleScope scope(na, w);
   na.sx = 12;
   na.sy = 34;
   na.bounces = 1;
   const double origin[3] = {0, 0, 0}, ahead[3] = {0, 0, 1};
   double c[3];
 
-  EXPECT_NEAR(na.rayTraceMode(&na, origin, ahead, c, 1.33, LWRT_REFRACTION), 5.0, 1e-4);
-  EXPECT_EQ(seen.flags & LWNA_SAMPLEDRAY, 0u);
+  EXPECT_NEAR(na.rayTraceMode(origin, ahead, c, 1.33, RTMODE_REFRACTION), 5.0, 1e-4);
+  EXPECT_EQ(seen.flags & LWRT_SAMPLEDRAY, 0);
   EXPECT_EQ(seen.depth, 2);
   EXPECT_EQ(seen.sx, 12);
   EXPECT_EQ(seen.sy, 34);
@@ -130,17 +133,17 @@ TEST_F(Render, NestedContextsCarryDepthTheSampledBitAndTheCallersPixel) {
   EXPECT_DOUBLE_EQ(seen.eta, 1.33);
   EXPECT_NEAR(seen.cosine, 1.0, 1e-6); // the plane faces the ray
 
-  na.rayTraceMode(&na, origin, ahead, c, 1.0, LWRT_SAMPLED | LWRT_REFLECTION);
-  EXPECT_NE(seen.flags & LWNA_SAMPLEDRAY, 0u);
+  na.rayTraceMode(origin, ahead, c, 1.0, RTFLAG_SAMPLEDRAY | RTMODE_REFLECTION);
+  EXPECT_NE(seen.flags & LWRT_SAMPLEDRAY, 0);
 
   // Once sampled, rays traced from there on stay marked.
-  na.flags = LWNA_SAMPLEDRAY;
-  na.rayTraceMode(&na, origin, ahead, c, 1.0, LWRT_REFLECTION);
-  EXPECT_NE(seen.flags & LWNA_SAMPLEDRAY, 0u);
+  na.flags = LWRT_SAMPLEDRAY;
+  na.rayTraceMode(origin, ahead, c, 1.0, RTMODE_REFLECTION);
+  EXPECT_NE(seen.flags & LWRT_SAMPLEDRAY, 0);
 
   // Ray shade fills the record of the hit.
   LWShaderAccess sa{};
-  EXPECT_NEAR(na.rayShade(&na, origin, ahead, &sa), 5.0, 1e-4);
+  EXPECT_NEAR(na.rayShade(origin, ahead, &sa), 5.0, 1e-4);
   EXPECT_NEAR(sa.wPos[2], 5.0, 1e-4);
   EXPECT_NEAR(sa.rayLength, 5.0, 1e-4);
   EXPECT_NEAR(sa.wNorm[2], -1.0, 1e-6);
@@ -151,10 +154,57 @@ TEST_F(Render, NestedContextsCarryDepthTheSampledBitAndTheCallersPixel) {
   LWShaderAccess untouched{};
   untouched.color[0] = 0.5;
   const double back[3] = {0, 0, -1};
-  EXPECT_LT(na.rayShade(&na, origin, back, &untouched), 0.0);
+  EXPECT_LT(na.rayShade(origin, back, &untouched), 0.0);
   EXPECT_EQ(untouched.color[0], 0.5);
   EXPECT_EQ(untouched.rayLength, 0.0);
   EXPECT_EQ(seen.calls, 4);
+}
+
+// The ray functions take no context: each call belongs to the sample its
+// thread is shading, a trace from inside a shade to the inner sample, and
+// once that returns, to the outer one again.
+TEST_F(Render, RaysFindTheirCallersSampleThroughTheThread) {
+  hostsim::Scene &s = load(R"({"rayRecursionLimit": 8, "surfaces": [{"name": "Wall"}],
+    "objects": [{"type": "plane", "surface": "Wall", "size": [4, 4], "position": [0, 0, 5], "rotation": [0, -90, 0]}]})");
+  std::vector<int32_t> depths;
+  probe(s.surfaces[0], [&](LWNodalAccess *na, OutputValue *) {
+    depths.push_back(na->bounces);
+    if (na->bounces >= 3) return;
+    // From the hit, back towards the camera and on again: each trace is one
+    // deeper than the sample that sends it.
+    const double back[3] = {0, 0, -1}, ahead[3] = {0, 0, 1}, from[3] = {0, 0, 0};
+    double c[3];
+    EXPECT_LT(na->rayTraceMode(na->wPos, back, c, 1.0, RTMODE_REFLECTION), 0.0);
+    EXPECT_GT(na->rayTraceMode(from, ahead, c, 1.0, RTMODE_REFLECTION), 0.0);
+  });
+  hostsim::Worker w;
+  w.renderer = &render();
+  LWNodalAccess outer = renderer->context(w);
+  outer.bounces = 1;
+  const hostsim::SampleScope scope(outer, w);
+  const double origin[3] = {0, 0, 0}, ahead[3] = {0, 0, 1};
+  double c[3];
+  ASSERT_GT(outer.rayTraceMode(origin, ahead, c, 1.0, RTMODE_REFLECTION), 0.0);
+  EXPECT_EQ(depths, (std::vector<int32_t>{2, 3}));
+  EXPECT_EQ(hostsim::SampleScope::current(), &outer) << "the nested samples are gone again";
+  depths.clear();
+  outer.rayTraceMode(origin, ahead, c, 1.0, RTMODE_REFLECTION);
+  EXPECT_EQ(depths, (std::vector<int32_t>{2, 3}));
+}
+
+TEST_F(Render, RaysOutsideAnySampleHitNothing) {
+  load(R"({"surfaces": [{"name": "S"}], "objects": [{"type": "sphere", "surface": "S", "radius": 2}]})");
+  hostsim::Worker w;
+  w.renderer = &render();
+  const LWNodalAccess na = renderer->context(w); // no scope: this thread shades nothing
+  ASSERT_EQ(hostsim::SampleScope::current(), nullptr);
+  const double centre[3] = {0, 0, 0}, up[3] = {0, 1, 0};
+  EXPECT_LT(na.rayCast(centre, up), 0.0);
+  double c[3] = {9, 9, 9}, want[3];
+  EXPECT_EQ(na.rayTraceMode(centre, up, c, 1.0, RTMODE_REFLECTION), -1.0);
+  host.scene().backdropColor(up, want);
+  EXPECT_EQ(c[0], want[0]);
+  EXPECT_EQ(w.casts + w.traces, 0u);
 }
 
 TEST_F(Render, NothingIsTracedBeyondTheRecursionLimit) {
@@ -180,14 +230,15 @@ TEST_F(Render, NothingIsTracedBeyondTheRecursionLimit) {
 
   // A node at the limit asking for more gets the backdrop, and no ray goes out.
   LWNodalAccess na = renderer->context(w);
+  const hostsim::SampleScope scope(na, w);
   na.bounces = 5;
   const double origin[3] = {0, 0, 0}, ahead[3] = {0, 0, 1};
   double got[3] = {9, 9, 9}, want[3];
-  EXPECT_EQ(na.rayTraceMode(&na, origin, ahead, got, 1.0, LWRT_REFLECTION), -1.0);
+  EXPECT_EQ(na.rayTraceMode(origin, ahead, got, 1.0, RTMODE_REFLECTION), -1.0);
   host.scene().backdropColor(w.time, ahead, want);
   EXPECT_EQ(got[0], want[0]);
   LWShaderAccess sa{};
-  EXPECT_LT(na.rayShade(&na, origin, ahead, &sa), 0.0);
+  EXPECT_LT(na.rayShade(origin, ahead, &sa), 0.0);
   EXPECT_EQ(w.traces, 5u);
   EXPECT_EQ(depths.size(), 6u);
 }
@@ -247,6 +298,7 @@ TEST_F(Render, EveryFrameComesBetweenOneInitAndOneCleanup) {
     hostsim::Worker w;
     w.renderer = renderer.get();
     LWNodalAccess na = renderer->context(w);
+    const hostsim::SampleScope scope(na, w);
     EXPECT_EQ(s.surfaces[0].network->evaluate(info, "Current Frame", na).i, frame);
     // Render Info counts frame changes since its init: one init for all frames.
     EXPECT_EQ(s.surfaces[0].network->evaluate(info, "Rendered Frames", na).i, frame - 1);

@@ -74,7 +74,7 @@ TEST_F(RenderInfo, ReadsPixelAndSceneRecord) {
 }
 
 TEST_F(RenderInfo, SceneRecordMissingGivesZero) {
-  host.withhold("LW Scene Info 4");
+  host.withhold(LWSCENEINFO_GLOBAL);
   HostNode *n = add("Jux Render Info");
   ASSERT_TRUE(net->beginRender());
   net->newTime(3, 0.1);

@@ -2,15 +2,16 @@
 // module's own persistence. The command is run as a user runs it.
 #include <sys/wait.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <set>
 #include <sstream>
 
-#include <stb_image.h>
-#include <stb_image_write.h>
-
 #include "hostsim/render/image_output.h"
+#include "hostsim/render/progress.h"
+#include "tests/support/image_files.h"
 #include "tests/support/scene_fixture.h"
 
 namespace {
@@ -79,8 +80,9 @@ TEST_F(Scenes, ObjMeshesFanTheirFacesAndKeepTheirNormals) {
   hostsim::Worker w;
   w.renderer = &render();
   LWNodalAccess na = renderer->context(w);
+  const hostsim::SampleScope scope(na, w);
   const double from[3] = {1, 1, 0}, ahead[3] = {0, 0, 1};
-  EXPECT_NEAR(na.rayCast(&na, from, ahead), 3.0, 1e-5);
+  EXPECT_NEAR(na.rayCast(from, ahead), 3.0, 1e-5);
 }
 
 // Save, load, save: the second file is the first, byte for byte. The scene
@@ -98,10 +100,9 @@ TEST_F(Scenes, SaveLoadSaveGivesTheSameFile) {
       "connections": [{"from": "red", "output": "Value", "to": "Surface", "input": "Color"}]}}],
     "objects": [{"type": "sphere", "surface": "All"}]})");
   doc["surfaces"][0]["network"]["nodes"] = nodes;
-  const unsigned char px[3] = {10, 20, 30};
   const std::string image = (dir / "pic.png").string();
   doc["images"] = {{{"file", "pic.png"}, {"name", "Picture"}}};
-  ASSERT_TRUE(stbi_write_png(image.c_str(), 1, 1, 3, px, 3));
+  ASSERT_TRUE(testsupport::writeTestImage(image, 1, 1, 3, {0.1f, 0.2f, 0.3f}));
   load(doc.dump());
   const std::string first = hostsim::sceneText(*scene, host, (dir / "saved.json").string());
   writeFile("saved.json", first);
@@ -143,6 +144,7 @@ TEST_F(Scenes, SettingsAndKeysGoThroughTheNodesPanel) {
     hostsim::Worker w;
     w.renderer = renderer.get();
     LWNodalAccess na = renderer->context(w);
+    const hostsim::SampleScope scope(na, w);
     faded.push_back(s.surfaces[0].network->evaluate(fade, "Out", na).v[0]);
   });
   EXPECT_EQ(centre, (std::vector<float>{0.5f, 0.5f, 0.5f}));
@@ -208,9 +210,10 @@ struct CommandRun {
   std::string out, err;
 };
 
-CommandRun hostsim(const std::string &args) {
+// Runs a shell command line, stdout and stderr apart.
+CommandRun run(const std::string &command) {
   const std::string errFile = testing::TempDir() + "hostsim_err.txt";
-  const std::string cmd = std::string(HOSTSIM_PATH) + " " + args + " --module " + JUXS_MODULE_PATH + " 2>" + errFile;
+  const std::string cmd = "(" + command + ") 2>" + errFile;
   CommandRun r{-1, "", ""};
   if (FILE *p = popen(cmd.c_str(), "r")) {
     char buf[4096];
@@ -223,6 +226,10 @@ CommandRun hostsim(const std::string &args) {
   ss << in.rdbuf();
   r.err = ss.str();
   return r;
+}
+
+CommandRun hostsim(const std::string &args) {
+  return run(std::string(HOSTSIM_PATH) + " " + args + " --module " + JUXS_MODULE_PATH);
 }
 
 class Command : public testsupport::SceneFixture {};
@@ -245,8 +252,24 @@ TEST_F(Command, UserErrorsEndInOneLineAndStatusTwo) {
   r = hostsim("render " + (dir / "none.json").string());
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("cannot open the scene"), std::string::npos) << r.err;
-  r = hostsim("render " + (dir / "img.json").string() + " -o x.tiff");
+  r = hostsim("render " + (dir / "img.json").string() + " -o x.gif");
   EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("x.gif: unknown picture type"), std::string::npos) << r.err;
+  r = hostsim("render " + (dir / "img.json").string() + " -o " + (dir / "nowhere" / "x.png").string());
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("no folder"), std::string::npos) << r.err;
+  r = hostsim("render " + (dir / "img.json").string() + " -o x.png --float");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("x.png: --float is for"), std::string::npos) << r.err;
+  // Faults of the command line itself: one line, one "hostsim:", status 2.
+  for (const char *args : {"render --threads 0 s.json", "render s.json --frames 3-x", "render s.json --size 0x5",
+                           "render s.json --bogus", "render", "render a.json b.json", "frob"}) {
+    r = hostsim(args);
+    EXPECT_EQ(r.status, 2) << args;
+    EXPECT_EQ(r.err.rfind("hostsim: ", 0), 0u) << args << ": " << r.err;
+    EXPECT_EQ(r.err.find("hostsim: hostsim:"), std::string::npos) << args << ": " << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << args << ": " << r.err;
+  }
   r = hostsim("render " + (dir / "img.json").string() + " --frames 5-2");
   EXPECT_EQ(r.status, 2);
   EXPECT_FALSE(std::filesystem::exists(dir / "x.png"));
@@ -260,18 +283,148 @@ TEST_F(Command, RendersFramesAndSaves) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("pic_0003.png"), std::string::npos) << r.out;
   EXPECT_NE(r.err.find("2 frames of 6x5"), std::string::npos) << r.err;
-  int w = 0, h = 0, n = 0;
-  unsigned char *px = stbi_load((dir / "pic_0002.png").c_str(), &w, &h, &n, 3);
-  ASSERT_TRUE(px);
-  EXPECT_EQ(w, 6);
-  EXPECT_EQ(h, 5);
+  auto png = OIIO::ImageInput::open((dir / "pic_0002.png").string());
+  ASSERT_TRUE(png);
+  EXPECT_EQ(png->spec().width, 6);
+  EXPECT_EQ(png->spec().height, 5);
+  EXPECT_EQ(png->spec().format, OIIO::TypeDesc::UINT8);
+  unsigned char px[6 * 5 * 3];
+  ASSERT_TRUE(png->read_image(0, 0, 0, 3, OIIO::TypeDesc::UINT8, px));
   EXPECT_EQ(px[0], hostsim::toDisplay(0.5f));
   EXPECT_EQ(px[1], hostsim::toDisplay(0.25f));
   EXPECT_EQ(px[2], 255);
-  stbi_image_free(px);
   r = hostsim("save " + (dir / "s.json").string() + " -o " + (dir / "t.json").string());
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(std::filesystem::exists(dir / "t.json"));
+}
+
+TEST_F(Command, HelpForTheCommandAndEachOfItsCommands) {
+  const std::string bin = HOSTSIM_PATH;
+  CommandRun r = run(bin + " --help");
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (const char *cmd : {"servers", "render", "save", "panel", "validate"})
+    EXPECT_NE(r.out.find(cmd), std::string::npos) << cmd << " missing from\n" << r.out;
+  const std::vector<std::pair<std::string, std::vector<std::string>>> options{
+      {"render", {"SCENE", "-o,--output", "--threads", "--frames", "--size", "--float", "--module", "--file", "--cancel"}},
+      {"save", {"SCENE", "-o,--output", "--module", "--file", "--cancel"}},
+      {"servers", {"MODULE"}},
+      {"panel", {"MODULE", "SERVER", "OTHERS"}},
+      {"validate", {"MODULE"}}};
+  for (const auto &[cmd, names] : options) {
+    r = run(bin + " " + cmd + " --help");
+    EXPECT_EQ(r.status, 0) << cmd << ": " << r.err;
+    for (const std::string &name : names) EXPECT_NE(r.out.find(name), std::string::npos) << cmd << ": " << name;
+  }
+  // Every option of render that takes a value says what it is without one.
+  r = run(bin + " render --help");
+  for (const char *name : {"--output", "--threads", "--frames", "--size", "--float", "--module"}) {
+    const std::size_t at = r.out.find(name);
+    ASSERT_NE(at, std::string::npos) << name;
+    const std::size_t end = r.out.find('\n', at);
+    EXPECT_NE(r.out.substr(at, end - at).find("default"), std::string::npos) << name << " gives no default";
+  }
+  r = run(bin + " --version");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("hostsim ", 0), 0u) << r.out;
+  // Without a command: the help, on stderr, and status 2.
+  r = run(bin);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("render"), std::string::npos) << r.err;
+}
+
+TEST_F(Command, BrokenImagesInASceneEndInOneLineNamingTheFile) {
+  testsupport::writeBytes((dir / "big.hdr").string(), "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y 11000 +X 11000\n");
+  std::string bmp(54, '\0');
+  const unsigned char head[] = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0,
+                                0x80, 0x3e, 0, 0, 0x40, 0x1f, 0, 0, 1, 0, 24, 0}; // 16000 x 8000, 24 bits
+  std::copy(std::begin(head), std::end(head), bmp.begin());
+  testsupport::writeBytes((dir / "empty.bmp").string(), bmp);
+  for (const char *image : {"big.hdr", "empty.bmp"}) {
+    writeFile("s.json", std::string(R"({"image": {"width": 4, "height": 3}, "images": [{"file": ")") + image + "\"}]}");
+    const CommandRun r = hostsim("render " + (dir / "s.json").string() + " -o " + (dir / "x.png").string());
+    EXPECT_EQ(r.status, 2) << image;
+    EXPECT_NE(r.err.find("images[0]: cannot read image \"" + (dir / image).string() + "\""), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("pixels, more than its"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  }
+}
+
+TEST_F(Command, AFailedWriteExitsTwoAndLeavesTheEarlierPicture) {
+  writeFile("s.json", R"({"image": {"width": 200, "height": 150}, "backdrop": {"color": [0.5, 0.25, 1]}})");
+  const std::string scene = (dir / "s.json").string(), out = (dir / "pic.hdr").string();
+  writeFile("pic.hdr", "earlier");
+  // A file system that takes no more than 512 bytes a file, as a full one:
+  // the picture is larger.
+  CommandRun r = run("trap '' XFSZ; ulimit -f 1; exec " + std::string(HOSTSIM_PATH) + " render " + scene + " -o " + out +
+                     " --module " + JUXS_MODULE_PATH);
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_EQ(r.err.rfind("hostsim: " + out + ": cannot write", 0), 0u) << r.err;
+  EXPECT_EQ(r.out.find("wrote"), std::string::npos) << r.out;
+  std::ifstream in(dir / "pic.hdr");
+  std::string text;
+  in >> text;
+  EXPECT_EQ(text, "earlier");
+  // No temporary file is left behind.
+  int files = 0;
+  for (const auto &e : std::filesystem::directory_iterator(dir)) files += e.path().filename().string()[0] == '.';
+  EXPECT_EQ(files, 0);
+  // A full device.
+  std::filesystem::create_symlink("/dev/full", dir / "full.png");
+  r = hostsim("render " + scene + " -o " + (dir / "full.png").string());
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find(std::strerror(ENOSPC)), std::string::npos) << r.err;
+  EXPECT_EQ(r.out.find("wrote"), std::string::npos) << r.out;
+}
+
+// OpenEXR and TIFF images serve a scene, and the picture can be OpenEXR.
+TEST_F(Command, OpenExrAndTiffImagesLoadAndTheRenderWritesHalfFloat) {
+  ASSERT_TRUE(testsupport::writeTestImage((dir / "env.exr").string(), 2, 1, 3, {6.0f, -0.5f, 0.25f, 0.0f, 1.0f, 2.0f},
+                                          OIIO::TypeDesc::HALF));
+  ASSERT_TRUE(testsupport::writeTestImage((dir / "env.tif").string(), 2, 1, 3, {1.0f, 0.5f, 0.0f, 0.0f, 0.0f, 1.0f},
+                                          OIIO::TypeDesc::UINT16));
+  const std::string text = R"({"image": {"width": 7, "height": 5}, "backdrop": {"color": [3, -1, 0.5]},
+    "images": [{"file": "env.exr", "name": "Sky"}, {"file": "env.tif"}]})";
+  load(text);
+  const auto &images = host.images().images();
+  ASSERT_EQ(images.size(), 2u);
+  EXPECT_EQ(images[0]->name, "Sky");
+  EXPECT_EQ(images[0]->pixel(0, 0)[0], 6.0f);
+  EXPECT_EQ(images[0]->pixel(0, 0)[1], -0.5f);
+  EXPECT_NEAR(images[1]->pixel(0, 0)[1], testsupport::srgbToLinear(0.5f), 1e-4);
+
+  writeFile("s.json", text);
+  const std::string out = (dir / "pic.exr").string();
+  const CommandRun r = hostsim("render " + (dir / "s.json").string() + " -o " + out);
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto exr = OIIO::ImageInput::open(out);
+  ASSERT_TRUE(exr);
+  EXPECT_EQ(exr->format_name(), std::string("openexr"));
+  EXPECT_EQ(exr->spec().format, OIIO::TypeDesc::HALF);
+  EXPECT_EQ(exr->spec().nchannels, 3);
+  EXPECT_EQ(exr->spec().width, 7);
+  EXPECT_EQ(exr->spec().height, 5);
+  float px[3];
+  ASSERT_TRUE(exr->read_scanline(0, 0, OIIO::TypeDesc::FLOAT, px));
+  EXPECT_EQ(px[0], 3.0f);  // above 1 and
+  EXPECT_EQ(px[1], -1.0f); // below 0, kept
+}
+
+TEST(Progress, TheTimeLeftFollowsTheRateSoFar) {
+  EXPECT_EQ(hostsim::formatDuration(42.4), "42 s");
+  EXPECT_EQ(hostsim::formatDuration(187), "3 min 07 s");
+  EXPECT_EQ(hostsim::formatDuration(3900), "1 h 05 min");
+  EXPECT_DOUBLE_EQ(hostsim::remainingSeconds(0.25, 10), 30);
+  EXPECT_LT(hostsim::remainingSeconds(0.001, 10), 0); // too early to say
+  EXPECT_EQ(hostsim::remainingSeconds(1, 10), 0);
+  const hostsim::ProgressState p{12, 2, 4, 0.25, 10};
+  // Off a terminal: whole lines, as logs have always had them.
+  EXPECT_EQ(hostsim::progressText(p, false), "hostsim: rendering frame 12 (2 of 4),  25% done, 10.0 s\n");
+  // On one: back to the start of the line, cleared, and no newline.
+  const std::string tty = hostsim::progressText(p, true);
+  EXPECT_EQ(tty.rfind(hostsim::kClearProgress, 0), 0u);
+  EXPECT_NE(tty.find("frame 12 (2 of 4)"), std::string::npos) << tty;
+  EXPECT_NE(tty.find("10 s elapsed, about 30 s left"), std::string::npos) << tty;
+  EXPECT_EQ(tty.find('\n'), std::string::npos);
 }
 
 } // namespace

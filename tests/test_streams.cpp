@@ -12,7 +12,7 @@ using hostsim::SaveStream;
 namespace {
 
 void writeAll(const LWSaveState *s) {
-  const int8_t i1 = -5;
+  const char i1 = static_cast<char>(-5); // the host's 1-byte signed kind is plain char
   const int16_t i2[2] = {-32768, 32767};
   const int32_t i4 = -123456789;
   const uint8_t u1 = 250;
@@ -34,7 +34,7 @@ void writeAll(const LWSaveState *s) {
 }
 
 void readAll(const LWLoadState *l) {
-  int8_t i1;
+  char i1;
   int16_t i2[2];
   int32_t i4;
   uint8_t u1;
@@ -54,7 +54,7 @@ void readAll(const LWLoadState *l) {
   ASSERT_GE(l->readStr(l->readData, str, sizeof str), 0);
   ASSERT_EQ(l->readStr(l->readData, empty, sizeof empty), 0);
   ASSERT_EQ(l->read(l->readData, raw, 2), 2);
-  EXPECT_EQ(i1, -5);
+  EXPECT_EQ(static_cast<int8_t>(i1), -5);
   EXPECT_EQ(i2[0], -32768);
   EXPECT_EQ(i2[1], 32767);
   EXPECT_EQ(i4, -123456789);
@@ -110,7 +110,7 @@ TEST(Streams, ReadPastTheEndFailsWithZeros) {
   EXPECT_EQ(v, 0);
   EXPECT_TRUE(in.failed());
   // Failure is sticky: nothing after it is read, not even what would fit.
-  int8_t b = 9;
+  char b = 9;
   EXPECT_EQ(in.state()->readI1(in.state()->readData, &b, 1), -1);
   EXPECT_EQ(b, 0);
 }
@@ -151,6 +151,67 @@ TEST(Streams, UnterminatedAndMalformedDataFail) {
     EXPECT_EQ(got, -1);
     EXPECT_TRUE(in.failed());
   }
+}
+
+} // namespace
+
+namespace {
+
+TEST(Streams, BlocksNestSkipAndEndInBothForms) {
+  const LWBlockIdent outer[] = {{0x4F555452u, "Outer"}, {0, nullptr}};
+  const LWBlockIdent inner[] = {{0x494E4E52u, "Inner"}, {0x534B4950u, "Skip"}, {0, nullptr}};
+  const LWBlockIdent wanted[] = {{0x494E4E52u, "Inner"}, {0, nullptr}};
+  for (int32_t mode : {LWIO_BINARY, LWIO_ASCII}) {
+    SCOPED_TRACE(mode);
+    hostsim::SaveStream out(mode);
+    const LWSaveState *s = out.state();
+    const int32_t one = 1, two = 2, three = 3;
+    s->beginBlk(s->writeData, &outer[0], 0);
+    EXPECT_EQ(s->depth(s->writeData), 1);
+    s->beginBlk(s->writeData, &inner[1], 1); // skipped when reading
+    s->writeI4(s->writeData, &one, 1);
+    s->endBlk(s->writeData);
+    s->beginBlk(s->writeData, &inner[0], 1);
+    s->writeI4(s->writeData, &two, 1);
+    s->writeI4(s->writeData, &one, 1); // left unread
+    s->endBlk(s->writeData);
+    s->endBlk(s->writeData);
+    s->writeI4(s->writeData, &three, 1);
+    EXPECT_EQ(s->depth(s->writeData), 0);
+
+    hostsim::LoadStream in(out.bytes(), mode);
+    const LWLoadState *l = in.state();
+    EXPECT_EQ(l->readID(l->readData, wanted), 0u) << "the next block is not one asked for";
+    ASSERT_EQ(l->readID(l->readData, outer), outer[0].id);
+    ASSERT_EQ(l->findBlk(l->readData, wanted), wanted[0].id);
+    EXPECT_EQ(l->depth(l->readData), 2);
+    int32_t v = 0;
+    ASSERT_EQ(l->readI4(l->readData, &v, 1), 1);
+    EXPECT_EQ(v, 2);
+    l->endBlk(l->readData); // skips what is left of it
+    EXPECT_EQ(l->findBlk(l->readData, wanted), 0u) << "no more in the outer block";
+    l->endBlk(l->readData);
+    EXPECT_EQ(l->depth(l->readData), 0);
+    ASSERT_EQ(l->readI4(l->readData, &v, 1), 1);
+    EXPECT_EQ(v, 3);
+    EXPECT_TRUE(in.atEnd());
+  }
+}
+
+TEST(Streams, ABinaryBlockBoundsItsReads) {
+  const LWBlockIdent id[] = {{0x41424344u, "ABCD"}, {0, nullptr}};
+  hostsim::SaveStream out;
+  const int16_t small = 7;
+  const int32_t after = 9;
+  out.state()->beginBlk(out.state()->writeData, &id[0], 1);
+  out.state()->writeI2(out.state()->writeData, &small, 1);
+  out.state()->endBlk(out.state()->writeData);
+  out.state()->writeI4(out.state()->writeData, &after, 1);
+  hostsim::LoadStream in(out.bytes());
+  const LWLoadState *l = in.state();
+  ASSERT_EQ(l->readID(l->readData, id), id[0].id);
+  int32_t v = 0;
+  EXPECT_EQ(l->readI4(l->readData, &v, 1), -1) << "four bytes do not fit in a block of two";
 }
 
 } // namespace

@@ -2,10 +2,18 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
+
+#include <CLI/CLI.hpp>
+#include <cmath>
+#include <nlohmann/json.hpp>
+#include <OpenImageIO/oiioversion.h>
+#include <embree3/rtcore_config.h>
 
 #include "host/lw_host.h"
 #include "hostsim/host.h"
@@ -14,40 +22,36 @@
 #include "hostsim/render/frame_memory.h"
 #include "hostsim/render/image_output.h"
 #include "hostsim/render/renderer.h"
+#include "hostsim/scene/node_settings.h"
 #include "hostsim/scene/scene.h"
 #include "hostsim/network.h"
 #include "hostsim/validate.h"
+
+#ifndef JUXS_VERSION
+#define JUXS_VERSION "unknown"
+#endif
 
 namespace {
 
 constexpr int kUsageError = 2;
 
-int usage() {
-  std::fprintf(stderr,
-               "usage: hostsim servers MODULE\n"
-               "       hostsim render SCENE [-o OUT] [--threads N] [--frames A-B] [--size WxH] [COMMON]\n"
-               "       hostsim save SCENE -o OUT [COMMON]\n"
-               "       hostsim panel MODULE \"SERVER NAME\" [\"OTHER SERVER\"...]\n"
-               "       hostsim validate MODULE\n"
-               "  servers  list the module's servers and activate each against the stand-in host\n"
-               "  panel    create one node of the server and print its panel as a user sees it;\n"
-               "           nodes of the other servers are created first, in the same network\n"
-               "  validate activate, create, persist, copy, evaluate and destroy every node; exit 1 on a failure\n"
-               "  render   render a scene file to OUT (.png, or .hdr for unclamped floats; default SCENE's\n"
-               "           name with .png in the current folder); several frames get _NNNN before the extension\n"
-               "  save     load a scene and write it again with every node's own saved block\n"
-               "COMMON: --module PATH (default: JuxsNodes.p beside hostsim), --file PATH and --cancel\n"
-               "        (answers for the file requester, in order; with none left it is cancelled)\n");
-  return kUsageError;
+// A fault is one line, whatever the text it passes on.
+std::string oneLine(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  for (std::size_t i; (i = text.find('\n')) != std::string::npos;) text.replace(i, 1, " ");
+  return text;
 }
 
 // One line naming the file and the fault, as every user error ends; a fault
 // of the command line itself names no file.
 int fail(const std::string &file, const std::string &what) {
-  if (file.empty())
-    std::fprintf(stderr, "hostsim: %s\n", what.c_str());
-  else
-    std::fprintf(stderr, "hostsim: %s: %s\n", file.c_str(), what.c_str());
+  std::fprintf(stderr, "hostsim: %s: %s\n", file.c_str(), oneLine(what).c_str());
+  return kUsageError;
+}
+
+// A fault of the command line itself, which names no file.
+int failUsage(const std::string &what) {
+  std::fprintf(stderr, "hostsim: %s\n", oneLine(what).c_str());
   return kUsageError;
 }
 
@@ -65,11 +69,11 @@ std::string activate(const hostsim::ServerInfo &s, hostsim::Host &host, const ho
     LWInstanceFuncs inst{};
     LWItemFuncs item{};
     LWRenderFuncs rend{};
-    LWNodeHandler handler{&inst, &item, &rend, nullptr, nullptr, 0};
-    rc = s.activate(LWNODE_HVERSION, host.global(), &handler, module.serverData());
+    LWNodeHandler handler{&inst, &item, &rend, nullptr, nullptr, nullptr};
+    rc = module.activateHandler(s, host.global(), &handler);
   } else if (s.className == LWNODE_ICLASS) {
     LWInterface local{};
-    rc = s.activate(LWNODE_IVERSION, host.global(), &local, module.serverData());
+    rc = module.activateInterface(s, host.global(), &local);
   } else {
     return "not a node server";
   }
@@ -89,71 +93,75 @@ int servers(const std::string &path) {
   return 0;
 }
 
-struct Options {
-  std::string scene, out, module;
-  int threads = 0; // 0: the scene's
-  int firstFrame = 0, lastFrame = -1; // empty range: the scene's
-  int width = 0, height = 0;
-  std::vector<std::pair<bool, std::string>> answers; // file requester: (cancel, path)
-};
-
 std::string defaultModule() {
   std::error_code ec;
   const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
   return (ec ? std::filesystem::path(".") : self.parent_path()) / "JuxsNodes.p";
 }
 
-// Parses the options after the subcommand; a fault gives one line and false.
-bool parseOptions(int argc, char **argv, bool render, Options &o, int &status) {
+// What render and save are given. Values are taken as text and checked here,
+// so that each fault keeps its own message.
+struct Options {
+  std::string scene, out, module;
+  std::string threadsText, framesText, sizeText;
+  bool fullFloat = false;
+  int threads = 0;                    // 0: the scene's
+  int firstFrame = 0, lastFrame = -1; // empty range: the scene's
+  int width = 0, height = 0;
+  std::vector<std::string> files;
+  std::vector<std::pair<bool, std::string>> answers; // file requester: (cancel, path), in command-line order
+};
+
+// The options render and save share.
+void addSceneOptions(CLI::App &cmd, Options &o, const CLI::Option *&fileOpt, const CLI::Option *&cancelOpt) {
+  cmd.add_option("SCENE", o.scene, "the scene file (JSON; see docs/scene-format.md)")->required();
+  cmd.add_option("--module", o.module, "the module file to load (default: JuxsNodes.p beside hostsim)")
+      ->type_name("PATH");
+  fileOpt = cmd.add_option("--file", o.files, "the file requester's next answer: this path (repeatable; default: none)")
+                ->type_name("PATH")
+                ->allow_extra_args(false)
+                ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  cancelOpt = cmd.add_flag("--cancel")->description(
+      "the file requester's next answer: cancelled (repeatable; with no answer left, the requester is cancelled)");
+  cmd.get_formatter()->column_width(24);
+}
+
+// Checks the values taken as text; a fault gives one line and false.
+bool checkOptions(Options &o, const CLI::App &cmd, const CLI::Option *fileOpt, const CLI::Option *cancelOpt,
+                  int &status) {
   auto bad = [&](const std::string &what) {
-    status = fail("", what);
+    status = failUsage(what);
     return false;
   };
-  for (int i = 2; i < argc; ++i) {
-    const std::string a = argv[i];
-    auto value = [&](std::string &v) {
-      if (i + 1 >= argc) return false;
-      v = argv[++i];
-      return true;
-    };
-    std::string v;
-    if (a == "-o" || a == "--output") {
-      if (!value(o.out)) return bad(a + " needs a file name");
-    } else if (a == "--module") {
-      if (!value(o.module)) return bad("--module needs a path");
-    } else if (a == "--file") {
-      if (!value(v)) return bad("--file needs a path");
-      o.answers.emplace_back(false, v);
-    } else if (a == "--cancel") {
-      o.answers.emplace_back(true, "");
-    } else if (render && a == "--threads") {
-      char *end = nullptr;
-      if (!value(v) || (o.threads = static_cast<int>(std::strtol(v.c_str(), &end, 10))) < 1 ||
-          o.threads > hostsim::kMaxThreads || *end)
-        return bad("--threads needs a number from 1 to " + std::to_string(hostsim::kMaxThreads));
-    } else if (render && a == "--frames") {
-      char tail = 0;
-      if (!value(v)) return bad("--frames needs A-B or A");
-      const int n = std::sscanf(v.c_str(), "%d-%d%c", &o.firstFrame, &o.lastFrame, &tail);
-      if (n == 1 && std::sscanf(v.c_str(), "%d%c", &o.firstFrame, &tail) == 1)
-        o.lastFrame = o.firstFrame;
-      else if (n != 2)
-        return bad("--frames needs A-B or A, not \"" + v + "\"");
-      if (o.lastFrame < o.firstFrame) return bad("--frames: the last frame is before the first");
-    } else if (render && a == "--size") {
-      char tail = 0;
-      if (!value(v) || std::sscanf(v.c_str(), "%dx%d%c", &o.width, &o.height, &tail) != 2 || o.width < 1 ||
-          o.height < 1 || o.width > 16384 || o.height > 16384)
-        return bad("--size needs WxH, each from 1 to 16384");
-    } else if (!a.empty() && a[0] == '-') {
-      return bad("unknown option " + a);
-    } else if (o.scene.empty()) {
-      o.scene = a;
-    } else {
-      return bad("one scene at a time");
-    }
+  // The requester's answers in the order given, --file and --cancel mixed.
+  std::size_t nextFile = 0;
+  for (const CLI::Option *opt : cmd.parse_order()) {
+    if (opt == cancelOpt) o.answers.emplace_back(true, "");
+    if (opt == fileOpt && nextFile < o.files.size()) o.answers.emplace_back(false, o.files[nextFile++]);
   }
-  if (o.scene.empty()) return bad("no scene given");
+  if (!o.threadsText.empty()) {
+    char *end = nullptr;
+    const long n = std::strtol(o.threadsText.c_str(), &end, 10);
+    if (*end || n < 1 || n > hostsim::kMaxThreads)
+      return bad("--threads needs a number from 1 to " + std::to_string(hostsim::kMaxThreads));
+    o.threads = static_cast<int>(n);
+  }
+  if (!o.framesText.empty()) {
+    const std::string &v = o.framesText;
+    char tail = 0;
+    const int n = std::sscanf(v.c_str(), "%d-%d%c", &o.firstFrame, &o.lastFrame, &tail);
+    if (n == 1 && std::sscanf(v.c_str(), "%d%c", &o.firstFrame, &tail) == 1)
+      o.lastFrame = o.firstFrame;
+    else if (n != 2)
+      return bad("--frames needs A-B or A, not \"" + v + "\"");
+    if (o.lastFrame < o.firstFrame) return bad("--frames: the last frame is before the first");
+  }
+  if (!o.sizeText.empty()) {
+    char tail = 0;
+    if (std::sscanf(o.sizeText.c_str(), "%dx%d%c", &o.width, &o.height, &tail) != 2 || o.width < 1 || o.height < 1 ||
+        o.width > 16384 || o.height > 16384)
+      return bad("--size needs WxH, each from 1 to 16384");
+  }
   if (o.module.empty()) o.module = defaultModule();
   return true;
 }
@@ -188,12 +196,17 @@ bool openSession(const Options &o, Session &s, int &status) {
   return true;
 }
 
-int render(int argc, char **argv) {
-  Options o;
-  int status = 0;
-  if (!parseOptions(argc, argv, true, o, status)) return status;
+// A picture that could not be written ends the render there.
+struct WriteFailed {
+  std::string path, why;
+};
+
+int render(Options &o) {
   if (o.out.empty()) o.out = std::filesystem::path(o.scene).stem().string() + ".png";
-  if (!hostsim::knownImageType(o.out)) return fail(o.out, "unknown picture type: use .png or .hdr");
+  std::string targetError;
+  if (!hostsim::checkPictureTarget(o.out, targetError)) return fail(o.out, targetError);
+  if (o.fullFloat && !hostsim::hasFloatChoice(o.out)) return fail(o.out, "--float is for .exr and .tif pictures");
+  int status = 0;
   Session s;
   if (!openSession(o, s, status)) return status;
   hostsim::Scene &scene = *s.scene;
@@ -210,6 +223,8 @@ int render(int argc, char **argv) {
   ro.firstFrame = o.lastFrame >= o.firstFrame ? o.firstFrame : scene.firstFrame;
   ro.lastFrame = o.lastFrame >= o.firstFrame ? o.lastFrame : scene.lastFrame;
   ro.progress = true;
+  hostsim::PictureOptions po;
+  po.fullFloat = o.fullFloat;
   try {
     hostsim::Renderer renderer(scene, *s.host);
     if (o.width) {
@@ -218,15 +233,13 @@ int render(int argc, char **argv) {
       s.host->scene().sceneInfo().frameHeight = o.height;
     }
     const bool several = ro.lastFrame > ro.firstFrame;
-    std::string writeError;
     const auto stats = renderer.render(ro, [&](int frame, const hostsim::FrameBuffer &fb) {
       const std::string path = several ? hostsim::framePath(o.out, frame) : o.out;
-      if (!writeError.empty()) return;
-      if (hostsim::writeImage(path, fb, writeError))
-        std::printf("hostsim: wrote %s\n", path.c_str());
+      std::string error;
+      if (!hostsim::writeImage(path, fb, error, po)) throw WriteFailed{path, error};
+      std::printf("hostsim: wrote %s\n", path.c_str());
       std::fflush(stdout);
     });
-    if (!writeError.empty()) return fail(o.out, writeError);
     std::fprintf(stderr,
                  "hostsim: %d frame%s of %dx%d at %d sample%s a pixel on %d thread%s in %.2f s: %llu samples, "
                  "%llu rays cast, %llu traced, %.0f samples/s\n",
@@ -235,17 +248,16 @@ int render(int argc, char **argv) {
                  static_cast<unsigned long long>(stats.samples), static_cast<unsigned long long>(stats.raysCast),
                  static_cast<unsigned long long>(stats.raysTraced),
                  stats.seconds > 0 ? stats.samples / stats.seconds : 0.0);
+  } catch (const WriteFailed &w) {
+    return fail(w.path, w.why);
   } catch (const hostsim::SceneError &e) {
     return fail(o.scene, e.what());
   }
   return 0;
 }
 
-int save(int argc, char **argv) {
-  Options o;
+int save(Options &o) {
   int status = 0;
-  if (!parseOptions(argc, argv, false, o, status)) return status;
-  if (o.out.empty()) return fail("", "save needs -o OUT");
   Session s;
   if (!openSession(o, s, status)) return status;
   try {
@@ -257,26 +269,81 @@ int save(int argc, char **argv) {
   return 0;
 }
 
-int panel(const std::string &path, const std::string &server, const std::vector<std::string> &others) {
+// What the panel command is given.
+struct PanelOptions {
+  std::string module, server;
+  std::vector<std::string> others;
+  std::string settings;            // --set: applied first, as a scene's node settings give them
+  std::vector<std::string> images; // --image: loaded, the last picked in the "Image" popup
+  std::string thumbnail;           // --thumbnail: where the drawn thumbnail goes
+};
+
+// The thumbnail as the panel draws it: display values, written through the
+// picture output by way of the linear values that encode to them.
+bool writeThumbnail(const std::string &out, const hostsim::DrawArea &area, std::string &error) {
+  hostsim::FrameBuffer fb;
+  fb.width = area.width;
+  fb.height = area.height;
+  fb.rgb.resize(area.rgb.size());
+  for (std::size_t i = 0; i < area.rgb.size(); ++i) {
+    const float c = area.rgb[i] / 255.0f;
+    fb.rgb[i] = c <= 0.04045f ? c / 12.92f : std::pow((c + 0.055f) / 1.055f, 2.4f);
+  }
+  return hostsim::writeImage(out, fb, error);
+}
+
+int panel(const PanelOptions &o) {
+  const std::string &path = o.module;
+  const std::string &server = o.server;
   int status = 0;
   auto module = openModule(path, status);
   if (!module) return status;
   const hostsim::ServerInfo *iface = module->find(LWNODE_ICLASS, server);
   if (!module->find(LWNODE_HCLASS, server)) return fail(path, "no node server \"" + server + "\"");
   if (!iface || !iface->activate) return fail(path, "\"" + server + "\" has no panel");
+  if (!o.thumbnail.empty() && std::filesystem::path(o.thumbnail).extension() != ".png")
+    return fail(o.thumbnail, "a thumbnail is written as .png");
   hostsim::Host host;
-  hostsim::Network net(host, *module);
   std::string error;
-  for (const std::string &other : others)
+  for (const std::string &file : o.images)
+    if (!host.images().load(file, &error)) return fail(file, error);
+  hostsim::Network net(host, *module);
+  for (const std::string &other : o.others)
     if (!net.add(other, &error)) return fail(path, error);
   hostsim::HostNode *node = net.add(server, &error);
   if (!node) return fail(path, error);
+  if (!o.settings.empty()) {
+    try {
+      hostsim::applySettings(host, *module, node, nlohmann::ordered_json::parse(o.settings), "--set");
+    } catch (const nlohmann::json::exception &e) {
+      return fail("--set", e.what());
+    } catch (const hostsim::SceneError &e) {
+      return fail(path, e.what());
+    }
+  }
   LWInterface local{node->instance, nullptr, nullptr, nullptr};
-  const int32_t rc = iface->activate(LWNODE_IVERSION, host.global(), &local, module->serverData());
+  const int32_t rc = module->activateInterface(*iface, host.global(), &local);
   if (rc != AFUNC_OK) return fail(path, "activating the panel of \"" + server + "\" failed with result " + std::to_string(rc));
   if (!local.panel) return fail(path, "\"" + server + "\" gave no panel");
   hostsim::Panel *p = hostsim::XPanelService::of(local.panel);
+  if (!o.images.empty()) {
+    hostsim::PanelControl *c = p->control("Image");
+    if (!c || !c->isPopup()) return fail(path, "\"" + server + "\" has no \"Image\" popup");
+    if (!host.panels().editInteger(*p, *c, static_cast<int32_t>(host.images().images().size()), &error))
+      return fail(path, error);
+  }
   std::fputs(host.panels().describe(*p, "Panel of \"" + node->name + "\" (" + server + ")").c_str(), stdout);
+  // A hint array the host cannot read is the module's fault: said, and failed.
+  if (!p->hintErrors.empty()) return fail(path, "the panel's hint array is malformed (" + p->hintErrors.front() + ")");
+  if (!o.thumbnail.empty()) {
+    const hostsim::PanelControl *t = nullptr;
+    for (const auto &c : p->controls)
+      if (c.draw) t = &c;
+    if (!t) return fail(path, "\"" + server + "\" draws no thumbnail");
+    const auto [w, h] = hostsim::XPanelService::thumbnailSize(*t);
+    if (!writeThumbnail(o.thumbnail, host.panels().drawThumbnail(*p, *t, w, h), error)) return fail(o.thumbnail, error);
+    std::printf("hostsim: wrote %s (%dx%d)\n", o.thumbnail.c_str(), w, h);
+  }
   return 0;
 }
 
@@ -290,23 +357,106 @@ int validate(const std::string &path) {
   return r.failures ? 1 : 0;
 }
 
+std::string versionText() {
+  return std::string("hostsim ") + JUXS_VERSION + ", the stand-in host of JuxsNodes (OpenImageIO " +
+         OIIO_VERSION_STRING + ", Embree " + RTC_VERSION_STRING + ", CLI11 " + CLI11_VERSION + ")";
+}
+
 int run(int argc, char **argv) {
-  if (argc < 2) return usage();
-  const std::string cmd = argv[1];
-  if (cmd == "servers" && argc == 3) return servers(argv[2]);
-  if (cmd == "render") return render(argc, argv);
-  if (cmd == "save") return save(argc, argv);
-  if (cmd == "panel" && argc >= 4) return panel(argv[2], argv[3], std::vector<std::string>(argv + 4, argv + argc));
-  if (cmd == "validate" && argc == 3) return validate(argv[2]);
-  if (cmd == "-h" || cmd == "--help") {
-    usage();
-    return 0;
+  CLI::App app("The stand-in host of the JuxsNodes module: loads the module as the host does, "
+               "lists and checks its servers, shows node panels, and renders scene files.",
+               "hostsim");
+  app.set_version_flag("--version", versionText(), "print the version and exit");
+  app.set_help_flag("-h,--help", "print this help and exit");
+  app.require_subcommand(1);
+  app.fallthrough(false);
+  app.footer("hostsim COMMAND --help lists a command's options and their defaults.");
+  app.get_formatter()->column_width(24);
+
+  std::string modulePath;
+  CLI::App *serversCmd = app.add_subcommand("servers", "list the module's servers and activate each against the stand-in host");
+  serversCmd->add_option("MODULE", modulePath, "the module file")->required();
+
+  Options ro;
+  const CLI::Option *renderFile = nullptr, *renderCancel = nullptr;
+  CLI::App *renderCmd = app.add_subcommand(
+      "render", "render a scene file to a picture; several frames get _NNNN before the extension");
+  addSceneOptions(*renderCmd, ro, renderFile, renderCancel);
+  renderCmd->add_option("-o,--output", ro.out,
+                        "the picture: .png (8-bit, sRGB-encoded), .exr (OpenEXR, linear, half float), "
+                        ".hdr (Radiance, linear) or .tif (16-bit, sRGB-encoded) (default: SCENE's name with .png, "
+                        "in the current folder)")
+      ->type_name("OUT");
+  renderCmd->add_flag("--float", ro.fullFloat, "write .exr and .tif as linear 32-bit float (default: off)");
+  renderCmd->add_option("--threads", ro.threadsText,
+                        "render threads, 1 to " + std::to_string(hostsim::kMaxThreads) + " (default: the scene's)")
+      ->type_name("N");
+  renderCmd->add_option("--frames", ro.framesText, "the frames to render, A-B or A (default: the scene's)")
+      ->type_name("A-B");
+  renderCmd->add_option("--size", ro.sizeText, "the picture's size in pixels, each side 1 to 16384 (default: the scene's)")
+      ->type_name("WxH");
+
+  Options so;
+  const CLI::Option *saveFile = nullptr, *saveCancel = nullptr;
+  CLI::App *saveCmd = app.add_subcommand("save", "load a scene and write it again with every node's own saved block");
+  addSceneOptions(*saveCmd, so, saveFile, saveCancel);
+  saveCmd->add_option("-o,--output", so.out, "the scene file to write")->type_name("OUT")->required();
+
+  PanelOptions po;
+  CLI::App *panelCmd = app.add_subcommand("panel", "create one node of the server and print its panel as a user sees "
+                                                   "it; nodes of the other servers are created first, in the same network");
+  panelCmd->add_option("MODULE", po.module, "the module file")->required();
+  panelCmd->add_option("SERVER", po.server, "the node's server name, such as \"Jux Pixel Image\"")->required();
+  panelCmd->add_option("OTHERS", po.others, "servers of nodes to create first");
+  panelCmd->add_option("--set", po.settings, "settings applied first, as a scene gives them: '{\"Ranged\": false}'")
+      ->type_name("SETTINGS");
+  panelCmd->add_option("--image", po.images, "a picture loaded into the host's image list (repeatable); the last "
+                                             "one loaded is picked in the node's \"Image\" popup")
+      ->type_name("FILE")
+      ->allow_extra_args(false);
+  panelCmd->add_option("--thumbnail", po.thumbnail, "write the node's drawn thumbnail to OUT.png")->type_name("OUT.png");
+
+  CLI::App *validateCmd = app.add_subcommand(
+      "validate", "activate, create, persist, copy, evaluate and destroy every node; exit 1 on a failure");
+  validateCmd->add_option("MODULE", modulePath, "the module file")->required();
+
+  if (argc < 2) {
+    std::fputs(app.help().c_str(), stderr);
+    return kUsageError;
   }
-  return usage();
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp &e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp &e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion &e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError &e) {
+    // Name the command whose options were wrong, and where its help is.
+    const std::vector<CLI::App *> cmds = app.get_subcommands();
+    const std::string name = cmds.empty() ? "" : cmds.front()->get_name();
+    std::string what = e.what();
+    if (what.size() > 1 && !std::isupper(static_cast<unsigned char>(what[1])))
+      what[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(what[0])));
+    if (name.empty() && argv[1][0] != '-')
+      what = "unknown command \"" + std::string(argv[1]) + "\"";
+    return failUsage((name.empty() ? "" : name + ": ") + what + " (hostsim " + (name.empty() ? "" : name + " ") +
+                     "--help lists the " + (name.empty() ? "commands" : "options") + ")");
+  }
+
+  int status = 0;
+  if (serversCmd->parsed()) return servers(modulePath);
+  if (validateCmd->parsed()) return validate(modulePath);
+  if (panelCmd->parsed()) return panel(po);
+  if (renderCmd->parsed()) return checkOptions(ro, *renderCmd, renderFile, renderCancel, status) ? render(ro) : status;
+  if (saveCmd->parsed()) return checkOptions(so, *saveCmd, saveFile, saveCancel, status) ? save(so) : status;
+  return failUsage("no command given (hostsim --help lists them)");
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
+  // Whatever escapes a command still ends in one line and status 2.
   return hostsim::guarded([&] { return run(argc, argv); });
 }

@@ -37,13 +37,36 @@ struct RenderStats {
 
 class Renderer;
 
-// One render thread's state, reached from its shading contexts' hostData.
-// A cache line each: workers count their rays side by side.
+// One render thread's state. A cache line each: workers count their rays side
+// by side.
 struct alignas(64) Worker {
   const Renderer *renderer = nullptr;
   int32_t threadNum = 0;
   LWTime time = 0;
   uint64_t samples = 0, casts = 0, traces = 0;
+  uint64_t random = 0x9E3779B97F4A7C15ull; // the contexts' randomFloat, per thread
+};
+
+// The sample a thread is shading. The host's ray functions take no context,
+// so each finds its caller's here: the renderer installs a scope around every
+// shading of a hit, and a trace from inside one installs its own and puts the
+// caller's back when it returns. A thread outside any scope is shading
+// nothing, and its rays hit nothing. Tests install one around a context they
+// cast from.
+class SampleScope {
+public:
+  SampleScope(const LWNodalAccess &na, Worker &worker) noexcept;
+  ~SampleScope();
+  SampleScope(const SampleScope &) = delete;
+  SampleScope &operator=(const SampleScope &) = delete;
+
+  // The calling thread's sample and worker, or null outside any scope.
+  static const LWNodalAccess *current() noexcept;
+  static Worker *currentWorker() noexcept;
+
+private:
+  const LWNodalAccess *outerSample_;
+  Worker *outerWorker_;
 };
 
 class Renderer {
@@ -66,14 +89,16 @@ public:
   // SceneError when a node's init fails.
   RenderStats render(const RenderOptions &options, const std::function<void(int, const FrameBuffer &)> &onFrame);
 
-  // The camera ray of a pixel's sample (direction of unit length).
-  void cameraRay(int x, int y, int sample, int frame, double origin[3], double direction[3]) const;
+  // The camera ray of a pixel's sample (direction of unit length), and where
+  // in the pixel it passes (0 to 1 across).
+  void cameraRay(int x, int y, int sample, int frame, double origin[3], double direction[3], double *subx = nullptr,
+                 double *suby = nullptr) const;
   // The colour one camera sample sees. render threads, concurrently
   void sample(Worker &worker, int x, int y, int sample, int frame, double color[3]) const;
 
   // A shading context at the camera, depth 0, for a worker: what a node
   // evaluated on a primary hit would get, without the hit. Tests cast and
-  // trace through it.
+  // trace through it inside a SampleScope.
   LWNodalAccess context(Worker &worker) const;
 
   RTCScene embreeScene() const { return rtcScene_; }
@@ -98,10 +123,12 @@ private:
   struct Ray {
     int32_t sx, sy;
     int32_t depth;
-    uint32_t flags;
+    int32_t flags; // LWRT_* bits
     double eta;
     double spot; // spot size where the ray starts
+    double subx = 0.5, suby = 0.5;
   };
+  void fillContext(LWNodalAccess &na, Worker &w) const;
 
   void buildScene();
   void setupCamera();
@@ -114,12 +141,15 @@ private:
                 double color[3], LWShaderAccess *sa) const;
   void backdrop(const Worker &w, const double direction[3], double color[3]) const;
 
-  // The shading context's ray operations. render threads, concurrently
-  static double rayCast(const LWNodalAccess *na, const double position[3], const double direction[3]);
-  static double rayShade(const LWNodalAccess *na, const double position[3], const double direction[3],
-                         LWShaderAccess *sa);
-  static double rayTraceMode(const LWNodalAccess *na, const double position[3], const double direction[3],
-                             double color[3], double eta, uint32_t mode);
+  // The shading context's functions, for the calling thread's sample.
+  // render threads, concurrently
+  static double rayCast(const double position[3], const double direction[3]);
+  static double rayShade(const double position[3], const double direction[3], LWShaderAccess *sa);
+  static double rayTrace(const double position[3], const double direction[3], double color[3]);
+  static double rayTraceMode(const double position[3], const double direction[3], double color[3], const double eta,
+                             const int32_t mode);
+  static int32_t illuminate(LWItemID light, const double position[3], double direction[3], double color[3]);
+  static float randomFloat(RandomFloatData data);
 
   Scene &scene_;
   Host &host_;

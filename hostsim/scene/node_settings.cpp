@@ -18,7 +18,7 @@ Panel &openPanel(Host &host, const Module &module, HostNode *node, const std::st
   const ServerInfo *iface = module.find(LWNODE_ICLASS, node->serverName);
   if (!iface || !iface->activate) fail(path, "node \"" + node->userName + "\" has no panel");
   LWInterface local{node->instance, nullptr, nullptr, nullptr};
-  const int32_t rc = iface->activate(LWNODE_IVERSION, host.global(), &local, module.serverData());
+  const int32_t rc = module.activateInterface(*iface, host.global(), &local);
   if (rc != AFUNC_OK || !local.panel)
     fail(path, "the panel of \"" + node->userName + "\" did not open (activation result " + std::to_string(rc) + ")");
   return *XPanelService::of(local.panel);

@@ -33,7 +33,7 @@ int32_t FileRequester::run(int32_t version, LWFileReqLocal *request) {
   // Only the version this host knows, and only with somewhere to put the name.
   if (version != LWFILEREQ_VERSION || !request) return 1;
   requests_.push_back({version, request->reqType, request->title ? request->title : "",
-                       request->fileType ? request->fileType : ""});
+                       request->fileType ? request->fileType : "", request});
   std::optional<std::string> next;
   if (!queue_.empty()) {
     next = queue_.front();

@@ -31,6 +31,7 @@ public:
     int32_t version;
     int32_t type;
     std::string title, fileType;
+    const LWFileReqLocal *record; // whose record asked
   };
   const std::vector<Request> &requests() const { return requests_; }
 

@@ -1,12 +1,9 @@
 #include "hostsim/services/image_list.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-
-#include <stb_image.h>
 
 namespace hostsim {
 namespace {
@@ -18,8 +15,6 @@ ImageList *gCurrent = nullptr;
 // Longest reference a scene stream may hold; longer ones are cut and then
 // simply name no image.
 constexpr int32_t kMaxReference = 4096;
-
-float srgbToLinear(float c) { return c <= 0.04045f ? c / 12.92f : std::pow((c + 0.055f) / 1.055f, 2.4f); }
 
 Image *imageOf(LWImageID id) {
   auto *img = reinterpret_cast<Image *>(id);
@@ -52,6 +47,7 @@ struct Ops {
   }
   // Outside the image: black, and alpha 0.
   static void rgb(LWImageID id, int32_t x, int32_t y, float out[3]) {
+    if (gCurrent) gCurrent->countPixelRead();
     const Image *img = imageOf(id);
     if (!out) return;
     if (!img || x < 0 || y < 0 || x >= img->width || y >= img->height) {
@@ -72,12 +68,13 @@ struct Ops {
   // Bilinear between the four pixel centres around (u, v), u wrapping round
   // (spherical maps meet themselves at the seam) and v held at the edges;
   // blend 0 takes the nearest pixel. No pre-filtered levels, so the spot size
-  // does not widen the filter.
-  static void spot(LWImageID id, double u, double v, double, int32_t blend, double out[3]) {
+  // does not widen the filter. Channels first to first + count - 1 of the
+  // RGBA pixels; outside any image, zero.
+  static void filtered(LWImageID id, double u, double v, int32_t blend, int first, int count, double *out) {
     const Image *img = imageOf(id);
     if (!out) return;
     if (!img || img->width <= 0 || img->height <= 0 || !std::isfinite(u) || !std::isfinite(v)) {
-      out[0] = out[1] = out[2] = 0.0;
+      for (int c = 0; c < count; ++c) out[c] = 0.0;
       return;
     }
     const int32_t w = img->width, h = img->height;
@@ -87,17 +84,65 @@ struct Ops {
     auto clampY = [h](int64_t y) { return static_cast<int32_t>(std::clamp<int64_t>(y, 0, h - 1)); };
     if (!blend) {
       const float *p = img->pixel(wrapX(std::llround(fx)), clampY(std::llround(fy)));
-      for (int c = 0; c < 3; ++c) out[c] = p[c];
+      for (int c = 0; c < count; ++c) out[c] = p[first + c];
       return;
     }
     const double x0 = std::floor(fx), y0 = std::floor(fy);
     const double tx = fx - x0, ty = fy - y0;
     const int32_t xa = wrapX(static_cast<int64_t>(x0)), xb = wrapX(static_cast<int64_t>(x0) + 1);
     const int32_t ya = clampY(static_cast<int64_t>(y0)), yb = clampY(static_cast<int64_t>(y0) + 1);
-    const float *p00 = img->pixel(xa, ya), *p10 = img->pixel(xb, ya);
-    const float *p01 = img->pixel(xa, yb), *p11 = img->pixel(xb, yb);
-    for (int c = 0; c < 3; ++c)
+    const float *p00 = img->pixel(xa, ya) + first, *p10 = img->pixel(xb, ya) + first;
+    const float *p01 = img->pixel(xa, yb) + first, *p11 = img->pixel(xb, yb) + first;
+    for (int c = 0; c < count; ++c)
       out[c] = (p00[c] * (1 - tx) + p10[c] * tx) * (1 - ty) + (p01[c] * (1 - tx) + p11[c] * tx) * ty;
+  }
+  static void spot(LWImageID id, double u, double v, double, int32_t blend, double out[3]) {
+    filtered(id, u, v, blend, 0, 3, out);
+  }
+  static double alphaSpot(LWImageID id, double u, double v, double, int32_t blend) {
+    double a = 0.0;
+    filtered(id, u, v, blend, 3, 1, &a);
+    return a;
+  }
+  // Luma as the host's conversions take it: Rec. 709 weights.
+  static double luma709(const double c[3]) { return 0.2126 * c[0] + 0.7152 * c[1] + 0.0722 * c[2]; }
+  static double lumaSpot(LWImageID id, double u, double v, double size, int32_t blend) {
+    double c[3];
+    spot(id, u, v, size, blend, c);
+    return luma709(c);
+  }
+  static float luma(LWImageID id, int32_t x, int32_t y) {
+    float c[3];
+    rgb(id, x, y, c);
+    const double d[3] = {c[0], c[1], c[2]};
+    return static_cast<float>(luma709(d));
+  }
+  // Colour unless every pixel is a grey.
+  static int32_t isColor(LWImageID id) {
+    const Image *img = imageOf(id);
+    if (!img) return 0;
+    for (std::size_t i = 0; i + 3 < img->rgba.size(); i += 4)
+      if (img->rgba[i] != img->rgba[i + 1] || img->rgba[i + 1] != img->rgba[i + 2]) return 1;
+    return 0;
+  }
+  // Spots are filtered as asked already.
+  static void needAA(LWImageID) {}
+  // Takes the image out of the list; its id stays readable as no image.
+  static void clear(LWImageID id) {
+    if (Image *img = imageOf(id); img && gCurrent) gCurrent->remove(img);
+  }
+  // The stand-in host keeps no pixmaps and no image savers.
+  static LWPixmapID evaluate(LWImageID, LWTime) { return nullptr; }
+  static LWPixmapID create(const char *, int32_t, int32_t, LWImageType) { return nullptr; }
+  static void saverNotifyAttach(LWInstance, LWImageID (*)(LWInstance)) {}
+  static void saverNotifyDetach(LWInstance) {}
+  static void saverNotifyMarkUsage(LWTextureID) {}
+  static void changeEvent(LWImageEventFunc func, int32_t registration) {
+    if (gCurrent && func) gCurrent->watch(func, registration == LWERR_REGISTER);
+  }
+  static int32_t replace(LWImageID id, const char *filename) {
+    Image *img = imageOf(id);
+    return img && filename && gCurrent && gCurrent->replace(img, filename) ? 1 : 0;
   }
   // A reference is one stream string: the image's reference, empty for none.
   static LWImageID sceneLoad(const LWLoadState *ls) {
@@ -118,60 +163,32 @@ struct Ops {
 
 } // namespace
 
-std::unique_ptr<Image> readImageFile(const std::string &path, std::string &error) {
-  FILE *f = std::fopen(path.c_str(), "rb");
-  if (!f) {
-    error = "cannot open image \"" + path + "\": " + std::strerror(errno);
-    return nullptr;
-  }
-  auto img = std::make_unique<Image>();
-  int w = 0, h = 0, channels = 0;
-  std::size_t count = 0;
-  if (stbi_is_hdr_from_file(f)) {
-    float *data = stbi_loadf_from_file(f, &w, &h, &channels, 4);
-    if (data) {
-      count = static_cast<std::size_t>(w) * h * 4;
-      img->rgba.assign(data, data + count);
-      stbi_image_free(data);
-    }
-  } else {
-    stbi_us *data = stbi_load_from_file_16(f, &w, &h, &channels, 4);
-    if (data) {
-      count = static_cast<std::size_t>(w) * h * 4;
-      img->rgba.resize(count);
-      for (std::size_t i = 0; i < count; ++i) {
-        const float c = data[i] / 65535.0f;
-        img->rgba[i] = (i % 4 == 3) ? c : srgbToLinear(c); // alpha is not display-encoded
-      }
-      stbi_image_free(data);
-    }
-  }
-  std::fclose(f);
-  if (!count) {
-    error = "cannot read image \"" + path + "\": " + (stbi_failure_reason() ? stbi_failure_reason() : "unknown format");
-    return nullptr;
-  }
-  img->width = w;
-  img->height = h;
-  img->hasAlpha = channels == 2 || channels == 4;
-  img->path = path;
-  img->name = fs::path(path).stem().string();
-  return img;
-}
-
 ImageList::ImageList() {
   funcs_.first = &Ops::first;
   funcs_.next = &Ops::next;
   funcs_.load = &Ops::load;
   funcs_.name = &Ops::name;
   funcs_.filename = &Ops::filename;
+  funcs_.isColor = &Ops::isColor;
+  funcs_.needAA = &Ops::needAA;
   funcs_.size = &Ops::size;
+  funcs_.luma = &Ops::luma;
   funcs_.RGB = &Ops::rgb;
-  funcs_.alpha = &Ops::alpha;
-  funcs_.hasAlpha = &Ops::hasAlpha;
-  funcs_.spot = &Ops::spot;
+  funcs_.lumaSpot = &Ops::lumaSpot;
+  funcs_.RGBSpot = &Ops::spot;
+  funcs_.clear = &Ops::clear;
   funcs_.sceneLoad = &Ops::sceneLoad;
   funcs_.sceneSave = &Ops::sceneSave;
+  funcs_.hasAlpha = &Ops::hasAlpha;
+  funcs_.alpha = &Ops::alpha;
+  funcs_.alphaSpot = &Ops::alphaSpot;
+  funcs_.evaluate = &Ops::evaluate;
+  funcs_.changeEvent = &Ops::changeEvent;
+  funcs_.replace = &Ops::replace;
+  funcs_.create = &Ops::create;
+  funcs_.saverNotifyAttach = &Ops::saverNotifyAttach;
+  funcs_.saverNotifyDetach = &Ops::saverNotifyDetach;
+  funcs_.saverNotifyMarkUsage = &Ops::saverNotifyMarkUsage;
 }
 
 ImageList::~ImageList() {
@@ -209,9 +226,38 @@ Image *ImageList::find(const std::string &reference) const {
 }
 
 void ImageList::remove(Image *image) {
+  if (!image || image->index < 0) return;
+  tell(LWCEV_DESTROY, image);
   std::erase(order_, image);
-  if (image) image->index = -1;
+  image->index = -1;
   renumber();
+}
+
+bool ImageList::replace(Image *image, const std::string &reference, std::string *error) {
+  std::string why;
+  auto fresh = readImageFile(resolve(reference), why);
+  if (!fresh) {
+    if (error) *error = why;
+    return false;
+  }
+  image->reference = reference;
+  image->path = fresh->path;
+  image->width = fresh->width;
+  image->height = fresh->height;
+  image->hasAlpha = fresh->hasAlpha;
+  image->rgba = std::move(fresh->rgba);
+  tell(LWCEV_REPLACE, image);
+  return true;
+}
+
+void ImageList::watch(LWImageEventFunc func, bool on) {
+  std::erase(watchers_, func);
+  if (on) watchers_.push_back(func);
+}
+
+void ImageList::tell(int32_t code, Image *image) {
+  const std::vector<LWImageEventFunc> now = watchers_; // a watcher may unregister itself
+  for (LWImageEventFunc f : now) f(code, reinterpret_cast<LWImageID>(image));
 }
 
 void ImageList::clear() {

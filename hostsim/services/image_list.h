@@ -1,6 +1,8 @@
-// "LW Image List 5": the host's images, held as float RGBA in linear light.
+// The image list ("LW Image List 5", and "LW Image List 6" with the same
+// record): the host's images, held as float RGBA in linear light.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -23,8 +25,16 @@ struct Image {
   const float *pixel(int32_t x, int32_t y) const { return &rgba[(static_cast<std::size_t>(y) * width + x) * 4]; }
 };
 
-// Reads an image file: PNG, JPEG, TGA, BMP (8 or 16 bits, sRGB-decoded to
-// linear light) or Radiance HDR (linear already). Null and a reason on failure.
+// What one image may take once decoded, and its longest side: a file whose
+// header asks for more is refused before anything is allocated.
+constexpr uint64_t kImageBudgetBytes = uint64_t(2) << 30; // 16384 x 8192 float RGBA
+constexpr int32_t kMaxImageSide = 65536;
+
+// Reads an image file: PNG, JPEG, TIFF, OpenEXR, Radiance HDR, TGA or BMP.
+// Integer samples are decoded to linear light (sRGB unless the file says
+// linear or gives a gamma), float samples are linear already. Null and one
+// line naming the file and the fault on failure. Defined apart from the list
+// (image_file.cpp), where the decoders are.
 std::unique_ptr<Image> readImageFile(const std::string &path, std::string &error);
 
 class ImageList {
@@ -49,6 +59,10 @@ public:
   // The image whose reference names the same file, or null.
   Image *find(const std::string &reference) const;
   void remove(Image *image);
+  // Reads another file into an image, keeping its place and its id.
+  bool replace(Image *image, const std::string &reference, std::string *error = nullptr);
+  // Image change events: a registered function hears LWCEV_* codes.
+  void watch(LWImageEventFunc func, bool on);
   // Empties the list, as loading another scene does.
   void clear();
   // Moves an image to a new position (tests reorder the list).
@@ -61,6 +75,10 @@ public:
   // file lies below it, else the absolute path.
   std::string referenceFor(const Image &image) const;
 
+  // Pixel colour reads through the C table, for tests of who reads what.
+  uint64_t pixelReads() const { return pixelReads_.load(std::memory_order_relaxed); }
+  void countPixelRead() { pixelReads_.fetch_add(1, std::memory_order_relaxed); }
+
 private:
   std::string resolve(const std::string &reference) const;
   void renumber();
@@ -69,6 +87,9 @@ private:
   std::string baseDir_;
   std::vector<std::unique_ptr<Image>> owned_; // every image ever loaded: stale IDs stay readable
   std::vector<Image *> order_;                // the list as the module walks it
+  std::atomic<uint64_t> pixelReads_{0};
+  std::vector<LWImageEventFunc> watchers_;
+  void tell(int32_t code, Image *image);
 };
 
 } // namespace hostsim

@@ -43,9 +43,16 @@ struct Ops {
   static const char *nodeName(NodeID n) { return n ? nodeOf(n)->name.c_str() : nullptr; }
   static const char *serverUserName(NodeID n) { return n ? nodeOf(n)->userName.c_str() : nullptr; }
   static LWChanGroupID chanGrp(NodeID n) { return n ? reinterpret_cast<LWChanGroupID>(nodeOf(n)->group) : nullptr; }
-  static void setNodeColor(NodeID n, const int32_t rgb[3]) {
+  static void setNodeColor(NodeID n, int32_t rgb[3]) {
     if (!n || !rgb) return;
     for (int c = 0; c < 3; ++c) nodeOf(n)->color[c] = rgb[c];
+  }
+  static void setNodeColor3(NodeID n, int32_t r, int32_t g, int32_t b) {
+    if (!n) return;
+    HostNode *node = nodeOf(n);
+    node->color[0] = r;
+    node->color[1] = g;
+    node->color[2] = b;
   }
   static void setNodePreviewType(NodeID n, int32_t type) {
     if (n) nodeOf(n)->previewType = type;
@@ -80,6 +87,50 @@ struct Ops {
     return in && in->source ? 1 : 0;
   }
 
+  // Walks over a node's inputs or outputs: positions count from 1, and an id
+  // that is not the node's has none.
+  template <class T>
+  static int32_t indexIn(const std::vector<std::unique_ptr<T>> &list, const T *item) {
+    for (std::size_t i = 0; i < list.size(); ++i)
+      if (list[i].get() == item) return static_cast<int32_t>(i + 1);
+    return 0;
+  }
+  template <class T>
+  static T *atIndex(const std::vector<std::unique_ptr<T>> &list, int32_t index) {
+    return index >= 1 && static_cast<std::size_t>(index) <= list.size() ? list[static_cast<std::size_t>(index - 1)].get()
+                                                                          : nullptr;
+  }
+  static NodeInput *inputOf(NodeInputID id) { return reinterpret_cast<NodeInput *>(id); }
+  static NodeInputID inputId(NodeInput *in) { return reinterpret_cast<NodeInputID>(in); }
+  static NodeInputID firstInput(NodeID n) { return n ? inputId(atIndex(nodeOf(n)->inputs, 1)) : nullptr; }
+  static NodeInputID nextInput(NodeInputID id) {
+    NodeInput *in = inputOf(id);
+    if (!in || !in->node) return nullptr;
+    return inputId(atIndex(in->node->inputs, indexIn(in->node->inputs, in) + 1));
+  }
+  static NodeInputID previousInput(NodeInputID id) {
+    NodeInput *in = inputOf(id);
+    if (!in || !in->node) return nullptr;
+    const int32_t i = indexIn(in->node->inputs, in);
+    return i > 1 ? inputId(atIndex(in->node->inputs, i - 1)) : nullptr;
+  }
+  static int32_t numInputs(NodeID n) { return n ? static_cast<int32_t>(nodeOf(n)->inputs.size()) : 0; }
+  static NodeInputID inputByIndex(NodeID n, int32_t index) {
+    return n ? inputId(atIndex(nodeOf(n)->inputs, index)) : nullptr;
+  }
+  static int32_t inputIndex(NodeID n, NodeInputID id) { return n ? indexIn(nodeOf(n)->inputs, inputOf(id)) : 0; }
+  // The host's own disconnect: the input hears of it as from the editor.
+  static void disconnectInput(NodeID n, NodeInputID id) {
+    NodeInput *in = inputOf(id);
+    if (!n || !in || indexIn(nodeOf(n)->inputs, in) == 0 || !in->source) return;
+    in->source = nullptr;
+    if (in->event && nodeOf(n)->instance) in->event(nodeOf(n)->instance, id, NIE_DISCONNECT, 0);
+  }
+  static NodeID inputNode(NodeInputID id) {
+    NodeInput *in = inputOf(id);
+    return in ? reinterpret_cast<NodeID>(in->node) : nullptr;
+  }
+
   static NodeOutputID createOutput(NodeID n, ConnectionType type, const char *name) {
     if (!n || !name) return nullptr;
     auto out = std::make_unique<NodeOutput>();
@@ -93,7 +144,7 @@ struct Ops {
     if (n)
       std::erase_if(nodeOf(n)->outputs, [id](const auto &o) { return o.get() == reinterpret_cast<NodeOutput *>(id); });
   }
-  static void setValue(NodeValue value, const void *result) {
+  static void setValue(NodeValue value, void *result) {
     auto *out = reinterpret_cast<OutputValue *>(value);
     if (!out || !result) return;
     if (out->type == CONN_INTEGER) {
@@ -104,6 +155,38 @@ struct Ops {
       for (int c = 0; c < n; ++c) out->v[c] = d[c];
     }
     out->set = true;
+  }
+  static void *getValue(NodeValue value) {
+    auto *out = reinterpret_cast<OutputValue *>(value);
+    if (!out) return nullptr;
+    return out->type == CONN_INTEGER ? static_cast<void *>(&out->i) : static_cast<void *>(out->v);
+  }
+  static ConnectionType getType(NodeValue value) {
+    auto *out = reinterpret_cast<OutputValue *>(value);
+    return out ? out->type : NOT_DEFINED;
+  }
+  static NodeOutput *outputOf(NodeOutputID id) { return reinterpret_cast<NodeOutput *>(id); }
+  static NodeOutputID outputId(NodeOutput *o) { return reinterpret_cast<NodeOutputID>(o); }
+  static NodeOutputID firstOutput(NodeID n) { return n ? outputId(atIndex(nodeOf(n)->outputs, 1)) : nullptr; }
+  static NodeOutputID nextOutput(NodeOutputID id) {
+    NodeOutput *o = outputOf(id);
+    if (!o || !o->node) return nullptr;
+    return outputId(atIndex(o->node->outputs, indexIn(o->node->outputs, o) + 1));
+  }
+  static NodeOutputID previousOutput(NodeOutputID id) {
+    NodeOutput *o = outputOf(id);
+    if (!o || !o->node) return nullptr;
+    const int32_t i = indexIn(o->node->outputs, o);
+    return i > 1 ? outputId(atIndex(o->node->outputs, i - 1)) : nullptr;
+  }
+  static int32_t numOutputs(NodeID n) { return n ? static_cast<int32_t>(nodeOf(n)->outputs.size()) : 0; }
+  static NodeOutputID outputByIndex(NodeID n, int32_t index) {
+    return n ? outputId(atIndex(nodeOf(n)->outputs, index)) : nullptr;
+  }
+  static int32_t outputIndex(NodeID n, NodeOutputID id) { return n ? indexIn(nodeOf(n)->outputs, outputOf(id)) : 0; }
+  static NodeID outputNode(NodeOutputID id) {
+    NodeOutput *o = outputOf(id);
+    return o ? reinterpret_cast<NodeID>(o->node) : nullptr;
   }
 };
 
@@ -156,16 +239,36 @@ NodeServices::NodeServices() {
   node_.serverUserName = &Ops::serverUserName;
   node_.chanGrp = &Ops::chanGrp;
   node_.setNodeColor = &Ops::setNodeColor;
+  node_.setNodeColor3 = &Ops::setNodeColor3;
   node_.setNodePreviewType = &Ops::setNodePreviewType;
   node_.updateNodePreview = &Ops::updateNodePreview;
-  editor_.version = 1;
+  // The stand-in host has no node editor of its own to hand out: its
+  // editor record is whole, for modules that check the service, but empty.
+  editor_ = LWNodeEditorFuncs{};
   input_.create = &Ops::createInput;
   input_.destroy = &Ops::destroyInput;
   input_.evaluate = &Ops::evaluateInput;
   input_.check = &Ops::check;
+  input_.first = &Ops::firstInput;
+  input_.next = &Ops::nextInput;
+  input_.previous = &Ops::previousInput;
+  input_.numInputs = &Ops::numInputs;
+  input_.byIndex = &Ops::inputByIndex;
+  input_.getIndex = &Ops::inputIndex;
+  input_.disconnect = &Ops::disconnectInput;
+  input_.node = &Ops::inputNode;
   output_.create = &Ops::createOutput;
   output_.destroy = &Ops::destroyOutput;
   output_.setValue = &Ops::setValue;
+  output_.getValue = &Ops::getValue;
+  output_.getType = &Ops::getType;
+  output_.first = &Ops::firstOutput;
+  output_.next = &Ops::nextOutput;
+  output_.previous = &Ops::previousOutput;
+  output_.numOutputs = &Ops::numOutputs;
+  output_.byIndex = &Ops::outputByIndex;
+  output_.getIndex = &Ops::outputIndex;
+  output_.node = &Ops::outputNode;
 }
 
 } // namespace hostsim

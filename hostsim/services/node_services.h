@@ -1,4 +1,5 @@
-// "NodeFuncs", "NodeEditorFuncs", "NodeInputFuncs" and "NodeOutputFuncs": the
+// "NodeFuncs", "NodeEditorFuncs", "NodeInputFuncs" (under both its names) and
+// "NodeOutputFuncs": the
 // node records the host keeps, and the type conversions between connections.
 #pragma once
 

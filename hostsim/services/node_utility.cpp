@@ -1,6 +1,7 @@
 #include "hostsim/services/node_utility.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 namespace hostsim {
@@ -41,7 +42,12 @@ double blendChannel(int32_t mode, double cb, double cs) {
   }
 }
 
+std::atomic<uint64_t> gBlendCalls{0};
+
+
 } // namespace
+
+uint64_t NodeUtility::blendCalls() { return gBlendCalls.load(std::memory_order_relaxed); }
 
 void blendColors(double result[3], const double fg[3], const double bg[3], double opacity, int32_t mode) {
   if (!result || !fg || !bg) return;
@@ -70,9 +76,120 @@ void sphericalMap(double seamAngle, const double d[3], double *u, double *v) {
   if (v) *v = vv;
 }
 
+namespace {
+
+// This host lays the first colour it is handed over the second, as the nodes
+// written for it expect: Pixel Image hands over its pixel, then the
+// background the pixel lies on. The published parameter names (bg, then fg)
+// say nothing of the roles, which are the host's to give.
+void blendSlot(double result[3], double layer[3], double base[3], double alpha, int32_t mode) {
+  gBlendCalls.fetch_add(1, std::memory_order_relaxed);
+  blendColors(result, layer, base, alpha, mode);
+}
+
+void reflectionSlot(double seamAngle, double direction[3], double *u, double *v) {
+  sphericalMap(seamAngle, direction, u, v);
+}
+
+// The components of p across the axis (0 x, 1 y, 2 z) and along it: for y,
+// (x, z) across and y along, so that a y-axis projection looks down from +Y
+// with +X to the right.
+void axes(const double p[3], int32_t axis, double &a, double &b, double &along) {
+  switch (axis) {
+  case 0:
+    a = p[2], b = p[1], along = p[0];
+    return;
+  case 2:
+    a = p[0], b = p[1], along = p[2];
+    return;
+  default:
+    a = p[0], b = p[2], along = p[1];
+    return;
+  }
+}
+
+void set(double *u, double *v, double uu, double vv) {
+  if (u) *u = uu;
+  if (v) *v = vv;
+}
+
+// Texture space is the unit cube about the origin: a projection maps its
+// faces onto 0..1.
+void planarSlot(double tPos[3], int32_t axis, double *u, double *v) {
+  if (!tPos) return set(u, v, 0.5, 0.5);
+  double a, b, along;
+  axes(tPos, axis, a, b, along);
+  set(u, v, a + 0.5, b + 0.5);
+}
+
+double azimuth(double a, double b) {
+  const double t = 0.5 + std::atan2(a, b) / (2.0 * M_PI);
+  return t - std::floor(t);
+}
+
+void sphericalSlot(double tPos[3], int32_t axis, double *u, double *v) {
+  if (!tPos) return set(u, v, 0.5, 0.5);
+  double a, b, along;
+  axes(tPos, axis, a, b, along);
+  const double len = std::sqrt(a * a + b * b + along * along);
+  if (!(len > 0.0) || !std::isfinite(len)) return set(u, v, 0.5, 0.5);
+  set(u, v, azimuth(a, b), std::acos(std::clamp(along / len, -1.0, 1.0)) / M_PI);
+}
+
+void cylindricalSlot(double tPos[3], int32_t axis, double *u, double *v) {
+  if (!tPos) return set(u, v, 0.5, 0.5);
+  double a, b, along;
+  axes(tPos, axis, a, b, along);
+  set(u, v, a == 0.0 && b == 0.0 ? 0.5 : azimuth(a, b), along + 0.5);
+}
+
+// The caller picks the axis (the normal's major one); the face is planar.
+void cubicSlot(double tPos[3], int32_t axis, double *u, double *v) { planarSlot(tPos, axis, u, v); }
+
+// The position through a camera matrix (row vectors, camera looking along
+// +Z), onto a frame from 0 to 1 across its width.
+void frontSlot(double tPos[3], double pixelAspect, double *u, double *v, double m[4][4]) {
+  if (!tPos || !m) return set(u, v, 0.5, 0.5);
+  double q[3];
+  for (int c = 0; c < 3; ++c) q[c] = tPos[0] * m[0][c] + tPos[1] * m[1][c] + tPos[2] * m[2][c] + m[3][c];
+  if (!(q[2] > 0.0)) return set(u, v, 0.5, 0.5);
+  const double aspect = pixelAspect > 0.0 ? pixelAspect : 1.0;
+  set(u, v, 0.5 + 0.5 * q[0] / q[2], 0.5 - 0.5 * q[1] / q[2] * aspect);
+}
+
+// The stand-in host's node networks know no object bounds: a node's texture
+// space is the unit cube at the origin.
+void autosizeSlot(NodeID, double scale[3], double position[3]) {
+  for (int c = 0; c < 3; ++c) {
+    if (scale) scale[c] = 1.0;
+    if (position) position[c] = 0.0;
+  }
+}
+
+// Its objects carry no UV maps.
+int32_t uvSlot(const char *, LWNodalAccess *, double *, double *) { return 0; }
+
+// Nor cameras as items: the matrix is that of a camera at the origin looking
+// along +Z.
+void cameraSlot(LWTime, LWItemID, double m[4][4]) {
+  if (!m) return;
+  for (int r = 0; r < 4; ++r)
+    for (int c = 0; c < 4; ++c) m[r][c] = r == c ? 1.0 : 0.0;
+}
+
+} // namespace
+
 NodeUtility::NodeUtility() {
-  funcs_.blend = &blendColors;
-  funcs_.sphericalMap = &sphericalMap;
+  funcs_.blend = &blendSlot;
+  funcs_.nodeAutosize = &autosizeSlot;
+  funcs_.planarMapping = &planarSlot;
+  funcs_.sphericalMapping = &sphericalSlot;
+  funcs_.cylindricalMapping = &cylindricalSlot;
+  funcs_.cubicMapping = &cubicSlot;
+  funcs_.frontMapping = &frontSlot;
+  funcs_.reflectionMapping = &reflectionSlot;
+  funcs_.uvMapping = &uvSlot;
+  funcs_.buildCameraMatrix = &cameraSlot;
 }
 
 } // namespace hostsim

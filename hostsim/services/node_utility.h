@@ -1,5 +1,6 @@
-// "NodeUtilityFuncs": the host's blending of two colours and its spherical
-// mapping of a direction to image coordinates.
+// "NodeUtilityFuncs": the host's blending of two colours, its projections
+// and its spherical mapping of a direction to image coordinates (the
+// reflection-mapping slot).
 #pragma once
 
 #include <cstdint>
@@ -27,6 +28,8 @@ class NodeUtility {
 public:
   NodeUtility();
   const LWNodeUtilityFuncs *funcs() const { return &funcs_; }
+  // Blends made through the C table in this process, for tests.
+  static uint64_t blendCalls();
 
 private:
   LWNodeUtilityFuncs funcs_{};

@@ -104,7 +104,9 @@ struct SaveOps {
     endLine(s);
   }
 
-  static void writeI1(void *d, const int8_t *v, int32_t n) { writeInts(d, v, n); }
+  static void writeI1(void *d, const char *v, int32_t n) {
+    writeInts(d, reinterpret_cast<const int8_t *>(v), n);
+  }
   static void writeI2(void *d, const int16_t *v, int32_t n) { writeInts(d, v, n); }
   static void writeI4(void *d, const int32_t *v, int32_t n) { writeInts(d, v, n); }
   static void writeU1(void *d, const uint8_t *v, int32_t n) { writeInts(d, v, n); }
@@ -112,6 +114,48 @@ struct SaveOps {
   static void writeU4(void *d, const uint32_t *v, int32_t n) { writeInts(d, v, n); }
   static void writeFP(void *d, const float *v, int32_t n) { writeReals(d, v, n); }
   static void writeDP(void *d, const double *v, int32_t n) { writeReals(d, v, n); }
+
+  // A bare id: four bytes, or the token as a word of its own line.
+  static void writeID(void *d, const LWBlockIdent *id) {
+    SaveStream &s = of(d);
+    if (!id) return;
+    if (!text(s)) {
+      putBig(s, id->id);
+      return;
+    }
+    put(s, id->token ? id->token : "", true);
+    endLine(s);
+  }
+  // Binary: the id, then the length of what the block holds (patched when
+  // the block ends). Text: "{ token" and "}" lines around the block.
+  static void beginBlk(void *d, const LWBlockIdent *id, int32_t) {
+    SaveStream &s = of(d);
+    if (!id) return;
+    if (!text(s)) {
+      putBig(s, id->id);
+      putBig(s, uint32_t{0});
+      s.blocks_.push_back(s.bytes_.size());
+      return;
+    }
+    put(s, "{", true);
+    put(s, id->token ? id->token : "", false);
+    endLine(s);
+    s.blocks_.push_back(s.bytes_.size());
+  }
+  static void endBlk(void *d) {
+    SaveStream &s = of(d);
+    if (s.blocks_.empty()) return;
+    const std::size_t start = s.blocks_.back();
+    s.blocks_.pop_back();
+    if (text(s)) {
+      put(s, "}", true);
+      endLine(s);
+      return;
+    }
+    const auto length = static_cast<uint32_t>(s.bytes_.size() - start);
+    for (int i = 0; i < 4; ++i) s.bytes_[start - 4 + i] = static_cast<uint8_t>(length >> (8 * (3 - i)));
+  }
+  static int32_t depth(void *d) { return static_cast<int32_t>(of(d).blocks_.size()); }
 };
 
 SaveStream::SaveStream(int32_t ioMode) {
@@ -125,8 +169,12 @@ SaveStream::SaveStream(int32_t ioMode) {
   state_.writeU2 = &SaveOps::writeU2;
   state_.writeU4 = &SaveOps::writeU4;
   state_.writeFP = &SaveOps::writeFP;
-  state_.writeDP = &SaveOps::writeDP;
   state_.writeStr = &SaveOps::writeStr;
+  state_.writeID = &SaveOps::writeID;
+  state_.beginBlk = &SaveOps::beginBlk;
+  state_.endBlk = &SaveOps::endBlk;
+  state_.depth = &SaveOps::depth;
+  state_.writeDP = &SaveOps::writeDP;
 }
 
 // ---------------------------------------------------------------- loading
@@ -184,7 +232,7 @@ struct LoadOps {
   static bool getBig(LoadStream &s, T &v) {
     using U = std::make_unsigned_t<std::conditional_t<std::is_floating_point_v<T>,
                                                       std::conditional_t<sizeof(T) == 4, int32_t, int64_t>, T>>;
-    if (s.data_.size() - s.pos_ < sizeof(U)) return false;
+    if (s.avail() < sizeof(U)) return false;
     U u = 0;
     for (std::size_t i = 0; i < sizeof(U); ++i) u = static_cast<U>((u << 8) | s.data_[s.pos_ + i]);
     s.pos_ += sizeof(U);
@@ -241,7 +289,7 @@ struct LoadOps {
     if (!buf || len <= 0) return len == 0 ? 0 : -1;
     if (s.failed_) return fail(s, buf, static_cast<std::size_t>(len));
     if (!text(s)) {
-      if (s.data_.size() - s.pos_ < static_cast<std::size_t>(len)) return fail(s, buf, static_cast<std::size_t>(len));
+      if (s.avail() < static_cast<std::size_t>(len)) return fail(s, buf, static_cast<std::size_t>(len));
       std::memcpy(buf, s.data_.data() + s.pos_, static_cast<std::size_t>(len));
       s.pos_ += static_cast<std::size_t>(len);
       return len;
@@ -276,7 +324,7 @@ struct LoadOps {
       length = std::strlen(src); // an escaped NUL ends the string, as in binary
     } else {
       const uint8_t *begin = s.data_.data() + s.pos_;
-      const void *nul = std::memchr(begin, 0, s.data_.size() - s.pos_);
+      const void *nul = std::memchr(begin, 0, s.avail());
       if (!nul) return fail(s, buf, cap);
       src = reinterpret_cast<const char *>(begin);
       length = static_cast<std::size_t>(static_cast<const uint8_t *>(nul) - begin);
@@ -288,7 +336,9 @@ struct LoadOps {
     return static_cast<int32_t>(stored);
   }
 
-  static int32_t readI1(void *d, int8_t *v, int32_t n) { return readValues<int8_t, false>(d, v, n); }
+  static int32_t readI1(void *d, char *v, int32_t n) {
+    return readValues<int8_t, false>(d, reinterpret_cast<int8_t *>(v), n);
+  }
   static int32_t readI2(void *d, int16_t *v, int32_t n) { return readValues<int16_t, false>(d, v, n); }
   static int32_t readI4(void *d, int32_t *v, int32_t n) { return readValues<int32_t, false>(d, v, n); }
   static int32_t readU1(void *d, uint8_t *v, int32_t n) { return readValues<uint8_t, false>(d, v, n); }
@@ -296,6 +346,87 @@ struct LoadOps {
   static int32_t readU4(void *d, uint32_t *v, int32_t n) { return readValues<uint32_t, false>(d, v, n); }
   static int32_t readFP(void *d, float *v, int32_t n) { return readValues<float, true>(d, v, n); }
   static int32_t readDP(void *d, double *v, int32_t n) { return readValues<double, true>(d, v, n); }
+
+  // The id of the block that starts here when it is among ids (a list ended
+  // by id 0), with the position after its header and where it ends; nothing
+  // is consumed.
+  static LWID peekBlock(LoadStream &s, const LWBlockIdent *ids, std::size_t &contentAt, std::size_t &endAt) {
+    const std::size_t at = s.pos_;
+    LWID found = 0;
+    if (!text(s)) {
+      uint32_t id = 0, length = 0;
+      if (getBig(s, id) && getBig(s, length) && length <= s.avail()) {
+        for (const LWBlockIdent *i = ids; i && i->id; ++i)
+          if (i->id == id) found = id;
+        contentAt = s.pos_;
+        endAt = s.pos_ + length;
+      }
+    } else {
+      std::string brace, token;
+      bool q1 = false, q2 = false;
+      if (nextToken(s, brace, q1) && !q1 && brace == "{" && nextToken(s, token, q2) && !q2) {
+        for (const LWBlockIdent *i = ids; i && i->id; ++i)
+          if (i->token && token == i->token) found = i->id;
+        contentAt = s.pos_;
+        endAt = 0; // found by matching braces
+      }
+    }
+    s.pos_ = at;
+    return found;
+  }
+  // Past the "}" that closes a text block whose content starts here; false
+  // when the data ends first.
+  static bool skipTextBlock(LoadStream &s) {
+    std::string token;
+    bool quoted = false;
+    for (int level = 1; level > 0;) {
+      if (!nextToken(s, token, quoted)) return false;
+      if (!quoted && token == "{") ++level;
+      if (!quoted && token == "}") --level;
+    }
+    return true;
+  }
+  static LWID readID(void *d, const LWBlockIdent *ids) {
+    LoadStream &s = of(d);
+    std::size_t contentAt = 0, endAt = 0;
+    if (s.failed_) return 0;
+    const LWID id = peekBlock(s, ids, contentAt, endAt);
+    if (!id) return 0;
+    s.pos_ = contentAt;
+    s.blocks_.push_back(endAt);
+    return id;
+  }
+  static LWID findBlk(void *d, const LWBlockIdent *ids) {
+    LoadStream &s = of(d);
+    while (!s.failed_) {
+      if (const LWID id = readID(d, ids)) return id;
+      // Skip whatever block comes next at this level, if one does.
+      static const LWBlockIdent kAny[] = {{0, nullptr}};
+      std::size_t contentAt = 0, endAt = 0;
+      const std::size_t at = s.pos_;
+      peekBlock(s, kAny, contentAt, endAt);
+      if (contentAt == 0) return 0;
+      s.pos_ = contentAt;
+      if (!text(s)) {
+        s.pos_ = endAt;
+      } else if (!skipTextBlock(s)) {
+        s.pos_ = at;
+        return 0;
+      }
+    }
+    return 0;
+  }
+  static void endBlk(void *d) {
+    LoadStream &s = of(d);
+    if (s.blocks_.empty()) return;
+    const std::size_t end = s.blocks_.back();
+    s.blocks_.pop_back();
+    if (!text(s))
+      s.pos_ = end;
+    else if (!skipTextBlock(s))
+      s.failed_ = true;
+  }
+  static int32_t depth(void *d) { return static_cast<int32_t>(of(d).blocks_.size()); }
 };
 
 static void initLoadState(LWLoadState &st, LoadStream *self, int32_t ioMode) {
@@ -309,8 +440,12 @@ static void initLoadState(LWLoadState &st, LoadStream *self, int32_t ioMode) {
   st.readU2 = &LoadOps::readU2;
   st.readU4 = &LoadOps::readU4;
   st.readFP = &LoadOps::readFP;
-  st.readDP = &LoadOps::readDP;
   st.readStr = &LoadOps::readStr;
+  st.readID = &LoadOps::readID;
+  st.findBlk = &LoadOps::findBlk;
+  st.endBlk = &LoadOps::endBlk;
+  st.depth = &LoadOps::depth;
+  st.readDP = &LoadOps::readDP;
 }
 
 LoadStream::LoadStream(std::span<const uint8_t> data, int32_t ioMode) : data_(data.begin(), data.end()) {

@@ -1,6 +1,7 @@
 // Scene load and save streams over memory, in the host's two forms: binary
-// (big-endian, strings NUL-terminated) and readable text (one line per write,
-// strings quoted).
+// (big-endian, strings NUL-terminated, a block as its id, its length and its
+// content) and readable text (one line per write, strings quoted, a block
+// between "{ token" and "}" lines).
 #pragma once
 
 #include <cstdint>
@@ -27,6 +28,7 @@ private:
   friend struct SaveOps;
   LWSaveState state_{};
   std::vector<uint8_t> bytes_;
+  std::vector<std::size_t> blocks_; // where each open block's content starts
 };
 
 // Every read is bounds-checked: a read that the data cannot satisfy fails,
@@ -47,10 +49,17 @@ public:
 
 private:
   friend struct LoadOps;
+  // What a binary read may still take: up to the end of the open block.
+  std::size_t avail() const {
+    const std::size_t end = blocks_.empty() || state_.ioMode == LWIO_ASCII ? data_.size() : blocks_.back();
+    return end > pos_ ? end - pos_ : 0;
+  }
+
   LWLoadState state_{};
   std::vector<uint8_t> data_;
   std::size_t pos_ = 0;
   bool failed_ = false;
+  std::vector<std::size_t> blocks_; // binary: where each open block ends
 };
 
 } // namespace hostsim

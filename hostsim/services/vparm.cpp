@@ -37,15 +37,14 @@ struct Ops {
   static void destroy(LWVParmID id) {
     if (VParm *p = svc().find(id)) svc().destroy(p);
   }
-  static int32_t setup(LWVParmID id, const char *channel, LWChanGroupID group, LWTxtrContextID, LWVParmEventFunc,
-                       const char *, void *) {
+  static void setup(LWVParmID id, const char *channel, LWChanGroupID group, LWTxtrContextID, LWVParmEventFunc,
+                    const char *, void *) {
     VParm *p = svc().find(id);
-    if (!p) return 0;
+    if (!p) return;
     if (p->group) std::erase(p->group->channels, p);
     p->channel = channel ? channel : "";
     p->group = reinterpret_cast<ChanGroup *>(group);
     if (p->group) p->group->channels.push_back(p);
-    return 1;
   }
   static LWError copy(LWVParmID to, LWVParmID from) {
     VParm *dst = svc().find(to);
@@ -75,11 +74,12 @@ struct Ops {
       if (result) result[c] = p->at(c, t);
     return p->at(0, t);
   }
-  static int32_t setVal(LWVParmID id, const double *value) {
+  // The static value; keys, where a component has them, still decide.
+  static int32_t setVal(LWVParmID id, double *value) {
     VParm *p = svc().find(id);
     if (!p || !value) return 0;
     for (int c = 0; c < p->components; ++c) p->value[c] = value[c];
-    return 1;
+    return p->components;
   }
   static int32_t getState(LWVParmID id) {
     VParm *p = svc().find(id);
@@ -92,15 +92,116 @@ struct Ops {
       for (auto &e : p->env) e.keys.clear();
   }
 
+  // The stand-in host has no envelope or texture editor to open, no
+  // micropolygons and no textures.
+  static void editEnv(LWVParmID) {}
+  static void editTex(LWVParmID) {}
+  static void initMP(LWMicropolID) {}
+  // A parameter's keys are its own, not envelopes of the envelope service.
+  static void getEnv(LWVParmID, LWEnvelopeID envs[3]) {
+    if (envs) envs[0] = envs[1] = envs[2] = nullptr;
+  }
+  static LWTextureID getTex(LWVParmID) { return nullptr; }
+
+  // ---- "Animation Envelopes"
+  static HostEnvelope *envOf(LWEnvelopeID id) { return svc().findEnvelope(id); }
+  static LWEnvelopeID createEnv(LWChanGroupID group, const char *name, int32_t type) {
+    return reinterpret_cast<LWEnvelopeID>(
+        svc().createEnvelope(reinterpret_cast<ChanGroup *>(group), name ? name : "", type));
+  }
+  static void destroyEnv(LWEnvelopeID id) {
+    if (HostEnvelope *e = envOf(id)) svc().destroyEnvelope(e);
+  }
+  static LWError copyEnv(LWEnvelopeID to, LWEnvelopeID from) {
+    HostEnvelope *dst = envOf(to), *src = envOf(from);
+    if (!dst || !src) return "Unknown envelope.";
+    dst->keys = src->keys;
+    ++dst->age;
+    return nullptr;
+  }
+  static LWError loadEnv(LWEnvelopeID id, const LWLoadState *ls) {
+    HostEnvelope *e = envOf(id);
+    if (!e || !ls) return "Unknown envelope.";
+    VParm holder;
+    if (LWError err = loadVParm(holder, ls)) return err;
+    e->keys = holder.env[0];
+    e->value = holder.value[0];
+    ++e->age;
+    return nullptr;
+  }
+  static LWError saveEnv(LWEnvelopeID id, const LWSaveState *ss) {
+    HostEnvelope *e = envOf(id);
+    if (!e || !ss) return "Unknown envelope.";
+    VParm holder;
+    holder.value[0] = e->value;
+    holder.env[0] = e->keys;
+    return saveVParm(holder, ss);
+  }
+  static double evaluateEnv(LWEnvelopeID id, LWTime t) {
+    const HostEnvelope *e = envOf(id);
+    return e ? (e->keys.keys.empty() ? e->value : e->keys.at(t)) : 0.0;
+  }
+  static int32_t editEnvelope(LWChanGroupID, LWEnvelopeID, int32_t, void *) { return 0; }
+  static int32_t envAge(LWEnvelopeID id) {
+    const HostEnvelope *e = envOf(id);
+    return e ? e->age : 0;
+  }
+  // Keyframes are known by their position in time order, counting from 1: an
+  // id stays good until keys are added or removed before it.
+  static LWEnvKeyframeID keyId(std::size_t index) { return reinterpret_cast<LWEnvKeyframeID>(index + 1); }
+  static bool keyIndex(const HostEnvelope *e, LWEnvKeyframeID key, std::size_t &index) {
+    const auto i = reinterpret_cast<uintptr_t>(key);
+    if (!e || i == 0 || i > e->keys.keys.size()) return false;
+    index = i - 1;
+    return true;
+  }
+  static LWEnvKeyframeID createKey(LWEnvelopeID id, LWTime t, double value) {
+    HostEnvelope *e = envOf(id);
+    if (!e || !std::isfinite(t)) return nullptr;
+    e->keys.set(t, value, KeyShape::Linear);
+    ++e->age;
+    return findKey(id, t);
+  }
+  static void destroyKey(LWEnvelopeID id, LWEnvKeyframeID key) {
+    HostEnvelope *e = envOf(id);
+    std::size_t i;
+    if (!keyIndex(e, key, i)) return;
+    e->keys.keys.erase(e->keys.keys.begin() + static_cast<std::ptrdiff_t>(i));
+    ++e->age;
+  }
+  static LWEnvKeyframeID findKey(LWEnvelopeID id, LWTime t) {
+    const HostEnvelope *e = envOf(id);
+    if (!e) return nullptr;
+    for (std::size_t i = 0; i < e->keys.keys.size(); ++i)
+      if (e->keys.keys[i].time == t) return keyId(i);
+    return nullptr;
+  }
+  static LWEnvKeyframeID nextKey(LWEnvelopeID id, LWEnvKeyframeID key) {
+    const HostEnvelope *e = envOf(id);
+    if (!e) return nullptr;
+    std::size_t i;
+    if (!key) return e->keys.keys.empty() ? nullptr : keyId(0);
+    return keyIndex(e, key, i) && i + 1 < e->keys.keys.size() ? keyId(i + 1) : nullptr;
+  }
+  static LWEnvKeyframeID prevKey(LWEnvelopeID id, LWEnvKeyframeID key) {
+    const HostEnvelope *e = envOf(id);
+    if (!e) return nullptr;
+    std::size_t i;
+    if (!key) return e->keys.keys.empty() ? nullptr : keyId(e->keys.keys.size() - 1);
+    return keyIndex(e, key, i) && i > 0 ? keyId(i - 1) : nullptr;
+  }
+  // The key tags' values are not published; no tag is understood.
+  static int32_t keySet(LWEnvelopeID, LWEnvKeyframeID, LWKeyTag, void *) { return 0; }
+  static int32_t keyGet(LWEnvelopeID, LWEnvKeyframeID, LWKeyTag, void *) { return 0; }
+  static int32_t setEnvEvent(LWEnvelopeID, LWEnvEventFunc, void *) { return 0; }
+  static int32_t egSet(LWEnvelopeID, LWChanGroupID, int32_t, void *) { return 0; }
+  static int32_t egGet(LWEnvelopeID, LWChanGroupID, int32_t, void *) { return 0; }
+
   static LWChanGroupID createGroup(LWChanGroupID parent, const char *name) {
     return reinterpret_cast<LWChanGroupID>(
         svc().createGroup(reinterpret_cast<ChanGroup *>(parent), name ? name : ""));
   }
   static void destroyGroup(LWChanGroupID group) { svc().destroyGroup(reinterpret_cast<ChanGroup *>(group)); }
-  static LWChanGroupID findGroup(LWChanGroupID parent, const char *name) {
-    ChanGroup *p = parent ? reinterpret_cast<ChanGroup *>(parent) : &svc().root();
-    return reinterpret_cast<LWChanGroupID>(name ? p->child(name) : nullptr);
-  }
   static LWChanGroupID nextGroup(LWChanGroupID parent, LWChanGroupID group) {
     ChanGroup *p = parent ? reinterpret_cast<ChanGroup *>(parent) : &svc().root();
     auto &kids = p->children;
@@ -117,6 +218,51 @@ struct Ops {
     ChanGroup *parent = reinterpret_cast<ChanGroup *>(group)->parent;
     return parent == &svc().root() ? nullptr : reinterpret_cast<LWChanGroupID>(parent);
   }
+
+  // ---- "Channel Info 2": a parameter's channel is the parameter itself.
+  static VParm *channelOf(LWChannelID id) { return svc().findQuiet(reinterpret_cast<LWVParmID>(id)); }
+  static LWChannelID nextChannel(LWChanGroupID parent, LWChannelID channel) {
+    ChanGroup *p = parent ? reinterpret_cast<ChanGroup *>(parent) : &svc().root();
+    auto &list = p->channels;
+    if (!channel) return list.empty() ? nullptr : reinterpret_cast<LWChannelID>(list.front());
+    for (std::size_t i = 0; i + 1 < list.size(); ++i)
+      if (reinterpret_cast<LWChannelID>(list[i]) == channel) return reinterpret_cast<LWChannelID>(list[i + 1]);
+    return nullptr;
+  }
+  static const char *channelName(LWChannelID id) {
+    const VParm *p = channelOf(id);
+    return p ? p->channel.c_str() : nullptr;
+  }
+  static LWChanGroupID channelParent(LWChannelID id) {
+    const VParm *p = channelOf(id);
+    return p ? reinterpret_cast<LWChanGroupID>(p->group) : nullptr;
+  }
+  static int32_t channelType(LWChannelID id) {
+    const VParm *p = channelOf(id);
+    if (!p) return 0;
+    switch (p->type & 0xF0) {
+    case LWVP_PERCENT:
+      return LWET_PERCENT;
+    case LWVP_DIST:
+      return LWET_DISTANCE;
+    case LWVP_ANGLE:
+      return LWET_ANGLE;
+    default:
+      return LWET_FLOAT;
+    }
+  }
+  static double channelEvaluate(LWChannelID id, LWTime t) {
+    const VParm *p = channelOf(id);
+    return p ? p->at(0, t) : 0.0;
+  }
+  static LWEnvelopeID channelEnvelope(LWChannelID) { return nullptr; }
+  // No channel events and no channel servers in the stand-in host.
+  static int32_t setChannelEvent(LWChannelID, LWChanEventFunc, void *) { return 0; }
+  static const char *server(LWChannelID, const char *, int32_t) { return nullptr; }
+  static uint32_t serverFlags(LWChannelID, const char *, int32_t) { return 0; }
+  static LWInstance serverInstance(LWChannelID, const char *, int32_t) { return nullptr; }
+  static int32_t serverApply(LWChannelID, const char *, const char *, int32_t) { return 0; }
+  static void serverRemove(LWChannelID, const char *, const char *, LWInstance) {}
 };
 
 void detachChannels(ChanGroup &g) {
@@ -176,12 +322,46 @@ VParmService::VParmService() {
   funcs_.setVal = &Ops::setVal;
   funcs_.getState = &Ops::getState;
   funcs_.setState = &Ops::setState;
+  funcs_.editEnv = &Ops::editEnv;
+  funcs_.editTex = &Ops::editTex;
+  funcs_.initMP = &Ops::initMP;
+  funcs_.getEnv = &Ops::getEnv;
+  funcs_.getTex = &Ops::getTex;
+  envFuncs_.create = &Ops::createEnv;
+  envFuncs_.destroy = &Ops::destroyEnv;
   envFuncs_.createGroup = &Ops::createGroup;
   envFuncs_.destroyGroup = &Ops::destroyGroup;
-  envFuncs_.findGroup = &Ops::findGroup;
-  envFuncs_.nextGroup = &Ops::nextGroup;
-  envFuncs_.groupName = &Ops::groupName;
-  envFuncs_.groupParent = &Ops::groupParent;
+  envFuncs_.copy = &Ops::copyEnv;
+  envFuncs_.load = &Ops::loadEnv;
+  envFuncs_.save = &Ops::saveEnv;
+  envFuncs_.evaluate = &Ops::evaluateEnv;
+  envFuncs_.edit = &Ops::editEnvelope;
+  envFuncs_.envAge = &Ops::envAge;
+  envFuncs_.createKey = &Ops::createKey;
+  envFuncs_.destroyKey = &Ops::destroyKey;
+  envFuncs_.findKey = &Ops::findKey;
+  envFuncs_.nextKey = &Ops::nextKey;
+  envFuncs_.prevKey = &Ops::prevKey;
+  envFuncs_.keySet = &Ops::keySet;
+  envFuncs_.keyGet = &Ops::keyGet;
+  envFuncs_.setEnvEvent = &Ops::setEnvEvent;
+  envFuncs_.egSet = &Ops::egSet;
+  envFuncs_.egGet = &Ops::egGet;
+  channels_.nextGroup = &Ops::nextGroup;
+  channels_.nextChannel = &Ops::nextChannel;
+  channels_.groupName = &Ops::groupName;
+  channels_.channelName = &Ops::channelName;
+  channels_.groupParent = &Ops::groupParent;
+  channels_.channelParent = &Ops::channelParent;
+  channels_.channelType = &Ops::channelType;
+  channels_.channelEvaluate = &Ops::channelEvaluate;
+  channels_.channelEnvelope = &Ops::channelEnvelope;
+  channels_.setChannelEvent = &Ops::setChannelEvent;
+  channels_.server = &Ops::server;
+  channels_.serverFlags = &Ops::serverFlags;
+  channels_.serverInstance = &Ops::serverInstance;
+  channels_.serverApply = &Ops::serverApply;
+  channels_.serverRemove = &Ops::serverRemove;
   root_.name = "";
 }
 
@@ -225,6 +405,28 @@ void VParmService::destroy(VParm *parm) {
   if (it == live_.end()) return;
   if (parm->group) std::erase(parm->group->channels, parm);
   live_.erase(it);
+}
+
+HostEnvelope *VParmService::createEnvelope(ChanGroup *group, const std::string &name, int32_t type) {
+  auto e = std::make_unique<HostEnvelope>();
+  e->name = name;
+  e->group = group;
+  e->type = type;
+  HostEnvelope *raw = e.get();
+  envelopes_.emplace(raw, std::move(e));
+  return raw;
+}
+
+void VParmService::destroyEnvelope(HostEnvelope *e) { envelopes_.erase(e); }
+
+HostEnvelope *VParmService::findEnvelope(LWEnvelopeID id) {
+  auto it = envelopes_.find(reinterpret_cast<HostEnvelope *>(id));
+  return it == envelopes_.end() ? nullptr : it->second.get();
+}
+
+VParm *VParmService::findQuiet(LWVParmID id) {
+  auto it = live_.find(reinterpret_cast<VParm *>(id));
+  return it == live_.end() ? nullptr : it->second.get();
 }
 
 VParm *VParmService::find(LWVParmID id) {

@@ -1,5 +1,5 @@
-// Variant parameters with keyframed envelopes, and the channel groups
-// ("Animation Envelopes") that hold their channels.
+// Variant parameters with keyframed envelopes, envelopes and the channel
+// groups that hold their channels ("Animation Envelopes", "Channel Info 2").
 #pragma once
 
 #include <cstdint>
@@ -53,6 +53,16 @@ struct VParm {
   double at(int component, double t) const;
 };
 
+// An envelope made through "Animation Envelopes" (LWEnvelopeID points here).
+struct HostEnvelope {
+  std::string name;
+  ChanGroup *group = nullptr;
+  int32_t type = LWET_FLOAT;
+  double value = 0; // before any key is set
+  Envelope keys;
+  int32_t age = 0; // rises with every change
+};
+
 class VParmService {
 public:
   VParmService();
@@ -62,6 +72,7 @@ public:
 
   const LWVParmFuncs *funcs() const { return &funcs_; }
   const LWEnvelopeFuncs *envelopeFuncs() const { return &envFuncs_; }
+  const LWChannelInfo *channelInfo() const { return &channels_; }
   // The C tables act on the service made current by its host.
   void makeCurrent();
 
@@ -73,6 +84,10 @@ public:
   void destroy(VParm *parm);
   // The live parameter behind a handle, or null (counted as a bad handle).
   VParm *find(LWVParmID id);
+  VParm *findQuiet(LWVParmID id); // the same, without counting a bad handle
+  HostEnvelope *createEnvelope(ChanGroup *group, const std::string &name, int32_t type);
+  void destroyEnvelope(HostEnvelope *e);
+  HostEnvelope *findEnvelope(LWEnvelopeID id);
   std::size_t liveCount() const { return live_.size(); }
   int badHandles() const { return badHandles_; }
   // Makes the next n creations fail, as a host out of memory would.
@@ -81,8 +96,10 @@ public:
 private:
   LWVParmFuncs funcs_{};
   LWEnvelopeFuncs envFuncs_{};
+  LWChannelInfo channels_{};
   ChanGroup root_;
   std::unordered_map<VParm *, std::unique_ptr<VParm>> live_;
+  std::unordered_map<HostEnvelope *, std::unique_ptr<HostEnvelope>> envelopes_;
   int badHandles_ = 0;
   int failCreates_ = 0;
 };

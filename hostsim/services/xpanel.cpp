@@ -39,7 +39,7 @@ std::string hexId(uint32_t id) {
 struct PanelOps {
   static XPanelService &svc() { return *gCurrent; }
 
-  static LWXPanelID create(int32_t type, const void *) {
+  static LWXPanelID create(int32_t type, LWXPanelControl *) {
     XPanelService &s = svc();
     if (s.failCreates_ > 0) {
       --s.failCreates_;
@@ -56,134 +56,28 @@ struct PanelOps {
     if (p->destroyNotify) p->destroyNotify(p->userData[0]);
     std::erase_if(svc().panels_, [p](const auto &q) { return q.get() == p; });
   }
-  static void describe(LWXPanelID id, const LWXPanelDataDesc *data, LWXPanelGetFunc get, LWXPanelSetFunc set) {
+  static void describe(LWXPanelID id, LWXPanelDataDesc *data, LWXPanelGetFunc get, LWXPanelSetFunc set) {
     Panel *p = XPanelService::of(id);
     if (!p) return;
     p->get = get;
     p->set = set;
-    for (const LWXPanelDataDesc *d = data; d && d->cid; ++d) {
-      PanelControl *c = p->control(d->cid);
+    for (const LWXPanelDataDesc *d = data; d && d->vid; ++d) {
+      PanelControl *c = nullptr;
+      for (auto &k : p->controls)
+        if (k.valueId == d->vid) c = &k;
       if (!c) {
         // A value without a control: the host lists it as a bare value.
         p->controls.push_back(PanelControl{});
         c = &p->controls.back();
-        c->id = d->cid;
+        c->id = d->vid;
+        c->valueId = d->vid;
       }
-      if (c->label.empty() && d->label) c->label = d->label;
+      if (c->label.empty() && d->name) c->label = d->name;
       c->dataType = d->datatype ? d->datatype : "";
     }
   }
-
-  // Reads the flat hint list: kind, count, arguments; XPH_END ends it.
-  static void hint(LWXPanelID id, uint32_t, const LWXPanelHint *h) {
-    Panel *p = XPanelService::of(id);
-    if (!p || !h) return;
-    for (int guard = 0; h[0] != XPH_END && guard < 100000; ++guard) {
-      const auto kind = i32(h[0]);
-      const auto n = static_cast<std::size_t>(h[1]);
-      const intptr_t *a = h + 2;
-      apply(*p, kind, a, n);
-      h = a + n;
-    }
-  }
-
-  static void apply(Panel &p, int32_t kind, const intptr_t *a, std::size_t n) {
-    auto ctl = [&]() -> PanelControl * {
-      if (n < 1) return nullptr;
-      PanelControl *c = p.control(u32(a[0]));
-      if (!c && kind == XPH_CTRL) {
-        p.controls.push_back(PanelControl{});
-        c = &p.controls.back();
-        c->id = u32(a[0]);
-      }
-      return c;
-    };
-    switch (kind) {
-    case XPH_CHGNOTIFY:
-      if (n >= 1) p.notify = reinterpret_cast<LWXPanelChangeNotifyFunc>(a[0]);
-      return;
-    case XPH_DESTROYNOTIFY:
-      if (n >= 1) p.destroyNotify = reinterpret_cast<LWXPanelDestroyNotifyFunc>(a[0]);
-      return;
-    case XPH_CTRL:
-      if (PanelControl *c = ctl(); c && n >= 2) c->controlType = text(a[1]);
-      return;
-    case XPH_LABEL:
-      if (PanelControl *c = ctl(); c && n >= 2) c->label = text(a[1]);
-      return;
-    case XPH_POPITEMS:
-      if (PanelControl *c = ctl(); c && n >= 2) {
-        c->items.clear();
-        for (auto items = reinterpret_cast<const char *const *>(a[1]); items && *items; ++items) c->items.emplace_back(*items);
-      }
-      return;
-    case XPH_POPFUNCS:
-      if (PanelControl *c = ctl(); c && n >= 3) {
-        c->popCount = reinterpret_cast<LWXPanelPopCntFunc>(a[1]);
-        c->popName = reinterpret_cast<LWXPanelPopNameFunc>(a[2]);
-      }
-      return;
-    case XPH_MIN:
-      if (PanelControl *c = ctl(); c && n >= 2) c->min = i32(a[1]);
-      return;
-    case XPH_MAX:
-      if (PanelControl *c = ctl(); c && n >= 2) c->max = i32(a[1]);
-      return;
-    case XPH_RANGE:
-      if (PanelControl *c = ctl(); c && n >= 4) {
-        c->rangeMin = i32(a[1]);
-        c->rangeMax = i32(a[2]);
-        c->step = i32(a[3]);
-      }
-      return;
-    case XPH_HARDMINMAX:
-      if (PanelControl *c = ctl(); c && n >= 3) {
-        c->hardMin = a[1] != 0;
-        c->hardMax = a[2] != 0;
-      }
-      return;
-    case XPH_THUMBSIZE:
-      if (PanelControl *c = ctl(); c && n >= 2) c->thumbSizes.push_back(i32(a[1]));
-      return;
-    case XPH_DRAWFUNC:
-      if (PanelControl *c = ctl(); c && n >= 2) c->draw = reinterpret_cast<LWXPanelDrawFunc>(a[1]);
-      return;
-    case XPH_ENABLE:
-      if (n >= 4) {
-        PanelRule r;
-        r.controller = u32(a[0]);
-        const auto *map = reinterpret_cast<const int32_t *>(a[1]);
-        r.hasMap = map != nullptr;
-        if (map) r.map.assign(map, map + a[2]);
-        r.message = text(a[3]);
-        for (std::size_t i = 4; i < n; ++i) r.dependants.push_back(u32(a[i]));
-        p.rules.push_back(std::move(r));
-      }
-      return;
-    case XPH_GROUP:
-    case XPH_TABS:
-    case XPH_STACK:
-      if (n >= 1) {
-        PanelLayout l;
-        l.kind = kind;
-        l.id = u32(a[0]);
-        std::size_t first = 1;
-        if (kind == XPH_GROUP && n >= 2) {
-          l.label = text(a[1]);
-          first = 2;
-        } else if (kind == XPH_STACK && n >= 4) {
-          l.controller = u32(a[1]);
-          if (const auto *map = reinterpret_cast<const int32_t *>(a[2])) l.map.assign(map, map + a[3]);
-          first = 4;
-        }
-        for (std::size_t i = first; i < n; ++i) l.members.push_back(u32(a[i]));
-        p.layout.push_back(std::move(l));
-      }
-      return;
-    default:
-      p.unknown.push_back(UnknownHint{kind, std::vector<intptr_t>(a, a + n)});
-      return;
-    }
+  static void hint(LWXPanelID id, uint32_t, LWXPanelHint *h) {
+    if (Panel *p = XPanelService::of(id)) XPanelService::readHints(*p, h);
   }
 
   static void *getData(LWXPanelID id, uint32_t cid) {
@@ -205,13 +99,13 @@ struct PanelOps {
   }
   // Setting a view panel's value goes to the instance through the set
   // callback, as a programmatic change: no change notification.
-  static void formSet(LWXPanelID id, uint32_t cid, const void *value) {
+  static void formSet(LWXPanelID id, uint32_t cid, void *value) {
     Panel *p = XPanelService::of(id);
     if (!p || !value) return;
     if (p->type == LWXP_VIEW) {
-      if (p->set && p->instance) p->set(p->instance, cid, const_cast<void *>(value));
+      if (p->set && p->instance) p->set(p->instance, cid, value);
     } else {
-      p->formInts[cid] = *static_cast<const int32_t *>(value);
+      p->formInts[cid] = *static_cast<int32_t *>(value);
     }
   }
   static void viewInst(LWXPanelID id, void *inst) {
@@ -221,9 +115,13 @@ struct PanelOps {
     if (Panel *p = XPanelService::of(id)) ++p->refreshes;
   }
 
-  static int32_t instanceUpdate(const char *className, LWInstance inst) {
+  // Showing a panel is the user's part: the stand-in host never blocks, and
+  // answers a modal panel as a user who presses OK.
+  static int32_t post(LWXPanelID id) { return XPanelService::of(id) ? 1 : 0; }
+  static int32_t open(LWXPanelID id) { return XPanelService::of(id) ? 1 : 0; }
+
+  static void instanceUpdate(const char *className, LWInstance inst) {
     if (gCurrent) gCurrent->updates_.emplace_back(className ? className : "", inst);
-    return 1;
   }
 
   static void put(DrawArea &a, int32_t r, int32_t g, int32_t b, int32_t x, int32_t y) {
@@ -233,20 +131,287 @@ struct PanelOps {
     px[1] = static_cast<uint8_t>(std::clamp(g, 0, 255));
     px[2] = static_cast<uint8_t>(std::clamp(b, 0, 255));
   }
-  static void drawPixel(LWXPDrAreaID area, int32_t r, int32_t g, int32_t b, int32_t x, int32_t y) {
-    auto *a = reinterpret_cast<DrawArea *>(area);
+  static DrawArea *areaOf(LWXPDrAreaID area) { return reinterpret_cast<DrawArea *>(area); }
+  static int32_t grey(int32_t index) { return std::clamp(index, 0, 15) * 17; }
+  static void fill(DrawArea &a, int32_t r, int32_t g, int32_t b, int32_t x, int32_t y, int32_t w, int32_t h) {
+    for (int32_t j = std::max(0, y); j < std::min(a.height, y + h); ++j)
+      for (int32_t i = std::max(0, x); i < std::min(a.width, x + w); ++i) put(a, r, g, b, i, j);
+  }
+  static void drawPixel(LWXPDrAreaID area, int32_t index, int32_t x, int32_t y) {
+    DrawArea *a = areaOf(area);
+    if (!a) return;
+    ++a->paletteDraws;
+    put(*a, grey(index), grey(index), grey(index), x, y);
+  }
+  static void drawRGBPixel(LWXPDrAreaID area, int32_t r, int32_t g, int32_t b, int32_t x, int32_t y) {
+    DrawArea *a = areaOf(area);
     if (!a) return;
     ++a->pixels;
     put(*a, r, g, b, x, y);
   }
-  static void drawBox(LWXPDrAreaID area, int32_t r, int32_t g, int32_t b, int32_t x, int32_t y, int32_t w, int32_t h) {
-    auto *a = reinterpret_cast<DrawArea *>(area);
+  static void drawLine(LWXPDrAreaID area, int32_t index, int32_t x, int32_t y, int32_t x2, int32_t y2) {
+    DrawArea *a = areaOf(area);
+    if (!a) return;
+    ++a->paletteDraws;
+    // Bresenham, both ends included; a line longer than any area stops.
+    const int32_t dx = std::abs(x2 - x), dy = -std::abs(y2 - y), sx = x < x2 ? 1 : -1, sy = y < y2 ? 1 : -1;
+    int32_t err = dx + dy;
+    for (int guard = 0; guard < 1 << 16; ++guard) {
+      put(*a, grey(index), grey(index), grey(index), x, y);
+      if (x == x2 && y == y2) break;
+      const int32_t e2 = 2 * err;
+      if (e2 >= dy) {
+        err += dy;
+        x += sx;
+      }
+      if (e2 <= dx) {
+        err += dx;
+        y += sy;
+      }
+    }
+  }
+  static void drawBox(LWXPDrAreaID area, int32_t index, int32_t x, int32_t y, int32_t w, int32_t h) {
+    DrawArea *a = areaOf(area);
+    if (!a) return;
+    ++a->paletteDraws;
+    fill(*a, grey(index), grey(index), grey(index), x, y, w, h);
+  }
+  static void drawRGBBox(LWXPDrAreaID area, int32_t r, int32_t g, int32_t b, int32_t x, int32_t y, int32_t w,
+                         int32_t h) {
+    DrawArea *a = areaOf(area);
     if (!a) return;
     ++a->boxes;
-    for (int32_t j = std::max(0, y); j < std::min(a->height, y + h); ++j)
-      for (int32_t i = std::max(0, x); i < std::min(a->width, x + w); ++i) put(*a, r, g, b, i, j);
+    fill(*a, r, g, b, x, y, w, h);
+  }
+  // A bevel: light top and left, dark bottom and right; an indent swaps them.
+  static void drawBorder(LWXPDrAreaID area, int32_t indent, int32_t x, int32_t y, int32_t w, int32_t h) {
+    DrawArea *a = areaOf(area);
+    if (!a || w <= 0 || h <= 0) return;
+    ++a->paletteDraws;
+    const int32_t light = indent ? 64 : 224, dark = indent ? 224 : 64;
+    fill(*a, light, light, light, x, y, w, 1);
+    fill(*a, light, light, light, x, y, 1, h);
+    fill(*a, dark, dark, dark, x, y + h - 1, w, 1);
+    fill(*a, dark, dark, dark, x + w - 1, y, 1, h);
+  }
+  // Text is measured in cells of 8 by 12 pixels and drawn as one block per
+  // character: the stand-in host has no fonts.
+  static int32_t textWidth(LWXPDrAreaID, char *text) { return text ? 8 * static_cast<int32_t>(std::strlen(text)) : 0; }
+  static int32_t textHeight(LWXPDrAreaID, char *text) { return text ? 12 : 0; }
+  static void drawText(LWXPDrAreaID area, char *text, int32_t index, int32_t x, int32_t y) {
+    DrawArea *a = areaOf(area);
+    if (!a || !text) return;
+    ++a->paletteDraws;
+    for (std::size_t i = 0; text[i]; ++i)
+      if (text[i] != ' ') fill(*a, grey(index), grey(index), grey(index), x + 8 * static_cast<int32_t>(i) + 1, y + 2, 6, 8);
   }
 };
+
+namespace {
+
+// Longest hint array and item list the host reads before calling it broken.
+constexpr std::size_t kMaxHintWords = std::size_t{1} << 16;
+constexpr std::size_t kMaxItems = 4096;
+
+bool isId(intptr_t v) { return v > 0x8000 && v <= static_cast<intptr_t>(UINT32_MAX); }
+
+} // namespace
+
+void XPanelService::readHints(Panel &p, const LWXPanelHint *h) {
+  auto error = [&](std::size_t at, const std::string &why) {
+    p.hintErrors.push_back("word " + std::to_string(at) + ": " + why);
+  };
+  if (!h) {
+    p.hintErrors.push_back("no hint array");
+    return;
+  }
+  auto word = [&](std::size_t i) { return reinterpret_cast<intptr_t>(h[i]); };
+  std::vector<std::pair<uint32_t, std::string>> labels; // applied once every id is known
+  std::size_t i = 0;
+  for (;;) {
+    if (i >= kMaxHintWords) return error(i, "no end tag within " + std::to_string(kMaxHintWords) + " words");
+    const intptr_t w = word(i);
+    if (w == 0) break;
+    const std::size_t at = i;
+    if (w < 0 || w > static_cast<intptr_t>(UINT32_MAX) || XPTAG_FAMILY(w) != XPTAG_PANEL_FAMILY)
+      return error(at, "not a panel hint tag: " + hexId(static_cast<uint32_t>(w)));
+    const auto tag = static_cast<uint32_t>(w);
+    const std::size_t fixed = XPTAG_FIXED_COUNT(tag);
+    if (at + 1 + fixed >= kMaxHintWords) return error(at, "hint runs past the end");
+    std::vector<intptr_t> a(fixed);
+    for (std::size_t k = 0; k < fixed; ++k) a[k] = word(at + 1 + k);
+    i = at + 1 + fixed;
+    std::vector<uint32_t> list;
+    if (XPTAG_HAS_LIST(tag)) {
+      for (;; ++i) {
+        if (i >= kMaxHintWords) return error(at, "id list of " + hexId(tag) + " has no terminating 0");
+        const intptr_t v = word(i);
+        if (v == 0) {
+          ++i;
+          break;
+        }
+        if (!isId(v)) error(i, "list entry " + std::to_string(v) + " is not an id");
+        list.push_back(static_cast<uint32_t>(v));
+      }
+    }
+
+    auto placeholder = [&](std::size_t k) {
+      if (a[k] != 0) error(at, hexId(tag) + ": placeholder argument " + std::to_string(k + 1) + " is not 0");
+    };
+    auto control = [&]() -> PanelControl * {
+      if (!isId(a[0])) {
+        error(at, hexId(tag) + ": " + std::to_string(a[0]) + " is not an id");
+        return nullptr;
+      }
+      PanelControl *c = p.control(static_cast<uint32_t>(a[0]));
+      if (!c) error(at, hexId(tag) + " for " + hexId(static_cast<uint32_t>(a[0])) + " before the control was added");
+      return c;
+    };
+    auto callback = [&](std::size_t k) {
+      if (!a[k]) error(at, hexId(tag) + ": null callback");
+      return a[k];
+    };
+
+    switch (tag) {
+    case XPTAG_CHGNOTIFY:
+      p.notify = reinterpret_cast<LWXPanelChangeNotifyFunc>(callback(0));
+      break;
+    case XPTAG_DESTROYNOTIFY:
+      p.destroyNotify = reinterpret_cast<LWXPanelDestroyNotifyFunc>(callback(0));
+      placeholder(1);
+      break;
+    case XPTAG_ADD: {
+      if (!isId(a[0])) {
+        error(at, "control id " + std::to_string(a[0]) + " is not above 0x8000");
+        break;
+      }
+      if (p.control(static_cast<uint32_t>(a[0]))) {
+        error(at, "control " + hexId(static_cast<uint32_t>(a[0])) + " added twice");
+        break;
+      }
+      if (!a[1]) error(at, "control " + hexId(static_cast<uint32_t>(a[0])) + " has no control class");
+      if (a[2] != 0 && !isId(a[2])) error(at, "value id " + std::to_string(a[2]) + " is not an id");
+      PanelControl c;
+      c.id = static_cast<uint32_t>(a[0]);
+      c.controlType = text(a[1]);
+      c.valueId = static_cast<uint32_t>(a[2]);
+      p.controls.push_back(std::move(c));
+      break;
+    }
+    case XPTAG_LABEL:
+      placeholder(2);
+      if (!isId(a[0])) error(at, "label for " + std::to_string(a[0]) + ", not an id");
+      else if (!a[1]) error(at, "null label for " + hexId(static_cast<uint32_t>(a[0])));
+      else labels.emplace_back(static_cast<uint32_t>(a[0]), text(a[1]));
+      break;
+    case XPTAG_STRLIST:
+      placeholder(2);
+      if (PanelControl *c = control()) {
+        c->items.clear();
+        const auto *items = reinterpret_cast<const char *const *>(a[1]);
+        if (!items) error(at, "null item list for " + hexId(c->id));
+        std::size_t n = 0;
+        for (; items && items[n] && n < kMaxItems; ++n) c->items.emplace_back(items[n]);
+        if (items && n == kMaxItems) error(at, "item list of " + hexId(c->id) + " has no terminating null");
+      }
+      break;
+    case XPTAG_POPFUNCS:
+      if (PanelControl *c = control()) {
+        c->popCount = reinterpret_cast<LWXPanelPopCntFunc>(callback(1));
+        c->popName = reinterpret_cast<LWXPanelPopNameFunc>(callback(2));
+      }
+      break;
+    case XPTAG_MIN:
+      if (PanelControl *c = control()) c->min = i32(a[1]);
+      break;
+    case XPTAG_MAX:
+      if (PanelControl *c = control()) c->max = i32(a[1]);
+      break;
+    case XPTAG_RANGE:
+      if (PanelControl *c = control()) {
+        c->rangeMin = i32(a[1]);
+        c->rangeMax = i32(a[2]);
+        c->step = i32(a[3]);
+      }
+      break;
+    case XPTAG_HARDMINMAX:
+      if (PanelControl *c = control()) {
+        c->hardMin = a[1] != 0;
+        c->hardMax = a[2] != 0;
+      }
+      break;
+    case XPTAG_CTRLCFG:
+      placeholder(1);
+      if (PanelControl *c = control()) c->thumbnail = static_cast<uint32_t>(a[2]);
+      break;
+    case XPTAG_DRAWCBFUNC:
+      if (PanelControl *c = control()) c->draw = reinterpret_cast<LWXPanelDrawFunc>(callback(1));
+      break;
+    case XPTAG_SENS:
+      if (PanelControl *c = control()) c->sensitivity = i32(a[1]);
+      break;
+    case XPTAG_ENABLE: {
+      placeholder(2);
+      PanelRule r;
+      r.controller = u32(a[0]);
+      r.message = text(a[1]);
+      r.map = reinterpret_cast<const int32_t *>(a[3]);
+      r.dependants = std::move(list);
+      if (r.dependants.empty()) error(at, "enable rule of " + hexId(r.controller) + " with no dependants");
+      p.rules.push_back(std::move(r));
+      break;
+    }
+    case XPTAG_GROUP:
+    case XPTAG_TABS:
+    case XPTAG_STACK: {
+      PanelLayout l;
+      l.kind = tag;
+      l.id = u32(a[0]);
+      if (!isId(a[0])) error(at, hexId(tag) + ": " + std::to_string(a[0]) + " is not an id");
+      if (p.control(l.id) || p.layoutItem(l.id)) error(at, "id " + hexId(l.id) + " used twice");
+      if (tag == XPTAG_STACK) {
+        l.controller = u32(a[1]);
+        l.map = reinterpret_cast<const int32_t *>(a[2]);
+      }
+      l.members = std::move(list);
+      if (l.members.empty()) error(at, hexId(tag) + " " + hexId(l.id) + " holds nothing");
+      p.layout.push_back(std::move(l));
+      break;
+    }
+    default:
+      p.unknown.push_back(UnknownHint{tag, std::move(a), std::move(list)});
+      break;
+    }
+  }
+
+  // References, once every control and layout item is known.
+  auto known = [&](uint32_t id) { return p.control(id) || p.layoutItem(id); };
+  for (const auto &[id, label] : labels) {
+    if (PanelControl *c = p.control(id))
+      c->label = label;
+    else if (const PanelLayout *l = p.layoutItem(id))
+      const_cast<PanelLayout *>(l)->label = label;
+    else
+      p.hintErrors.push_back("label \"" + label + "\" for " + hexId(id) + ", which is neither a control nor a group");
+  }
+  auto checkMapped = [&](const std::string &what, uint32_t controller, const int32_t *map) {
+    const PanelControl *c = p.control(controller);
+    if (!c)
+      p.hintErrors.push_back(what + ": controlling id " + hexId(controller) + " is not a control");
+    else if (map && !c->isPopup())
+      p.hintErrors.push_back(what + ": a value map needs a popup to index it, not " + c->controlType);
+  };
+  for (const PanelRule &r : p.rules) {
+    checkMapped("enable rule", r.controller, r.map);
+    for (uint32_t d : r.dependants)
+      if (!known(d)) p.hintErrors.push_back("enable rule of " + hexId(r.controller) + ": unknown dependant " + hexId(d));
+  }
+  for (const PanelLayout &l : p.layout) {
+    if (l.kind == XPTAG_STACK) checkMapped("stack " + hexId(l.id), l.controller, l.map);
+    for (uint32_t m : l.members)
+      if (!known(m)) p.hintErrors.push_back("layout " + hexId(l.id) + ": unknown member " + hexId(m));
+  }
+}
 
 bool PanelControl::isEnv() const {
   return controlType.size() > 4 && controlType.compare(controlType.size() - 4, 4, "-env") == 0;
@@ -293,8 +458,17 @@ XPanelService::XPanelService() {
   funcs_.formSet = &PanelOps::formSet;
   funcs_.viewInst = &PanelOps::viewInst;
   funcs_.viewRefresh = &PanelOps::viewRefresh;
+  funcs_.post = &PanelOps::post;
+  funcs_.open = &PanelOps::open;
   drawFuncs_.drawPixel = &PanelOps::drawPixel;
+  drawFuncs_.drawRGBPixel = &PanelOps::drawRGBPixel;
+  drawFuncs_.drawLine = &PanelOps::drawLine;
   drawFuncs_.drawBox = &PanelOps::drawBox;
+  drawFuncs_.drawRGBBox = &PanelOps::drawRGBBox;
+  drawFuncs_.drawBorder = &PanelOps::drawBorder;
+  drawFuncs_.textWidth = &PanelOps::textWidth;
+  drawFuncs_.textHeight = &PanelOps::textHeight;
+  drawFuncs_.drawText = &PanelOps::drawText;
 }
 
 XPanelService::~XPanelService() {
@@ -362,8 +536,8 @@ bool XPanelService::enabled(Panel &p, const PanelControl &c, std::string *messag
     const ControlValue v = value(p, *controller);
     // A controller that shows no value (its input decides) cannot disable.
     if (v.kind != ControlValue::Integer) continue;
-    const bool on = r.hasMap ? (v.integer >= 0 && static_cast<std::size_t>(v.integer) < r.map.size() &&
-                                r.map[static_cast<std::size_t>(v.integer)] != 0)
+    const bool on = r.map ? (v.integer >= 0 && v.integer < popupCount(p, *controller) &&
+                             r.map[static_cast<std::size_t>(v.integer)] != 0)
                              : v.integer != 0;
     if (!on) {
       if (message) *message = r.message;
@@ -381,6 +555,21 @@ DrawArea XPanelService::drawThumbnail(Panel &p, const PanelControl &c, int32_t w
   if (c.draw)
     c.draw(reinterpret_cast<LWXPanelID>(&p), c.id, reinterpret_cast<LWXPDrAreaID>(&area), area.width, area.height);
   return area;
+}
+
+std::pair<int32_t, int32_t> XPanelService::thumbnailSize(const PanelControl &c) {
+  const uint32_t bits = c.thumbnail;
+  int32_t width = 160, num = 3, den = 4; // height = width * num / den
+  if (bits & THUM_SML) width = 80;
+  if (bits & THUM_MED) width = 160;
+  if (bits & THUM_LRG) width = 240;
+  if (bits & THUM_XLG) width = 320;
+  if (bits & THUM_SQ) num = den = 1;
+  if (bits & THUM_NTSC) num = 3, den = 4;
+  if (bits & THUM_35MM) num = 2, den = 3;
+  if (bits & THUM_PORT) num = 4, den = 3;
+  if (bits & THUM_WIDE) num = 9, den = 16;
+  return {width, width * num / den};
 }
 
 namespace {
@@ -468,7 +657,7 @@ std::string XPanelService::describe(Panel &p, const std::string &title) const {
     if (const PanelLayout *l = p.layoutItem(id)) {
       uint32_t best = UINT32_MAX;
       for (uint32_t m : l->members) best = std::min(best, firstControl(m));
-      if (l->kind == XPH_STACK) best = std::min(best, l->controller);
+      if (l->kind == XPTAG_STACK) best = std::min(best, l->controller);
       return best;
     }
     return id;
@@ -477,10 +666,10 @@ std::string XPanelService::describe(Panel &p, const std::string &title) const {
   std::function<void(uint32_t, int)> show = [&](uint32_t id, int depth) {
     const std::string pad(2 * depth, ' ');
     if (const PanelLayout *l = p.layoutItem(id)) {
-      if (l->kind == XPH_TABS) {
+      if (l->kind == XPTAG_TABS) {
         out << pad << "tabs:\n";
         for (uint32_t m : l->members) show(m, depth + 1);
-      } else if (l->kind == XPH_GROUP) {
+      } else if (l->kind == XPTAG_GROUP) {
         out << pad << "group" << (l->label.empty() ? "" : " \"" + l->label + "\"") << ":\n";
         for (uint32_t m : l->members) show(m, depth + 1);
       } else {
@@ -526,7 +715,7 @@ std::string XPanelService::describe(Panel &p, const std::string &title) const {
     if (c->max) out << "  max " << *c->max;
     if (c->hardMin) out << " (hard)";
     if (c->rangeMin) out << "  range " << *c->rangeMin << ".." << *c->rangeMax << " step " << *c->step;
-    if (c->draw || !c->thumbSizes.empty()) out << "  thumbnail";
+    if (c->draw || c->thumbnail) out << "  thumbnail";
     std::string why;
     if (!enabled(p, *c, &why)) out << "  DISABLED" << (why.empty() ? "" : ": " + why);
     out << "\n";
@@ -546,10 +735,16 @@ std::string XPanelService::describe(Panel &p, const std::string &title) const {
   std::stable_sort(top.begin(), top.end(), [&](uint32_t a, uint32_t b) { return firstControl(a) < firstControl(b); });
   for (uint32_t id : top) show(id, 1);
   for (const auto &h : p.unknown) {
-    out << "  (hint " << hexId(static_cast<uint32_t>(h.kind)) << ":";
+    out << "  (hint " << hexId(h.tag) << ":";
     for (intptr_t a : h.args) out << " " << a;
+    if (XPTAG_HAS_LIST(h.tag)) {
+      out << " [";
+      for (std::size_t i = 0; i < h.list.size(); ++i) out << (i ? " " : "") << hexId(h.list[i]);
+      out << "]";
+    }
     out << ")\n";
   }
+  for (const auto &e : p.hintErrors) out << "  HINT ERROR: " << e << "\n";
   return out.str();
 }
 

@@ -16,6 +16,7 @@ namespace hostsim {
 
 struct PanelControl {
   uint32_t id = 0;
+  uint32_t valueId = 0; // the value it shows, 0 for none
   std::string controlType;
   std::string label;
   std::string dataType; // from the data description; empty: holds no value
@@ -25,7 +26,8 @@ struct PanelControl {
   std::optional<int32_t> min, max;
   std::optional<int32_t> rangeMin, rangeMax, step;
   bool hardMin = false, hardMax = false;
-  std::vector<int32_t> thumbSizes;
+  uint32_t thumbnail = 0; // THUM_* bits of its configuration, 0: none
+  int32_t sensitivity = 0;
   LWXPanelDrawFunc draw = nullptr;
 
   bool isEnv() const; // a variant-parameter control
@@ -33,33 +35,40 @@ struct PanelControl {
   bool isInteger() const;
 };
 
+// A value map has no length of its own: it holds one entry per item of the
+// controlling popup, and is read no further.
 struct PanelRule {
   uint32_t controller = 0;
-  std::vector<int32_t> map; // empty: enabled while the value is nonzero
-  bool hasMap = false;
+  const int32_t *map = nullptr; // null: enabled while the value is nonzero
   std::string message;
   std::vector<uint32_t> dependants;
 };
 
 struct PanelLayout {
-  int32_t kind = 0; // XPH_GROUP, XPH_STACK, XPH_TABS
+  uint32_t kind = 0; // XPTAG_GROUP, XPTAG_STACK, XPTAG_TABS
   uint32_t id = 0;
   std::string label;
   uint32_t controller = 0;
-  std::vector<int32_t> map;
+  const int32_t *map = nullptr; // stacks: one entry per item of the controller
   std::vector<uint32_t> members;
 };
 
+// A hint this host reads by its shape only: layout hints and any tag of the
+// panel family it does not interpret.
 struct UnknownHint {
-  int32_t kind = 0;
+  uint32_t tag = 0;
   std::vector<intptr_t> args;
+  std::vector<uint32_t> list;
 };
 
-// A thumbnail's drawing area: RGB bytes, row by row.
+// A thumbnail's drawing area: RGB bytes, row by row. Palette colours (the
+// index-taking drawing functions) are greys: index i is 255 * i / 15, i from
+// 0 to 15.
 struct DrawArea {
   int32_t width = 0, height = 0;
   std::vector<uint8_t> rgb;
-  int pixels = 0, boxes = 0;
+  int pixels = 0, boxes = 0; // RGB pixels and RGB boxes drawn
+  int paletteDraws = 0;      // pixels, lines, boxes, borders and texts in palette colours
 };
 
 class Panel { // LWXPanelID points here
@@ -69,6 +78,9 @@ public:
   std::vector<PanelRule> rules;
   std::vector<PanelLayout> layout;
   std::vector<UnknownHint> unknown;
+  // What the host found wrong in a hint array, one line each. The host goes
+  // on reading what it can, but a panel with errors is a fault in the module.
+  std::vector<std::string> hintErrors;
   LWXPanelGetFunc get = nullptr;
   LWXPanelSetFunc set = nullptr;
   LWXPanelChangeNotifyFunc notify = nullptr;
@@ -97,6 +109,9 @@ public:
   XPanelService();
   ~XPanelService();
   XPanelService(const XPanelService &) = delete;
+  // Reads a hint array into a panel as the host would; errors land in the
+  // panel's hintErrors.
+  static void readHints(Panel &p, const LWXPanelHint *hints);
   XPanelService &operator=(const XPanelService &) = delete;
 
   const LWXPanelFuncs *funcs() const { return &funcs_; }
@@ -120,6 +135,11 @@ public:
   bool enabled(Panel &p, const PanelControl &c, std::string *message = nullptr) const;
   std::string describe(Panel &p, const std::string &title) const;
   DrawArea drawThumbnail(Panel &p, const PanelControl &c, int32_t width, int32_t height) const;
+  // The drawing area a thumbnail control gets from its THUM_* bits: small 80,
+  // medium 160, large 240, extra large 320 pixels wide (medium by default),
+  // and as high as its shape makes it (square, 4:3 landscape by default, 3:2,
+  // 3:4 portrait, 16:9 wide).
+  static std::pair<int32_t, int32_t> thumbnailSize(const PanelControl &c);
 
   // A user's edit, applied as the host applies it: integer controls through
   // the node's set callback; -env controls by editing the variant parameter,

@@ -61,7 +61,7 @@ struct StagedName {
   char name[material::kNameCapacity];
 };
 
-LWError loadItems(const void *, const LWLoadState *ls, void *staged) {
+LWError loadItems(const void *, const fw::StagedInts &, const LWLoadState *ls, void *staged) {
   char *name = static_cast<StagedName *>(staged)->name;
   const int32_t n = ls->readStr(ls->readData, name, material::kNameCapacity);
   if (n < 0) return fw::kBlockDamaged;

@@ -34,7 +34,7 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue value)
   gServices.input->evaluate(r->minIn, na, &lo);
   gServices.input->evaluate(r->maxIn, na, &hi);
   const double d = fw::rng::draw1();
-  const double result = d * (1.0 / 4294967295.0) * (hi - lo) + lo;
+  double result = d * (1.0 / 4294967295.0) * (hi - lo) + lo;
   gServices.output->setValue(value, &result);
 }
 

@@ -25,7 +25,7 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue value)
   const auto *s = static_cast<const Instance *>(inst);
   double v = s->inputValue;
   gServices.input->evaluate(s->in, na, &v);
-  const double result = std::sqrt(std::fabs(v));
+  double result = std::sqrt(std::fabs(v));
   gServices.output->setValue(value, &result);
 }
 

@@ -21,7 +21,12 @@ protected:
     ASSERT_TRUE(module) << error;
     net = std::make_unique<hostsim::Network>(host, *module);
   }
-  void TearDown() override { net.reset(); }
+  // Every panel a test opened must have had a hint array the host could read.
+  void TearDown() override {
+    for (const auto &p : host.panels().panels())
+      for (const std::string &e : p->hintErrors) ADD_FAILURE() << "malformed hint array: " << e;
+    net.reset();
+  }
   virtual const ModuleDescriptor *descriptor() { return &_mod_descrip; }
 
   hostsim::HostNode *add(const std::string &server) {
@@ -53,7 +58,7 @@ protected:
       return nullptr;
     }
     LWInterface local{n->instance, nullptr, nullptr, nullptr};
-    const int32_t rc = s->activate(LWNODE_IVERSION, host.global(), &local, module->serverData());
+    const int32_t rc = module->activateInterface(*s, host.global(), &local);
     if (result)
       *result = rc;
     else
