@@ -58,7 +58,6 @@ template <const NodeKind &K>
 struct Handler {
   static_assert(K.ints.size() <= kMaxIntSettings, "load reads the integer settings into a fixed table");
   static_assert(K.itemBytes <= kMaxItemBytes, "load stages the items in a fixed buffer");
-  static_assert(!K.loadItems == !K.applyItems, "staged items need both halves");
   static LWInstance create(void *priv, void *context, LWError *error) noexcept {
     return createInstance(K, &onInputEvent, priv, context, error);
   }

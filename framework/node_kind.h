@@ -128,8 +128,8 @@ struct NodeKind {
   // leave the node as it was when the block turns out damaged, so loadItems
   // reads into staged (itemBytes bytes, zero-filled, at most kMaxItemBytes)
   // and leaves the instance alone; applyItems puts them in place once the
-  // whole block has been read. ints are the integer settings just read, not
-  // yet in the instance.
+  // whole block has been read; a kind has both or neither. ints are the
+  // integer settings just read, not yet in the instance.
   LWError (*loadItems)(const void *inst, const StagedInts &ints, const LWLoadState *ls, void *staged) = nullptr;
   void (*applyItems)(void *inst, const void *staged) = nullptr;
   std::size_t itemBytes = 0;
