@@ -1,5 +1,6 @@
 #include "framework/lifecycle.h"
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -164,19 +165,28 @@ LWError copyInstance(const NodeKind &kind, LWInstance to, LWInstance from) noexc
 
 LWError loadInstance(const NodeKind &kind, LWInstance inst, const LWLoadState *ls) noexcept {
   if (!inst || !ls) return nullptr;
-  for (const IntSetting &i : kind.ints) {
+  // Everything is read aside first: a block that ends early or is damaged
+  // must not leave the node half loaded.
+  int32_t ints[kMaxIntSettings];
+  const std::size_t count = kind.ints.size() < kMaxIntSettings ? kind.ints.size() : kMaxIntSettings;
+  for (std::size_t i = 0; i < count; ++i) {
     int16_t v = 0;
-    // A failed read keeps the setting as it was rather than inventing a value;
-    // the host reports the short stream.
-    if (ls->readI2(ls->readData, &v, 1) == 1) field<int32_t>(inst, i.offset) = v;
+    if (ls->readI2(ls->readData, &v, 1) != 1) return kBlockDamaged;
+    ints[i] = v; // sign-extended, as saved
   }
+  alignas(std::max_align_t) unsigned char staged[kMaxItemBytes] = {};
   if (kind.loadItems)
-    if (LWError e = kind.loadItems(inst, ls)) return e;
+    if (LWError e = kind.loadItems(inst, StagedInts{kind.ints.first(count), ints}, ls, staged)) return e;
+  // Parameters belong to the host and load in their own order; they are the
+  // last part of the block, so nothing of the node's own changes before they
+  // have all loaded.
   for (std::size_t i = 0; i < paramCount(kind); ++i) {
     LWVParmID parm = field<LWVParmID>(inst, paramAt(kind, i).handle);
     if (!parm) return kParamMissing;
     if (LWError e = kind.svc->vparm->load(parm, ls)) return e;
   }
+  for (std::size_t i = 0; i < count; ++i) field<int32_t>(inst, kind.ints[i].offset) = ints[i];
+  if (kind.applyItems) kind.applyItems(inst, staged);
   refreshParams(kind, inst, 0.0);
   return nullptr;
 }

@@ -12,6 +12,9 @@ inline constexpr const char *kAllocFailed = "Couldn't allocate memory for instan
 // Returned by load and save when a variant parameter could not be created, so
 // that the stream is never read or written out of step with its layout.
 inline constexpr const char *kParamMissing = "A setting of this node could not be created.";
+// Returned by load when the block ends early or holds what cannot be read; the
+// node keeps every setting it had.
+inline constexpr const char *kBlockDamaged = "The node's saved settings are damaged or cut short.";
 
 // Zero-filled allocation of instance records; replaceable so that tests can
 // make it fail.
@@ -53,6 +56,8 @@ void noCleanup(LWInstance) noexcept;
 
 template <const NodeKind &K>
 struct Handler {
+  static_assert(K.ints.size() <= kMaxIntSettings, "load reads the integer settings into a fixed table");
+  static_assert(K.itemBytes <= kMaxItemBytes, "load stages the items in a fixed buffer");
   static LWInstance create(void *priv, void *context, LWError *error) noexcept {
     return createInstance(K, &onInputEvent, priv, context, error);
   }

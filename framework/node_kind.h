@@ -12,6 +12,10 @@
 namespace juxs::fw {
 
 inline constexpr std::size_t kNoField = SIZE_MAX;
+// What a load holds aside until the whole block is read: the integer
+// settings and the node-specific items.
+inline constexpr std::size_t kMaxIntSettings = 32;
+inline constexpr std::size_t kMaxItemBytes = 1024;
 
 // The file-request record an image node kind hands to "File Request 2".
 struct FileRequest {
@@ -56,6 +60,20 @@ struct IntSetting {
   std::size_t offset;
   int32_t def;
   bool copied = true; // false: a duplicate keeps its own value
+};
+
+// The integer settings a load has read but not yet put in place, looked up
+// by the instance field they will go to.
+struct StagedInts {
+  std::span<const IntSetting> settings;
+  const int32_t *values;
+  // The staged value of the setting at offset, or fallback when the kind has
+  // no such setting.
+  int32_t at(std::size_t offset, int32_t fallback = 0) const noexcept {
+    for (std::size_t i = 0; i < settings.size(); ++i)
+      if (settings[i].offset == offset) return values[i];
+    return fallback;
+  }
 };
 
 // A variant parameter and the cached value evaluation falls back to.
@@ -106,7 +124,15 @@ struct NodeKind {
   void (*onCreated)(void *inst) = nullptr;              // after the outputs
   void (*beforeDestroy)(void *inst) = nullptr;
   void (*afterCopy)(void *to, const void *from) = nullptr;
-  LWError (*loadItems)(void *inst, const LWLoadState *ls) = nullptr; // between integers and parameters
+  // Node-specific items between the integers and the parameters. A load must
+  // leave the node as it was when the block turns out damaged, so loadItems
+  // reads into staged (itemBytes bytes, zero-filled, at most kMaxItemBytes)
+  // and leaves the instance alone; applyItems puts them in place once the
+  // whole block has been read; a kind has both or neither. ints are the
+  // integer settings just read, not yet in the instance.
+  LWError (*loadItems)(const void *inst, const StagedInts &ints, const LWLoadState *ls, void *staged) = nullptr;
+  void (*applyItems)(void *inst, const void *staged) = nullptr;
+  std::size_t itemBytes = 0;
   LWError (*saveItems)(void *inst, const LWSaveState *ss) = nullptr;
   LWError (*init)(LWInstance inst, int32_t mode) = nullptr;          // default: nothing
   LWError (*newTime)(LWInstance inst, LWFrame frame, LWTime time) = nullptr; // default: refresh

@@ -66,13 +66,16 @@ void *findSymbol(void *handle, const char *name) {
 void closeLibrary(void *handle) { FreeLibrary(static_cast<HMODULE>(handle)); }
 #else
 void *openLibrary(const std::string &path, std::string &why) {
+  // A module is a file: a bare name is the one in the current folder, never a
+  // library of that name found on the system's search path.
+  const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
   // RTLD_LOCAL: each module keeps its own symbols, as the host loads them.
-  void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  void *handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) {
     const char *message = dlerror();
     why = message ? message : "";
     // The loader's message starts with the path, which the caller names anyway.
-    if (why.rfind(path + ": ", 0) == 0) why.erase(0, path.size() + 2);
+    if (why.rfind(file + ": ", 0) == 0) why.erase(0, file.size() + 2);
   }
   return handle;
 }

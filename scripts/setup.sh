@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libembree-dev nlohmann-json3-dev libopenimageio-dev libcli11-dev
   g++-mingw-w64-x86-64 wine64 wine
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -2,8 +2,8 @@
 # The whole suite: a normal build, the module built for the host's published
 # 9.6 interface through the suites that exercise it, the same suite under the
 # address and undefined-behaviour sanitizers, the concurrency tests under the
-# thread sanitizer, and the module as a Windows DLL with the host core, run
-# under Wine.
+# thread sanitizer, a short run of every fuzz target, and the module as a
+# Windows DLL with the host core, run under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -28,6 +28,28 @@ ctest --test-dir build-asan --output-on-failure -j"$jobs"
 configure build-tsan -DJUXS_SANITIZE=thread -DJUXS_BENCH=OFF
 cmake --build build-tsan -j"$jobs" --target concurrency_tests
 ctest --test-dir build-tsan --output-on-failure -L concurrency --no-tests=error
+
+# Each fuzz target for a fixed short time (JUXS_FUZZ_SECONDS, default 60),
+# from the kept corpus, the reproducers of past faults and seeds written from
+# the module as built now, so that a node added today is fuzzed today.
+CC=clang CXX=clang++ configure build-fuzz -DJUXS_FUZZ=ON -DJUXS_TESTS=OFF -DJUXS_BENCH=OFF
+cmake --build build-fuzz -j"$jobs" --target fuzz_node_load fuzz_scene fuzz_network make_seeds
+seconds=${JUXS_FUZZ_SECONDS:-60}
+seeds=build-fuzz/seeds
+rm -rf "$seeds" && build-fuzz/make_seeds "$seeds" >/dev/null
+mkdir -p "$seeds/scene" && cp examples/*.json "$seeds/scene/"
+for t in node_load scene network; do
+  found=build-fuzz/found/$t
+  mkdir -p "$found"
+  dict=()
+  [ -f "fuzz/$t.dict" ] && dict=(-dict="fuzz/$t.dict")
+  echo "fuzz: $t for ${seconds}s" >&2
+  build-fuzz/fuzz_$t -max_total_time="$seconds" -timeout=20 -max_len=65536 -print_final_stats=1 \
+    -artifact_prefix="build-fuzz/fault-$t-" "${dict[@]}" \
+    "$found" "$seeds/$t" "fuzz/corpus/$t" "fuzz/reproducers/$t" 2>build-fuzz/fuzz-$t.log ||
+    { tail -n 60 build-fuzz/fuzz-$t.log >&2; echo "fuzz: $t found a fault; the input is in build-fuzz/fault-$t-*" >&2; exit 1; }
+  grep -E '^stat::number_of_executed_units|^stat::peak_rss_mb' build-fuzz/fuzz-$t.log | sed "s/^/fuzz: $t: /" >&2
+done
 
 # Windows: the module and the host core, cross-built with mingw-w64; CTest runs
 # the programs under Wine (prefix and Wine's own output in build-windows). The

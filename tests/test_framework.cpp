@@ -197,6 +197,7 @@ TEST_F(Framework, TruncatedStreamGivesALoadError) {
 
 TEST_F(Framework, LoadStopsAtTheFirstParameterError) {
   HostNode *a = add("Probe");
+  probeOf(a)->mode = 7;
   std::vector<uint8_t> bytes = save(a);
   // Integers take 4 bytes; the first parameter's component count follows.
   bytes[7] = 3; // Value claims three components
@@ -206,6 +207,33 @@ TEST_F(Framework, LoadStopsAtTheFirstParameterError) {
   EXPECT_FALSE(load(b, bytes, LWIO_BINARY, &error));
   EXPECT_NE(error.find("does not match"), std::string::npos) << error;
   EXPECT_EQ(host.vparms().find(probeOf(b)->tintParm)->value[0], 0.9) << "later parameters are not read";
+  EXPECT_EQ(probeOf(b)->mode, 0) << "nor are the integers read before them applied";
+}
+
+TEST_F(Framework, AFailedLoadLeavesTheIntegerSettingsAsTheyWere) {
+  HostNode *a = add("Probe");
+  probeOf(a)->mode = 5;
+  probeOf(a)->count = 6;
+  const std::vector<uint8_t> full = save(a);
+  HostNode *b = add("Probe");
+  probeOf(b)->mode = 1;
+  probeOf(b)->count = 2;
+  // Cut after the first integer, and cut inside the parameters.
+  for (std::size_t cut : {std::size_t{2}, full.size() - 1}) {
+    SCOPED_TRACE(cut);
+    std::string error;
+    EXPECT_FALSE(load(b, std::vector<uint8_t>(full.begin(), full.begin() + static_cast<long>(cut)), LWIO_BINARY, &error));
+    EXPECT_EQ(probeOf(b)->mode, 1);
+    EXPECT_EQ(probeOf(b)->count, 2);
+  }
+  std::string error;
+  EXPECT_FALSE(load(b, {0x00, 0x05}, LWIO_BINARY, &error));
+  EXPECT_EQ(b->instFuncs.load(b->instance, hostsim::LoadStream(std::vector<uint8_t>{0x00, 0x05}).state()),
+            std::string(juxs::fw::kBlockDamaged)) << "the module itself says the block is damaged";
+  EXPECT_EQ(probeOf(b)->mode, 1);
+  ASSERT_TRUE(load(b, full));
+  EXPECT_EQ(probeOf(b)->mode, 5);
+  EXPECT_EQ(probeOf(b)->count, 6);
 }
 
 TEST_F(Framework, CopyLeavesCachedValuesToTheNextNewTime) {

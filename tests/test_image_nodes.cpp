@@ -173,6 +173,32 @@ TEST_F(ImageNodes, ASavedChoiceFindsItsImageInAListOrderedDifferently) {
   EXPECT_EQ(items(m)[1], "c");
 }
 
+// The reference is read aside: a block cut short anywhere leaves the node's
+// choice (and everything else it saves) as it was.
+TEST_F(ImageNodes, ABlockCutShortChangesNoImageChoice) {
+  plain("a");
+  plain("b");
+  for (const char *server : {"Jux Pixel Image", "Jux Gaussian Reflections", "Jux Gaussian Refractions"}) {
+    SCOPED_TRACE(server);
+    HostNode *n = add(server);
+    ASSERT_TRUE(choose(n, 2));
+    const std::vector<uint8_t> block = save(n);
+    HostNode *m = add(server);
+    ASSERT_TRUE(choose(m, 1));
+    const std::vector<uint8_t> before = save(m);
+    for (std::size_t cut = 0; cut < block.size(); ++cut) {
+      std::string error;
+      if (load(m, std::vector<uint8_t>(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(cut)), LWIO_BINARY,
+               &error))
+        continue; // a prefix that is itself a whole block
+      ASSERT_EQ(save(m), before) << "cut at " << cut << " of " << block.size();
+    }
+    std::string error;
+    ASSERT_TRUE(load(m, block, LWIO_BINARY, &error)) << error;
+    EXPECT_EQ(shown(m), 2);
+  }
+}
+
 TEST_F(ImageNodes, NoneWritesNoImageReference) {
   plain("a");
   HostNode *n = add("Jux Pixel Image");

@@ -344,4 +344,99 @@ TEST_F(Material, NamesAreCutToFitWithoutSplittingACharacter) {
   EXPECT_EQ(std::string(storeOf(s).name), std::string(255, 'z'));
 }
 
+// A damaged block, here an identifier and no name, leaves the Store Material
+// as it was: its identifier, its name, its place, and the Get Materials that
+// follow it.
+TEST_F(Material, ADamagedStoreBlockChangesNothing) {
+  HostNode *s = store(), *other = store();
+  HostNode *g = get();
+  choose(g, 2);
+  ASSERT_TRUE(load(s, block({9}, "Nine")));
+  ASSERT_TRUE(load(other, block({5}, "Five")));
+  ASSERT_EQ(getOf(g).identifier, 2);
+  for (int32_t mode : {LWIO_BINARY, LWIO_ASCII}) {
+    const std::vector<uint8_t> damaged =
+        mode == LWIO_BINARY ? std::vector<uint8_t>{0x00, 0x05} : std::vector<uint8_t>{'5', '\n', '"', 'x'};
+    std::string error;
+    EXPECT_FALSE(load(s, damaged, mode, &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(storeOf(s).identifier, 9);
+    EXPECT_EQ(std::string(storeOf(s).name), "Nine");
+  }
+  EXPECT_EQ(items(g), (std::vector<std::string>{"(none)", "Nine", "Five"}));
+  EXPECT_EQ(getOf(g).position, 2) << "no Get Material re-pointed";
+  std::string error;
+  EXPECT_FALSE(load(g, block({1}), LWIO_BINARY, &error));
+  EXPECT_EQ(getOf(g).position, 2);
+  EXPECT_EQ(getOf(g).identifier, 2);
+}
+
+// The host's evaluation of one node, counted. Past a bound it stops calling
+// the node, so that a network that would run for hours fails the test instead.
+struct CountedNode {
+  static inline int calls = 0;
+  static inline void (*original)(LWInstance, LWNodalAccess *, NodeOutputID, NodeValue) = nullptr;
+  static void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID out, NodeValue value) {
+    if (++calls <= 1000) original(inst, na, out, value);
+  }
+  static void wrap(HostNode *n) {
+    calls = 0;
+    if (n->handler.evaluate == &evaluate) return;
+    original = n->handler.evaluate;
+    n->handler.evaluate = &evaluate;
+  }
+};
+
+// A Get Material fetches a Store Material fed by a Random whose two inputs
+// both come from that same Get Material: each turn of the loop doubles the
+// work, so it is cut at its first turn.
+TEST_F(Material, ALoopWithFanOutThroughGetMaterialIsCutAtItsFirstTurn) {
+  HostNode *s = store();
+  HostNode *g = get();
+  HostNode *random = add("Jux Random");
+  ASSERT_TRUE(net->connect(random, "Out", s, "Scalar"));
+  ASSERT_TRUE(net->connect(g, "Scalar", random, "Min"));
+  ASSERT_TRUE(net->connect(g, "Scalar", random, "Max"));
+  choose(g, 1);
+  ASSERT_TRUE(net->beginRender());
+  CountedNode::wrap(random);
+  const OutputValue v = eval(g, "Scalar");
+  EXPECT_EQ(CountedNode::calls, 1) << "the Random once; its inputs' fetch of the same Store Material sets nothing";
+  EXPECT_TRUE(v.set);
+  EXPECT_EQ(v.scalar(), 0.0) << "a random number between the zeros the cut fetches pass on";
+
+  // Two Store Materials, each fed through the other's Get Material: every
+  // Store Material is fetched at most once on the way in.
+  HostNode *s2 = store();
+  HostNode *g2 = get();
+  HostNode *random2 = add("Jux Random");
+  ASSERT_TRUE(net->connect(random2, "Out", s2, "Scalar"));
+  ASSERT_TRUE(net->connect(g, "Scalar", random2, "Min"));
+  ASSERT_TRUE(net->connect(g, "Scalar", random2, "Max"));
+  ASSERT_TRUE(net->disconnect(random, "Min"));
+  ASSERT_TRUE(net->connect(g2, "Scalar", random, "Max"));
+  choose(g2, 2);
+  ASSERT_TRUE(net->beginRender());
+  CountedNode::wrap(random);
+  for (HostNode *n : {g, g2}) eval(n, "Scalar");
+  EXPECT_LE(CountedNode::calls, 3);
+}
+
+// Nesting that is no loop still goes through: a Get Material inside the
+// network of another Store Material delivers its own.
+TEST_F(Material, NestedFetchesOfDifferentStoresStillDeliver) {
+  HostNode *inner = store(), *outer = store();
+  ASSERT_TRUE(net->connect(scalar(4.0), "Value", inner, "Scalar"));
+  HostNode *gInner = get(), *gOuter = get();
+  choose(gInner, 1);
+  choose(gOuter, 2);
+  ASSERT_TRUE(net->connect(gInner, "Scalar", outer, "Scalar"));
+  ASSERT_TRUE(net->beginRender());
+  EXPECT_EQ(eval(gOuter, "Scalar").scalar(), 4.0);
+  // And on several threads at once, each with its own record of what it fetches.
+  const auto runs = net->evaluateConcurrently(gOuter, "Scalar", hostsim::emptyWorldContext(), {0, 1, 2, 3, 200}, 50);
+  for (const auto &run : runs)
+    for (const OutputValue &v : run.values) EXPECT_EQ(v.scalar(), 4.0) << "thread " << run.threadNum;
+}
+
 } // namespace

@@ -17,8 +17,10 @@
 
 #include "host/lw_host.h"
 #include "hostsim/host.h"
+#include "hostsim/cli/guard.h"
 #include "hostsim/loader.h"
 #include "hostsim/paths.h"
+#include "hostsim/render/frame_memory.h"
 #include "hostsim/render/image_output.h"
 #include "hostsim/render/renderer.h"
 #include "hostsim/scene/node_settings.h"
@@ -41,7 +43,8 @@ std::string oneLine(std::string text) {
   return text;
 }
 
-// One line naming the file and the fault, as every user error ends.
+// One line naming the file and the fault, as every user error ends; a fault
+// of the command line itself names no file.
 int fail(const std::string &file, const std::string &what) {
   std::fprintf(stderr, "hostsim: %s: %s\n", file.c_str(), oneLine(what).c_str());
   return kUsageError;
@@ -204,6 +207,14 @@ int render(Options &o) {
   Session s;
   if (!openSession(o, s, status)) return status;
   hostsim::Scene &scene = *s.scene;
+  // Refused up front: running out of memory would end the render, minutes
+  // in, with nothing written.
+  const int width = o.width ? o.width : scene.width, height = o.width ? o.height : scene.height;
+  const uint64_t need = hostsim::frameBytes(width, height), have = hostsim::availableBytes();
+  if (need > have)
+    return fail(o.out, "a " + std::to_string(width) + "x" + std::to_string(height) + " frame needs about " +
+                           std::to_string(need >> 20) + " MB, more than the " + std::to_string(have >> 20) +
+                           " MB this process can get; render it smaller");
   hostsim::RenderOptions ro;
   ro.threads = o.threads ? o.threads : scene.threads;
   ro.firstFrame = o.lastFrame >= o.firstFrame ? o.firstFrame : scene.firstFrame;
@@ -444,13 +455,5 @@ int run(int argc, char **argv) {
 
 int main(int argc, char **argv) {
   // Whatever escapes a command still ends in one line and status 2.
-  try {
-    return run(argc, argv);
-  } catch (const std::bad_alloc &) {
-    return failUsage("out of memory");
-  } catch (const std::exception &e) {
-    return failUsage(e.what());
-  } catch (...) {
-    return failUsage("an unexpected fault");
-  }
+  return hostsim::guarded([&] { return run(argc, argv); });
 }

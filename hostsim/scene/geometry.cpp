@@ -5,6 +5,7 @@
 #include <numbers>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -125,6 +126,18 @@ Mesh makeBox(const Vec3 &size) {
 }
 
 bool readObj(const std::string &path, Mesh &mesh, std::string &error) {
+  // A folder opens as an empty stream on some systems and reads as no faces.
+  std::error_code ec;
+  const auto kind = std::filesystem::status(path, ec).type();
+  if (kind == std::filesystem::file_type::directory) {
+    error = "mesh \"" + path + "\" is a folder, not an OBJ file";
+    return false;
+  }
+  // A device or a pipe may never end (/dev/zero): reading one would eat all memory.
+  if (kind != std::filesystem::file_type::regular && kind != std::filesystem::file_type::not_found) {
+    error = "mesh \"" + path + "\" is not a regular file";
+    return false;
+  }
   std::ifstream in(path);
   if (!in) {
     error = "cannot open mesh \"" + path + "\": " + std::strerror(errno);

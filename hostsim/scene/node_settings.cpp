@@ -87,7 +87,9 @@ void applyOne(XPanelService &panels, Panel &panel, PanelControl &c, const json &
         fail(path, "\"" + c.label + "\" has no item \"" + item + "\" (" + items + ")");
       }
     } else if (v.is_number_integer()) {
-      index = v.get<int32_t>();
+      int64_t i = 0;
+      if (!wholeNumber(v, i) || i < 0 || i > INT32_MAX) fail(path, "\"" + c.label + "\" has no item " + v.dump());
+      index = static_cast<int32_t>(i);
     } else {
       fail(path, "should be one of the popup's items");
     }
@@ -95,8 +97,10 @@ void applyOne(XPanelService &panels, Panel &panel, PanelControl &c, const json &
   } else if (c.isInteger()) {
     if (v.is_boolean())
       ok = panels.editInteger(panel, c, v.get<bool>() ? 1 : 0, &error);
-    else if (v.is_number_integer() && v.get<int64_t>() >= INT32_MIN && v.get<int64_t>() <= INT32_MAX)
-      ok = panels.editInteger(panel, c, v.get<int32_t>(), &error);
+    else if (int64_t i = 0; wholeNumber(v, i) && i >= INT32_MIN && i <= INT32_MAX)
+      ok = panels.editInteger(panel, c, static_cast<int32_t>(i), &error);
+    else if (v.is_number_integer())
+      fail(path, "is out of range for \"" + c.label + "\": should be a 32-bit whole number");
     else
       fail(path, "should be a whole number" + std::string(c.controlType == "iBoolean" ? " or true/false" : ""));
   } else if (c.isEnv()) {

@@ -1,5 +1,6 @@
 #include "hostsim/scene/scene.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -44,8 +45,9 @@ int integer(const json &obj, const char *key, int def, const std::string &path, 
   auto it = obj.find(key);
   if (it == obj.end()) return def;
   if (!it->is_number_integer()) fail(at(path, key), "should be a whole number");
-  const auto v = it->get<int64_t>();
-  if (v < lo || v > hi) fail(at(path, key), "should be from " + std::to_string(lo) + " to " + std::to_string(hi));
+  int64_t v = 0;
+  if (!wholeNumber(*it, v) || v < lo || v > hi)
+    fail(at(path, key), "should be from " + std::to_string(lo) + " to " + std::to_string(hi));
   return static_cast<int>(v);
 }
 
@@ -205,8 +207,8 @@ HostNode *addHostNode(Network &net, const std::string &kind, const json &node, c
     const json &value = node["value"];
     if (type == CONN_INTEGER) {
       if (!value.is_number_integer()) fail(at(path, "value"), "should be a whole number");
-      const auto i = value.get<int64_t>();
-      if (i < INT32_MIN || i > INT32_MAX) fail(at(path, "value"), "is out of the 32-bit range");
+      int64_t i = 0;
+      if (!wholeNumber(value, i) || i < INT32_MIN || i > INT32_MAX) fail(at(path, "value"), "is out of the 32-bit range");
       v.i = static_cast<int32_t>(i);
     } else if (type == CONN_SCALAR) {
       v.v[0] = number(node, "value", 0, path);
@@ -418,18 +420,46 @@ std::string relativeTo(const std::string &file, const std::string &dir) {
   return rel.empty() ? abs.generic_string() : rel.generic_string();
 }
 
-} // namespace
+// The library's message without its "[json.exception.type_error.302] " prefix.
+std::string jsonMessage(const nlohmann::json::exception &e) {
+  std::string what = e.what();
+  if (what.rfind("[json.exception.", 0) == 0)
+    if (const auto end = what.find("] "); end != std::string::npos) what.erase(0, end + 2);
+  return what;
+}
 
-std::unique_ptr<Scene> parseScene(Host &host, const Module &module, const std::string &text, const std::string &file) {
-  json doc;
+// Where a literal first appears in the text, "line L, column C: ", or nothing.
+std::string whereIs(const std::string &text, const std::string &literal) {
+  const auto pos = literal.empty() ? std::string::npos : text.find(literal);
+  if (pos == std::string::npos) return "";
+  const auto lineStart = text.rfind('\n', pos);
+  const std::size_t line = 1 + static_cast<std::size_t>(std::count(text.begin(), text.begin() + static_cast<long>(pos), '\n'));
+  const std::size_t column = pos - (lineStart == std::string::npos ? 0 : lineStart + 1) + 1;
+  return "line " + std::to_string(line) + ", column " + std::to_string(column) + ": ";
+}
+
+json parseDocument(const std::string &text) {
   try {
-    doc = json::parse(text);
+    return json::parse(text);
   } catch (const json::parse_error &e) {
     // "[json.exception.parse_error.101] parse error at line 3, column 5: ..." loses its prefix.
     std::string what = e.what();
     const auto pos = what.find("line ");
-    fail("", pos == std::string::npos ? what : what.substr(pos));
+    fail("", pos == std::string::npos ? jsonMessage(e) : what.substr(pos));
+  } catch (const json::out_of_range &e) {
+    // A number beyond a double's range: the library names the literal, not its place.
+    std::string what = jsonMessage(e);
+    std::string literal;
+    if (const auto q = what.find('\''); q != std::string::npos && what.back() == '\'')
+      literal = what.substr(q + 1, what.size() - q - 2);
+    fail("", whereIs(text, literal) + (literal.empty() ? what : "the number " + literal + " is too large"));
+  } catch (const json::exception &e) {
+    fail("", jsonMessage(e));
   }
+}
+
+std::unique_ptr<Scene> readScene(Host &host, const Module &module, const std::string &text, const std::string &file) {
+  json doc = parseDocument(text);
   if (!doc.is_object()) fail("", "a scene is a JSON object");
   onlyKeys(doc, {"camera", "image", "frames", "rayRecursionLimit", "threads", "backdrop", "light", "images", "surfaces", "objects"}, "");
 
@@ -477,7 +507,33 @@ std::unique_ptr<Scene> parseScene(Host &host, const Module &module, const std::s
   return s;
 }
 
+} // namespace
+
+bool wholeNumber(const json &value, int64_t &out) {
+  if (value.is_number_unsigned()) {
+    const auto u = value.get<uint64_t>();
+    if (u > static_cast<uint64_t>(INT64_MAX)) return false;
+    out = static_cast<int64_t>(u);
+    return true;
+  }
+  if (!value.is_number_integer()) return false;
+  out = value.get<int64_t>();
+  return true;
+}
+
+std::unique_ptr<Scene> parseScene(Host &host, const Module &module, const std::string &text, const std::string &file) {
+  try {
+    return readScene(host, module, text, file);
+  } catch (const json::exception &e) {
+    // The checks above should leave the library nothing to object to; if one
+    // slips through it is still a fault in the scene, not a crash.
+    fail("", jsonMessage(e));
+  }
+}
+
 std::unique_ptr<Scene> loadScene(Host &host, const Module &module, const std::string &path) {
+  std::error_code ec;
+  if (fs::is_directory(path, ec)) fail("", "is a folder, not a scene file");
   std::ifstream in(path, std::ios::binary);
   if (!in) fail("", std::string("cannot open the scene: ") + std::strerror(errno));
   std::stringstream text;
@@ -525,7 +581,11 @@ std::string sceneText(Scene &scene, Host &host, const std::string &path) {
   }
   for (std::size_t i = 0; i < scene.objects.size(); ++i)
     if (scene.objects[i].shape == Shape::Mesh) doc["objects"][i]["file"] = relativeTo(scene.objects[i].meshPath, outDir);
-  return doc.dump(2) + "\n";
+  try {
+    return doc.dump(2) + "\n";
+  } catch (const json::exception &e) {
+    fail("", "cannot write the scene: " + jsonMessage(e)); // text that is not UTF-8, say
+  }
 }
 
 void saveScene(Scene &scene, Host &host, const std::string &path) {

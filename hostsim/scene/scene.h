@@ -109,6 +109,10 @@ std::unique_ptr<Scene> parseScene(Host &host, const Module &module, const std::s
 void saveScene(Scene &scene, Host &host, const std::string &path);
 std::string sceneText(Scene &scene, Host &host, const std::string &path);
 
+// A whole number of a scene as a signed 64-bit value; false for anything else,
+// including unsigned numbers beyond its range (which would otherwise wrap).
+bool wholeNumber(const nlohmann::ordered_json &value, int64_t &out);
+
 std::string base64Encode(const std::vector<uint8_t> &bytes);
 bool base64Decode(const std::string &text, std::vector<uint8_t> &bytes);
 

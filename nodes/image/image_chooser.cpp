@@ -92,8 +92,10 @@ LWError saveReference(const ChooserKind &c, void *inst, const LWSaveState *ss) n
   return nullptr;
 }
 
-LWError loadReference(const ChooserKind &c, void *inst, const LWLoadState *ls) noexcept {
-  if (indexOf(c, inst) <= 0) return nullptr;
+LWError loadReference(const ChooserKind &c, const fw::StagedInts &ints, const LWLoadState *ls,
+                      StagedReference &staged) noexcept {
+  // A reference was saved only after an index that names an image.
+  if (ints.at(c.indexOffset) <= 0) return nullptr;
   const LWImageList *images = c.svc->images;
   const LWImageID wanted = images->sceneLoad(ls);
   int32_t found = 0;
@@ -106,8 +108,13 @@ LWError loadReference(const ChooserKind &c, void *inst, const LWLoadState *ls) n
         break;
       }
   }
-  indexOf(c, inst) = found;
+  staged.found = found;
+  staged.read = true;
   return nullptr;
+}
+
+void applyReference(const ChooserKind &c, void *inst, const StagedReference &staged) noexcept {
+  if (staged.read) indexOf(c, inst) = staged.found;
 }
 
 } // namespace juxs::image

@@ -49,7 +49,16 @@ LWError renderStart(const ChooserKind &c, void *inst) noexcept;
 // The image reference, written and read between the integer settings and the
 // parameters. host thread
 LWError saveReference(const ChooserKind &c, void *inst, const LWSaveState *ss) noexcept;
-LWError loadReference(const ChooserKind &c, void *inst, const LWLoadState *ls) noexcept;
+// A load reads the reference aside (a StagedReference) and leaves the
+// instance alone until the whole block has been read; applyReference then
+// puts the found position in place.
+struct StagedReference {
+  int32_t found; // the image's position in the list, 0 when it is not there
+  bool read;     // a reference was read: the saved index named an image
+};
+LWError loadReference(const ChooserKind &c, const fw::StagedInts &ints, const LWLoadState *ls,
+                      StagedReference &staged) noexcept;
+void applyReference(const ChooserKind &c, void *inst, const StagedReference &staged) noexcept;
 
 // The plain callbacks of one binding.
 template <const ChooserKind &C>
@@ -58,7 +67,12 @@ struct Chooser {
   static const char *name(void *inst, int32_t item) noexcept { return popupName(C, inst, item); }
   static LWError init(LWInstance inst, int32_t) noexcept { return renderStart(C, inst); }
   static LWError save(void *inst, const LWSaveState *ss) noexcept { return saveReference(C, inst, ss); }
-  static LWError load(void *inst, const LWLoadState *ls) noexcept { return loadReference(C, inst, ls); }
+  static LWError load(const void *, const fw::StagedInts &ints, const LWLoadState *ls, void *staged) noexcept {
+    return loadReference(C, ints, ls, *static_cast<StagedReference *>(staged));
+  }
+  static void apply(void *inst, const void *staged) noexcept {
+    applyReference(C, inst, *static_cast<const StagedReference *>(staged));
+  }
 };
 
 // The change notification of an image node: the common handling of its kind,

@@ -186,6 +186,8 @@ constexpr fw::NodeKind kKind{
     .outputs = kOutputs,
     .evaluate = &evaluate,
     .loadItems = &Chooser::load,
+    .applyItems = &Chooser::apply,
+    .itemBytes = sizeof(image::StagedReference),
     .saveItems = &Chooser::save,
     .init = &Chooser::init,
 };

@@ -36,20 +36,34 @@ LWError init(LWInstance inst, int32_t) noexcept {
   return nullptr;
 }
 
-// A Store Material's inputs may lead back to a Get Material that fetches from
-// it; the host cannot see that loop. Past this many nested fetches on one
-// thread a Get Material sets no output instead of recursing without end.
-constexpr int kMaxNesting = 32;
-thread_local int tNesting = 0;
+// A Store Material's inputs may lead back to a Get Material that fetches it
+// again; the host cannot see that loop, and a node in it that reads its input
+// twice would double the work at every turn. So a loop is cut at its first
+// turn: while a Store Material is being fetched on a thread, a Get Material
+// that would fetch it again on that thread sets no outputs (the host passes
+// on zero of each type). A plain thread-local table, no destructor and no
+// allocation: every nested fetch is a different Store Material, and at most
+// kListSize of those are listed, so the table never fills.
+struct Fetching {
+  const material::StoreMaterial *stores[material::kListSize];
+  int32_t depth;
+};
+thread_local constinit Fetching tFetching{};
+
+bool fetching(const material::StoreMaterial *store) noexcept {
+  for (int32_t i = 0; i < tFetching.depth; ++i)
+    if (tFetching.stores[i] == store) return true;
+  return false;
+}
 
 // render threads, concurrently
 void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID output, NodeValue value) noexcept {
   const auto *g = static_cast<const GetMaterial *>(inst);
   const material::StoreMaterial *store = g->resolved;
-  if (!store || tNesting >= kMaxNesting) return;
-  ++tNesting;
+  if (!store || fetching(store) || tFetching.depth >= material::kListSize) return;
+  tFetching.stores[tFetching.depth++] = store;
   material::passOn(gServices, g->outputs, *store, output, na, value);
-  --tNesting;
+  --tFetching.depth;
 }
 
 // A new choice takes effect at the next render start.

@@ -56,13 +56,25 @@ void afterCopy(void *to, const void *from) {
   material::forgetStore(s);
 }
 
-LWError loadItems(void *inst, const LWLoadState *ls) {
-  auto *s = static_cast<StoreMaterial *>(inst);
-  const int32_t n = ls->readStr(ls->readData, s->name, sizeof s->name);
-  s->name[sizeof s->name - 1] = '\0';
-  if (n == static_cast<int32_t>(sizeof s->name) - 1) fw::dropSplitCharacter(s->name, static_cast<std::size_t>(n));
-  material::registerStore(s);
+// The name is read aside: a block that ends before its name changes nothing.
+struct StagedName {
+  char name[material::kNameCapacity];
+};
+
+LWError loadItems(const void *, const fw::StagedInts &, const LWLoadState *ls, void *staged) {
+  char *name = static_cast<StagedName *>(staged)->name;
+  const int32_t n = ls->readStr(ls->readData, name, material::kNameCapacity);
+  if (n < 0) return fw::kBlockDamaged;
+  name[material::kNameCapacity - 1] = '\0';
+  if (n == static_cast<int32_t>(material::kNameCapacity) - 1) fw::dropSplitCharacter(name, static_cast<std::size_t>(n));
   return nullptr;
+}
+
+// After the identifier: registering lists the node under the loaded one.
+void applyItems(void *inst, const void *staged) {
+  auto *s = static_cast<StoreMaterial *>(inst);
+  fw::copyText(s->name, sizeof s->name, static_cast<const StagedName *>(staged)->name);
+  material::registerStore(s);
 }
 
 LWError saveItems(void *inst, const LWSaveState *ss) {
@@ -111,6 +123,8 @@ constexpr fw::NodeKind kKind{
     .beforeDestroy = &beforeDestroy,
     .afterCopy = &afterCopy,
     .loadItems = &loadItems,
+    .applyItems = &applyItems,
+    .itemBytes = sizeof(StagedName),
     .saveItems = &saveItems,
     .hasNewTime = false,
 };

@@ -1,0 +1,175 @@
+// Sequences of network edits as a user makes them: nodes added, removed and
+// duplicated, connected and disconnected, panels opened and edited, the
+// network saved and loaded again, and rendered, with more nodes than the
+// material registry has places (64) so that its full lists are reached too.
+//
+// Input: a sequence of operations, each an opcode byte and its operands.
+#include <algorithm>
+
+#include "fuzz/fuzz_support.h"
+
+namespace {
+
+using hostsim::HostNode;
+constexpr std::size_t kMaxNodes = 160;
+
+struct Editor {
+  hostsim::Host &host;
+  hostsim::Network &net;
+  fuzz::Bytes &in;
+  std::vector<HostNode *> nodes; // module nodes and constants, in the order made
+
+  HostNode *pickNode() { return nodes.empty() ? nullptr : nodes[in.pick(nodes.size())]; }
+  void forget(HostNode *n) { nodes.erase(std::remove(nodes.begin(), nodes.end(), n), nodes.end()); }
+
+  void add() {
+    if (nodes.size() >= kMaxNodes) return;
+    const auto &servers = fuzz::nodeServers();
+    std::string error;
+    HostNode *n = net.add(servers[in.pick(servers.size())], &error);
+    if (!n) fuzz::fault("a node does not create: " + error);
+    fuzz::budget::watch(n);
+    nodes.push_back(n);
+  }
+  void addConstant() {
+    if (nodes.size() >= kMaxNodes) return;
+    hostsim::OutputValue v;
+    v.type = static_cast<ConnectionType>(1 + in.byte() % 4);
+    for (double &c : v.v) c = in.value<double>();
+    v.i = in.value<int32_t>();
+    v.set = true;
+    nodes.push_back(net.addConstant(v));
+  }
+  void remove() {
+    if (HostNode *n = pickNode()) {
+      forget(n);
+      net.remove(n);
+    }
+  }
+  void duplicate() {
+    HostNode *n = pickNode();
+    if (!n || !n->isModuleNode() || nodes.size() >= kMaxNodes) return;
+    std::string error;
+    HostNode *copy = net.duplicate(n, &error);
+    if (!copy) fuzz::fault("\"" + n->serverName + "\" does not duplicate: " + error);
+    fuzz::budget::watch(copy);
+    nodes.push_back(copy);
+  }
+  void connect() {
+    HostNode *from = pickNode(), *to = pickNode();
+    if (!from || !to || from->outputs.empty() || to->inputs.empty()) return;
+    const std::string output = from->outputs[in.pick(from->outputs.size())]->name;
+    const std::string input = to->inputs[in.pick(to->inputs.size())]->name;
+    net.connect(from, output, to, input); // a cycle is refused
+  }
+  void disconnect() {
+    HostNode *to = pickNode();
+    if (to && !to->inputs.empty()) net.disconnect(to, to->inputs[in.pick(to->inputs.size())]->name);
+  }
+  // Opens the node's panel as the host does and edits one control with
+  // whatever the input holds: any integer, any doubles (NaN and infinities
+  // too), any text.
+  void editPanel() {
+    HostNode *n = pickNode();
+    if (!n || !n->isModuleNode()) return;
+    const hostsim::ServerInfo *iface = net.module().find(LWNODE_ICLASS, n->serverName);
+    if (!iface || !iface->activate) return;
+    LWInterface local{n->instance, nullptr, nullptr, nullptr};
+    if (net.module().activateInterface(*iface, host.global(), &local) != AFUNC_OK) return;
+    hostsim::Panel *p = hostsim::XPanelService::of(local.panel);
+    if (!p || p->controls.empty()) return;
+    hostsim::PanelControl &c = p->controls[in.pick(p->controls.size())];
+    hostsim::XPanelService &panels = host.panels();
+    if (c.isPopup()) {
+      const int32_t count = panels.popupCount(*p, c);
+      for (int32_t i = -1; i <= count; ++i) panels.popupItem(*p, c, i);
+    }
+    panels.describe(*p, n->name);
+    if (c.isInteger()) {
+      panels.editInteger(*p, c, in.value<int32_t>());
+    } else if (c.isEnv()) {
+      std::vector<double> values(1 + in.byte() % 3);
+      for (double &v : values) v = in.value<double>();
+      panels.editValues(*p, c, values, nullptr, in.byte() & 1);
+    } else if (c.dataType == "string") {
+      panels.editText(*p, c, in.text(600));
+    }
+  }
+  // Saves every module node and loads the lot into a fresh network, in an
+  // order the input picks; the module's own saves must load.
+  void saveAndReload() {
+    hostsim::SavedNetwork saved;
+    std::string error;
+    const int32_t mode = in.byte() & 1 ? LWIO_ASCII : LWIO_BINARY;
+    if (!net.saveAll(saved, mode, &error)) fuzz::fault("the network does not save: " + error);
+    std::vector<std::size_t> order(saved.nodes.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    for (std::size_t i = order.size(); i > 1; --i) std::swap(order[i - 1], order[in.pick(i)]);
+    std::vector<HostNode *> old = nodes;
+    for (HostNode *n : old)
+      if (n->isModuleNode()) {
+        forget(n);
+        net.remove(n);
+      }
+    std::vector<HostNode *> made = net.loadAll(saved, order, &error);
+    if (made.size() != saved.nodes.size()) fuzz::fault("a saved network does not load again: " + error);
+    for (HostNode *n : made) {
+      fuzz::budget::watch(n);
+      nodes.push_back(n);
+    }
+  }
+  void render() {
+    std::string error;
+    net.beginRender(0, &error);
+    const LWFrame frame = in.value<int16_t>();
+    net.newTime(frame, frame / 24.0);
+    LWNodalAccess na = fuzz::contextOfThread(fuzz::threadNumber(in.byte()));
+    na.sx = in.value<int16_t>();
+    na.sy = in.value<int16_t>();
+    na.bounces = in.byte() % 10;
+    for (int k = 1 + in.byte() % 4; k > 0; --k) {
+      HostNode *n = pickNode();
+      if (!n || n->outputs.empty()) break;
+      hostsim::OutputValue v;
+      hostsim::evaluateOutput(*n, &na, n->outputs[in.pick(n->outputs.size())].get(), v);
+    }
+    net.endRender();
+  }
+  // Many nodes of one kind at once: the registry's 64 places run out.
+  void addMany() {
+    const auto &servers = fuzz::nodeServers();
+    const std::string &server = servers[in.pick(servers.size())];
+    for (int k = in.byte() % 80; k > 0 && nodes.size() < kMaxNodes; --k) {
+      std::string error;
+      HostNode *n = net.add(server, &error);
+      if (!n) fuzz::fault("a node does not create: " + error);
+      fuzz::budget::watch(n);
+      nodes.push_back(n);
+    }
+  }
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
+  fuzz::Bytes in(data, size);
+  hostsim::Host host;
+  hostsim::Network net(host, fuzz::module(), "Fuzz");
+  Editor e{host, net, in, {}};
+  fuzz::budget::reset(20000);
+  for (int step = 0; step < 256 && !in.empty(); ++step) {
+    switch (in.byte() % 10) {
+    case 0: e.add(); break;
+    case 1: e.addConstant(); break;
+    case 2: e.remove(); break;
+    case 3: e.duplicate(); break;
+    case 4: e.connect(); break;
+    case 5: e.disconnect(); break;
+    case 6: e.editPanel(); break;
+    case 7: e.saveAndReload(); break;
+    case 8: e.render(); break;
+    case 9: e.addMany(); break;
+    }
+  }
+  return 0;
+}

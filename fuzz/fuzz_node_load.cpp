@@ -1,0 +1,45 @@
+// Every node's load, from a binary and from a text stream, as a scene from
+// another machine would hand it: the load may refuse the block, but the node
+// must then evaluate, and what it saves must load again and save the same.
+//
+// Input: a server name, a NUL, a flags byte (bit 0: text stream; the rest
+// picks the evaluating thread's number), then the block. A name that matches
+// no server picks one by its hash, so every input exercises some node.
+#include <cstring>
+
+#include "fuzz/fuzz_support.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
+  const auto *nul = static_cast<const uint8_t *>(std::memchr(data, 0, size));
+  if (!nul || nul + 1 >= data + size) return 0;
+  const std::string &server = fuzz::serverFor(std::string_view(reinterpret_cast<const char *>(data), nul - data));
+  const uint8_t flags = nul[1];
+  const int32_t mode = flags & 1 ? LWIO_ASCII : LWIO_BINARY;
+  const std::span<const uint8_t> block(nul + 2, data + size);
+
+  hostsim::Host host;
+  hostsim::Network net(host, fuzz::module(), "Fuzz");
+  std::string error;
+  hostsim::HostNode *node = net.add(server, &error);
+  if (!node) fuzz::fault("\"" + server + "\" does not create: " + error);
+  fuzz::budget::reset(100000);
+  fuzz::budget::watch(node);
+
+  hostsim::LoadStream in(block, mode);
+  net.load(node, in, &error); // refused or not, the node stays whole
+  fuzz::exercise(net, node, fuzz::threadNumber(flags >> 1));
+
+  const std::vector<uint8_t> first = fuzz::saved(net, node, mode);
+  hostsim::HostNode *again = net.add(server, &error);
+  if (!again) fuzz::fault("\"" + server + "\" does not create a second node: " + error);
+  hostsim::LoadStream back(first, mode);
+  if (!net.load(again, back, &error)) fuzz::fault("\"" + server + "\": its own save does not load again: " + error);
+  if (fuzz::saved(net, again, mode) != first) fuzz::fault("\"" + server + "\": save, load, save gives other bytes");
+
+  // A duplicate of what was loaded evaluates as well.
+  if (hostsim::HostNode *copy = net.duplicate(node, &error)) {
+    fuzz::budget::watch(copy);
+    fuzz::exercise(net, copy, fuzz::threadNumber(flags >> 2));
+  }
+  return 0;
+}

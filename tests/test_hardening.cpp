@@ -1,0 +1,196 @@
+// Faults found by trying bad input as a hostile user would: each test here
+// failed once. The command is run as a user runs it, so that a crash shows as
+// the status a shell would see.
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <new>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "hostsim/cli/guard.h"
+#include "tests/support/scene_fixture.h"
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+struct Outcome {
+  int status; // the exit status, or 128 + the signal that ended it
+  std::string out, err;
+  int lines() const { return static_cast<int>(std::count(err.begin(), err.end(), '\n')); }
+};
+
+// Runs a shell command line; prefix goes before hostsim (a folder change, a limit).
+Outcome shell(const std::string &line) {
+  const std::string errFile = testing::TempDir() + "hardening_err.txt";
+  Outcome r{-1, "", ""};
+  if (FILE *p = popen(("(" + line + ") 2>" + errFile).c_str(), "r")) {
+    char buf[4096];
+    for (std::size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) r.out.append(buf, n);
+    const int st = pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : WIFSIGNALED(st) ? 128 + WTERMSIG(st) : -1;
+  }
+  std::ifstream in(errFile);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  r.err = ss.str();
+  return r;
+}
+
+Outcome hostsim(const std::string &args, const std::string &prefix = "") {
+  return shell(prefix + "exec " + std::string(HOSTSIM_PATH) + " " + args);
+}
+
+const std::string kModuleDir = std::filesystem::path(JUXS_MODULE_PATH).parent_path().string();
+
+class Hardening : public testsupport::SceneFixture {
+protected:
+  std::string path(const std::string &name) const { return (dir / name).string(); }
+  std::string file(const std::string &name, const std::string &text) {
+    writeFile(name, text);
+    return path(name);
+  }
+  std::string errorOf(const std::string &json) {
+    try {
+      load(json);
+    } catch (const hostsim::SceneError &e) {
+      return e.what();
+    }
+    return "";
+  }
+};
+
+// ---------------------------------------------------------------- 1: numbers beyond a double, stray exceptions
+
+TEST_F(Hardening, ANumberTooLargeForADoubleIsAFaultNotAnAbort) {
+  const std::string bare = file("big.json", "1e999");
+  Outcome r = hostsim("render " + bare + " -o " + path("x.png") + " --module " + JUXS_MODULE_PATH);
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_EQ(r.err, "hostsim: " + bare + ": line 1, column 1: the number 1e999 is too large\n");
+
+  const std::string deep = file("deep.json", "{\n  \"camera\": {\"fov\": 60},\n  \"light\": {\"intensity\": -2e400}\n}\n");
+  r = hostsim("save " + deep + " -o " + path("y.json") + " --module " + JUXS_MODULE_PATH);
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_EQ(r.lines(), 1) << r.err;
+  EXPECT_NE(r.err.find("line 3, column 26: the number -2e400 is too large"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(path("y.json")));
+}
+
+TEST(Guard, EveryExceptionEndsInOneLineAndStatusTwo) {
+  auto stderrOf = [](auto &&command, int &status) {
+    testing::internal::CaptureStderr();
+    status = hostsim::guarded(command);
+    return testing::internal::GetCapturedStderr();
+  };
+  int status = -1;
+  EXPECT_EQ(stderrOf([]() -> int { throw std::bad_alloc(); }, status), "hostsim: out of memory\n");
+  EXPECT_EQ(status, 2);
+  EXPECT_EQ(stderrOf([]() -> int { throw std::runtime_error("two\nlines"); }, status), "hostsim: two lines\n");
+  EXPECT_EQ(status, 2);
+  EXPECT_EQ(stderrOf([]() -> int { return nlohmann::json::parse("[1").size(); }, status).rfind("hostsim: ", 0), 0u);
+  EXPECT_EQ(status, 2);
+  EXPECT_EQ(stderrOf([]() -> int { throw 7; }, status), "hostsim: an unknown error stopped the command\n");
+  EXPECT_EQ(status, 2);
+  EXPECT_EQ(stderrOf([] { return 1; }, status), "");
+  EXPECT_EQ(status, 1) << "a command's own status passes through";
+}
+
+// ---------------------------------------------------------------- 3: memory
+
+TEST_F(Hardening, AFrameTooLargeForTheMemoryIsRefusedAtOnce) {
+  if (kSanitized) GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
+  const std::string scene = file("s.json", R"({"image": {"width": 4, "height": 3}})");
+  // 16384 x 16384 needs gigabytes; under a 2 GB address-space limit that is
+  // known before a single pixel is rendered.
+  Outcome r = hostsim("render " + scene + " -o " + path("big.png") + " --size 16384x16384 --module " + JUXS_MODULE_PATH,
+                  "ulimit -v 2097152; ");
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_EQ(r.lines(), 1) << r.err;
+  EXPECT_NE(r.err.find("big.png: a 16384x16384 frame needs about 6144 MB, more than the"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(path("big.png")));
+  // The same limit leaves room for a small frame.
+  r = hostsim("render " + scene + " -o " + path("small.png") + " --module " + JUXS_MODULE_PATH, "ulimit -v 2097152; ");
+  EXPECT_EQ(r.status, 0) << r.err;
+}
+
+// ---------------------------------------------------------------- 4: a module is a file
+
+TEST_F(Hardening, AModuleNamedWithoutAFolderIsTheFileInTheCurrentFolder) {
+  Outcome r = hostsim("servers JuxsNodes.p", "cd '" + kModuleDir + "' && ");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\"Jux Sqrt\""), std::string::npos) << r.out;
+  // A library on the system's search path is not a module file here.
+  r = hostsim("servers libc.so.6", "cd '" + dir.string() + "' && ");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err.rfind("hostsim: libc.so.6: not a loadable module (", 0), 0u) << r.err;
+  EXPECT_EQ(r.err.find("_mod_descrip"), std::string::npos) << "the system's libc was opened: " << r.err;
+}
+
+// ---------------------------------------------------------------- 5: whole numbers that do not fit
+
+TEST_F(Hardening, WholeNumbersOutOfRangeAreFaultsNamingTheKey) {
+  EXPECT_EQ(errorOf(R"({"frames": {"first": 18446744073709551615}})"), "frames.first: should be from -100000 to 100000");
+  EXPECT_EQ(errorOf(R"({"image": {"samples": 9223372036854775808}})"), "image.samples: should be from 1 to 4096");
+  EXPECT_EQ(errorOf(R"({"surfaces": [{"name": "S", "network": {"nodes": [
+      {"name": "k", "host": "Integer", "value": 18446744073709551615}]}}]})"),
+            "surfaces[0].network.nodes[0].value: is out of the 32-bit range");
+  const std::string counter = R"({"surfaces": [{"name": "S", "network": {"nodes": [
+      {"name": "c", "server": "Jux Counter", "settings": {"Mode": %s}}]}}]})";
+  auto withMode = [&](const char *v) {
+    std::string s = counter;
+    s.replace(s.find("%s"), 2, v);
+    return s;
+  };
+  EXPECT_EQ(errorOf(withMode("4294967296")), "surfaces[0].network.nodes[0].settings.Mode: \"Mode\" has no item 4294967296");
+  EXPECT_EQ(errorOf(withMode("18446744073709551615")),
+            "surfaces[0].network.nodes[0].settings.Mode: \"Mode\" has no item 18446744073709551615");
+  EXPECT_EQ(errorOf(withMode("1")), "");
+}
+
+// ---------------------------------------------------------------- 6: messages
+
+TEST_F(Hardening, AFolderIsNamedAsAFolderAndOptionErrorsCarryOnePrefix) {
+  std::filesystem::create_directories(dir / "folder.json");
+  Outcome r = hostsim("render " + path("folder.json") + " --module " + JUXS_MODULE_PATH);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "hostsim: " + path("folder.json") + ": is a folder, not a scene file\n");
+
+  std::filesystem::create_directories(dir / "mesh.obj");
+  EXPECT_EQ(errorOf(R"({"surfaces": [{"name": "S"}], "objects": [{"type": "mesh", "surface": "S", "file": "mesh.obj"}]})"),
+            "objects[0].file: mesh \"" + path("mesh.obj") + "\" is a folder, not an OBJ file");
+  EXPECT_EQ(errorOf(R"({"surfaces": [{"name": "S"}], "objects": [{"type": "mesh", "surface": "S", "file": "/dev/zero"}]})"),
+            "objects[0].file: mesh \"/dev/zero\" is not a regular file")
+      << "a device that never ends is refused, not read until memory runs out";
+
+  // Command-line faults: one line, one "hostsim:" prefix, the command named once.
+  r = hostsim("render " + path("folder.json") + " --bogus");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err.rfind("hostsim: render: ", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find("--bogus"), std::string::npos) << r.err;
+  r = hostsim("save " + path("folder.json"));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err.rfind("hostsim: save: --output is required", 0), 0u) << r.err;
+  for (const Outcome &o : {hostsim("render " + path("folder.json") + " --bogus"), r}) {
+    EXPECT_EQ(o.err.find("hostsim: hostsim"), std::string::npos) << o.err;
+    EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
+  }
+}
+
+} // namespace
