@@ -57,7 +57,7 @@ struct Check {
   std::function<void(const Module &, Checker &)> run;
 };
 
-std::string quoted(const std::string &s) { return "\"" + s + "\""; }
+std::string inQuotes(const std::string &s) { return "\"" + s + "\""; }
 
 void checkTable(const Module &m, Checker &c) {
   const auto &s = m.servers();
@@ -107,7 +107,7 @@ int32_t handlerVersion(const Module &m, const ServerInfo &s, Host &host) {
 
 void checkVersions(const Module &m, const ServerInfo &s, Checker &c) {
   Host host;
-  const std::string who = quoted(s.name) + ": ";
+  const std::string who = inQuotes(s.name) + ": ";
   const int32_t taken = handlerVersion(m, s, host);
   c.check(taken > 0, who + "takes a handler version the host speaks");
   if (!taken) return;
@@ -144,7 +144,7 @@ void checkVersions(const Module &m, const ServerInfo &s, Checker &c) {
 // without it (0, and fills the record) or fails with 2 and leaves the record
 // as it was. The four node services are needed by every node.
 void checkWithheld(const Module &m, const ServerInfo &s, Checker &c) {
-  const std::string who = quoted(s.name) + ": ";
+  const std::string who = inQuotes(s.name) + ": ";
   Host names;
   const int32_t version = handlerVersion(m, s, names);
   if (!version) return;
@@ -166,7 +166,7 @@ void checkWithheld(const Module &m, const ServerInfo &s, Checker &c) {
     } else {
       ok = false;
     }
-    c.check(ok, who + "without " + quoted(service) + " the handler activation returns 2 untouched or does without it",
+    c.check(ok, who + "without " + inQuotes(service) + " the handler activation returns 2 untouched or does without it",
             why);
   }
 }
@@ -175,7 +175,7 @@ void checkWithheld(const Module &m, const ServerInfo &s, Checker &c) {
 // refuse them; the node must then evaluate and save, and a refused empty
 // block must leave it as it was.
 void checkHostileLoads(const Module &m, const ServerInfo &s, Checker &c) {
-  const std::string who = quoted(s.name) + ": ";
+  const std::string who = inQuotes(s.name) + ": ";
   Host host;
   Network net(host, m, "Validation");
   std::mt19937 rng(20261208);
@@ -255,13 +255,13 @@ std::string editEveryControl(Host &host, Panel &p) {
     } else if (ctl.dataType == "string") {
       ok = panels.editText(p, ctl, "Validated", &error);
     }
-    if (!ok) failed += (failed.empty() ? "" : "; ") + quoted(ctl.label) + ": " + error;
+    if (!ok) failed += (failed.empty() ? "" : "; ") + inQuotes(ctl.label) + ": " + error;
   }
   return failed;
 }
 
 void checkPersistence(const Module &m, const ServerInfo &s, Checker &c) {
-  const std::string who = quoted(s.name) + ": ";
+  const std::string who = inQuotes(s.name) + ": ";
   Host host;
   Network net(host, m, "Validation");
   std::string error;
@@ -293,7 +293,7 @@ void checkPersistence(const Module &m, const ServerInfo &s, Checker &c) {
 }
 
 void checkLifecycle(const Module &m, const ServerInfo &s, Checker &c) {
-  const std::string who = quoted(s.name) + ": ";
+  const std::string who = inQuotes(s.name) + ": ";
   Host host;
   Network net(host, m, "Validation");
   const std::size_t parmsBefore = host.vparms().liveCount();
@@ -324,7 +324,7 @@ void checkLifecycle(const Module &m, const ServerInfo &s, Checker &c) {
 // Several render threads evaluate one node at once, with thread numbers a
 // host may hand out, in and out of the nodes' per-thread tables.
 void checkThreads(const Module &m, const ServerInfo &s, Checker &c) {
-  const std::string who = quoted(s.name) + ": ";
+  const std::string who = inQuotes(s.name) + ": ";
   Host host;
   Network net(host, m, "Validation");
   HostNode *n = net.add(s.name);
@@ -349,7 +349,7 @@ void checkThreads(const Module &m, const ServerInfo &s, Checker &c) {
 void checkPanel(const Module &m, const ServerInfo &s, Checker &c) {
   const ServerInfo *iface = m.find(LWNODE_ICLASS, s.name);
   if (!iface || !iface->activate) return;
-  const std::string who = quoted(s.name) + ": ";
+  const std::string who = inQuotes(s.name) + ": ";
   Host host;
   Network net(host, m, "Validation");
   std::string error;
@@ -406,7 +406,7 @@ std::vector<Check> checksOf(const Module &module) {
   return checks;
 }
 
-std::string label(const Check &check) { return (check.node.empty() ? "" : quoted(check.node) + ": ") + check.what; }
+std::string label(const Check &check) { return (check.node.empty() ? "" : inQuotes(check.node) + ": ") + check.what; }
 
 void runHere(const Module &module, const Check &check, ValidationReport &report, int fd = -1) {
   Checker c(report, fd);

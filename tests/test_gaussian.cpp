@@ -99,7 +99,7 @@ protected:
   std::string imagePath() const { return std::string(JUXS_SOURCE_DIR) + "/examples/images/sky.hdr"; }
 };
 
-const double kV[3] = {M_SQRT1_2, -M_SQRT1_2, 0};
+const double kV[3] = {(std::numbers::sqrt2 / 2), -(std::numbers::sqrt2 / 2), 0};
 const double kUp[3] = {0, 1, 0};
 
 TEST_F(Gaussian, NoBlurTracesOneExactMirrorRayWithModeOneWhateverSamples) {
@@ -107,7 +107,7 @@ TEST_F(Gaussian, NoBlurTracesOneExactMirrorRayWithModeOneWhateverSamples) {
   feed(g, "Samples", integer(5));
   const OutputValue c = colorOf(g, context());
   ASSERT_EQ(gTraced.size(), 1u);
-  const double want[3] = {M_SQRT1_2, M_SQRT1_2, 0};
+  const double want[3] = {(std::numbers::sqrt2 / 2), (std::numbers::sqrt2 / 2), 0};
   expectDir(gTraced[0], want);
   EXPECT_EQ(gTraced[0].mode, 1u);
   EXPECT_EQ(gTraced[0].eta, 1.0);
@@ -167,7 +167,7 @@ TEST_F(Gaussian, DeepSampledRaysTraceOneSharpRayAndDrawNothing) {
     const uint32_t next = juxs::fw::rng::draw1();
     EXPECT_EQ(next, nthDraw(1)) << server << ": no draws";
     if (std::string(server) == "Jux Gaussian Reflections") {
-      const double want[3] = {M_SQRT1_2, M_SQRT1_2, 0};
+      const double want[3] = {(std::numbers::sqrt2 / 2), (std::numbers::sqrt2 / 2), 0};
       expectDir(gTraced[0], want);
       EXPECT_EQ(gTraced[0].mode, 1u);
     } else {
@@ -198,7 +198,7 @@ TEST_F(Gaussian, ColourSources) {
   ASSERT_TRUE(host.images().load(imagePath()));
   HostNode *g = add("Jux Gaussian Reflections");
   setInt(g, "Image", 1);
-  const double r[3] = {M_SQRT1_2, M_SQRT1_2, 0};
+  const double r[3] = {(std::numbers::sqrt2 / 2), (std::numbers::sqrt2 / 2), 0};
   double u = 0, v = 0, fromImage[3];
   hostsim::sphericalMap(0.0, r, &u, &v);
   host.images().funcs()->RGBSpot(host.images().funcs()->first(), u, v, 0.001, 1, fromImage);
