@@ -478,7 +478,7 @@ void runIsolated(const Module &module, const Check &check, ValidationReport &rep
 
 } // namespace
 
-ValidationReport validateModule(const Module &module, bool isolate) {
+ValidationReport validateModule(const Module &module, [[maybe_unused]] bool isolate) {
   ValidationReport report;
   for (const Check &check : checksOf(module)) {
 #ifndef _WIN32

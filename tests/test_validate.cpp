@@ -90,6 +90,9 @@ bool has(const hostsim::ValidationReport &r, const std::string &start) {
 }
 
 TEST(Validate, NamesEachFaultAndItsNodeAndOutlivesACrash) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the run outlives a crash by forking a process per check, which Windows has not";
+#endif
   std::string error;
   auto m = hostsim::Module::fromDescriptor(&faulty::kDescriptor, error);
   ASSERT_TRUE(m) << error;

@@ -208,15 +208,32 @@ ImageList::~ImageList() {
 
 void ImageList::makeCurrent() { gCurrent = this; }
 
+// A reference comes from scene files and node blocks, which may hold any
+// bytes: where the system cannot make a file name of them (bytes that are not
+// UTF-8, on Windows) the reference names no file, and the answer is empty.
 std::string ImageList::resolve(const std::string &reference) const {
-  fs::path p = pathFromUtf8(reference);
-  if (p.is_relative() && !baseDir_.empty()) p = pathFromUtf8(baseDir_) / p;
-  return utf8Of(fs::absolute(p).lexically_normal());
+  try {
+    fs::path p = pathFromUtf8(reference);
+    if (p.is_relative() && !baseDir_.empty()) p = pathFromUtf8(baseDir_) / p;
+    return utf8Of(fs::absolute(p).lexically_normal());
+  } catch (const fs::filesystem_error &) {
+    return {};
+  }
 }
+
+namespace {
+std::unique_ptr<Image> readResolved(const std::string &path, std::string &why) {
+  if (path.empty()) {
+    why = "cannot read image: the reference is not a file name this system can open";
+    return nullptr;
+  }
+  return readImageFile(path, why);
+}
+} // namespace
 
 Image *ImageList::load(const std::string &reference, std::string *error, const std::string &name) {
   std::string why;
-  auto img = readImageFile(resolve(reference), why);
+  auto img = readResolved(resolve(reference), why);
   if (!img) {
     if (error) *error = why;
     return nullptr;
@@ -231,6 +248,7 @@ Image *ImageList::load(const std::string &reference, std::string *error, const s
 
 Image *ImageList::find(const std::string &reference) const {
   const std::string path = resolve(reference);
+  if (path.empty()) return nullptr;
   for (Image *img : order_)
     if (img->path == path) return img;
   return nullptr;
@@ -246,7 +264,7 @@ void ImageList::remove(Image *image) {
 
 bool ImageList::replace(Image *image, const std::string &reference, std::string *error) {
   std::string why;
-  auto fresh = readImageFile(resolve(reference), why);
+  auto fresh = readResolved(resolve(reference), why);
   if (!fresh) {
     if (error) *error = why;
     return false;
