@@ -157,9 +157,8 @@ void advance(State &s, uint64_t seeding, uint64_t g) {
   }
 }
 
-void drawInto(State &s, uint32_t *out, std::size_t n) {
-  const uint64_t seeding = gen.seeding.load(std::memory_order_acquire);
-  uint64_t p = gen.cursor.fetch_add(n, std::memory_order_relaxed);
+// The numbers at positions p to p + n of the sequence of that seeding.
+void fill(State &s, uint64_t seeding, uint64_t p, uint32_t *out, std::size_t n) {
   while (n > 0) {
     const uint64_t g = p / kN;
     const std::size_t i = p % kN;
@@ -172,7 +171,52 @@ void drawInto(State &s, uint32_t *out, std::size_t n) {
   }
 }
 
+// What a thread holds between a Hold's start and end: a copy of the state,
+// leased for the whole time, and the positions not yet drawn. A plain record,
+// for the same reason as tHome.
+struct Held {
+  State *state;
+  uint64_t seeding;
+  uint64_t next, end;
+  uint32_t depth;
+};
+thread_local constinit Held tHeld{};
+
+void drawHeld(Held &h, uint32_t *out, std::size_t n) {
+  const std::size_t k = static_cast<std::size_t>(std::min<uint64_t>(n, h.end - h.next));
+  fill(*h.state, h.seeding, h.next, out, k);
+  h.next += k;
+  if (n == k) return;
+  // Beyond what was held: claimed like any draw. On one thread nothing came
+  // in between, so these follow on where the held ones ended.
+  h.seeding = gen.seeding.load(std::memory_order_acquire);
+  h.next = gen.cursor.fetch_add(n - k, std::memory_order_relaxed);
+  fill(*h.state, h.seeding, h.next, out + k, n - k);
+  h.next = h.end = h.next + (n - k);
+}
+
 } // namespace
+
+Hold::Hold(std::size_t n) noexcept {
+  Held &h = tHeld;
+  if (h.depth++) return;
+  h.state = &lease();
+  h.seeding = gen.seeding.load(std::memory_order_acquire);
+  h.next = gen.cursor.fetch_add(n, std::memory_order_relaxed);
+  h.end = h.next + n;
+}
+
+Hold::~Hold() {
+  Held &h = tHeld;
+  if (--h.depth) return;
+  // The rest goes back if nothing was claimed after it (always so on one
+  // thread), so that the draws that follow are the ones that would have.
+  uint64_t end = h.end;
+  if (h.next != end && gen.seeding.load(std::memory_order_relaxed) == h.seeding)
+    gen.cursor.compare_exchange_strong(end, h.next, std::memory_order_relaxed);
+  release(*h.state);
+  h.state = nullptr;
+}
 
 void seed(uint32_t s) noexcept {
   uint64_t old = gen.seeding.load(std::memory_order_relaxed);
@@ -184,8 +228,13 @@ void seed(uint32_t s) noexcept {
 
 void draw(uint32_t *out, std::size_t n) noexcept {
   if (!out || n == 0) return;
+  if (Held &h = tHeld; h.depth) {
+    drawHeld(h, out, n);
+    return;
+  }
   State &s = lease();
-  drawInto(s, out, n);
+  const uint64_t seeding = gen.seeding.load(std::memory_order_acquire);
+  fill(s, seeding, gen.cursor.fetch_add(n, std::memory_order_relaxed), out, n);
   release(s);
 }
 

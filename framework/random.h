@@ -23,6 +23,23 @@ void seed(uint32_t s) noexcept;
 // render threads, concurrently
 void draw(uint32_t *out, std::size_t n) noexcept;
 
+// Holds the next n positions of the sequence for this thread until it ends,
+// for an evaluation that draws in many small calls between traces (whose
+// shading may draw too): each of those draws then takes no claim of its own.
+// Every draw on this thread meanwhile, the evaluation's and those of the
+// networks it shades, takes the held positions in call order and claims on
+// when they run out, so one thread still draws the sequence in call order.
+// What is left at the end is given back unless something was claimed after
+// it. Holds nest: an inner one adds nothing. One evaluation's stack only.
+// render threads
+class Hold {
+public:
+  explicit Hold(std::size_t n) noexcept;
+  ~Hold();
+  Hold(const Hold &) = delete;
+  Hold &operator=(const Hold &) = delete;
+};
+
 inline uint32_t draw1() noexcept {
   uint32_t v;
   draw(&v, 1);

@@ -122,6 +122,40 @@ TEST(GeneratorConcurrency, EveryNumberOnceAcrossThreads) {
   }
 }
 
+// Threads that hold positions, draw inside their holds (some more than they
+// hold, as nested shading does) and draw plainly, all at once, still receive
+// exactly the first numbers of the sequence, each once.
+TEST(GeneratorConcurrency, HoldsHandOutEveryNumberOnce) {
+  juxs::fw::rng::seed(3);
+  constexpr int kThreadCount = 4;
+  constexpr std::size_t kRounds = 3000;
+  std::vector<std::vector<uint32_t>> got(kThreadCount);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreadCount; ++t)
+    threads.emplace_back([&, t] {
+      uint32_t w[9];
+      for (std::size_t r = 0; r < kRounds; ++r) {
+        {
+          const juxs::fw::rng::Hold hold(18);
+          for (std::size_t i = 0; i < 2 + (r + static_cast<std::size_t>(t)) % 2; ++i) {
+            juxs::fw::rng::draw(w, 9);
+            got[t].insert(got[t].end(), w, w + 9);
+          }
+        }
+        got[t].push_back(juxs::fw::rng::draw1());
+      }
+    });
+  for (auto &t : threads) t.join();
+  std::vector<uint32_t> all;
+  for (const auto &mine : got) all.insert(all.end(), mine.begin(), mine.end());
+  std::mt19937 reference(3);
+  std::vector<uint32_t> expected(all.size());
+  for (auto &v : expected) v = reference();
+  std::sort(all.begin(), all.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(all, expected);
+}
+
 // A thread that drew long ago catches up to where the others have taken the
 // sequence, whether it twists its way there or starts from a published state.
 TEST(GeneratorConcurrency, AThreadFarBehindCatchesUp) {

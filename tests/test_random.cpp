@@ -43,6 +43,39 @@ TEST(Generator, FollowsThePublishedSequence) {
   EXPECT_EQ(rng::draw1(), tenThousandth());
 }
 
+// On one thread a hold changes nothing in what is drawn: draws made inside it
+// by other code (a shaded surface's network) take their turn in call order, a
+// hold used up claims on, a nested hold adds nothing, and what a hold did not
+// use is drawn next.
+TEST(Generator, AHoldKeepsOneThreadsSequence) {
+  for (std::size_t held : {0, 5, 18, 40, 700}) {
+    SCOPED_TRACE(held);
+    rng::seed(3);
+    std::mt19937 reference(3);
+    uint32_t nine[9];
+    auto expectNext = [&](std::size_t n, const uint32_t *got) {
+      for (std::size_t i = 0; i < n; ++i) ASSERT_EQ(got[i], reference());
+    };
+    {
+      const rng::Hold hold(held);
+      rng::draw(nine, 9);
+      expectNext(9, nine);
+      const uint32_t nested = rng::draw1(); // a Random in the traced surface
+      expectNext(1, &nested);
+      {
+        const rng::Hold inner(100);
+        rng::draw(nine, 9);
+        expectNext(9, nine);
+      }
+      std::vector<uint32_t> wide(640); // across a generation of the state
+      rng::draw(wide.data(), wide.size());
+      expectNext(wide.size(), wide.data());
+    }
+    const uint32_t after = rng::draw1();
+    expectNext(1, &after);
+  }
+}
+
 class Random : public testsupport::HostFixture {
 protected:
   HostNode *constant(double v) { return net->addConstant(hostsim::OutputValue{CONN_SCALAR, {v, 0, 0}, 0, true}); }

@@ -255,6 +255,7 @@ private:
     constexpr std::size_t kBatch = raytrace::kDirectionBatch;
     uint32_t words[2 * kBatch];
     double alpha[kBatch], beta[kBatch], dirs[kBatch][3];
+    const fw::rng::Hold hold(static_cast<std::size_t>(2 * n));
     for (int64_t done = 0; done < n;) {
       const std::size_t k = trace_ ? 1 : static_cast<std::size_t>(std::min<int64_t>(n - done, kBatch));
       fw::rng::draw(words, 2 * k);

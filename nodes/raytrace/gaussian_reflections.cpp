@@ -73,6 +73,8 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue value)
     } else {
       if (blur == 0.0 || samples < 1) samples = 1;
       const int32_t word = blur != 0.0 ? (kReflection | kSampled) : kReflection;
+      // Nine numbers a sample, held at once: the traces in between may draw.
+      const fw::rng::Hold hold(static_cast<std::size_t>(samples) * kDrawsPerNormal);
       for (int32_t i = 0; i < samples; ++i) {
         uint32_t draws[kDrawsPerNormal];
         fw::rng::draw(draws, kDrawsPerNormal);

@@ -107,6 +107,8 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue value)
       bend(src, v, n, etaC, eta, word, q);
     } else {
       if (blur == 0.0 || samples < 1) samples = 1;
+      // Nine numbers a sample, held at once: the traces in between may draw.
+      const fw::rng::Hold hold(static_cast<std::size_t>(samples) * kDrawsPerNormal);
       for (int32_t i = 0; i < samples; ++i) {
         uint32_t draws[kDrawsPerNormal];
         fw::rng::draw(draws, kDrawsPerNormal);
