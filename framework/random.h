@@ -2,12 +2,13 @@
 // every render thread.
 //
 // Each call claims a block of consecutive positions of the sequence with one
-// atomic add, so concurrent callers receive disjoint blocks and every number
-// is handed out exactly once; a single-threaded series of calls yields the
-// published MT19937 sequence. Copies of the generator's state are twisted
-// forward to the generation a block lies in; each draw uses one copy, as a
-// rule the one its thread used last, so threads drawing at once share only
-// the claim. Nothing is kept for a thread that needs undoing when it ends.
+// atomic add (or takes it from its thread's Hold, below), so concurrent
+// callers receive disjoint blocks and every number is handed out exactly
+// once; a single-threaded series of calls yields the published MT19937
+// sequence. Copies of the generator's state are twisted forward to the
+// generation a block lies in; each draw uses one copy, as a rule the one its
+// thread used last, so threads drawing at once share only the claim. Nothing
+// is kept for a thread that needs undoing when it ends.
 #pragma once
 
 #include <cstddef>
