@@ -13,6 +13,7 @@ constexpr uint32_t kMatrix = 0x9908B0DFu, kUpper = 0x80000000u, kLower = 0x7FFFF
 constexpr uint32_t kStates = 128;         // copies of the state: draws that run at the same moment without waiting
 constexpr uint64_t kCheckpointEvery = 16; // generations between published states
 constexpr uint64_t kCopyBeyond = 32;      // further behind than this, copy rather than twist
+constexpr std::size_t kMaxHeld = 16 * kN; // positions one Hold claims at most
 
 using Words = std::array<uint32_t, kN>;
 
@@ -200,6 +201,9 @@ void drawHeld(Held &h, uint32_t *out, std::size_t n) {
 Hold::Hold(std::size_t n) noexcept {
   Held &h = tHeld;
   if (h.depth++) return;
+  // Other threads claim beyond what is held and must twist their way past it:
+  // a hold for an evaluation of a vast count holds only the start of it.
+  n = std::min<std::size_t>(n, kMaxHeld);
   h.state = &lease();
   h.seeding = gen.seeding.load(std::memory_order_acquire);
   h.next = gen.cursor.fetch_add(n, std::memory_order_relaxed);

@@ -5,6 +5,7 @@
 //
 // Input: a sequence of operations, each an opcode byte and its operands.
 #include <algorithm>
+#include <cmath>
 
 #include "fuzz/fuzz_support.h"
 
@@ -13,14 +14,26 @@ namespace {
 using hostsim::HostNode;
 constexpr std::size_t kMaxNodes = 160;
 
+// Ray and sample counts are honoured as given, so one evaluation with a count
+// of millions takes as long as those rays do: here counts stay small, to keep
+// each input's run short. The nodes' handling of any count is in their tests.
+constexpr int32_t kMaxCount = 64;
+bool isCount(const std::string &name) { return name == "Samples" || name == "Polar 1" || name == "Polar 2"; }
+bool isCountControl(const std::string &label) { return isCount(label) || label.starts_with("Polar Samples"); }
+
 struct Editor {
   hostsim::Host &host;
   hostsim::Network &net;
   fuzz::Bytes &in;
   std::vector<HostNode *> nodes; // module nodes and constants, in the order made
+  std::vector<HostNode *> smallConstants; // those that may feed a count
 
   HostNode *pickNode() { return nodes.empty() ? nullptr : nodes[in.pick(nodes.size())]; }
-  void forget(HostNode *n) { nodes.erase(std::remove(nodes.begin(), nodes.end(), n), nodes.end()); }
+  void forget(HostNode *n) {
+    std::erase(nodes, n);
+    std::erase(smallConstants, n);
+  }
+  int32_t count() { return static_cast<int32_t>(in.value<int16_t>() % (kMaxCount + 1)); }
 
   void add() {
     if (nodes.size() >= kMaxNodes) return;
@@ -38,7 +51,10 @@ struct Editor {
     for (double &c : v.v) c = in.value<double>();
     v.i = in.value<int32_t>();
     v.set = true;
-    nodes.push_back(net.addConstant(v));
+    HostNode *n = net.addConstant(v);
+    nodes.push_back(n);
+    if (std::abs(v.i) <= kMaxCount && std::all_of(std::begin(v.v), std::end(v.v), [](double c) { return std::abs(c) <= kMaxCount; }))
+      smallConstants.push_back(n);
   }
   void remove() {
     if (HostNode *n = pickNode()) {
@@ -60,6 +76,7 @@ struct Editor {
     if (!from || !to || from->outputs.empty() || to->inputs.empty()) return;
     const std::string output = from->outputs[in.pick(from->outputs.size())]->name;
     const std::string input = to->inputs[in.pick(to->inputs.size())]->name;
+    if (isCount(input) && std::find(smallConstants.begin(), smallConstants.end(), from) == smallConstants.end()) return;
     net.connect(from, output, to, input); // a cycle is refused
   }
   void disconnect() {
@@ -86,7 +103,7 @@ struct Editor {
     }
     panels.describe(*p, n->name);
     if (c.isInteger()) {
-      panels.editInteger(*p, c, in.value<int32_t>());
+      panels.editInteger(*p, c, isCountControl(c.label) ? count() : in.value<int32_t>());
     } else if (c.isEnv()) {
       std::vector<double> values(1 + in.byte() % 3);
       for (double &v : values) v = in.value<double>();
@@ -155,7 +172,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   fuzz::Bytes in(data, size);
   hostsim::Host host;
   hostsim::Network net(host, fuzz::module(), "Fuzz");
-  Editor e{host, net, in, {}};
+  Editor e{host, net, in, {}, {}};
   fuzz::budget::reset(20000);
   for (int step = 0; step < 256 && !in.empty(); ++step) {
     switch (in.byte() % 10) {

@@ -48,7 +48,7 @@ TEST(Generator, FollowsThePublishedSequence) {
 // hold used up claims on, a nested hold adds nothing, and what a hold did not
 // use is drawn next.
 TEST(Generator, AHoldKeepsOneThreadsSequence) {
-  for (std::size_t held : {0, 5, 18, 40, 700}) {
+  for (std::size_t held : {std::size_t{0}, std::size_t{5}, std::size_t{18}, std::size_t{40}, std::size_t{700}, SIZE_MAX}) {
     SCOPED_TRACE(held);
     rng::seed(3);
     std::mt19937 reference(3);
