@@ -122,6 +122,19 @@ TEST(GeneratorConcurrency, EveryNumberOnceAcrossThreads) {
   }
 }
 
+// What the threads received together is the start of seed 3's sequence, each
+// number once.
+void expectFirstNumbersOnce(const std::vector<std::vector<uint32_t>> &got) {
+  std::vector<uint32_t> all;
+  for (const auto &mine : got) all.insert(all.end(), mine.begin(), mine.end());
+  std::mt19937 reference(3);
+  std::vector<uint32_t> expected(all.size());
+  for (auto &v : expected) v = reference();
+  std::sort(all.begin(), all.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(all, expected);
+}
+
 // Threads that hold positions, draw inside their holds (some more than they
 // hold, as nested shading does) and draw plainly, all at once, still receive
 // exactly the first numbers of the sequence, each once.
@@ -146,14 +159,7 @@ TEST(GeneratorConcurrency, HoldsHandOutEveryNumberOnce) {
       }
     });
   for (auto &t : threads) t.join();
-  std::vector<uint32_t> all;
-  for (const auto &mine : got) all.insert(all.end(), mine.begin(), mine.end());
-  std::mt19937 reference(3);
-  std::vector<uint32_t> expected(all.size());
-  for (auto &v : expected) v = reference();
-  std::sort(all.begin(), all.end());
-  std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(all, expected);
+  expectFirstNumbersOnce(got);
 }
 
 // A thread that drew long ago catches up to where the others have taken the
@@ -198,14 +204,7 @@ TEST(GeneratorConcurrency, MoreThreadsThanStates) {
       while (drawn.load() < kThreadCount) std::this_thread::yield();
     });
   for (auto &t : threads) t.join();
-  std::vector<uint32_t> all;
-  for (const auto &mine : got) all.insert(all.end(), mine.begin(), mine.end());
-  std::mt19937 reference(3);
-  std::vector<uint32_t> expected(all.size());
-  for (auto &v : expected) v = reference();
-  std::sort(all.begin(), all.end());
-  std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(all, expected);
+  expectFirstNumbersOnce(got);
 }
 
 } // namespace
