@@ -53,7 +53,7 @@ struct Editor {
     v.set = true;
     HostNode *n = net.addConstant(v);
     nodes.push_back(n);
-    if (std::abs(v.i) <= kMaxCount && std::all_of(std::begin(v.v), std::end(v.v), [](double c) { return std::abs(c) <= kMaxCount; }))
+    if (v.i >= -kMaxCount && v.i <= kMaxCount && std::all_of(std::begin(v.v), std::end(v.v), [](double c) { return std::abs(c) <= kMaxCount; }))
       smallConstants.push_back(n);
   }
   void remove() {
