@@ -65,6 +65,41 @@ constexpr image::ChooserKind kChooser{&gServices, offsetof(Instance, popupCount)
                                       offsetof(Instance, panel)};
 using Chooser = image::Chooser<kChooser>;
 
+void drawThumbnail(LWXPanelID panel, uint32_t, LWXPDrAreaID area, int32_t w, int32_t h) noexcept;
+
+constexpr const char *kBlendItems[] = {
+    "Normal", "Additive", "Subtractive", "Multiply", "Screen", "Darken", "Lighten",
+    "Difference", "Negative", "Color Dodge", "Color Burn", "Red", "Green", "Blue", nullptr,
+};
+static_assert(sizeof kBlendItems / sizeof *kBlendItems == kBlendCount + 1);
+constexpr const char *kTilingItems[] = {"Reset", "Repeat", "Mirror", "Edge", nullptr};
+
+constexpr fw::Setting kSettings[] = {
+    fw::thumbnail("Thumbnail", THUM_MED | THUM_NTSC, &drawThumbnail),
+    fw::param("Bg Color", LWVP_COLOR, JUXS_FIELD(bg), JUXS_FIELD(bgParam), 0.0, 0.0, 0.0)
+        .input(CONN_COLOR, JUXS_FIELD(bgIn)).control("color-env"),
+    fw::integer("Image", JUXS_FIELD(imageIndex), 0)
+        .input(CONN_INTEGER, JUXS_FIELD(imageIn)).control("iPopChoice").popup(&Chooser::count, &Chooser::name),
+    fw::integer("Blending", JUXS_FIELD(blending), 0)
+        .input(CONN_INTEGER, JUXS_FIELD(blendingIn)).control("iPopChoice").items(kBlendItems),
+    fw::param("Opacity", LWVP_PERCENT, JUXS_FIELD(opacity), JUXS_FIELD(opacityParam), 1.0)
+        .input(CONN_SCALAR, JUXS_FIELD(opacityIn)).control("percent-env").min(0).max(1),
+    fw::integer("U Tiling", JUXS_FIELD(uTiling), kReset)
+        .input(CONN_INTEGER, JUXS_FIELD(uTilingIn)).control("iPopChoice").items(kTilingItems),
+    fw::integer("V Tiling", JUXS_FIELD(vTiling), kReset)
+        .input(CONN_INTEGER, JUXS_FIELD(vTilingIn)).control("iPopChoice").items(kTilingItems),
+    fw::integer("X", JUXS_FIELD(x), 0).input(CONN_INTEGER, JUXS_FIELD(xIn)).control("integer"),
+    fw::integer("Y", JUXS_FIELD(y), 0).input(CONN_INTEGER, JUXS_FIELD(yIn)).control("integer"),
+};
+constexpr fw::Port kOutputs[] = {
+    fw::output("Color", CONN_COLOR, JUXS_FIELD(colorOut)),
+    fw::output("Alpha", CONN_SCALAR, JUXS_FIELD(alphaOut)),
+};
+
+constexpr const char *kLeft[] = {"Thumbnail"};
+constexpr const char *kNarrow[] = {"Bg Color", "Image", "Blending"};
+constexpr fw::Hint kExtra[] = {{.tag = XPTAG_LEFT, .list = kLeft}, {.tag = XPTAG_NARROW, .list = kNarrow}};
+
 // render threads, concurrently: reads the instance and the host's image
 void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID output, NodeValue value) noexcept {
   const auto *p = static_cast<const Instance *>(inst);
@@ -145,39 +180,6 @@ void drawThumbnail(LWXPanelID panel, uint32_t, LWXPDrAreaID area, int32_t w, int
     }
   }
 }
-
-constexpr const char *kBlendItems[] = {
-    "Normal", "Additive", "Subtractive", "Multiply", "Screen", "Darken", "Lighten",
-    "Difference", "Negative", "Color Dodge", "Color Burn", "Red", "Green", "Blue", nullptr,
-};
-static_assert(sizeof kBlendItems / sizeof *kBlendItems == kBlendCount + 1);
-constexpr const char *kTilingItems[] = {"Reset", "Repeat", "Mirror", "Edge", nullptr};
-
-constexpr fw::Setting kSettings[] = {
-    fw::thumbnail("Thumbnail", THUM_MED | THUM_NTSC, &drawThumbnail),
-    fw::param("Bg Color", LWVP_COLOR, JUXS_FIELD(bg), JUXS_FIELD(bgParam), 0.0, 0.0, 0.0)
-        .input(CONN_COLOR, JUXS_FIELD(bgIn)).control("color-env"),
-    fw::integer("Image", JUXS_FIELD(imageIndex), 0)
-        .input(CONN_INTEGER, JUXS_FIELD(imageIn)).control("iPopChoice").popup(&Chooser::count, &Chooser::name),
-    fw::integer("Blending", JUXS_FIELD(blending), 0)
-        .input(CONN_INTEGER, JUXS_FIELD(blendingIn)).control("iPopChoice").items(kBlendItems),
-    fw::param("Opacity", LWVP_PERCENT, JUXS_FIELD(opacity), JUXS_FIELD(opacityParam), 1.0)
-        .input(CONN_SCALAR, JUXS_FIELD(opacityIn)).control("percent-env").min(0).max(1),
-    fw::integer("U Tiling", JUXS_FIELD(uTiling), kReset)
-        .input(CONN_INTEGER, JUXS_FIELD(uTilingIn)).control("iPopChoice").items(kTilingItems),
-    fw::integer("V Tiling", JUXS_FIELD(vTiling), kReset)
-        .input(CONN_INTEGER, JUXS_FIELD(vTilingIn)).control("iPopChoice").items(kTilingItems),
-    fw::integer("X", JUXS_FIELD(x), 0).input(CONN_INTEGER, JUXS_FIELD(xIn)).control("integer"),
-    fw::integer("Y", JUXS_FIELD(y), 0).input(CONN_INTEGER, JUXS_FIELD(yIn)).control("integer"),
-};
-constexpr fw::Port kOutputs[] = {
-    fw::output("Color", CONN_COLOR, JUXS_FIELD(colorOut)),
-    fw::output("Alpha", CONN_SCALAR, JUXS_FIELD(alphaOut)),
-};
-
-constexpr const char *kLeft[] = {"Thumbnail"};
-constexpr const char *kNarrow[] = {"Bg Color", "Image", "Blending"};
-constexpr fw::Hint kExtra[] = {{.tag = XPTAG_LEFT, .list = kLeft}, {.tag = XPTAG_NARROW, .list = kNarrow}};
 
 constexpr fw::Lookup kLookups[] = {fw::Lookup::ImageServices};
 

@@ -13,6 +13,18 @@ using material::GetMaterial;
 
 fw::Services gServices;
 
+using Instance = GetMaterial;
+constexpr fw::Setting kSettings[] = {
+    fw::integer("Slot", JUXS_FIELD(position), 0).control("iPopChoice").popup(&material::popupCount, &material::popupName),
+    fw::integer("Identifier", JUXS_FIELD(identifier), 0),
+};
+constexpr fw::Port kOutputs[] = {
+    fw::output("Color", CONN_COLOR, JUXS_FIELD(outputs[material::kColor])),
+    fw::output("Scalar", CONN_SCALAR, JUXS_FIELD(outputs[material::kScalar])),
+    fw::output("Vector", CONN_VECTOR, JUXS_FIELD(outputs[material::kVector])),
+    fw::output("Integer", CONN_INTEGER, JUXS_FIELD(outputs[material::kInteger])),
+};
+
 void onCreated(void *inst) {
   auto *g = static_cast<GetMaterial *>(inst);
   material::linkLive(g);
@@ -71,18 +83,6 @@ void afterSet(void *inst, uint32_t) {
   auto *g = static_cast<GetMaterial *>(inst);
   g->identifier = material::identifierAt(g->position);
 }
-
-using Instance = GetMaterial;
-constexpr fw::Setting kSettings[] = {
-    fw::integer("Slot", JUXS_FIELD(position), 0).control("iPopChoice").popup(&material::popupCount, &material::popupName),
-    fw::integer("Identifier", JUXS_FIELD(identifier), 0),
-};
-constexpr fw::Port kOutputs[] = {
-    fw::output("Color", CONN_COLOR, JUXS_FIELD(outputs[material::kColor])),
-    fw::output("Scalar", CONN_SCALAR, JUXS_FIELD(outputs[material::kScalar])),
-    fw::output("Vector", CONN_VECTOR, JUXS_FIELD(outputs[material::kVector])),
-    fw::output("Integer", CONN_INTEGER, JUXS_FIELD(outputs[material::kInteger])),
-};
 
 constexpr fw::Description kNode{
     .envGroup = nullptr,

@@ -35,6 +35,23 @@ using material::StoreMaterial;
 
 fw::Services gServices;
 
+using Instance = StoreMaterial;
+// The identifier is the instance's own: a duplicate does not share it.
+constexpr fw::Setting kSettings[] = {
+    fw::integer("Identifier", JUXS_FIELD(identifier), material::kUnassigned).notCopied(),
+    fw::text("Name", JUXS_FIELD(name)).control("string"),
+    fw::input("Color", CONN_COLOR, JUXS_FIELD(inputs[material::kColor])),
+    fw::input("Scalar", CONN_SCALAR, JUXS_FIELD(inputs[material::kScalar])),
+    fw::input("Vector", CONN_VECTOR, JUXS_FIELD(inputs[material::kVector])),
+    fw::input("Integer", CONN_INTEGER, JUXS_FIELD(inputs[material::kInteger])),
+};
+constexpr fw::Port kOutputs[] = {
+    fw::output("Color", CONN_COLOR, JUXS_FIELD(outputs[material::kColor])),
+    fw::output("Scalar", CONN_SCALAR, JUXS_FIELD(outputs[material::kScalar])),
+    fw::output("Vector", CONN_VECTOR, JUXS_FIELD(outputs[material::kVector])),
+    fw::output("Integer", CONN_INTEGER, JUXS_FIELD(outputs[material::kInteger])),
+};
+
 void onDefaults(void *inst, void *) {
   auto *s = static_cast<StoreMaterial *>(inst);
   fw::copyText(s->name, sizeof s->name, gServices.node->nodeName(s->node));
@@ -87,23 +104,6 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID output, NodeValue
   const auto *s = static_cast<const StoreMaterial *>(inst);
   material::passOn(gServices, s->outputs, *s, output, na, value);
 }
-
-using Instance = StoreMaterial;
-// The identifier is the instance's own: a duplicate does not share it.
-constexpr fw::Setting kSettings[] = {
-    fw::integer("Identifier", JUXS_FIELD(identifier), material::kUnassigned).notCopied(),
-    fw::text("Name", JUXS_FIELD(name)).control("string"),
-    fw::input("Color", CONN_COLOR, JUXS_FIELD(inputs[material::kColor])),
-    fw::input("Scalar", CONN_SCALAR, JUXS_FIELD(inputs[material::kScalar])),
-    fw::input("Vector", CONN_VECTOR, JUXS_FIELD(inputs[material::kVector])),
-    fw::input("Integer", CONN_INTEGER, JUXS_FIELD(inputs[material::kInteger])),
-};
-constexpr fw::Port kOutputs[] = {
-    fw::output("Color", CONN_COLOR, JUXS_FIELD(outputs[material::kColor])),
-    fw::output("Scalar", CONN_SCALAR, JUXS_FIELD(outputs[material::kScalar])),
-    fw::output("Vector", CONN_VECTOR, JUXS_FIELD(outputs[material::kVector])),
-    fw::output("Integer", CONN_INTEGER, JUXS_FIELD(outputs[material::kInteger])),
-};
 
 constexpr fw::Description kNode{
     .envGroup = nullptr,

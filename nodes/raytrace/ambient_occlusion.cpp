@@ -101,6 +101,109 @@ constexpr double kTwoPi = 2.0 * kPi;
 constexpr int32_t kTraceMode = RTFLAG_SAMPLEDRAY | RTMODE_REFLECTION;
 static_assert(kTraceMode == 0x40000001);
 
+// ---------------------------------------------------------------- settings
+
+constexpr const char *kModeItems[] = {"Random", "Polar", nullptr};
+constexpr const char *kTraceableItems[] = {"Custom", "Backdrop", "Trace", nullptr};
+constexpr const char *kFixedItems[] = {"Custom", "Backdrop", nullptr};
+
+// A colour control counts only while its slot uses the fixed colour. A map
+// has one entry per item of its popup.
+constexpr int32_t kCustomOfThree[] = {1, 0, 0}, kCustomOfTwo[] = {1, 0};
+constexpr const char *kMaxOnly[] = {"Max"}, *kLowOnly[] = {"Low"}, *kHighOnly[] = {"High"};
+constexpr const char *kSrfColorOnly[] = {"Srf Color"}, *kBgColorOnly[] = {"Bg Color"}, *kOccColorOnly[] = {"Occ Color"},
+                     *kLimitColorOnly[] = {"Limit Color"};
+constexpr const char *kSurfaceControls[] = {"Srf Color Mode", "Srf Color", "Srf Brightness"};
+
+constexpr fw::Rule kMaxRule{.controller = "Ranged", .dependants = kMaxOnly};
+constexpr fw::Rule kLowRule{.controller = "Low Clamp", .dependants = kLowOnly};
+constexpr fw::Rule kHighRule{.controller = "High Clamp", .dependants = kHighOnly};
+// Outside ranged mode every hit is fully occluded, so the surface colour of
+// a hit never shows.
+constexpr fw::Rule kSurfaceRule{.controller = "Ranged", .message = "This control is only enabled in ranged mode",
+                                .dependants = kSurfaceControls};
+constexpr fw::Rule kSrfColorRule{.controller = "Srf Color Mode", .map = kCustomOfThree, .dependants = kSrfColorOnly};
+constexpr fw::Rule kBgColorRule{.controller = "Bg Color Mode", .map = kCustomOfTwo, .dependants = kBgColorOnly};
+constexpr fw::Rule kOccColorRule{.controller = "Occ Color Mode", .map = kCustomOfThree, .dependants = kOccColorOnly};
+constexpr fw::Rule kLimitColorRule{.controller = "Limit Color Mode", .map = kCustomOfTwo,
+                                   .dependants = kLimitColorOnly};
+
+#define JUXS_AO_INPUT(index) JUXS_FIELD(inputs[index])
+constexpr fw::Setting kSettings[] = {
+    fw::integer("Mode", JUXS_FIELD(mode), 0).control("iChoice").items(kModeItems),
+    fw::integer("Samples", JUXS_FIELD(samples), 27)
+        .input(CONN_INTEGER, JUXS_AO_INPUT(kSamplesIn)).control("integer").hardMin(1),
+    fw::integer("Polar 1", JUXS_FIELD(polar1), 3)
+        .input(CONN_INTEGER, JUXS_AO_INPUT(kPolar1In)).control("integer").label("Polar Samples 1").hardMin(1),
+    fw::integer("Polar 2", JUXS_FIELD(polar2), 9)
+        .input(CONN_INTEGER, JUXS_AO_INPUT(kPolar2In)).control("integer").label("Polar Samples 2").hardMin(1),
+    fw::param("Jitter Angle", LWVP_ANGLE, JUXS_FIELD(jitter), JUXS_FIELD(jitterParam), kPi / 9.0)
+        .input(CONN_SCALAR, JUXS_AO_INPUT(kJitterIn)).control("angle-env").range(0, 90, 1),
+    fw::param("Cone Angle", LWVP_ANGLE, JUXS_FIELD(cone), JUXS_FIELD(coneParam), kPi / 2.0)
+        .input(CONN_SCALAR, JUXS_AO_INPUT(kConeIn)).control("angle-env").range(0, 90, 1),
+    fw::integer("Ranged", JUXS_FIELD(ranged), 1).control("iBoolean"),
+    fw::param("Max", LWVP_DIST, JUXS_FIELD(max), JUXS_FIELD(maxParam), 5.0)
+        .input(CONN_SCALAR, JUXS_AO_INPUT(kMaxIn)).control("distance-env").min(0).enable(&kMaxRule),
+    fw::param("Shift", LWVP_FLOAT, JUXS_FIELD(shift), JUXS_FIELD(shiftParam), 0.0)
+        .input(CONN_SCALAR, JUXS_AO_INPUT(kShiftIn)).control("float-env"),
+    fw::integer("Low Clamp", JUXS_FIELD(clampLow), 0).control("iBoolean").label("Clamp"),
+    fw::param("Low", LWVP_FLOAT, JUXS_FIELD(low), JUXS_FIELD(lowParam), 0.0)
+        .input(CONN_SCALAR, JUXS_AO_INPUT(kLowIn)).control("float-env").enable(&kLowRule),
+    fw::integer("High Clamp", JUXS_FIELD(clampHigh), 0).control("iBoolean").label("Clamp"),
+    fw::param("High", LWVP_FLOAT, JUXS_FIELD(high), JUXS_FIELD(highParam), 1.0)
+        .input(CONN_SCALAR, JUXS_AO_INPUT(kHighIn)).control("float-env").enable(&kHighRule),
+    fw::param("Offset", LWVP_DIST, JUXS_FIELD(offset), JUXS_FIELD(offsetParam), 0.0)
+        .input(CONN_SCALAR, JUXS_AO_INPUT(kOffsetIn)).control("distance-env"),
+    fw::integer("Sample Depth", JUXS_FIELD(sampleDepth), 0)
+        .input(CONN_INTEGER, JUXS_AO_INPUT(kDepthIn)).control("integer").hardMin(0),
+    fw::integer("Srf Color Mode", JUXS_FIELD(srfMode), 0)
+        .control("iChoice").label("Color Mode").items(kTraceableItems).enable(&kSurfaceRule),
+    fw::param("Srf Color", LWVP_COLOR, JUXS_FIELD(srfColor), JUXS_FIELD(srfColorParam), 1.0, 1.0, 1.0)
+        .input(CONN_COLOR, JUXS_AO_INPUT(kSrfColorIn)).control("color-env").enable(&kSrfColorRule),
+    fw::param("Srf Brightness", LWVP_PERCENT, JUXS_FIELD(srfBright), JUXS_FIELD(srfBrightParam), 1.0)
+        .input(CONN_SCALAR, JUXS_AO_INPUT(kSrfBrightIn)).control("percent-env").label("Brightness").min(0),
+    fw::integer("Bg Color Mode", JUXS_FIELD(bgMode), 0).control("iChoice").label("Color Mode").items(kFixedItems),
+    fw::param("Bg Color", LWVP_COLOR, JUXS_FIELD(bgColor), JUXS_FIELD(bgColorParam), 1.0, 1.0, 1.0)
+        .input(CONN_COLOR, JUXS_AO_INPUT(kBgColorIn)).control("color-env").enable(&kBgColorRule),
+    fw::param("Bg Brightness", LWVP_PERCENT, JUXS_FIELD(bgBright), JUXS_FIELD(bgBrightParam), 1.0)
+        .input(CONN_SCALAR, JUXS_AO_INPUT(kBgBrightIn)).control("percent-env").label("Brightness").min(0),
+    fw::integer("Occ Color Mode", JUXS_FIELD(occMode), 0).control("iChoice").label("Color Mode").items(kTraceableItems),
+    fw::param("Occ Color", LWVP_COLOR, JUXS_FIELD(occColor), JUXS_FIELD(occColorParam), 0.0, 0.0, 0.0)
+        .input(CONN_COLOR, JUXS_AO_INPUT(kOccColorIn)).control("color-env").enable(&kOccColorRule),
+    fw::param("Occ Brightness", LWVP_PERCENT, JUXS_FIELD(occBright), JUXS_FIELD(occBrightParam), 1.0)
+        .input(CONN_SCALAR, JUXS_AO_INPUT(kOccBrightIn)).control("percent-env").label("Brightness").min(0),
+    fw::integer("Limit Color Mode", JUXS_FIELD(limitMode), 0).control("iChoice").label("Color Mode").items(kFixedItems),
+    fw::param("Limit Color", LWVP_COLOR, JUXS_FIELD(limitColor), JUXS_FIELD(limitColorParam), 0.0, 0.0, 0.0)
+        .input(CONN_COLOR, JUXS_AO_INPUT(kLimitColorIn)).control("color-env").enable(&kLimitColorRule),
+    fw::param("Limit Brightness", LWVP_PERCENT, JUXS_FIELD(limitBright), JUXS_FIELD(limitBrightParam), 1.0)
+        .input(CONN_SCALAR, JUXS_AO_INPUT(kLimitBrightIn)).control("percent-env").label("Brightness").min(0),
+};
+#undef JUXS_AO_INPUT
+
+constexpr fw::Port kOutputs[] = {fw::output("Color", CONN_COLOR, JUXS_FIELD(colorOut)),
+                                 fw::output("Scalar", CONN_SCALAR, JUXS_FIELD(scalarOut))};
+
+// ---------------------------------------------------------------- layout
+
+constexpr const char *kPolarGroup[] = {"Polar 1", "Polar 2", "Jitter Angle"};
+constexpr const char *kModePages[] = {"Samples", "Polar"}; // one page per item of Mode
+constexpr const char *kSampleSettings[] = {"Mode", "Mode Pages", "Cone Angle", "Ranged", "Max", "Shift",
+                                           "Low Clamp", "Low", "High Clamp", "High", "Offset", "Sample Depth"};
+constexpr const char *kColorSettings[] = {"Srf Color Mode", "Srf Color", "Srf Brightness",
+                                          "Bg Color Mode", "Bg Color", "Bg Brightness",
+                                          "Occ Color Mode", "Occ Color", "Occ Brightness",
+                                          "Limit Color Mode", "Limit Color", "Limit Brightness"};
+constexpr const char *kTabs[] = {"Sample Settings", "Color Settings"};
+
+constexpr fw::Group kLayout[] = {
+    {.kind = XPTAG_GROUP, .key = "Polar", .members = kPolarGroup},
+    {.kind = XPTAG_STACK, .key = "Mode Pages", .controller = "Mode", .members = kModePages},
+    {.kind = 0, .key = "(unused)"}, // an id this panel has never used; the ids after it keep their numbers
+    {.kind = XPTAG_GROUP, .key = "Sample Settings", .label = "Sample Settings", .members = kSampleSettings},
+    {.kind = XPTAG_GROUP, .key = "Color Settings", .label = "Color Settings", .members = kColorSettings},
+    {.kind = XPTAG_TABS, .key = "Tabs", .members = kTabs},
+};
+
 // Every AO created restarts the module's sequence for every user of it.
 void onDefaults(void *, void *) { fw::rng::seed(3); }
 
@@ -324,109 +427,6 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID output, NodeValue
     pass.write(value); // no pattern: nothing sampled, zero
   }
 }
-
-// ---------------------------------------------------------------- settings
-
-constexpr const char *kModeItems[] = {"Random", "Polar", nullptr};
-constexpr const char *kTraceableItems[] = {"Custom", "Backdrop", "Trace", nullptr};
-constexpr const char *kFixedItems[] = {"Custom", "Backdrop", nullptr};
-
-// A colour control counts only while its slot uses the fixed colour. A map
-// has one entry per item of its popup.
-constexpr int32_t kCustomOfThree[] = {1, 0, 0}, kCustomOfTwo[] = {1, 0};
-constexpr const char *kMaxOnly[] = {"Max"}, *kLowOnly[] = {"Low"}, *kHighOnly[] = {"High"};
-constexpr const char *kSrfColorOnly[] = {"Srf Color"}, *kBgColorOnly[] = {"Bg Color"}, *kOccColorOnly[] = {"Occ Color"},
-                     *kLimitColorOnly[] = {"Limit Color"};
-constexpr const char *kSurfaceControls[] = {"Srf Color Mode", "Srf Color", "Srf Brightness"};
-
-constexpr fw::Rule kMaxRule{.controller = "Ranged", .dependants = kMaxOnly};
-constexpr fw::Rule kLowRule{.controller = "Low Clamp", .dependants = kLowOnly};
-constexpr fw::Rule kHighRule{.controller = "High Clamp", .dependants = kHighOnly};
-// Outside ranged mode every hit is fully occluded, so the surface colour of
-// a hit never shows.
-constexpr fw::Rule kSurfaceRule{.controller = "Ranged", .message = "This control is only enabled in ranged mode",
-                                .dependants = kSurfaceControls};
-constexpr fw::Rule kSrfColorRule{.controller = "Srf Color Mode", .map = kCustomOfThree, .dependants = kSrfColorOnly};
-constexpr fw::Rule kBgColorRule{.controller = "Bg Color Mode", .map = kCustomOfTwo, .dependants = kBgColorOnly};
-constexpr fw::Rule kOccColorRule{.controller = "Occ Color Mode", .map = kCustomOfThree, .dependants = kOccColorOnly};
-constexpr fw::Rule kLimitColorRule{.controller = "Limit Color Mode", .map = kCustomOfTwo,
-                                   .dependants = kLimitColorOnly};
-
-#define JUXS_AO_INPUT(index) JUXS_FIELD(inputs[index])
-constexpr fw::Setting kSettings[] = {
-    fw::integer("Mode", JUXS_FIELD(mode), 0).control("iChoice").items(kModeItems),
-    fw::integer("Samples", JUXS_FIELD(samples), 27)
-        .input(CONN_INTEGER, JUXS_AO_INPUT(kSamplesIn)).control("integer").hardMin(1),
-    fw::integer("Polar 1", JUXS_FIELD(polar1), 3)
-        .input(CONN_INTEGER, JUXS_AO_INPUT(kPolar1In)).control("integer").label("Polar Samples 1").hardMin(1),
-    fw::integer("Polar 2", JUXS_FIELD(polar2), 9)
-        .input(CONN_INTEGER, JUXS_AO_INPUT(kPolar2In)).control("integer").label("Polar Samples 2").hardMin(1),
-    fw::param("Jitter Angle", LWVP_ANGLE, JUXS_FIELD(jitter), JUXS_FIELD(jitterParam), kPi / 9.0)
-        .input(CONN_SCALAR, JUXS_AO_INPUT(kJitterIn)).control("angle-env").range(0, 90, 1),
-    fw::param("Cone Angle", LWVP_ANGLE, JUXS_FIELD(cone), JUXS_FIELD(coneParam), kPi / 2.0)
-        .input(CONN_SCALAR, JUXS_AO_INPUT(kConeIn)).control("angle-env").range(0, 90, 1),
-    fw::integer("Ranged", JUXS_FIELD(ranged), 1).control("iBoolean"),
-    fw::param("Max", LWVP_DIST, JUXS_FIELD(max), JUXS_FIELD(maxParam), 5.0)
-        .input(CONN_SCALAR, JUXS_AO_INPUT(kMaxIn)).control("distance-env").min(0).enable(&kMaxRule),
-    fw::param("Shift", LWVP_FLOAT, JUXS_FIELD(shift), JUXS_FIELD(shiftParam), 0.0)
-        .input(CONN_SCALAR, JUXS_AO_INPUT(kShiftIn)).control("float-env"),
-    fw::integer("Low Clamp", JUXS_FIELD(clampLow), 0).control("iBoolean").label("Clamp"),
-    fw::param("Low", LWVP_FLOAT, JUXS_FIELD(low), JUXS_FIELD(lowParam), 0.0)
-        .input(CONN_SCALAR, JUXS_AO_INPUT(kLowIn)).control("float-env").enable(&kLowRule),
-    fw::integer("High Clamp", JUXS_FIELD(clampHigh), 0).control("iBoolean").label("Clamp"),
-    fw::param("High", LWVP_FLOAT, JUXS_FIELD(high), JUXS_FIELD(highParam), 1.0)
-        .input(CONN_SCALAR, JUXS_AO_INPUT(kHighIn)).control("float-env").enable(&kHighRule),
-    fw::param("Offset", LWVP_DIST, JUXS_FIELD(offset), JUXS_FIELD(offsetParam), 0.0)
-        .input(CONN_SCALAR, JUXS_AO_INPUT(kOffsetIn)).control("distance-env"),
-    fw::integer("Sample Depth", JUXS_FIELD(sampleDepth), 0)
-        .input(CONN_INTEGER, JUXS_AO_INPUT(kDepthIn)).control("integer").hardMin(0),
-    fw::integer("Srf Color Mode", JUXS_FIELD(srfMode), 0)
-        .control("iChoice").label("Color Mode").items(kTraceableItems).enable(&kSurfaceRule),
-    fw::param("Srf Color", LWVP_COLOR, JUXS_FIELD(srfColor), JUXS_FIELD(srfColorParam), 1.0, 1.0, 1.0)
-        .input(CONN_COLOR, JUXS_AO_INPUT(kSrfColorIn)).control("color-env").enable(&kSrfColorRule),
-    fw::param("Srf Brightness", LWVP_PERCENT, JUXS_FIELD(srfBright), JUXS_FIELD(srfBrightParam), 1.0)
-        .input(CONN_SCALAR, JUXS_AO_INPUT(kSrfBrightIn)).control("percent-env").label("Brightness").min(0),
-    fw::integer("Bg Color Mode", JUXS_FIELD(bgMode), 0).control("iChoice").label("Color Mode").items(kFixedItems),
-    fw::param("Bg Color", LWVP_COLOR, JUXS_FIELD(bgColor), JUXS_FIELD(bgColorParam), 1.0, 1.0, 1.0)
-        .input(CONN_COLOR, JUXS_AO_INPUT(kBgColorIn)).control("color-env").enable(&kBgColorRule),
-    fw::param("Bg Brightness", LWVP_PERCENT, JUXS_FIELD(bgBright), JUXS_FIELD(bgBrightParam), 1.0)
-        .input(CONN_SCALAR, JUXS_AO_INPUT(kBgBrightIn)).control("percent-env").label("Brightness").min(0),
-    fw::integer("Occ Color Mode", JUXS_FIELD(occMode), 0).control("iChoice").label("Color Mode").items(kTraceableItems),
-    fw::param("Occ Color", LWVP_COLOR, JUXS_FIELD(occColor), JUXS_FIELD(occColorParam), 0.0, 0.0, 0.0)
-        .input(CONN_COLOR, JUXS_AO_INPUT(kOccColorIn)).control("color-env").enable(&kOccColorRule),
-    fw::param("Occ Brightness", LWVP_PERCENT, JUXS_FIELD(occBright), JUXS_FIELD(occBrightParam), 1.0)
-        .input(CONN_SCALAR, JUXS_AO_INPUT(kOccBrightIn)).control("percent-env").label("Brightness").min(0),
-    fw::integer("Limit Color Mode", JUXS_FIELD(limitMode), 0).control("iChoice").label("Color Mode").items(kFixedItems),
-    fw::param("Limit Color", LWVP_COLOR, JUXS_FIELD(limitColor), JUXS_FIELD(limitColorParam), 0.0, 0.0, 0.0)
-        .input(CONN_COLOR, JUXS_AO_INPUT(kLimitColorIn)).control("color-env").enable(&kLimitColorRule),
-    fw::param("Limit Brightness", LWVP_PERCENT, JUXS_FIELD(limitBright), JUXS_FIELD(limitBrightParam), 1.0)
-        .input(CONN_SCALAR, JUXS_AO_INPUT(kLimitBrightIn)).control("percent-env").label("Brightness").min(0),
-};
-#undef JUXS_AO_INPUT
-
-constexpr fw::Port kOutputs[] = {fw::output("Color", CONN_COLOR, JUXS_FIELD(colorOut)),
-                                 fw::output("Scalar", CONN_SCALAR, JUXS_FIELD(scalarOut))};
-
-// ---------------------------------------------------------------- layout
-
-constexpr const char *kPolarGroup[] = {"Polar 1", "Polar 2", "Jitter Angle"};
-constexpr const char *kModePages[] = {"Samples", "Polar"}; // one page per item of Mode
-constexpr const char *kSampleSettings[] = {"Mode", "Mode Pages", "Cone Angle", "Ranged", "Max", "Shift",
-                                           "Low Clamp", "Low", "High Clamp", "High", "Offset", "Sample Depth"};
-constexpr const char *kColorSettings[] = {"Srf Color Mode", "Srf Color", "Srf Brightness",
-                                          "Bg Color Mode", "Bg Color", "Bg Brightness",
-                                          "Occ Color Mode", "Occ Color", "Occ Brightness",
-                                          "Limit Color Mode", "Limit Color", "Limit Brightness"};
-constexpr const char *kTabs[] = {"Sample Settings", "Color Settings"};
-
-constexpr fw::Group kLayout[] = {
-    {.kind = XPTAG_GROUP, .key = "Polar", .members = kPolarGroup},
-    {.kind = XPTAG_STACK, .key = "Mode Pages", .controller = "Mode", .members = kModePages},
-    {.kind = 0, .key = "(unused)"}, // an id this panel has never used; the ids after it keep their numbers
-    {.kind = XPTAG_GROUP, .key = "Sample Settings", .label = "Sample Settings", .members = kSampleSettings},
-    {.kind = XPTAG_GROUP, .key = "Color Settings", .label = "Color Settings", .members = kColorSettings},
-    {.kind = XPTAG_TABS, .key = "Tabs", .members = kTabs},
-};
 
 constexpr fw::Lookup kLookups[] = {fw::Lookup::ModelerTest};
 

@@ -25,6 +25,15 @@ struct Instance {
 
 fw::Services gServices;
 
+constexpr fw::Setting kSettings[] = {
+    fw::param("Position", LWVP_FLOAT3, JUXS_FIELD(position), JUXS_FIELD(positionParam), 0.0, 0.0, 0.0)
+        .input(CONN_VECTOR, JUXS_FIELD(positionIn)).control("distance3-env"),
+    fw::param("Direction", LWVP_FLOAT3, JUXS_FIELD(direction), JUXS_FIELD(directionParam), 0.0, 0.0, 0.0)
+        .input(CONN_VECTOR, JUXS_FIELD(directionIn)).control("float3-env"),
+};
+constexpr fw::Port kOutputs[] = {fw::output("Color", CONN_COLOR, JUXS_FIELD(colorOut)),
+                                 fw::output("Length", CONN_SCALAR, JUXS_FIELD(lengthOut))};
+
 // render threads, concurrently: one ray per call, whichever output is asked
 // for; nothing is kept between the calls for the two outputs.
 void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID output, NodeValue value) noexcept {
@@ -42,15 +51,6 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID output, NodeValue
   else
     gServices.output->setValue(value, &length);
 }
-
-constexpr fw::Setting kSettings[] = {
-    fw::param("Position", LWVP_FLOAT3, JUXS_FIELD(position), JUXS_FIELD(positionParam), 0.0, 0.0, 0.0)
-        .input(CONN_VECTOR, JUXS_FIELD(positionIn)).control("distance3-env"),
-    fw::param("Direction", LWVP_FLOAT3, JUXS_FIELD(direction), JUXS_FIELD(directionParam), 0.0, 0.0, 0.0)
-        .input(CONN_VECTOR, JUXS_FIELD(directionIn)).control("float3-env"),
-};
-constexpr fw::Port kOutputs[] = {fw::output("Color", CONN_COLOR, JUXS_FIELD(colorOut)),
-                                 fw::output("Length", CONN_SCALAR, JUXS_FIELD(lengthOut))};
 
 constexpr fw::Description kNode{
     .envGroup = "RayShade",

@@ -67,6 +67,41 @@ struct Instance {
 
 fw::Services gServices;
 
+constexpr const char *kModeItems[] = {"Average",   "Minimum",   "Maximum",     "Darkest",
+                                      "Brightest", "Additive",  "Subtractive", "Multiply", nullptr};
+static_assert(std::size(kModeItems) == kModeCount + 1);
+
+// Each bound counts only while its clamp is on.
+constexpr const char *kBounds[6][1] = {{"R Low"}, {"R High"}, {"G Low"}, {"G High"}, {"B Low"}, {"B High"}};
+constexpr fw::Rule kRules[6] = {
+    {.controller = "R Low Clamp", .dependants = kBounds[0]}, {.controller = "R High Clamp", .dependants = kBounds[1]},
+    {.controller = "G Low Clamp", .dependants = kBounds[2]}, {.controller = "G High Clamp", .dependants = kBounds[3]},
+    {.controller = "B Low Clamp", .dependants = kBounds[4]}, {.controller = "B High Clamp", .dependants = kBounds[5]},
+};
+
+#define JUXS_TS_CHANNEL(c, ch)                                                                                     \
+  fw::param(#ch " Shift", LWVP_FLOAT, JUXS_FIELD(channel[c].shift), JUXS_FIELD(channel[c].shiftParam), 0.0)         \
+      .input(CONN_SCALAR, JUXS_FIELD(inputs[k##ch##ShiftIn])).control("float-env"),                                 \
+      fw::integer(#ch " Low Clamp", JUXS_FIELD(channel[c].lowClamp), 0).control("iBoolean").label("Clamp"),         \
+      fw::param(#ch " Low", LWVP_FLOAT, JUXS_FIELD(channel[c].low), JUXS_FIELD(channel[c].lowParam), 0.0)           \
+          .input(CONN_SCALAR, JUXS_FIELD(inputs[k##ch##LowIn])).control("float-env").enable(&kRules[2 * c]),        \
+      fw::integer(#ch " High Clamp", JUXS_FIELD(channel[c].highClamp), 0).control("iBoolean").label("Clamp"),       \
+      fw::param(#ch " High", LWVP_FLOAT, JUXS_FIELD(channel[c].high), JUXS_FIELD(channel[c].highParam), 1.0)        \
+          .input(CONN_SCALAR, JUXS_FIELD(inputs[k##ch##HighIn])).control("float-env").enable(&kRules[2 * c + 1])
+// The inputs in the order the user meets them: what is sampled right after how.
+constexpr fw::Setting kSettings[] = {
+    fw::integer("Mode", JUXS_FIELD(mode), kAverage)
+        .input(CONN_INTEGER, JUXS_FIELD(inputs[kModeIn])).control("iPopChoice").items(kModeItems),
+    fw::integer("Samples", JUXS_FIELD(samples), 12)
+        .input(CONN_INTEGER, JUXS_FIELD(inputs[kSamplesIn])).control("integer").hardMin(1),
+    fw::input("Color", CONN_COLOR, JUXS_FIELD(inputs[kColorIn])),
+    JUXS_TS_CHANNEL(0, R),
+    JUXS_TS_CHANNEL(1, G),
+    JUXS_TS_CHANNEL(2, B),
+};
+#undef JUXS_TS_CHANNEL
+constexpr fw::Port kOutputs[] = {fw::output("Color", CONN_COLOR, JUXS_FIELD(out))};
+
 // render threads, concurrently: reads the instance; the upstream network runs
 // once per sample.
 void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue value) noexcept {
@@ -143,41 +178,6 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue value)
   }
   gServices.output->setValue(value, a);
 }
-
-constexpr const char *kModeItems[] = {"Average",   "Minimum",   "Maximum",     "Darkest",
-                                      "Brightest", "Additive",  "Subtractive", "Multiply", nullptr};
-static_assert(std::size(kModeItems) == kModeCount + 1);
-
-// Each bound counts only while its clamp is on.
-constexpr const char *kBounds[6][1] = {{"R Low"}, {"R High"}, {"G Low"}, {"G High"}, {"B Low"}, {"B High"}};
-constexpr fw::Rule kRules[6] = {
-    {.controller = "R Low Clamp", .dependants = kBounds[0]}, {.controller = "R High Clamp", .dependants = kBounds[1]},
-    {.controller = "G Low Clamp", .dependants = kBounds[2]}, {.controller = "G High Clamp", .dependants = kBounds[3]},
-    {.controller = "B Low Clamp", .dependants = kBounds[4]}, {.controller = "B High Clamp", .dependants = kBounds[5]},
-};
-
-#define JUXS_TS_CHANNEL(c, ch)                                                                                     \
-  fw::param(#ch " Shift", LWVP_FLOAT, JUXS_FIELD(channel[c].shift), JUXS_FIELD(channel[c].shiftParam), 0.0)         \
-      .input(CONN_SCALAR, JUXS_FIELD(inputs[k##ch##ShiftIn])).control("float-env"),                                 \
-      fw::integer(#ch " Low Clamp", JUXS_FIELD(channel[c].lowClamp), 0).control("iBoolean").label("Clamp"),         \
-      fw::param(#ch " Low", LWVP_FLOAT, JUXS_FIELD(channel[c].low), JUXS_FIELD(channel[c].lowParam), 0.0)           \
-          .input(CONN_SCALAR, JUXS_FIELD(inputs[k##ch##LowIn])).control("float-env").enable(&kRules[2 * c]),        \
-      fw::integer(#ch " High Clamp", JUXS_FIELD(channel[c].highClamp), 0).control("iBoolean").label("Clamp"),       \
-      fw::param(#ch " High", LWVP_FLOAT, JUXS_FIELD(channel[c].high), JUXS_FIELD(channel[c].highParam), 1.0)        \
-          .input(CONN_SCALAR, JUXS_FIELD(inputs[k##ch##HighIn])).control("float-env").enable(&kRules[2 * c + 1])
-// The inputs in the order the user meets them: what is sampled right after how.
-constexpr fw::Setting kSettings[] = {
-    fw::integer("Mode", JUXS_FIELD(mode), kAverage)
-        .input(CONN_INTEGER, JUXS_FIELD(inputs[kModeIn])).control("iPopChoice").items(kModeItems),
-    fw::integer("Samples", JUXS_FIELD(samples), 12)
-        .input(CONN_INTEGER, JUXS_FIELD(inputs[kSamplesIn])).control("integer").hardMin(1),
-    fw::input("Color", CONN_COLOR, JUXS_FIELD(inputs[kColorIn])),
-    JUXS_TS_CHANNEL(0, R),
-    JUXS_TS_CHANNEL(1, G),
-    JUXS_TS_CHANNEL(2, B),
-};
-#undef JUXS_TS_CHANNEL
-constexpr fw::Port kOutputs[] = {fw::output("Color", CONN_COLOR, JUXS_FIELD(out))};
 
 constexpr fw::Description kNode{
     .envGroup = "Take Samples",

@@ -39,6 +39,43 @@ struct Instance {
 
 fw::Services gServices;
 
+constexpr const char *kModeItems[] = {
+    "Counter Equal To A",
+    "Counter Greater Than A",
+    "Counter Less Than A",
+    "Counter Greater Than Or Equal To A",
+    "Counter Less Than Or Equal To A",
+    "A Does Change",
+    "A Does Not Change",
+    "A Equal To B",
+    "A Not Equal To B",
+    "A Greater Than B",
+    "A Less Than B",
+    "A Greater Than Or Equal To B",
+    "A Less Than Or Equal To B",
+    nullptr,
+};
+static_assert(std::size(kModeItems) == kModeCount + 1);
+
+// B counts only in the modes that compare A with B.
+constexpr int32_t kUsesB[kModeCount] = {0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1};
+constexpr const char *kBOnly[] = {"B"};
+constexpr fw::Rule kBRule{.controller = "Mode", .map = kUsesB, .dependants = kBOnly};
+
+constexpr fw::Setting kSettings[] = {
+    fw::integer("Mode", JUXS_FIELD(mode), kCountEqualA)
+        .input(CONN_INTEGER, JUXS_FIELD(modeIn)).control("iPopChoice").items(kModeItems),
+    fw::param("Start Value", LWVP_FLOAT, JUXS_FIELD(start), JUXS_FIELD(startParam), 0.0)
+        .input(CONN_SCALAR, JUXS_FIELD(startIn)).control("float-env"),
+    fw::param("Increase Value", LWVP_FLOAT, JUXS_FIELD(increase), JUXS_FIELD(increaseParam), 1.0)
+        .input(CONN_SCALAR, JUXS_FIELD(increaseIn)).control("float-env"),
+    fw::param("A", LWVP_FLOAT, JUXS_FIELD(a), JUXS_FIELD(aParam), 0.0)
+        .input(CONN_SCALAR, JUXS_FIELD(aIn)).control("float-env"),
+    fw::param("B", LWVP_FLOAT, JUXS_FIELD(b), JUXS_FIELD(bParam), 0.0)
+        .input(CONN_SCALAR, JUXS_FIELD(bIn)).control("float-env").enable(&kBRule),
+};
+constexpr fw::Port kOutputs[] = {fw::output("Out", CONN_SCALAR, JUXS_FIELD(out))};
+
 bool fallsBack(int32_t mode, double count, double a, double b, double previousA) {
   switch (mode) {
   case kCountEqualA: return count == a;
@@ -78,43 +115,6 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue value)
                            });
   gServices.output->setValue(value, &result);
 }
-
-constexpr const char *kModeItems[] = {
-    "Counter Equal To A",
-    "Counter Greater Than A",
-    "Counter Less Than A",
-    "Counter Greater Than Or Equal To A",
-    "Counter Less Than Or Equal To A",
-    "A Does Change",
-    "A Does Not Change",
-    "A Equal To B",
-    "A Not Equal To B",
-    "A Greater Than B",
-    "A Less Than B",
-    "A Greater Than Or Equal To B",
-    "A Less Than Or Equal To B",
-    nullptr,
-};
-static_assert(std::size(kModeItems) == kModeCount + 1);
-
-// B counts only in the modes that compare A with B.
-constexpr int32_t kUsesB[kModeCount] = {0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1};
-constexpr const char *kBOnly[] = {"B"};
-constexpr fw::Rule kBRule{.controller = "Mode", .map = kUsesB, .dependants = kBOnly};
-
-constexpr fw::Setting kSettings[] = {
-    fw::integer("Mode", JUXS_FIELD(mode), kCountEqualA)
-        .input(CONN_INTEGER, JUXS_FIELD(modeIn)).control("iPopChoice").items(kModeItems),
-    fw::param("Start Value", LWVP_FLOAT, JUXS_FIELD(start), JUXS_FIELD(startParam), 0.0)
-        .input(CONN_SCALAR, JUXS_FIELD(startIn)).control("float-env"),
-    fw::param("Increase Value", LWVP_FLOAT, JUXS_FIELD(increase), JUXS_FIELD(increaseParam), 1.0)
-        .input(CONN_SCALAR, JUXS_FIELD(increaseIn)).control("float-env"),
-    fw::param("A", LWVP_FLOAT, JUXS_FIELD(a), JUXS_FIELD(aParam), 0.0)
-        .input(CONN_SCALAR, JUXS_FIELD(aIn)).control("float-env"),
-    fw::param("B", LWVP_FLOAT, JUXS_FIELD(b), JUXS_FIELD(bParam), 0.0)
-        .input(CONN_SCALAR, JUXS_FIELD(bIn)).control("float-env").enable(&kBRule),
-};
-constexpr fw::Port kOutputs[] = {fw::output("Out", CONN_SCALAR, JUXS_FIELD(out))};
 
 constexpr fw::Description kNode{
     .envGroup = "Counter",

@@ -35,6 +35,36 @@ struct Instance {
 
 fw::Services gServices;
 
+constexpr const char *kModeItems[] = {
+    "A Does Change",
+    "A Does Not Change",
+    "A Equal To B",
+    "A Not Equal To B",
+    "A Greater Than B",
+    "A Less Than B",
+    "A Greater Than Or Equal To B",
+    "A Less Than Or Equal To B",
+    nullptr,
+};
+static_assert(std::size(kModeItems) == kModeCount + 1);
+
+// B counts only in the modes that compare A with B.
+constexpr int32_t kUsesB[kModeCount] = {0, 0, 1, 1, 1, 1, 1, 1};
+constexpr const char *kBOnly[] = {"B"};
+constexpr fw::Rule kBRule{.controller = "Mode", .map = kUsesB, .dependants = kBOnly};
+
+constexpr fw::Setting kSettings[] = {
+    fw::integer("Mode", JUXS_FIELD(mode), kAChanges)
+        .input(CONN_INTEGER, JUXS_FIELD(modeIn)).control("iPopChoice").items(kModeItems),
+    fw::param("Input", LWVP_FLOAT, JUXS_FIELD(input), JUXS_FIELD(inputParam), 1.0)
+        .input(CONN_SCALAR, JUXS_FIELD(in), "In").control("float-env"),
+    fw::param("A", LWVP_FLOAT, JUXS_FIELD(a), JUXS_FIELD(aParam), 0.0)
+        .input(CONN_SCALAR, JUXS_FIELD(aIn)).control("float-env"),
+    fw::param("B", LWVP_FLOAT, JUXS_FIELD(b), JUXS_FIELD(bParam), 0.0)
+        .input(CONN_SCALAR, JUXS_FIELD(bIn)).control("float-env").enable(&kBRule),
+};
+constexpr fw::Port kOutputs[] = {fw::output("Out", CONN_SCALAR, JUXS_FIELD(out))};
+
 // When the held value gives way to the input: whenever the condition the
 // mode is named after does not hold.
 bool takesInput(int32_t mode, double a, double b, double previousA) {
@@ -69,36 +99,6 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue value)
                            });
   gServices.output->setValue(value, &result);
 }
-
-constexpr const char *kModeItems[] = {
-    "A Does Change",
-    "A Does Not Change",
-    "A Equal To B",
-    "A Not Equal To B",
-    "A Greater Than B",
-    "A Less Than B",
-    "A Greater Than Or Equal To B",
-    "A Less Than Or Equal To B",
-    nullptr,
-};
-static_assert(std::size(kModeItems) == kModeCount + 1);
-
-// B counts only in the modes that compare A with B.
-constexpr int32_t kUsesB[kModeCount] = {0, 0, 1, 1, 1, 1, 1, 1};
-constexpr const char *kBOnly[] = {"B"};
-constexpr fw::Rule kBRule{.controller = "Mode", .map = kUsesB, .dependants = kBOnly};
-
-constexpr fw::Setting kSettings[] = {
-    fw::integer("Mode", JUXS_FIELD(mode), kAChanges)
-        .input(CONN_INTEGER, JUXS_FIELD(modeIn)).control("iPopChoice").items(kModeItems),
-    fw::param("Input", LWVP_FLOAT, JUXS_FIELD(input), JUXS_FIELD(inputParam), 1.0)
-        .input(CONN_SCALAR, JUXS_FIELD(in), "In").control("float-env"),
-    fw::param("A", LWVP_FLOAT, JUXS_FIELD(a), JUXS_FIELD(aParam), 0.0)
-        .input(CONN_SCALAR, JUXS_FIELD(aIn)).control("float-env"),
-    fw::param("B", LWVP_FLOAT, JUXS_FIELD(b), JUXS_FIELD(bParam), 0.0)
-        .input(CONN_SCALAR, JUXS_FIELD(bIn)).control("float-env").enable(&kBRule),
-};
-constexpr fw::Port kOutputs[] = {fw::output("Out", CONN_SCALAR, JUXS_FIELD(out))};
 
 constexpr fw::Description kNode{
     .envGroup = "Hold Value",

@@ -24,6 +24,14 @@ struct Instance {
 
 fw::Services gServices;
 
+constexpr fw::Setting kSettings[] = {
+    fw::param("Min", LWVP_FLOAT, JUXS_FIELD(min), JUXS_FIELD(minParam), 0.0)
+        .input(CONN_SCALAR, JUXS_FIELD(minIn)).control("float-env"),
+    fw::param("Max", LWVP_FLOAT, JUXS_FIELD(max), JUXS_FIELD(maxParam), 1.0)
+        .input(CONN_SCALAR, JUXS_FIELD(maxIn)).control("float-env"),
+};
+constexpr fw::Port kOutputs[] = {fw::output("Out", CONN_SCALAR, JUXS_FIELD(out))};
+
 // Every Random created restarts the module's sequence for every user of it.
 void onDefaults(void *, void *) { fw::rng::seed(3); }
 
@@ -36,14 +44,6 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue value)
   double result = fw::rng::unit(fw::rng::draw1()) * (hi - lo) + lo;
   gServices.output->setValue(value, &result);
 }
-
-constexpr fw::Setting kSettings[] = {
-    fw::param("Min", LWVP_FLOAT, JUXS_FIELD(min), JUXS_FIELD(minParam), 0.0)
-        .input(CONN_SCALAR, JUXS_FIELD(minIn)).control("float-env"),
-    fw::param("Max", LWVP_FLOAT, JUXS_FIELD(max), JUXS_FIELD(maxParam), 1.0)
-        .input(CONN_SCALAR, JUXS_FIELD(maxIn)).control("float-env"),
-};
-constexpr fw::Port kOutputs[] = {fw::output("Out", CONN_SCALAR, JUXS_FIELD(out))};
 
 constexpr fw::Description kNode{
     .envGroup = "Random",

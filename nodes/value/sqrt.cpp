@@ -20,6 +20,13 @@ struct Instance {
 
 fw::Services gServices;
 
+constexpr fw::Setting kSettings[] = {
+    fw::param("Input", LWVP_FLOAT, JUXS_FIELD(inputValue), JUXS_FIELD(inputParam), 1.0)
+        .input(CONN_SCALAR, JUXS_FIELD(in), "In")
+        .control("float-env"),
+};
+constexpr fw::Port kOutputs[] = {fw::output("Out", CONN_SCALAR, JUXS_FIELD(out))};
+
 // render threads, concurrently
 void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue value) noexcept {
   const auto *s = static_cast<const Instance *>(inst);
@@ -28,13 +35,6 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue value)
   double result = std::sqrt(std::fabs(v));
   gServices.output->setValue(value, &result);
 }
-
-constexpr fw::Setting kSettings[] = {
-    fw::param("Input", LWVP_FLOAT, JUXS_FIELD(inputValue), JUXS_FIELD(inputParam), 1.0)
-        .input(CONN_SCALAR, JUXS_FIELD(in), "In")
-        .control("float-env"),
-};
-constexpr fw::Port kOutputs[] = {fw::output("Out", CONN_SCALAR, JUXS_FIELD(out))};
 
 constexpr fw::Description kNode{
     .envGroup = "Sqrt",
