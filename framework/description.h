@@ -200,18 +200,40 @@ constexpr Port output(const char *name, ConnectionType type, Member<O> m) {
   return {name, type, m.offset};
 }
 
-// Everything a node kind is: the settings, the outputs, the panel layout
-// beside them, and the departures from the common lifecycle.
-struct Description {
-  const char *envGroup = nullptr; // channel group named after the node
-  bool preview = false;
-  std::size_t size = 0; // of the instance record
-  Services *svc = nullptr;
-  std::span<const Lookup> lookups = {};
-  bool usesParams = true;
+// Where an instance record keeps what the framework writes: its size, its
+// node, and its envelope group and panel where it has them.
+struct Record {
+  std::size_t size = 0;
   Member<NodeID> node;
   Member<LWChanGroupID> group = {};
   Member<LWXPanelID> panel = {};
+};
+template <class Instance>
+constexpr Record recordOf() {
+  Record r{sizeof(Instance), JUXS_FIELD(node)};
+  if constexpr (requires(Instance &i) { i.group; }) r.group = JUXS_FIELD(group);
+  if constexpr (requires(Instance &i) { i.panel; }) r.panel = JUXS_FIELD(panel);
+  return r;
+}
+
+// Node-specific items of the saved block, between the integers and the
+// parameters (NodeKind says how a load stages them).
+struct Items {
+  LWError (*load)(const void *inst, const StagedInts &ints, const LWLoadState *ls, void *staged) = nullptr;
+  void (*apply)(void *inst, const void *staged) = nullptr;
+  std::size_t bytes = 0;
+  LWError (*save)(void *inst, const LWSaveState *ss) = nullptr;
+};
+
+// Everything a node kind is: the settings, the outputs, the panel layout
+// beside them, and the departures from the common lifecycle.
+struct Description {
+  Record record;
+  Services *svc = nullptr;
+  const char *envGroup = nullptr; // channel group named after the node
+  bool preview = false;
+  std::span<const Lookup> lookups = {};
+  bool usesParams = true;
 
   std::span<const Setting> settings = {};
   std::span<const Port> outputs = {};
@@ -223,10 +245,7 @@ struct Description {
   void (*onCreated)(void *inst) = nullptr;
   void (*beforeDestroy)(void *inst) = nullptr;
   void (*afterCopy)(void *to, const void *from) = nullptr;
-  LWError (*loadItems)(const void *inst, const StagedInts &ints, const LWLoadState *ls, void *staged) = nullptr;
-  void (*applyItems)(void *inst, const void *staged) = nullptr;
-  std::size_t itemBytes = 0;
-  LWError (*saveItems)(void *inst, const LWSaveState *ss) = nullptr;
+  Items items = {};
   LWError (*init)(LWInstance inst, int32_t mode) = nullptr;
   LWError (*newTime)(LWInstance inst, LWFrame frame, LWTime time) = nullptr;
   bool hasNewTime = true;
@@ -530,13 +549,13 @@ struct Tables {
   static constexpr NodeKind kind{
       .envGroup = D.envGroup,
       .preview = D.preview,
-      .size = D.size,
+      .size = D.record.size,
       .svc = D.svc,
       .lookups = D.lookups,
       .usesParams = D.usesParams,
-      .nodeOffset = D.node.offset,
-      .groupOffset = D.group.offset,
-      .panelOffset = D.panel.offset,
+      .nodeOffset = D.record.node.offset,
+      .groupOffset = D.record.group.offset,
+      .panelOffset = D.record.panel.offset,
       .ints = ints,
       .params = params,
       .paramOrder = paramOrder,
@@ -547,10 +566,10 @@ struct Tables {
       .onCreated = D.onCreated,
       .beforeDestroy = D.beforeDestroy,
       .afterCopy = D.afterCopy,
-      .loadItems = D.loadItems,
-      .applyItems = D.applyItems,
-      .itemBytes = D.itemBytes,
-      .saveItems = D.saveItems,
+      .loadItems = D.items.load,
+      .applyItems = D.items.apply,
+      .itemBytes = D.items.bytes,
+      .saveItems = D.items.save,
       .init = D.init,
       .newTime = D.newTime,
       .hasNewTime = D.hasNewTime,

@@ -369,7 +369,7 @@ constexpr juxs::fw::Group kLayout[] = {
     {.kind = XPTAG_TABS, .key = "Tabs", .members = kTabMembers},
 };
 constexpr juxs::fw::Hint kHints[] = {{.tag = XPTAG_DIVADD, .args = kGap, .list = kQ}};
-constexpr juxs::fw::Description kNode{.size = sizeof(Instance), .svc = &gServices, .node = JUXS_FIELD(node),
+constexpr juxs::fw::Description kNode{.record = juxs::fw::recordOf<Instance>(), .svc = &gServices,
                                       .settings = kSettings, .layout = kLayout, .extra = kHints,
                                       .imageControl = "A"};
 using T = juxs::fw::Tables<kNode>;

@@ -85,12 +85,10 @@ void afterSet(void *inst, uint32_t) {
 }
 
 constexpr fw::Description kNode{
+    .record = fw::recordOf<Instance>(),
+    .svc = &gServices,
     .envGroup = nullptr,
     .preview = false,
-    .size = sizeof(Instance),
-    .svc = &gServices,
-    .node = JUXS_FIELD(node),
-    .panel = JUXS_FIELD(panel),
     .settings = kSettings,
     .outputs = kOutputs,
     .evaluate = &evaluate,

@@ -106,12 +106,10 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID output, NodeValue
 }
 
 constexpr fw::Description kNode{
+    .record = fw::recordOf<Instance>(),
+    .svc = &gServices,
     .envGroup = nullptr,
     .preview = false,
-    .size = sizeof(Instance),
-    .svc = &gServices,
-    .node = JUXS_FIELD(node),
-    .panel = JUXS_FIELD(panel),
     .settings = kSettings,
     .outputs = kOutputs,
     .evaluate = &evaluate,
@@ -119,10 +117,7 @@ constexpr fw::Description kNode{
     .onCreated = &onCreated,
     .beforeDestroy = &beforeDestroy,
     .afterCopy = &afterCopy,
-    .loadItems = &loadItems,
-    .applyItems = &applyItems,
-    .itemBytes = sizeof(StagedName),
-    .saveItems = &saveItems,
+    .items = {&loadItems, &applyItems, sizeof(StagedName), &saveItems},
     .hasNewTime = false,
 };
 

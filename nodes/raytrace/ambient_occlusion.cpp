@@ -431,14 +431,11 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID output, NodeValue
 constexpr fw::Lookup kLookups[] = {fw::Lookup::ModelerTest};
 
 constexpr fw::Description kNode{
+    .record = fw::recordOf<Instance>(),
+    .svc = &gServices,
     .envGroup = "Ambient Occlusion",
     .preview = false,
-    .size = sizeof(Instance),
-    .svc = &gServices,
     .lookups = kLookups,
-    .node = JUXS_FIELD(node),
-    .group = JUXS_FIELD(group),
-    .panel = JUXS_FIELD(panel),
     .settings = kSettings,
     .outputs = kOutputs,
     .layout = kLayout,

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "framework/description.h"
 #include "framework/lifecycle.h"
 #include "framework/node_kind.h"
 #include "framework/panels.h"
@@ -74,6 +75,8 @@ struct Chooser {
   static void apply(void *inst, const void *staged) noexcept {
     applyReference(C, inst, *static_cast<const StagedReference *>(staged));
   }
+  // The image reference in the saved block, staged by a load.
+  static constexpr fw::Items kItems{&load, &apply, sizeof(StagedReference), &save};
   // After the common change notification of the kind.
   static int32_t notify(LWXPanelID panel, uint32_t cid, int32_t eventKind) noexcept {
     return onChange(C, panel, cid, eventKind);

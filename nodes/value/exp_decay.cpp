@@ -83,13 +83,10 @@ struct Twin {
   static constexpr fw::Port kOutputs[] = {
       fw::output(N == 3 ? "Color" : "Scalar", N == 3 ? CONN_COLOR : CONN_SCALAR, JUXS_FIELD(out))};
   static constexpr fw::Description kNode{
+      .record = fw::recordOf<Instance>(),
+      .svc = &S,
       .envGroup = N == 3 ? "Exponential Decay (Color)" : "Exponential Decay (Scalar)",
       .preview = true,
-      .size = sizeof(Instance),
-      .svc = &S,
-      .node = JUXS_FIELD(node),
-      .group = JUXS_FIELD(group),
-      .panel = JUXS_FIELD(panel),
       .settings = kSettings,
       .outputs = kOutputs,
       .evaluate = &evaluate<N, S>,

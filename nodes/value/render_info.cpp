@@ -93,12 +93,11 @@ constexpr fw::Port kOutputs[] = {
 
 // No settings and no panel.
 constexpr fw::Description kNode{
+    .record = fw::recordOf<Instance>(),
+    .svc = &gServices,
     .envGroup = nullptr,
     .preview = true,
-    .size = sizeof(Instance),
-    .svc = &gServices,
     .usesParams = false,
-    .node = JUXS_FIELD(node),
     .outputs = kOutputs,
     .evaluate = &evaluate,
     .onDefaults = &onDefaults,

@@ -37,13 +37,10 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue value)
 }
 
 constexpr fw::Description kNode{
+    .record = fw::recordOf<Instance>(),
+    .svc = &gServices,
     .envGroup = "Sqrt",
     .preview = true,
-    .size = sizeof(Instance),
-    .svc = &gServices,
-    .node = JUXS_FIELD(node),
-    .group = JUXS_FIELD(group),
-    .panel = JUXS_FIELD(panel),
     .settings = kSettings,
     .outputs = kOutputs,
     .evaluate = &evaluate,
