@@ -74,6 +74,7 @@ constexpr const char *kBlendItems[] = {
 static_assert(sizeof kBlendItems / sizeof *kBlendItems == kBlendCount + 1);
 constexpr const char *kTilingItems[] = {"Reset", "Repeat", "Mirror", "Edge", nullptr};
 
+// clang-format off: one setting a row
 constexpr fw::Setting kSettings[] = {
     fw::thumbnail("Thumbnail", THUM_MED | THUM_NTSC, &drawThumbnail),
     fw::param("Bg Color", LWVP_COLOR, JUXS_FIELD(bg), JUXS_FIELD(bgParam), 0.0, 0.0, 0.0)
@@ -91,6 +92,7 @@ constexpr fw::Setting kSettings[] = {
     fw::integer("X", JUXS_FIELD(x), 0).input(CONN_INTEGER, JUXS_FIELD(xIn)).control("integer"),
     fw::integer("Y", JUXS_FIELD(y), 0).input(CONN_INTEGER, JUXS_FIELD(yIn)).control("integer"),
 };
+// clang-format on
 constexpr fw::Port kOutputs[] = {
     fw::output("Color", CONN_COLOR, JUXS_FIELD(colorOut)),
     fw::output("Alpha", CONN_SCALAR, JUXS_FIELD(alphaOut)),

@@ -14,10 +14,12 @@ using material::GetMaterial;
 fw::Services gServices;
 
 using Instance = GetMaterial;
+// clang-format off: one setting a row
 constexpr fw::Setting kSettings[] = {
     fw::integer("Slot", JUXS_FIELD(position), 0).control("iPopChoice").popup(&material::popupCount, &material::popupName),
     fw::integer("Identifier", JUXS_FIELD(identifier), 0),
 };
+// clang-format on
 constexpr fw::Port kOutputs[] = {
     fw::output("Color", CONN_COLOR, JUXS_FIELD(outputs[material::kColor])),
     fw::output("Scalar", CONN_SCALAR, JUXS_FIELD(outputs[material::kScalar])),

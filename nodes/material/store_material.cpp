@@ -37,6 +37,7 @@ fw::Services gServices;
 
 using Instance = StoreMaterial;
 // The identifier is the instance's own: a duplicate does not share it.
+// clang-format off: one setting a row
 constexpr fw::Setting kSettings[] = {
     fw::integer("Identifier", JUXS_FIELD(identifier), material::kUnassigned).notCopied(),
     fw::text("Name", JUXS_FIELD(name)).control("string"),
@@ -45,6 +46,7 @@ constexpr fw::Setting kSettings[] = {
     fw::input("Vector", CONN_VECTOR, JUXS_FIELD(inputs[material::kVector])),
     fw::input("Integer", CONN_INTEGER, JUXS_FIELD(inputs[material::kInteger])),
 };
+// clang-format on
 constexpr fw::Port kOutputs[] = {
     fw::output("Color", CONN_COLOR, JUXS_FIELD(outputs[material::kColor])),
     fw::output("Scalar", CONN_SCALAR, JUXS_FIELD(outputs[material::kScalar])),

@@ -129,6 +129,7 @@ constexpr fw::Rule kLimitColorRule{.controller = "Limit Color Mode", .map = kCus
                                    .dependants = kLimitColorOnly};
 
 #define JUXS_AO_INPUT(index) JUXS_FIELD(inputs[index])
+// clang-format off: one setting a row
 constexpr fw::Setting kSettings[] = {
     fw::integer("Mode", JUXS_FIELD(mode), 0).control("iChoice").items(kModeItems),
     fw::integer("Samples", JUXS_FIELD(samples), 27)
@@ -178,6 +179,7 @@ constexpr fw::Setting kSettings[] = {
     fw::param("Limit Brightness", LWVP_PERCENT, JUXS_FIELD(limitBright), JUXS_FIELD(limitBrightParam), 1.0)
         .input(CONN_SCALAR, JUXS_AO_INPUT(kLimitBrightIn)).control("percent-env").label("Brightness").min(0),
 };
+// clang-format on
 #undef JUXS_AO_INPUT
 
 constexpr fw::Port kOutputs[] = {fw::output("Color", CONN_COLOR, JUXS_FIELD(colorOut)),

@@ -47,6 +47,7 @@ constexpr fw::Rule kTintRule{.controller = "Tint Reflections", .dependants = kTi
 
 // The parameters are created Color first but saved in panel order; the
 // inputs are created Color first too.
+// clang-format off: one setting a row
 constexpr fw::Setting kSettings[] = {
     fw::integer("Mode", JUXS_FIELD(mode), kTraceBackdrop).control("iPopChoice").items(kModeItems),
     fw::integer("Image", JUXS_FIELD(imageIndex), 0).control("iPopChoice").popup(&Chooser::count, &Chooser::name),
@@ -65,6 +66,7 @@ constexpr fw::Setting kSettings[] = {
         .input(CONN_INTEGER, JUXS_FIELD(blurDepthIn)).control("integer").hardMin(0),
     fw::input("Normal", CONN_VECTOR, JUXS_FIELD(normalIn)),
 };
+// clang-format on
 constexpr fw::Port kOutputs[] = {fw::output("Color", CONN_COLOR, JUXS_FIELD(out))};
 
 // ---------------------------------------------------------------- layout

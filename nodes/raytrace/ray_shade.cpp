@@ -25,12 +25,14 @@ struct Instance {
 
 fw::Services gServices;
 
+// clang-format off: one setting a row
 constexpr fw::Setting kSettings[] = {
     fw::param("Position", LWVP_FLOAT3, JUXS_FIELD(position), JUXS_FIELD(positionParam), 0.0, 0.0, 0.0)
         .input(CONN_VECTOR, JUXS_FIELD(positionIn)).control("distance3-env"),
     fw::param("Direction", LWVP_FLOAT3, JUXS_FIELD(direction), JUXS_FIELD(directionParam), 0.0, 0.0, 0.0)
         .input(CONN_VECTOR, JUXS_FIELD(directionIn)).control("float3-env"),
 };
+// clang-format on
 constexpr fw::Port kOutputs[] = {fw::output("Color", CONN_COLOR, JUXS_FIELD(colorOut)),
                                  fw::output("Length", CONN_SCALAR, JUXS_FIELD(lengthOut))};
 

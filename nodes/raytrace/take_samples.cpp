@@ -89,6 +89,7 @@ constexpr fw::Rule kRules[6] = {
       fw::param(#ch " High", LWVP_FLOAT, JUXS_FIELD(channel[c].high), JUXS_FIELD(channel[c].highParam), 1.0)        \
           .input(CONN_SCALAR, JUXS_FIELD(inputs[k##ch##HighIn])).control("float-env").enable(&kRules[2 * c + 1])
 // The inputs in the order the user meets them: what is sampled right after how.
+// clang-format off: one setting a row
 constexpr fw::Setting kSettings[] = {
     fw::integer("Mode", JUXS_FIELD(mode), kAverage)
         .input(CONN_INTEGER, JUXS_FIELD(inputs[kModeIn])).control("iPopChoice").items(kModeItems),
@@ -99,6 +100,7 @@ constexpr fw::Setting kSettings[] = {
     JUXS_TS_CHANNEL(1, G),
     JUXS_TS_CHANNEL(2, B),
 };
+// clang-format on
 #undef JUXS_TS_CHANNEL
 constexpr fw::Port kOutputs[] = {fw::output("Color", CONN_COLOR, JUXS_FIELD(out))};
 

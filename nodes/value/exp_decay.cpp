@@ -70,6 +70,7 @@ struct Twin {
           .input(CONN_SCALAR, JUXS_FIELD(valueIn))
           .control("float-env");
   }
+  // clang-format off: one setting a row
   static constexpr fw::Setting kSettings[] = {
       fw::param("Distance", LWVP_DIST, JUXS_FIELD(distance), JUXS_FIELD(distanceParam), 1.0)
           .input(CONN_SCALAR, JUXS_FIELD(distanceIn))
@@ -80,6 +81,7 @@ struct Twin {
       value(),
       fw::integer("Clamp", JUXS_FIELD(clamp), 1).control("iBoolean"),
   };
+  // clang-format on
   static constexpr fw::Port kOutputs[] = {
       fw::output(N == 3 ? "Color" : "Scalar", N == 3 ? CONN_COLOR : CONN_SCALAR, JUXS_FIELD(out))};
   static constexpr fw::Description kNode{

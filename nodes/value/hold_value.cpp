@@ -53,6 +53,7 @@ constexpr int32_t kUsesB[kModeCount] = {0, 0, 1, 1, 1, 1, 1, 1};
 constexpr const char *kBOnly[] = {"B"};
 constexpr fw::Rule kBRule{.controller = "Mode", .map = kUsesB, .dependants = kBOnly};
 
+// clang-format off: one setting a row
 constexpr fw::Setting kSettings[] = {
     fw::integer("Mode", JUXS_FIELD(mode), kAChanges)
         .input(CONN_INTEGER, JUXS_FIELD(modeIn)).control("iPopChoice").items(kModeItems),
@@ -63,6 +64,7 @@ constexpr fw::Setting kSettings[] = {
     fw::param("B", LWVP_FLOAT, JUXS_FIELD(b), JUXS_FIELD(bParam), 0.0)
         .input(CONN_SCALAR, JUXS_FIELD(bIn)).control("float-env").enable(&kBRule),
 };
+// clang-format on
 constexpr fw::Port kOutputs[] = {fw::output("Out", CONN_SCALAR, JUXS_FIELD(out))};
 
 // When the held value gives way to the input: whenever the condition the

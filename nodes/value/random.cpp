@@ -24,12 +24,14 @@ struct Instance {
 
 fw::Services gServices;
 
+// clang-format off: one setting a row
 constexpr fw::Setting kSettings[] = {
     fw::param("Min", LWVP_FLOAT, JUXS_FIELD(min), JUXS_FIELD(minParam), 0.0)
         .input(CONN_SCALAR, JUXS_FIELD(minIn)).control("float-env"),
     fw::param("Max", LWVP_FLOAT, JUXS_FIELD(max), JUXS_FIELD(maxParam), 1.0)
         .input(CONN_SCALAR, JUXS_FIELD(maxIn)).control("float-env"),
 };
+// clang-format on
 constexpr fw::Port kOutputs[] = {fw::output("Out", CONN_SCALAR, JUXS_FIELD(out))};
 
 // Every Random created restarts the module's sequence for every user of it.

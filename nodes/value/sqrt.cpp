@@ -20,11 +20,13 @@ struct Instance {
 
 fw::Services gServices;
 
+// clang-format off: one setting a row
 constexpr fw::Setting kSettings[] = {
     fw::param("Input", LWVP_FLOAT, JUXS_FIELD(inputValue), JUXS_FIELD(inputParam), 1.0)
         .input(CONN_SCALAR, JUXS_FIELD(in), "In")
         .control("float-env"),
 };
+// clang-format on
 constexpr fw::Port kOutputs[] = {fw::output("Out", CONN_SCALAR, JUXS_FIELD(out))};
 
 // render threads, concurrently
