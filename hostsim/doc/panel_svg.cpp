@@ -255,7 +255,8 @@ std::string panelSvg(XPanelService &panels, Panel &p, const PanelSvgOptions &o) 
       svg.rect(fieldX, y, 120, kField, "xp-field", 2);
       svg.text(fieldX + 116, base, value, "xp-value", 112, "end");
     }
-    svg.out << "</g>";
+    // A line per control, so that a change to one shows as one line in a diff.
+    svg.out << "</g>\n";
     return h;
   };
 
