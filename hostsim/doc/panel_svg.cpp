@@ -358,7 +358,7 @@ std::string panelSvg(XPanelService &panels, Panel &p, const PanelSvgOptions &o) 
          ".xp-bg{fill:#9d9d9d;stroke:#4a4a4a}.xp-titlebar{fill:#5f6670}"
          ".xp-panel .xp-title{fill:#f2f2f2;font-weight:bold}"
          ".xp-field{fill:#c9c9c9;stroke:#5a5a5a}.xp-text{fill:#e6e6e6;stroke:#5a5a5a}"
-         ".xp-button{fill:#b8b8b8;stroke:#555}.xp-chosen{fill:#7f8792}"
+         ".xp-button{fill:#b8b8b8;stroke:#555}.xp-chosen{fill:#6f7782}.xp-panel .xp-chosen+text{fill:#fff}"
          ".xp-well{fill:#333;stroke:#222}.xp-swatch{stroke:#333}.xp-groove{fill:#6d6d6d}"
          ".xp-frame{fill:none;stroke:#6c6c6c}.xp-panel .xp-group{font-weight:bold;fill:#262626}"
          ".xp-tabface{fill:#8a8a8a;stroke:#555}.xp-on .xp-tabface{fill:#a9a9a9}"

@@ -588,6 +588,15 @@ if (location.hash === '#check') {
     document.querySelectorAll('img').forEach(function (img) {
       if (!img.complete || img.naturalWidth === 0) faults.push('image did not load: ' + img.getAttribute('src'));
     });
+    // Each tab shows its own page and hides the others of its set.
+    document.querySelectorAll('.xp-tab').forEach(function (tab) {
+      tab.dispatchEvent(new MouseEvent('click'));
+      tab.ownerSVGElement.querySelectorAll('.xp-page[data-tabs="' + tab.dataset.tabs + '"]').forEach(function (g) {
+        if ((g.style.display !== 'none') !== (g.dataset.page === tab.dataset.page))
+          faults.push('tab ' + tab.textContent + ' leaves page ' + g.dataset.page + (g.style.display === 'none' ? ' hidden' : ' shown'));
+      });
+    });
+    document.querySelectorAll('.xp-tab[data-page="0"]').forEach(function (tab) { tab.dispatchEvent(new MouseEvent('click')); });
     // Text of every tab page is measured: show each page while measuring.
     document.querySelectorAll('.xp-page').forEach(function (g) { g.dataset.was = g.style.display; g.style.display = ''; });
     document.querySelectorAll('text[data-fit]').forEach(function (t) {

@@ -15,7 +15,7 @@ echo "$out"
 missing=0
 for expected in 'broken link to missing.png' 'broken link to nowhere.html' 'image did not load: missing.png' \
   'text overflows its box: <div> "A sentence far too long' 'panel text "Much too wide"' \
-  'console: "a fault of the page"' 'no reference screenshot'; do
+  'console: "a fault of the page"' 'no reference screenshot' 'tab Two leaves page 0 shown'; do
   grep -qF -- "$expected" <<<"$out" || { echo "browser_check_faults: not reported: $expected"; missing=1; }
 done
 exit $missing
