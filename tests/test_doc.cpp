@@ -95,6 +95,8 @@ TEST_F(DocPanel, DrawsEveryControlInPanelOrderWithItsValue) {
   EXPECT_NE(svg.find("width=\"" + std::to_string(w) + "\" height=\"" + std::to_string(h) + "\""), std::string::npos);
   // Popups show their current item; an edit shows at once.
   EXPECT_NE(controlGroup(svg, control(p, "U Tiling").id).find(">Reset<"), std::string::npos);
+  EXPECT_NE(controlGroup(svg, control(p, "U Tiling").id).find("<title>Reset\nRepeat\nMirror\nEdge</title>"),
+            std::string::npos);
   ASSERT_TRUE(host.panels().editInteger(*p, control(p, "U Tiling"), 2));
   const std::string after = panelSvg(host.panels(), *p, {"Pixel Image (1)", "", ""});
   EXPECT_NE(controlGroup(after, control(p, "U Tiling").id).find(">Mirror<"), std::string::npos);

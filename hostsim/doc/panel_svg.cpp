@@ -172,6 +172,11 @@ std::string panelSvg(XPanelService &panels, Panel &p, const PanelSvgOptions &o) 
         cx += bw + 2;
       }
     } else if (c.isPopup()) {
+      // The items a click would open, as the popup's tooltip.
+      svg.out << "<title>";
+      for (int32_t i = 0, n = panels.popupCount(p, c); i < n; ++i)
+        svg.out << (i ? "\n" : "") << escape(panels.popupItem(p, c, i));
+      svg.out << "</title>";
       svg.text(labelRight, base, c.label, "xp-label", labelW, "end");
       double widest = textWidth(value, kFont);
       for (int32_t i = 0, n = panels.popupCount(p, c); i < n; ++i)
