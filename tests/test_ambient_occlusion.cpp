@@ -215,6 +215,59 @@ TEST_F(AmbientOcclusion, RangedWeightsAndTheTwoClamps) {
   EXPECT_DOUBLE_EQ(scalar(), 1.0);
 }
 
+// Cast rays are weighed and blended a batch at a time: over several batches,
+// with hits near and beyond Max, misses and distances that are no number,
+// the outputs are the plain ray-by-ray formula's.
+TEST_F(AmbientOcclusion, WeightsAndBlendsOverSeveralBatchesAsRayByRay) {
+  constexpr int kRays = 150;
+  constexpr double kMax = 4.0, kShift = 0.05, kLow = 0.1, kHigh = 0.8;
+  auto distance = [](int i) {
+    if (i % 5 == 0) return -1.0;
+    if (i % 7 == 0) return std::nan("");
+    return 0.37 * (i % 13); // 4.44 at most: some beyond Max
+  };
+  auto plainWeight = [&](double t) {
+    double w = 0;
+    if (!std::isnan(t) && t >= 0 && t <= kMax) w = 1 - t / kMax - kShift;
+    if (w > 1 - kLow) return 1 - kLow;
+    if (w < 1 - kHigh) return 1 - kHigh;
+    return w;
+  };
+  connect(constant(CONN_INTEGER, 0, kRays), "Samples");
+  set("Max", {kMax});
+  set("Shift", {kShift});
+  setInt(0x800a, 1);
+  set("Low", {kLow});
+  setInt(0x800c, 1);
+  set("High", {kHigh});
+  const double srf[3] = {0.25, 0.5, 1}, bg[3] = {0.9, 0.8, 0.7}, occ[3] = {0.1, 0.2, 0.3};
+  set("Srf Color", {srf[0], srf[1], srf[2]});
+  set("Bg Color", {bg[0], bg[1], bg[2]});
+  set("Occ Color", {occ[0], occ[1], occ[2]});
+  set("Occ Brightness", {0.5});
+  int n = 0;
+  rays.answer = [&](const RayCall &, double *) { return distance(n++); };
+
+  double sum = 0, want[3] = {0, 0, 0};
+  int clampedLow = 0, clampedHigh = 0;
+  for (int i = 0; i < kRays; ++i) {
+    const double t = distance(i), w = plainWeight(t);
+    sum += w;
+    clampedLow += w == 1 - kLow;
+    clampedHigh += w == 1 - kHigh;
+    const double *base = t >= 0 ? srf : bg;
+    for (int c = 0; c < 3; ++c) want[c] += ((1 - w) * base[c] + w * occ[c] * 0.5) / kRays;
+  }
+  ASSERT_GT(clampedLow, 0);
+  ASSERT_GT(clampedHigh, 0);
+  EXPECT_NEAR(scalar(), 1 - sum / kRays, 1e-12);
+  EXPECT_EQ(n, kRays);
+  n = 0;
+  const auto c = color();
+  EXPECT_EQ(n, kRays);
+  for (int k = 0; k < 3; ++k) EXPECT_NEAR(c[k], want[k], 1e-12) << k;
+}
+
 TEST_F(AmbientOcclusion, MaxZeroCountsAHitAtZeroAsFullyOccluded) {
   set("Max", {0.0});
   set("Shift", {0.25});
