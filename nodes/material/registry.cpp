@@ -54,7 +54,8 @@ void removeFrom(T *(&list)[kListSize], int32_t &count, const T *item) {
 // Usable values never run out: the Store Material being given one holds
 // one of the 64 places, so at most 63 values are held by others, and with
 // -1 and 0 at most 65 of the 65,536 are barred. The search ends within 66
-// steps; its bound is there only so that it visibly ends.
+// steps; its bound is there only so that it visibly ends (were it ever
+// reached, the Store Material would keep -1, as one a full list refuses).
 int32_t readBack(int32_t counted) { return static_cast<int16_t>(static_cast<uint16_t>(counted)); }
 
 bool heldByListed(const Registry &r, int32_t identifier) {
