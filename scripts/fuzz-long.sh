@@ -38,7 +38,8 @@ rm -rf "$seeds" && build-fuzz/make_seeds "$seeds" >/dev/null
 mkdir -p "$seeds/scene" && cp examples/*.json "$seeds/scene/"
 
 count() { find "$1" -maxdepth 1 -type f 2>/dev/null | wc -l; }
-faults_in() { find "$1" -maxdepth 1 -type f -name 'fault-*' | wc -l; }
+# libFuzzer also keeps an input that merely ran slowly (slow-unit): no fault.
+faults_in() { find "$1" -maxdepth 1 -type f -name 'fault-*' ! -name 'fault-slow-unit-*' | wc -l; }
 
 # One target for the given seconds; its table row goes to $long/TARGET/row.
 fuzz_one() {
@@ -76,6 +77,7 @@ fuzz_one() {
   "build-fuzz/fuzz_$t" -merge=1 -timeout=20 -max_len=65536 "fuzz/corpus/$t" "$dir/found" 2>"$dir/merge.log" ||
     echo "fuzz-long: $t: the merge failed, see $dir/merge.log" >&2
   kept=$(($(count "fuzz/corpus/$t") - before))
+  find "$dir" -maxdepth 1 -name 'fault-slow-unit-*' | sed "s/^/fuzz-long: $t: slow, not a fault: /" >&2
   printf '%-10s %8d %10d %10.1f %8d %6d %7d\n' "$t" "$elapsed" "$inputs" \
     "$(awk -v i="$inputs" -v s="$elapsed" 'BEGIN { print (s > 0 ? i / s : 0) }')" "$found" "$kept" "$faults" >"$dir/row"
 }
