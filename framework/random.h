@@ -41,6 +41,9 @@ public:
   Hold &operator=(const Hold &) = delete;
 };
 
+// A draw d as d / (2^32 - 1): 0 and 1 both reachable.
+constexpr double unit(uint32_t d) noexcept { return d * (1.0 / 4294967295.0); }
+
 inline uint32_t draw1() noexcept {
   uint32_t v;
   draw(&v, 1);

@@ -2,14 +2,16 @@
 // "(load Image)", kept in the instance as a position in the host's image list
 // and stored in scenes through the list's own image references.
 //
-// Written once; each image node kind binds it to its own context record (its
-// service handles, its file-request record and the id of its image control),
-// so the kinds share the code and never each other's state.
+// Written once for the image and the ray-traced nodes; each kind binds it to
+// its own context record (its service handles, with its file-request record
+// and the id of its image control), so the kinds share the code and never
+// each other's state.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "framework/description.h"
 #include "framework/lifecycle.h"
 #include "framework/node_kind.h"
 #include "framework/panels.h"
@@ -18,8 +20,8 @@ namespace juxs::image {
 
 // What the chooser needs to know of one node kind.
 struct ChooserKind {
-  fw::Services *svc;       // the kind's own handles; svc->fileRecord is its own request record
-  uint32_t control;        // id of the image popup
+  fw::Services *svc;       // the kind's own handles: svc->fileRecord its own request record,
+                           // svc->imageControl the id of its image popup
   std::size_t countOffset; // popup count: items seen at the last render start or load
   std::size_t indexOffset; // image index: 0 "(none)", 1..n an image, n + 1 "(load Image)"
   std::size_t panelOffset; // the instance's panel
@@ -73,14 +75,12 @@ struct Chooser {
   static void apply(void *inst, const void *staged) noexcept {
     applyReference(C, inst, *static_cast<const StagedReference *>(staged));
   }
+  // The image reference in the saved block, staged by a load.
+  static constexpr fw::Items kItems{&load, &apply, sizeof(StagedReference), &save};
+  // After the common change notification of the kind.
+  static int32_t notify(LWXPanelID panel, uint32_t cid, int32_t eventKind) noexcept {
+    return onChange(C, panel, cid, eventKind);
+  }
 };
-
-// The change notification of an image node: the common handling of its kind,
-// then the chooser's. host thread
-template <const fw::NodeKind &K, const ChooserKind &C>
-int32_t changeNotify(LWXPanelID panel, uint32_t cid, uint32_t vid, int32_t eventKind) noexcept {
-  fw::changeNotify(K, panel, cid, vid, eventKind);
-  return onChange(C, panel, cid, eventKind);
-}
 
 } // namespace juxs::image

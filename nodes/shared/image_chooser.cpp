@@ -1,4 +1,4 @@
-#include "nodes/image/image_chooser.h"
+#include "nodes/shared/image_chooser.h"
 
 namespace juxs::image {
 namespace {
@@ -14,7 +14,7 @@ int32_t &indexOf(const ChooserKind &c, void *inst) { return fw::field<int32_t>(i
 void showItem(const ChooserKind &c, void *inst, int32_t item) {
   const LWXPanelFuncs *xp = c.svc->xpanel;
   LWXPanelID panel = c.panelOffset == fw::kNoField ? nullptr : fw::field<LWXPanelID>(inst, c.panelOffset);
-  if (xp && panel) xp->formSet(panel, c.control, &item);
+  if (xp && panel) xp->formSet(panel, c.svc->imageControl, &item);
 }
 
 } // namespace
@@ -58,7 +58,7 @@ const char *popupName(const ChooserKind &c, void *inst, int32_t item) noexcept {
 int32_t onChange(const ChooserKind &c, LWXPanelID panel, uint32_t cid, int32_t eventKind) noexcept {
   const fw::Services &s = *c.svc;
   void *inst = s.xpanel ? s.xpanel->getData(panel, 0) : nullptr;
-  const bool imageChanged = eventKind == LWXPEVENT_VALUE && cid == c.control;
+  const bool imageChanged = eventKind == LWXPEVENT_VALUE && cid == c.svc->imageControl;
   if (imageChanged && inst && indexOf(c, inst) == countImages(s.images) + 1) {
     fw::FileRequest *req = s.fileRecord;
     const bool chosen = req && s.fileRequest && s.fileRequest(LWFILEREQ_VERSION, &req->local) == 0 && req->local.result >= 1;
