@@ -41,6 +41,15 @@ public:
   Hold &operator=(const Hold &) = delete;
 };
 
+// The instructions that twist and temper: the widest the processor has
+// (AVX2, else SSE2), or plain C++ where neither exists. The sequence is the
+// same on each; tests make each draw it.
+enum class Simd { Plain, Sse2, Avx2 };
+Simd simd() noexcept;
+// Twists and tempers with s from the next draw on; false, changing nothing,
+// where the processor lacks it. Between draws, while no other thread draws.
+bool useSimd(Simd s) noexcept;
+
 inline uint32_t draw1() noexcept {
   uint32_t v;
   draw(&v, 1);
