@@ -233,33 +233,44 @@ void relax(int &spins) {
   if (++spins > 64) std::this_thread::yield();
 }
 
-// The copy a thread drew from last, so that its next draw finds that copy
-// at its own generation and in its own cache. A plain number: nothing of the
+// What the generator keeps for a thread, in one record so that a draw finds
+// it in one look-up (a call, in a library). A plain record: nothing of the
 // module runs when a thread ends, and a thread may outlive the module (the
 // host can unload it while its render threads live on); thread-exit code of
 // an unloaded library would crash, or hold the library and run under the
 // system loader's lock.
+//
+// home is the copy the thread drew from last, so that its next draw finds
+// that copy at its own generation and in its own cache. The rest is what it
+// holds between a Hold's start and end: a copy of the state, leased for the
+// whole time, and the positions not yet drawn.
 constexpr uint32_t kNoHome = ~0u;
-thread_local constinit uint32_t tHome = kNoHome;
+struct ThreadRecord {
+  uint32_t home;
+  uint32_t depth;
+  State *state;
+  uint64_t seeding;
+  uint64_t next, end;
+};
+thread_local constinit ThreadRecord tThread{kNoHome, 0, nullptr, 0, 0, 0};
 
-uint32_t home() {
-  uint32_t h = tHome;
-  if (h == kNoHome) [[unlikely]]
-    h = tHome = gen.nextHome.fetch_add(1, std::memory_order_relaxed) % kStates;
-  return h;
+uint32_t home(ThreadRecord &t) {
+  if (t.home == kNoHome) [[unlikely]]
+    t.home = gen.nextHome.fetch_add(1, std::memory_order_relaxed) % kStates;
+  return t.home;
 }
 
 // Takes a free copy for one draw, the thread's own first. Threads meeting on
 // one copy part at their first collision: the one that finds it busy keeps
 // the free copy it moves on to.
-State &lease() {
-  const uint32_t h = home();
+State &lease(ThreadRecord &t) {
+  const uint32_t h = home(t);
   for (int spins = 0;; relax(spins)) {
     for (uint32_t k = 0; k < kStates; ++k) {
       const uint32_t i = (h + k) % kStates;
       State &s = gen.states[i];
       if (!s.busy.load(std::memory_order_relaxed) && !s.busy.exchange(true, std::memory_order_acquire)) {
-        if (k) tHome = i;
+        if (k) t.home = i;
         return s;
       }
     }
@@ -315,20 +326,28 @@ void advance(State &s, const Kernels &k, uint64_t seeding, uint64_t g) {
 }
 
 // The numbers at positions p to p + n of the sequence of that seeding, from
-// the leased copy s.
-void fill(State &s, uint64_t seeding, uint64_t p, uint32_t *out, std::size_t n) {
-  const Kernels &k = kernels();
+// the leased copy s, across generations.
+[[gnu::noinline]] void fillAcross(State &s, const Kernels &k, uint64_t seeding, uint64_t p, uint32_t *out, std::size_t n) {
   while (n > 0) {
     const uint64_t g = p / kN;
     const std::size_t i = p % kN;
     const std::size_t m = std::min<std::size_t>(n, kN - i);
-    if (s.gen != g || s.epoch != seeding >> 32) [[unlikely]]
-      advance(s, k, seeding, g);
+    if (s.gen != g || s.epoch != seeding >> 32) advance(s, k, seeding, g);
     k.temper(s.words.data() + i, out, m);
     out += m;
     p += m;
     n -= m;
   }
+}
+
+// The same where, as a rule, s already has them: tempered straight out.
+inline void fill(State &s, uint64_t seeding, uint64_t p, uint32_t *out, std::size_t n) {
+  const Kernels &k = kernels();
+  const std::size_t i = p % kN;
+  if (i + n <= kN && s.gen == p / kN && s.epoch == seeding >> 32) [[likely]]
+    k.temper(s.words.data() + i, out, n);
+  else
+    fillAcross(s, k, seeding, p, out, n);
 }
 
 // Shows the leased copy's generation to unleased readers, unless it already
@@ -346,32 +365,7 @@ void show(State &s) {
   s.version.store(v + 2, std::memory_order_release);
 }
 
-// The numbers at p to p + n from the generation s shows, without leasing it;
-// false when it shows another one or was rewritten meanwhile.
-bool readShown(const State &s, uint64_t seeding, uint64_t p, uint32_t *out, std::size_t n) {
-  const uint64_t g = p / kN;
-  const std::size_t i = p % kN;
-  if (i + n > kN) return false;
-  const uint64_t v = s.version.load(std::memory_order_acquire);
-  if ((v & 1) || s.shownGen.load(std::memory_order_relaxed) != g || s.shownEpoch.load(std::memory_order_relaxed) != seeding >> 32)
-    return false;
-  for (std::size_t j = 0; j < n; ++j) out[j] = s.shown[i + j].load(std::memory_order_relaxed);
-  std::atomic_thread_fence(std::memory_order_acquire);
-  return s.version.load(std::memory_order_relaxed) == v;
-}
-
-// What a thread holds between a Hold's start and end: a copy of the state,
-// leased for the whole time, and the positions not yet drawn. A plain record,
-// for the same reason as tHome.
-struct Held {
-  State *state;
-  uint64_t seeding;
-  uint64_t next, end;
-  uint32_t depth;
-};
-thread_local constinit Held tHeld{};
-
-void drawHeld(Held &h, uint32_t *out, std::size_t n) {
+[[gnu::noinline]] void drawHeld(ThreadRecord &h, uint32_t *out, std::size_t n) {
   const std::size_t k = static_cast<std::size_t>(std::min<uint64_t>(n, h.end - h.next));
   fill(*h.state, h.seeding, h.next, out, k);
   h.next += k;
@@ -385,6 +379,15 @@ void drawHeld(Held &h, uint32_t *out, std::size_t n) {
   h.next = h.end = h.next + (n - k);
 }
 
+// A draw of positions p to p + n that found no shown generation to read.
+[[gnu::noinline]] void drawLeased(ThreadRecord &t, uint64_t seeding, uint64_t p, uint32_t *out, std::size_t n) {
+  State &s = lease(t);
+  fill(s, seeding, p, out, n);
+  // A small draw shows where it ended, so that the next ones need no lease.
+  if (n <= kUnleasedUpTo) show(s);
+  release(s);
+}
+
 } // namespace
 
 Simd simd() noexcept { return kernels().simd; }
@@ -396,19 +399,19 @@ bool useSimd(Simd s) noexcept {
 }
 
 Hold::Hold(std::size_t n) noexcept {
-  Held &h = tHeld;
+  ThreadRecord &h = tThread;
   if (h.depth++) return;
   // Other threads claim beyond what is held and must twist their way past it:
   // a hold for an evaluation of a vast count holds only the start of it.
   n = std::min<std::size_t>(n, kMaxHeld);
-  h.state = &lease();
+  h.state = &lease(h);
   h.seeding = gen.seeding.load(std::memory_order_acquire);
   h.next = gen.cursor.fetch_add(n, std::memory_order_relaxed);
   h.end = h.next + n;
 }
 
 Hold::~Hold() {
-  Held &h = tHeld;
+  ThreadRecord &h = tThread;
   if (--h.depth) return;
   // The rest goes back if nothing was claimed after it (always so on one
   // thread), so that the draws that follow are the ones that would have.
@@ -429,18 +432,30 @@ void seed(uint32_t s) noexcept {
 
 void draw(uint32_t *out, std::size_t n) noexcept {
   if (!out || n == 0) return;
-  if (Held &h = tHeld; h.depth) {
-    drawHeld(h, out, n);
+  ThreadRecord &t = tThread;
+  if (t.depth) {
+    drawHeld(t, out, n);
     return;
   }
+  // Nothing but the claim takes more than a few instructions here, and what
+  // the home copy shows is read before it, so that one number costs little
+  // more than the claim: whatever it shows is of the sequence, kept only if
+  // it is of the present seeding, has the positions claimed and did not
+  // change while being read. Before the thread has a home, copy 127 serves.
+  const State &h = gen.states[t.home % kStates];
+  const uint64_t v = h.version.load(std::memory_order_acquire);
+  const uint64_t first = h.shownGen.load(std::memory_order_relaxed) * kN;
+  const uint64_t epoch = h.shownEpoch.load(std::memory_order_relaxed);
   const uint64_t seeding = gen.seeding.load(std::memory_order_acquire);
   const uint64_t p = gen.cursor.fetch_add(n, std::memory_order_relaxed);
-  if (n <= kUnleasedUpTo && readShown(gen.states[home()], seeding, p, out, n)) return;
-  State &s = lease();
-  fill(s, seeding, p, out, n);
-  // A small draw shows where it ended, so that the next ones need no lease.
-  if (n <= kUnleasedUpTo) show(s);
-  release(s);
+  if (n <= kUnleasedUpTo && !(v & 1) && epoch == seeding >> 32 && p - first <= kN - n) {
+    const std::size_t i = static_cast<std::size_t>(p - first);
+    for (std::size_t j = 0; j < n; ++j) out[j] = h.shown[i + j].load(std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_acquire);
+    if (h.version.load(std::memory_order_relaxed) == v) [[likely]]
+      return;
+  }
+  drawLeased(t, seeding, p, out, n);
 }
 
 } // namespace juxs::fw::rng
