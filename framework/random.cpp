@@ -356,12 +356,13 @@ void show(State &s) {
   if (s.shownGen.load(std::memory_order_relaxed) == s.gen && s.shownEpoch.load(std::memory_order_relaxed) == s.epoch) return;
   alignas(32) uint32_t tempered[kN];
   kernels().temper(s.words.data(), tempered, kN);
+  // Each word released, so that a reader who sees any of them also sees the
+  // odd version that marks them as being written.
   const uint64_t v = s.version.load(std::memory_order_relaxed);
   s.version.store(v + 1, std::memory_order_relaxed);
-  std::atomic_thread_fence(std::memory_order_release);
-  s.shownEpoch.store(s.epoch, std::memory_order_relaxed);
-  s.shownGen.store(s.gen, std::memory_order_relaxed);
-  for (std::size_t i = 0; i < kN; ++i) s.shown[i].store(tempered[i], std::memory_order_relaxed);
+  s.shownEpoch.store(s.epoch, std::memory_order_release);
+  s.shownGen.store(s.gen, std::memory_order_release);
+  for (std::size_t i = 0; i < kN; ++i) s.shown[i].store(tempered[i], std::memory_order_release);
   s.version.store(v + 2, std::memory_order_release);
 }
 
@@ -444,14 +445,13 @@ void draw(uint32_t *out, std::size_t n) noexcept {
   // change while being read. Before the thread has a home, copy 127 serves.
   const State &h = gen.states[t.home % kStates];
   const uint64_t v = h.version.load(std::memory_order_acquire);
-  const uint64_t first = h.shownGen.load(std::memory_order_relaxed) * kN;
-  const uint64_t epoch = h.shownEpoch.load(std::memory_order_relaxed);
+  const uint64_t first = h.shownGen.load(std::memory_order_acquire) * kN;
+  const uint64_t epoch = h.shownEpoch.load(std::memory_order_acquire);
   const uint64_t seeding = gen.seeding.load(std::memory_order_acquire);
   const uint64_t p = gen.cursor.fetch_add(n, std::memory_order_relaxed);
   if (n <= kUnleasedUpTo && !(v & 1) && epoch == seeding >> 32 && p - first <= kN - n) {
     const std::size_t i = static_cast<std::size_t>(p - first);
-    for (std::size_t j = 0; j < n; ++j) out[j] = h.shown[i + j].load(std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_acquire);
+    for (std::size_t j = 0; j < n; ++j) out[j] = h.shown[i + j].load(std::memory_order_acquire);
     if (h.version.load(std::memory_order_relaxed) == v) [[likely]]
       return;
   }
