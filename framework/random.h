@@ -7,8 +7,10 @@
 // once; a single-threaded series of calls yields the published MT19937
 // sequence. Copies of the generator's state are twisted forward to the
 // generation a block lies in; each draw uses one copy, as a rule the one its
-// thread used last, so threads drawing at once share only the claim. Nothing
-// is kept for a thread that needs undoing when it ends.
+// thread used last, so threads drawing at once share only the claim; a draw
+// of a few numbers reads them, tempered, from the generation its copy last
+// showed, without taking the copy. Nothing is kept for a thread that needs
+// undoing when it ends.
 #pragma once
 
 #include <cstddef>
