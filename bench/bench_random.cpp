@@ -139,6 +139,8 @@ public:
       if (r.run_type == Run::RT_Iteration)
         for (const char *c : {"allocations", "locks"})
           if (auto k = r.counters.find(c); k != r.counters.end()) totals[c] += k->second * r.threads;
+      if (r.run_type == Run::RT_Iteration || (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median"))
+        cpu[r.run_name.str()] = r.GetAdjustedCPUTime(); // a thread's, per iteration; the median comes last
       auto it = r.counters.find("items_per_second");
       if (it == r.counters.end()) continue;
       if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median")
@@ -153,7 +155,12 @@ public:
     auto r = rates.find(name);
     return r == rates.end() ? 0.0 : r->second;
   }
-  std::map<std::string, double> rates, medians, totals;
+  // Processor time per iteration, the median's where the run repeats.
+  double cpuPerItem(const std::string &name) const {
+    auto c = cpu.find(name);
+    return c == cpu.end() ? 0.0 : c->second;
+  }
+  std::map<std::string, double> rates, medians, totals, cpu;
 };
 
 std::string processor() {
@@ -196,8 +203,7 @@ int main(int argc, char **argv) {
   auto ratio = [&](const char *what, const std::string &a, const std::string &b, const char *goal) {
     if (rate(a) > 0 && rate(b) > 0) std::printf("%s: %.2f%s\n", what, rate(a) / rate(b), goal);
   };
-  ratio("one number a call, std::mt19937's time / the module's (at least 0.67 is within 1.5x)", "moduleGenerator/1",
-        "stdMt19937/1", " (goal: at least 0.67)");
+  ratio("one number a call, the module's time / std::mt19937's", "stdMt19937/1", "moduleGenerator/1", " (goal: at most 1.5)");
   for (const char *b : {"9", "54"}) {
     const std::string goal = std::string(" (goal: at least ") + (b[0] == '9' ? "5)" : "12)");
     ratio((std::string("blocks of ") + b + ", each claimed / std::mt19937").c_str(), std::string("moduleGenerator/") + b,
@@ -209,6 +215,12 @@ int main(int argc, char **argv) {
     ratio((std::string("blocks of ") + b + " through holds, two threads / one").c_str(),
           std::string("heldBlocks/") + b + "/real_time/threads:2", std::string("heldBlocks/") + b + "/real_time/threads:1",
           b[0] == '9' ? " (goal: at least 1.0)" : "");
+    // On a shared machine two threads may not get two processors: what each
+    // spends per number says what they would do with them.
+    const double one = reporter.cpuPerItem(std::string("heldBlocks/") + b + "/real_time/threads:1");
+    const double two = reporter.cpuPerItem(std::string("heldBlocks/") + b + "/real_time/threads:2");
+    if (one > 0 && two > 0)
+      std::printf("blocks of %s through holds, processor time per number, two threads / one: %.2f\n", b, two / one);
   }
   std::printf("while drawing: %.0f allocations, %.0f mutex locks (goal: none)\n", reporter.totals["allocations"],
               reporter.totals["locks"]);
