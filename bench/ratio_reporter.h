@@ -4,6 +4,7 @@
 // Counters named at construction are also summed over the iterations' runs.
 #pragma once
 
+#include <fstream>
 #include <map>
 #include <string>
 #include <utility>
@@ -22,6 +23,8 @@ public:
       if (r.run_type == Run::RT_Iteration)
         for (const std::string &c : summed_)
           if (auto k = r.counters.find(c); k != r.counters.end()) totals[c] += k->second;
+      if (r.run_type == Run::RT_Iteration || (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median"))
+        cpu[r.run_name.str()] = r.GetAdjustedCPUTime(); // a thread's, per iteration; the median comes last
       auto it = r.counters.find("items_per_second");
       if (it == r.counters.end()) continue;
       if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median")
@@ -36,10 +39,23 @@ public:
     auto r = rates.find(name);
     return r == rates.end() ? 0.0 : r->second;
   }
-  std::map<std::string, double> rates, medians, totals;
+  // Processor time per iteration, the median's where the run repeats.
+  double cpuPerItem(const std::string &name) const {
+    auto c = cpu.find(name);
+    return c == cpu.end() ? 0.0 : c->second;
+  }
+  std::map<std::string, double> rates, medians, totals, cpu;
 
 private:
   std::vector<std::string> summed_;
 };
+
+// The processor's name, for the figures printed beside it.
+inline std::string processor() {
+  std::ifstream in("/proc/cpuinfo");
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("model name", 0) == 0) return line.substr(line.find(':') + 2);
+  return "unknown";
+}
 
 } // namespace juxsbench

@@ -107,6 +107,17 @@ struct Setting {
   LWXPanelDrawFunc drawFunc = nullptr;
   const Rule *rule = nullptr;
 
+private:
+  // Clang evaluates the refining members below in constant expressions only
+  // when this is declared ahead of them.
+  template <class F>
+  constexpr Setting with(F f) const {
+    Setting s = *this;
+    f(s);
+    return s;
+  }
+
+public:
   template <class I>
   constexpr Setting input(ConnectionType type, Member<I> m, const char *name = nullptr) const {
     static_assert(std::is_same_v<I, NodeInputID>, "an input's member must be a NodeInputID");
@@ -136,13 +147,6 @@ struct Setting {
   }
   constexpr Setting enable(const Rule *r) const { return with([&](Setting &s) { s.rule = r; }); }
 
-private:
-  template <class F>
-  constexpr Setting with(F f) const {
-    Setting s = *this;
-    f(s);
-    return s;
-  }
 };
 
 // A 32-bit integer setting.
