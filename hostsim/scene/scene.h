@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "hostsim/network.h"
+#include "hostsim/scene/base64.h"
 #include "hostsim/scene/geometry.h"
 
 namespace hostsim {
@@ -112,8 +113,5 @@ std::string sceneText(Scene &scene, Host &host, const std::string &path);
 // A whole number of a scene as a signed 64-bit value; false for anything else,
 // including unsigned numbers beyond its range (which would otherwise wrap).
 bool wholeNumber(const nlohmann::ordered_json &value, int64_t &out);
-
-std::string base64Encode(const std::vector<uint8_t> &bytes);
-bool base64Decode(const std::string &text, std::vector<uint8_t> &bytes);
 
 } // namespace hostsim

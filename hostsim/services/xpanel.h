@@ -159,6 +159,7 @@ public:
 
 private:
   friend struct PanelOps;
+  static LWXPDrawFuncs drawFunctions(); // xpanel_view.cpp
   LWXPanelFuncs funcs_{};
   LWXPDrawFuncs drawFuncs_{};
   std::vector<std::unique_ptr<Panel>> panels_;
