@@ -10,20 +10,21 @@
 #include <sstream>
 
 #include "hostsim/render/image_output.h"
+#include "tests/support/thrown.h"
 #include "hostsim/render/progress.h"
 #include "tests/support/image_files.h"
 #include "tests/support/scene_fixture.h"
 
 namespace {
 
-using hostsim::SceneError;
+using hostsim::Error;
 
 class Scenes : public testsupport::SceneFixture {
 protected:
   std::string errorOf(const std::string &json) {
     try {
       load(json);
-    } catch (const SceneError &e) {
+    } catch (const Error &e) {
       return e.what();
     }
     return "(no error)";
@@ -64,14 +65,13 @@ TEST_F(Scenes, ObjMeshesFanTheirFacesAndKeepTheirNormals) {
   writeFile("quad.obj", "# a quad and a triangle\nv 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nvn 0 0 -1\n"
                         "f 1//1 2//1 3//1 4//1\nf -4 -3 -2\n");
   hostsim::Mesh m;
-  std::string error;
-  ASSERT_TRUE(hostsim::readObj((dir / "quad.obj").string(), m, error)) << error;
+  ASSERT_NO_THROW(m = hostsim::readObj((dir / "quad.obj").string()));
   EXPECT_EQ(m.indices.size(), 9u);
   ASSERT_EQ(m.normals.size(), m.positions.size());
   EXPECT_EQ(m.normals[2], -1.0f);
   EXPECT_EQ(m.normals[m.normals.size() - 1], 0.0f); // corners without a normal
   writeFile("bad.obj", "v 0 0 0\nv 1 0 0\nf 1 2 7\n");
-  EXPECT_FALSE(hostsim::readObj((dir / "bad.obj").string(), m, error));
+  const std::string error = testsupport::thrownBy([&] { hostsim::readObj((dir / "bad.obj").string()); });
   EXPECT_NE(error.find("line 3: face corner \"7\" names no vertex"), std::string::npos) << error;
 
   // Seen from the front, the quad is hit where it stands after its transform.
@@ -347,6 +347,33 @@ TEST_F(Command, BrokenImagesInASceneEndInOneLineNamingTheFile) {
     EXPECT_NE(r.err.find("pixels, more than its"), std::string::npos) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
   }
+}
+
+// A file a node asks for through "(load Image)" that cannot be read leaves
+// the popup at "(none)", and the user is told which file failed, as for a
+// scene's own images; a good one loads and the render goes on.
+TEST_F(Command, AnImageANodeLoadsThatCannotBeReadEndsInOneLineNamingTheFile) {
+  testsupport::writeBytes((dir / "big.hdr").string(), "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y 11000 +X 11000\n");
+  testsupport::writeBytes((dir / "broken.exr").string(), "not an OpenEXR file at all");
+  ASSERT_TRUE(testsupport::writeTestImage((dir / "good.png").string(), 1, 1, 3, {0.1f, 0.2f, 0.3f}));
+  writeFile("s.json", R"j({"image": {"width": 4, "height": 3}, "surfaces": [{"name": "S", "network": {
+      "nodes": [{"name": "pic", "server": "Jux Pixel Image", "settings": {"Image": "(load Image)"}}]}}]})j");
+  const std::string scene = (dir / "s.json").string(), out = " -o " + (dir / "x.png").string();
+  for (const char *image : {"big.hdr", "broken.exr", "missing.exr"}) {
+    const std::string file = (dir / image).string();
+    const CommandRun r = hostsim("render " + scene + out + " --file " + file);
+    EXPECT_EQ(r.status, 2) << image;
+    EXPECT_NE(r.err.find("hostsim: " + scene + ": surfaces[0].network.nodes[0].settings.Image: cannot "),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find(" image \"" + file + "\""), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(r.out.find("wrote"), std::string::npos) << r.out;
+  }
+  const CommandRun good = hostsim("render " + scene + out + " --file " + (dir / "good.png").string());
+  EXPECT_EQ(good.status, 0) << good.err;
+  const CommandRun cancelled = hostsim("render " + scene + out + " --cancel");
+  EXPECT_EQ(cancelled.status, 0) << cancelled.err;
 }
 
 TEST_F(Command, AFailedWriteExitsTwoAndLeavesTheEarlierPicture) {

@@ -56,11 +56,19 @@ int failUsage(const std::string &what) {
   return kUsageError;
 }
 
+// An Error as its one line: the file it names, else the one the command was
+// working on.
+int fail(const hostsim::Error &e, const std::string &otherwise) {
+  return fail(e.file().empty() ? otherwise : e.file(), e.what());
+}
+
 std::unique_ptr<hostsim::Module> openModule(const std::string &path, int &status) {
-  std::string error;
-  auto module = hostsim::Module::open(path, error);
-  if (!module) status = fail(path, error);
-  return module;
+  try {
+    return hostsim::Module::open(path);
+  } catch (const hostsim::Error &e) {
+    status = fail(e, path);
+    return nullptr;
+  }
 }
 
 std::string activate(const hostsim::ServerInfo &s, hostsim::Host &host, const hostsim::Module &module) {
@@ -186,22 +194,20 @@ bool openSession(const Options &o, Session &s, int &status) {
       s.host->fileRequester().answer(path);
   try {
     s.scene = hostsim::loadScene(*s.host, *s.module, o.scene);
-  } catch (const hostsim::SceneError &e) {
+  } catch (const hostsim::Error &e) {
     status = fail(o.scene, e.what());
     return false;
   }
   return true;
 }
 
-// A picture that could not be written ends the render there.
-struct WriteFailed {
-  std::string path, why;
-};
-
 int render(Options &o) {
   if (o.out.empty()) o.out = std::filesystem::path(o.scene).stem().string() + ".png";
-  std::string targetError;
-  if (!hostsim::checkPictureTarget(o.out, targetError)) return fail(o.out, targetError);
+  try {
+    hostsim::checkPictureTarget(o.out);
+  } catch (const hostsim::Error &e) {
+    return fail(e, o.out);
+  }
   if (o.fullFloat && !hostsim::hasFloatChoice(o.out)) return fail(o.out, "--float is for .exr and .tif pictures");
   int status = 0;
   Session s;
@@ -232,8 +238,8 @@ int render(Options &o) {
     const bool several = ro.lastFrame > ro.firstFrame;
     const auto stats = renderer.render(ro, [&](int frame, const hostsim::FrameBuffer &fb) {
       const std::string path = several ? hostsim::framePath(o.out, frame) : o.out;
-      std::string error;
-      if (!hostsim::writeImage(path, fb, error, po)) throw WriteFailed{path, error};
+      // A picture that could not be written ends the render there.
+      hostsim::writeImage(path, fb, po);
       std::printf("hostsim: wrote %s\n", path.c_str());
       std::fflush(stdout);
     });
@@ -245,10 +251,8 @@ int render(Options &o) {
                  static_cast<unsigned long long>(stats.samples), static_cast<unsigned long long>(stats.raysCast),
                  static_cast<unsigned long long>(stats.raysTraced),
                  stats.seconds > 0 ? stats.samples / stats.seconds : 0.0);
-  } catch (const WriteFailed &w) {
-    return fail(w.path, w.why);
-  } catch (const hostsim::SceneError &e) {
-    return fail(o.scene, e.what());
+  } catch (const hostsim::Error &e) {
+    return fail(e, o.scene); // a picture's fault names the picture
   }
   return 0;
 }
@@ -259,7 +263,7 @@ int save(Options &o) {
   if (!openSession(o, s, status)) return status;
   try {
     hostsim::saveScene(*s.scene, *s.host, o.out);
-  } catch (const hostsim::SceneError &e) {
+  } catch (const hostsim::Error &e) {
     return fail(o.out, e.what());
   }
   std::printf("hostsim: wrote %s\n", o.out.c_str());
@@ -277,7 +281,7 @@ struct PanelOptions {
 
 // The thumbnail as the panel draws it: display values, written through the
 // picture output by way of the linear values that encode to them.
-bool writeThumbnail(const std::string &out, const hostsim::DrawArea &area, std::string &error) {
+void writeThumbnail(const std::string &out, const hostsim::DrawArea &area) {
   hostsim::FrameBuffer fb;
   fb.width = area.width;
   fb.height = area.height;
@@ -286,7 +290,7 @@ bool writeThumbnail(const std::string &out, const hostsim::DrawArea &area, std::
     const float c = area.rgb[i] / 255.0f;
     fb.rgb[i] = c <= 0.04045f ? c / 12.92f : std::pow((c + 0.055f) / 1.055f, 2.4f);
   }
-  return hostsim::writeImage(out, fb, error);
+  hostsim::writeImage(out, fb);
 }
 
 int panel(const PanelOptions &o) {
@@ -301,20 +305,27 @@ int panel(const PanelOptions &o) {
   if (!o.thumbnail.empty() && std::filesystem::path(o.thumbnail).extension() != ".png")
     return fail(o.thumbnail, "a thumbnail is written as .png");
   hostsim::Host host;
-  std::string error;
-  for (const std::string &file : o.images)
-    if (!host.images().load(file, &error)) return fail(file, error);
+  for (const std::string &file : o.images) {
+    try {
+      host.images().load(file);
+    } catch (const hostsim::Error &e) {
+      return fail(file, e.what());
+    }
+  }
   hostsim::Network net(host, *module);
-  for (const std::string &other : o.others)
-    if (!net.add(other, &error)) return fail(path, error);
-  hostsim::HostNode *node = net.add(server, &error);
-  if (!node) return fail(path, error);
+  hostsim::HostNode *node = nullptr;
+  try {
+    for (const std::string &other : o.others) net.add(other);
+    node = net.add(server);
+  } catch (const hostsim::Error &e) {
+    return fail(path, e.what());
+  }
   if (!o.settings.empty()) {
     try {
       hostsim::applySettings(host, *module, node, nlohmann::ordered_json::parse(o.settings), "--set");
     } catch (const nlohmann::json::exception &e) {
       return fail("--set", e.what());
-    } catch (const hostsim::SceneError &e) {
+    } catch (const hostsim::Error &e) {
       return fail(path, e.what());
     }
   }
@@ -326,8 +337,11 @@ int panel(const PanelOptions &o) {
   if (!o.images.empty()) {
     hostsim::PanelControl *c = p->control("Image");
     if (!c || !c->isPopup()) return fail(path, "\"" + server + "\" has no \"Image\" popup");
-    if (!host.panels().editInteger(*p, *c, static_cast<int32_t>(host.images().images().size()), &error))
-      return fail(path, error);
+    try {
+      host.panels().editInteger(*p, *c, static_cast<int32_t>(host.images().images().size()));
+    } catch (const hostsim::Error &e) {
+      return fail(path, e.what());
+    }
   }
   std::fputs(host.panels().describe(*p, "Panel of \"" + node->name + "\" (" + server + ")").c_str(), stdout);
   // A hint array the host cannot read is the module's fault: said, and failed.
@@ -338,7 +352,11 @@ int panel(const PanelOptions &o) {
       if (c.draw) t = &c;
     if (!t) return fail(path, "\"" + server + "\" draws no thumbnail");
     const auto [w, h] = hostsim::XPanelService::thumbnailSize(*t);
-    if (!writeThumbnail(o.thumbnail, host.panels().drawThumbnail(*p, *t, w, h), error)) return fail(o.thumbnail, error);
+    try {
+      writeThumbnail(o.thumbnail, host.panels().drawThumbnail(*p, *t, w, h));
+    } catch (const hostsim::Error &e) {
+      return fail(o.thumbnail, e.what());
+    }
     std::printf("hostsim: wrote %s (%dx%d)\n", o.thumbnail.c_str(), w, h);
   }
   return 0;

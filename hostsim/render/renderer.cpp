@@ -47,7 +47,7 @@ Renderer::Renderer(Scene &scene, Host &host)
   // its own: scenes here build in milliseconds, rendering runs on our own
   // threads, and so every thread of a render is one the sanitizers can see.
   device_ = rtcNewDevice("threads=1");
-  if (!device_) throw SceneError("cannot start Embree");
+  if (!device_) throw Error("cannot start Embree");
   rtcSetDeviceErrorFunction(device_, &embreeError, nullptr);
   buildScene();
   setupCamera();
@@ -288,16 +288,23 @@ RenderStats Renderer::render(const RenderOptions &options,
   }
   for (Worker &w : pool_->workers) w.samples = w.casts = w.traces = 0;
 
+  // Every network starts rendering, and ends, whatever failed; the last
+  // fault is told.
   std::string error;
-  bool ok = true;
-  for (Surface &s : scene_.surfaces) ok = s.network->beginRender(0, &error) && ok;
+  for (Surface &s : scene_.surfaces) {
+    try {
+      s.network->beginRender(0);
+    } catch (const Error &e) {
+      error = e.what();
+    }
+  }
   struct End {
     Scene &scene;
     ~End() {
       for (Surface &s : scene.surfaces) s.network->endRender();
     }
   } end{scene_};
-  if (!ok) throw SceneError("a node's init failed: " + error);
+  if (!error.empty()) throw Error("a node's init failed: " + error);
 
   const int tilesX = (width_ + kTile - 1) / kTile, tilesY = (height_ + kTile - 1) / kTile;
   const int tiles = tilesX * tilesY;

@@ -71,7 +71,7 @@ private:
 
 class Renderer {
 public:
-  // Builds the Embree scene from the scene's objects. Throws SceneError when
+  // Builds the Embree scene from the scene's objects. Throws Error when
   // Embree cannot be started.
   Renderer(Scene &scene, Host &host);
   ~Renderer();
@@ -86,7 +86,7 @@ public:
 
   // Renders the frames between one init and one cleanup of every node, with
   // newTime before each; onFrame receives each finished frame. Throws
-  // SceneError when a node's init fails.
+  // Error when a node's init fails.
   RenderStats render(const RenderOptions &options, const std::function<void(int, const FrameBuffer &)> &onFrame);
 
   // The camera ray of a pixel's sample (direction of unit length), and where

@@ -18,7 +18,17 @@ namespace fs = std::filesystem;
 using json = nlohmann::ordered_json;
 
 [[noreturn]] void fail(const std::string &path, const std::string &what) {
-  throw SceneError(path.empty() ? what : path + ": " + what);
+  throw Error(path.empty() ? what : path + ": " + what);
+}
+
+// What the host refuses (a server, a connection, a node's data, an image or
+// mesh file), said at the place in the scene that asked for it.
+template <class Fn> auto faultAt(const std::string &path, Fn &&fn) -> decltype(fn()) {
+  try {
+    return fn();
+  } catch (const Error &e) {
+    fail(path, e.what());
+  }
 }
 
 std::string at(const std::string &path, const std::string &key) { return path.empty() ? key : path + "." + key; }
@@ -188,8 +198,8 @@ void readImages(Host &host, const json &doc) {
     const std::string path = at("images", i);
     onlyKeys(images[i], {"name", "file"}, path);
     const std::string file = string(images[i], "file", path);
-    std::string error;
-    if (!host.images().load(file, &error, string(images[i], "name", path, ""))) fail(path, error);
+    const std::string name = string(images[i], "name", path, "");
+    faultAt(path, [&] { host.images().load(file, name); });
   }
 }
 
@@ -278,15 +288,14 @@ void readNetwork(Scene &s, Surface &surface, Host &host, const Module &module, c
       n = addHostNode(net, string(node, "host", np), node, np);
     } else {
       if (node.contains("value")) fail(np, "a module node takes \"settings\", not \"value\"");
-      std::string error;
-      n = net.add(string(node, "server", np), &error);
-      if (!n) fail(at(np, "server"), error);
+      const std::string server = string(node, "server", np);
+      n = faultAt(at(np, "server"), [&] { return net.add(server); });
       if (node.contains("data")) {
         std::vector<uint8_t> bytes;
         if (!node["data"].is_string() || !base64Decode(node["data"].get<std::string>(), bytes))
           fail(at(np, "data"), "should be base64 text");
         LoadStream in(bytes, LWIO_BINARY);
-        if (!net.load(n, in, &error)) fail(at(np, "data"), error);
+        faultAt(at(np, "data"), [&] { net.load(n, in); });
       }
       if (node.contains("settings")) applySettings(host, module, n, node["settings"], at(np, "settings"));
       if (node.contains("keys")) applyKeys(host, module, n, node["keys"], s.fps, at(np, "keys"));
@@ -310,8 +319,7 @@ void readNetwork(Scene &s, Surface &surface, Host &host, const Module &module, c
     HostNode *b = find(to, "to");
     if (!a->output(output)) fail(at(cp, "output"), "node \"" + from + "\" has no output \"" + output + "\"");
     if (!b->input(input)) fail(at(cp, "input"), "node \"" + to + "\" has no input \"" + input + "\"");
-    std::string error;
-    if (!net.connect(a, output, b, input, &error)) fail(cp, error);
+    faultAt(cp, [&] { net.connect(a, output, b, input); });
   }
 }
 
@@ -404,28 +412,13 @@ void readObjects(Scene &s, const json &doc) {
       fs::path file(string(j, "file", path));
       if (file.is_relative()) file = fs::path(s.dir) / file;
       o.meshPath = fs::absolute(file).lexically_normal().string();
-      std::string error;
-      if (!readObj(o.meshPath, o.mesh, error)) fail(at(path, "file"), error);
+      o.mesh = faultAt(at(path, "file"), [&] { return readObj(o.meshPath); });
       o.mesh.transform(o.transform);
     } else {
       fail(at(path, "type"), "unknown object type \"" + type + "\" (sphere, plane, box or mesh)");
     }
     s.objects.push_back(std::move(o));
   }
-}
-
-std::string relativeTo(const std::string &file, const std::string &dir) {
-  const fs::path abs = fs::absolute(file).lexically_normal();
-  const fs::path rel = abs.lexically_relative(fs::absolute(dir).lexically_normal());
-  return rel.empty() ? abs.generic_string() : rel.generic_string();
-}
-
-// The library's message without its "[json.exception.type_error.302] " prefix.
-std::string jsonMessage(const nlohmann::json::exception &e) {
-  std::string what = e.what();
-  if (what.rfind("[json.exception.", 0) == 0)
-    if (const auto end = what.find("] "); end != std::string::npos) what.erase(0, end + 2);
-  return what;
 }
 
 // Where a literal first appears in the text, "line L, column C: ", or nothing.
@@ -509,6 +502,14 @@ std::unique_ptr<Scene> readScene(Host &host, const Module &module, const std::st
 
 } // namespace
 
+// The library's message without its "[json.exception.type_error.302] " prefix.
+std::string jsonMessage(const nlohmann::json::exception &e) {
+  std::string what = e.what();
+  if (what.rfind("[json.exception.", 0) == 0)
+    if (const auto end = what.find("] "); end != std::string::npos) what.erase(0, end + 2);
+  return what;
+}
+
 bool wholeNumber(const json &value, int64_t &out) {
   if (value.is_number_unsigned()) {
     const auto u = value.get<uint64_t>();
@@ -539,59 +540,6 @@ std::unique_ptr<Scene> loadScene(Host &host, const Module &module, const std::st
   std::stringstream text;
   text << in.rdbuf();
   return parseScene(host, module, text.str(), path);
-}
-
-std::string sceneText(Scene &scene, Host &host, const std::string &path) {
-  std::string outDir = fs::path(path).parent_path().string();
-  if (outDir.empty()) outDir = ".";
-  json doc = scene.document;
-  ImageList &images = host.images();
-  const std::string loadDir = images.baseDir();
-  // Image references inside node blocks are written relative to the new file, too.
-  images.setBaseDir(outDir);
-  struct Restore {
-    ImageList &images;
-    std::string dir;
-    ~Restore() { images.setBaseDir(dir); }
-  } restore{images, loadDir};
-
-  json list = json::array();
-  for (const Image *img : images.images()) list.push_back({{"name", img->name}, {"file", images.referenceFor(*img)}});
-  if (list.empty())
-    doc.erase("images");
-  else
-    doc["images"] = list;
-
-  for (std::size_t i = 0; i < scene.surfaces.size(); ++i) {
-    Surface &surface = scene.surfaces[i];
-    if (surface.nodes.empty()) continue;
-    json &nodes = doc["surfaces"][i]["network"]["nodes"];
-    for (std::size_t k = 0; k < surface.nodes.size(); ++k) {
-      HostNode *n = surface.nodes[k];
-      if (!n->isModuleNode()) continue;
-      SaveStream out(LWIO_BINARY);
-      std::string error;
-      if (!surface.network->save(n, out, &error))
-        fail(at(at(at("surfaces", i), "network.nodes"), k), "its save failed: " + error);
-      json &entry = nodes[k];
-      entry.erase("settings");
-      entry.erase("keys");
-      entry["data"] = base64Encode(out.bytes());
-    }
-  }
-  for (std::size_t i = 0; i < scene.objects.size(); ++i)
-    if (scene.objects[i].shape == Shape::Mesh) doc["objects"][i]["file"] = relativeTo(scene.objects[i].meshPath, outDir);
-  try {
-    return doc.dump(2) + "\n";
-  } catch (const json::exception &e) {
-    fail("", "cannot write the scene: " + jsonMessage(e)); // text that is not UTF-8, say
-  }
-}
-
-void saveScene(Scene &scene, Host &host, const std::string &path) {
-  const std::string text = sceneText(scene, host, path);
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out || !(out << text) || !out.flush()) fail("", std::string("cannot write the scene: ") + std::strerror(errno));
 }
 
 } // namespace hostsim

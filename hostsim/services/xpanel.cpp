@@ -217,7 +217,7 @@ std::string XPanelService::popupItem(Panel &p, const PanelControl &c, int32_t in
   return index >= 0 && static_cast<std::size_t>(index) < c.items.size() ? c.items[index] : "";
 }
 
-bool XPanelService::enabled(Panel &p, const PanelControl &c, std::string *message) const {
+std::optional<std::string> XPanelService::disabledBy(Panel &p, const PanelControl &c) const {
   for (const PanelRule &r : p.rules) {
     if (std::find(r.dependants.begin(), r.dependants.end(), c.id) == r.dependants.end()) continue;
     PanelControl *controller = p.control(r.controller);
@@ -228,31 +228,19 @@ bool XPanelService::enabled(Panel &p, const PanelControl &c, std::string *messag
     const bool on = r.map ? (v.integer >= 0 && v.integer < popupCount(p, *controller) &&
                              r.map[static_cast<std::size_t>(v.integer)] != 0)
                              : v.integer != 0;
-    if (!on) {
-      if (message) *message = r.message;
-      return false;
-    }
+    if (!on) return r.message;
   }
-  return true;
+  return std::nullopt;
 }
 
-namespace {
-
-bool fail(std::string *error, const std::string &why) {
-  if (error) *error = why;
-  return false;
-}
-
-} // namespace
-
-bool XPanelService::editInteger(Panel &p, PanelControl &c, int32_t v, std::string *error) {
-  if (!c.isInteger()) return fail(error, "control \"" + c.label + "\" is not an integer control");
-  if (!enabled(p, c)) return fail(error, "control \"" + c.label + "\" is disabled");
+void XPanelService::editInteger(Panel &p, PanelControl &c, int32_t v) {
+  if (!c.isInteger()) throw Error("control \"" + c.label + "\" is not an integer control");
+  if (!enabled(p, c)) throw Error("control \"" + c.label + "\" is disabled");
   if (value(p, c).kind != ControlValue::Integer)
-    return fail(error, "control \"" + c.label + "\" shows no value (its input is connected)");
+    throw Error("control \"" + c.label + "\" shows no value (its input is connected)");
   if (c.isPopup()) {
     const int32_t n = popupCount(p, c);
-    if (v < 0 || v >= n) return fail(error, "control \"" + c.label + "\" has no item " + std::to_string(v));
+    if (v < 0 || v >= n) throw Error("control \"" + c.label + "\" has no item " + std::to_string(v));
   }
   if (c.controlType == "iBoolean" && v != 0) v = 1;
   // Hard limits hold whatever is typed; soft ones only bound the slider.
@@ -260,53 +248,48 @@ bool XPanelService::editInteger(Panel &p, PanelControl &c, int32_t v, std::strin
   if (c.hardMax && c.max && v > *c.max) v = *c.max;
   p.set(p.instance, c.id, &v);
   if (p.notify) p.notify(reinterpret_cast<LWXPanelID>(&p), c.id, 0, LWXPEVENT_VALUE);
-  return true;
 }
 
-bool XPanelService::editValues(Panel &p, PanelControl &c, const std::vector<double> &values, std::string *error,
-                               bool track) {
-  if (!c.isEnv()) return fail(error, "control \"" + c.label + "\" is not a parameter control");
-  if (!enabled(p, c)) return fail(error, "control \"" + c.label + "\" is disabled");
+void XPanelService::editValues(Panel &p, PanelControl &c, const std::vector<double> &values, bool track) {
+  if (!c.isEnv()) throw Error("control \"" + c.label + "\" is not a parameter control");
+  if (!enabled(p, c)) throw Error("control \"" + c.label + "\" is disabled");
   ControlValue v = value(p, c);
   if (v.kind != ControlValue::Param)
-    return fail(error, "control \"" + c.label + "\" shows no value (its input is connected)");
+    throw Error("control \"" + c.label + "\" shows no value (its input is connected)");
   if (static_cast<int>(values.size()) != v.param->components)
-    return fail(error, "control \"" + c.label + "\" takes " + std::to_string(v.param->components) + " value(s)");
+    throw Error("control \"" + c.label + "\" takes " + std::to_string(v.param->components) + " value(s)");
   const double scale = panelScale(c.controlType);
   for (int i = 0; i < v.param->components; ++i) {
-    if (!std::isfinite(values[i])) return fail(error, "control \"" + c.label + "\" takes finite numbers");
+    if (!std::isfinite(values[i])) throw Error("control \"" + c.label + "\" takes finite numbers");
     v.param->value[i] = values[i] / scale;
   }
   p.set(p.instance, c.id, static_cast<void *>(v.param));
   if (p.notify) p.notify(reinterpret_cast<LWXPanelID>(&p), c.id, 0, track ? LWXPEVENT_TRACK : LWXPEVENT_VALUE);
-  return true;
 }
 
-bool XPanelService::editText(Panel &p, PanelControl &c, const std::string &t, std::string *error) {
-  if (c.dataType != "string") return fail(error, "control \"" + c.label + "\" is not a text control");
-  if (value(p, c).kind != ControlValue::Text) return fail(error, "control \"" + c.label + "\" shows no value");
+void XPanelService::editText(Panel &p, PanelControl &c, const std::string &t) {
+  if (c.dataType != "string") throw Error("control \"" + c.label + "\" is not a text control");
+  if (value(p, c).kind != ControlValue::Text) throw Error("control \"" + c.label + "\" shows no value");
   p.set(p.instance, c.id, const_cast<char *>(t.c_str()));
   if (p.notify) p.notify(reinterpret_cast<LWXPanelID>(&p), c.id, 0, LWXPEVENT_VALUE);
-  return true;
 }
 
-bool XPanelService::keyframe(Panel &p, PanelControl &c, double time, const std::vector<double> &values, KeyShape shape,
-                             std::string *error) {
-  if (!c.isEnv()) return fail(error, "control \"" + c.label + "\" is not a parameter control");
+void XPanelService::keyframe(Panel &p, PanelControl &c, double time, const std::vector<double> &values,
+                             KeyShape shape) {
+  if (!c.isEnv()) throw Error("control \"" + c.label + "\" is not a parameter control");
   ControlValue v = value(p, c);
   if (v.kind != ControlValue::Param)
-    return fail(error, "control \"" + c.label + "\" shows no value (its input is connected)");
+    throw Error("control \"" + c.label + "\" shows no value (its input is connected)");
   if (static_cast<int>(values.size()) != v.param->components)
-    return fail(error, "control \"" + c.label + "\" takes " + std::to_string(v.param->components) + " value(s)");
-  if (!std::isfinite(time)) return fail(error, "a keyframe needs a finite time");
+    throw Error("control \"" + c.label + "\" takes " + std::to_string(v.param->components) + " value(s)");
+  if (!std::isfinite(time)) throw Error("a keyframe needs a finite time");
   const double scale = panelScale(c.controlType);
   for (int i = 0; i < v.param->components; ++i) {
-    if (!std::isfinite(values[i])) return fail(error, "control \"" + c.label + "\" takes finite numbers");
+    if (!std::isfinite(values[i])) throw Error("control \"" + c.label + "\" takes finite numbers");
     v.param->env[i].set(time, values[i] / scale, shape);
   }
   p.set(p.instance, c.id, static_cast<void *>(v.param));
   if (p.notify) p.notify(reinterpret_cast<LWXPanelID>(&p), c.id, 0, LWXPEVENT_VALUE);
-  return true;
 }
 
 } // namespace hostsim

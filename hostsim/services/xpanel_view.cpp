@@ -216,8 +216,7 @@ std::string XPanelService::describe(Panel &p, const std::string &title) const {
     if (c->hardMin) out << " (hard)";
     if (c->rangeMin) out << "  range " << *c->rangeMin << ".." << *c->rangeMax << " step " << *c->step;
     if (c->draw || c->thumbnail) out << "  thumbnail";
-    std::string why;
-    if (!enabled(p, *c, &why)) out << "  DISABLED" << (why.empty() ? "" : ": " + why);
+    if (const auto why = disabledBy(p, *c)) out << "  DISABLED" << (why->empty() ? "" : ": " + *why);
     out << "\n";
     if (c->isPopup()) {
       const int32_t n = popupCount(p, *c);
