@@ -4,6 +4,8 @@
 #include <latch>
 #include <thread>
 
+#include "hostsim/names.h"
+
 namespace hostsim {
 namespace {
 
@@ -77,7 +79,7 @@ HostNode *Network::makeNode(const std::string &serverName, const std::string &us
 
 HostNode *Network::add(const std::string &serverName, const std::string &name) {
   const ServerInfo *server = module_.find(LWNODE_HCLASS, serverName);
-  if (!server) throw Error("unknown node server \"" + serverName + "\"");
+  if (!server) throw Error("unknown node server \"" + serverName + "\"" + nameHint(serverName, serverNames()));
   if (!server->activate) throw Error("node server \"" + serverName + "\" has no activation");
   HostNode *node = makeNode(serverName, server->userName.empty() ? serverName : server->userName, name);
   node->handler.inst = &node->instFuncs;
@@ -173,9 +175,9 @@ bool Network::dependsOn(const HostNode *node, const HostNode *upstream) const {
 void Network::connect(HostNode *from, const std::string &output, HostNode *to, const std::string &input) {
   if (!from || !to) throw Error("no such node");
   NodeOutput *out = from->output(output);
-  if (!out) throw Error("node \"" + from->name + "\" has no output \"" + output + "\"");
+  if (!out) throw Error("node \"" + from->name + "\" has no output \"" + output + "\"" + nameHint(output, from->outputNames()));
   NodeInput *in = to->input(input);
-  if (!in) throw Error("node \"" + to->name + "\" has no input \"" + input + "\"");
+  if (!in) throw Error("node \"" + to->name + "\" has no input \"" + input + "\"" + nameHint(input, to->inputNames()));
   // A cycle would make evaluation recurse for ever.
   if (dependsOn(from, to)) throw Error("connecting \"" + from->name + "\" to \"" + to->name + "\" would make a cycle");
   if (in->source) disconnect(to, input);
@@ -189,6 +191,13 @@ bool Network::disconnect(HostNode *to, const std::string &input) {
   in->source = nullptr;
   notify(to, in, NIE_DISCONNECT);
   return true;
+}
+
+std::vector<std::string> Network::serverNames() const {
+  std::vector<std::string> names;
+  for (const ServerInfo &s : module_.servers())
+    if (s.className == LWNODE_HCLASS) names.push_back(s.name);
+  return names;
 }
 
 HostNode *Network::find(const std::string &name) const {

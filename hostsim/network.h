@@ -80,6 +80,8 @@ public:
   bool disconnect(HostNode *to, const std::string &input);
 
   HostNode *find(const std::string &name) const;
+  // The names of the module's node servers, in table order.
+  std::vector<std::string> serverNames() const;
   const std::vector<std::unique_ptr<HostNode>> &nodes() const { return nodes_; }
 
   // One node's block, written by the module's save and read by its load. A

@@ -35,16 +35,18 @@ TEST_F(Scenes, FaultsNameWhereAndWhat) {
   EXPECT_EQ(errorOf("{\n  \"camera\": {\n    \"fov\": 50,\n  }\n}").rfind("line 4, column 3:", 0), 0u);
   EXPECT_EQ(errorOf(R"({"camera": {"fvo": 50}})"), "camera: unknown key \"fvo\"");
   EXPECT_EQ(errorOf(R"({"image": {"width": -3}})"), "image.width: should be from 1 to 16384");
-  EXPECT_EQ(errorOf(R"({"surfaces": [{"name": "S", "network": {"nodes": [{"name": "x", "server": "Jux Nothing"}]}}]})"),
-            "surfaces[0].network.nodes[0].server: unknown node server \"Jux Nothing\"");
-  EXPECT_EQ(errorOf(R"({"surfaces": [{"name": "S", "network": {
+  EXPECT_EQ(errorOf(R"({"surfaces": [{"name": "S", "network": {"nodes": [{"name": "x", "server": "Jux Nothing"}]}}]})")
+                .rfind("surfaces[0].network.nodes[0].server: unknown node server \"Jux Nothing\" (there are \"Jux ", 0),
+            0u);
+  const std::string noOutput = errorOf(R"({"surfaces": [{"name": "S", "network": {
       "nodes": [{"name": "i", "server": "Jux Render Info"}],
-      "connections": [{"from": "i", "output": "Render Z", "to": "Surface", "input": "Color"}]}}]})"),
-            "surfaces[0].network.connections[0].output: node \"i\" has no output \"Render Z\"");
+      "connections": [{"from": "i", "output": "Render Z", "to": "Surface", "input": "Color"}]}}]})");
+  EXPECT_EQ(noOutput.rfind("surfaces[0].network.connections[0].output: node \"i\" has no output \"Render Z\" (", 0), 0u)
+      << noOutput;
   EXPECT_EQ(errorOf(R"({"surfaces": [{"name": "S", "network": {
       "nodes": [{"name": "k", "host": "Scalar", "value": 1}],
       "connections": [{"from": "k", "output": "Value", "to": "Surface", "input": "Colour"}]}}]})"),
-            "surfaces[0].network.connections[0].input: node \"Surface\" has no input \"Colour\"");
+            "surfaces[0].network.connections[0].input: node \"Surface\" has no input \"Colour\" (did you mean \"Color\"?)");
   EXPECT_EQ(errorOf(R"({"objects": [{"type": "sphere", "surface": "Nowhere"}]})"),
             "objects[0].surface: no surface \"Nowhere\"");
   EXPECT_EQ(errorOf(R"({"surfaces": [{"name": "S"}], "objects": [{"type": "sphere", "surface": "S", "scale": [1, 2, 1]}]})"),
@@ -374,6 +376,44 @@ TEST_F(Command, AnImageANodeLoadsThatCannotBeReadEndsInOneLineNamingTheFile) {
   EXPECT_EQ(good.status, 0) << good.err;
   const CommandRun cancelled = hostsim("render " + scene + out + " --cancel");
   EXPECT_EQ(cancelled.status, 0) << cancelled.err;
+}
+
+// A name a user gets wrong (a server, a node, an output, an input) is
+// answered with the closest valid names, or all of them; the panel lists a
+// node's inputs and outputs, so that they can be found before a scene names them.
+TEST_F(Command, AWrongNameIsAnsweredWithTheValidOnes) {
+  const std::string scene = (dir / "s.json").string(), out = " -o " + (dir / "x.png").string();
+  struct Case {
+    const char *server, *from, *output, *input, *said;
+  } cases[] = {
+      {"Ambient Occlusion", "ao", "Color", "Color",
+       "nodes[0].server: unknown node server \"Ambient Occlusion\" (did you mean \"Jux Ambient Occlusion\"?)"},
+      {"Jux Ambient Occlusion", "ao", "Out", "Color",
+       "connections[0].output: node \"ao\" has no output \"Out\" (there are \"Color\", \"Scalar\")"},
+      {"Jux Ambient Occlusion", "ao", "Scalar", "Difuse",
+       "connections[0].input: node \"Surface\" has no input \"Difuse\" (did you mean \"Diffuse\"?)"},
+      {"Jux Ambient Occlusion", "AO", "Scalar", "Diffuse",
+       "connections[0].from: no node \"AO\" in this network (did you mean \"ao\"?)"},
+  };
+  for (const Case &c : cases) {
+    writeFile("s.json", std::string(R"({"image": {"width": 4, "height": 3}, "surfaces": [{"name": "S", "network": {
+        "nodes": [{"name": "ao", "server": ")") + c.server + R"("}],
+        "connections": [{"from": ")" + c.from + R"(", "output": ")" + c.output + R"(", "to": "Surface", "input": ")" +
+                                 c.input + "\"}]}}]}");
+    const CommandRun r = hostsim("render " + scene + out);
+    EXPECT_EQ(r.status, 2) << c.said;
+    EXPECT_EQ(r.err, "hostsim: " + scene + ": surfaces[0].network." + c.said + "\n");
+  }
+  const std::string module = JUXS_MODULE_PATH;
+  CommandRun r = run(std::string(HOSTSIM_PATH) + " panel " + module + " \"Ambient Occlusion\"");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "hostsim: " + module + ": no node server \"Ambient Occlusion\" (did you mean \"Jux Ambient Occlusion\"?)\n");
+  r = run(std::string(HOSTSIM_PATH) + " panel " + module + " \"Jux Ambient Occlusion\"");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\n  inputs: \"Samples\" (integer), \"Polar 1\" (integer), "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"Limit Brightness\" (scalar)\n  outputs: \"Color\" (color), \"Scalar\" (scalar)\n"),
+            std::string::npos)
+      << r.out;
 }
 
 TEST_F(Command, AFailedWriteExitsTwoAndLeavesTheEarlierPicture) {

@@ -19,6 +19,7 @@
 #include "hostsim/host.h"
 #include "hostsim/cli/guard.h"
 #include "hostsim/loader.h"
+#include "hostsim/names.h"
 #include "hostsim/paths.h"
 #include "hostsim/render/frame_memory.h"
 #include "hostsim/render/image_output.h"
@@ -293,6 +294,22 @@ void writeThumbnail(const std::string &out, const hostsim::DrawArea &area) {
   hostsim::writeImage(out, fb);
 }
 
+// A node's inputs and outputs as a scene names them, with their types.
+std::string connectionsText(const hostsim::HostNode &node) {
+  std::string text;
+  auto list = [&](const char *title, const auto &connectors) {
+    text += std::string("  ") + title + ":";
+    if (connectors.empty()) text += " none";
+    for (std::size_t i = 0; i < connectors.size(); ++i)
+      text += std::string(i ? "," : "") + " \"" + connectors[i]->name + "\" (" +
+              hostsim::connectionTypeName(connectors[i]->type) + ")";
+    text += "\n";
+  };
+  list("inputs", node.inputs);
+  list("outputs", node.outputs);
+  return text;
+}
+
 int panel(const PanelOptions &o) {
   const std::string &path = o.module;
   const std::string &server = o.server;
@@ -300,7 +317,12 @@ int panel(const PanelOptions &o) {
   auto module = openModule(path, status);
   if (!module) return status;
   const hostsim::ServerInfo *iface = module->find(LWNODE_ICLASS, server);
-  if (!module->find(LWNODE_HCLASS, server)) return fail(path, "no node server \"" + server + "\"");
+  if (!module->find(LWNODE_HCLASS, server)) {
+    std::vector<std::string> names;
+    for (const auto &s : module->servers())
+      if (s.className == LWNODE_HCLASS) names.push_back(s.name);
+    return fail(path, "no node server \"" + server + "\"" + hostsim::nameHint(server, names));
+  }
   if (!iface || !iface->activate) return fail(path, "\"" + server + "\" has no panel");
   if (!o.thumbnail.empty() && std::filesystem::path(o.thumbnail).extension() != ".png")
     return fail(o.thumbnail, "a thumbnail is written as .png");
@@ -344,6 +366,8 @@ int panel(const PanelOptions &o) {
     }
   }
   std::fputs(host.panels().describe(*p, "Panel of \"" + node->name + "\" (" + server + ")").c_str(), stdout);
+  // What a scene connects by name.
+  std::fputs(connectionsText(*node).c_str(), stdout);
   // A hint array the host cannot read is the module's fault: said, and failed.
   if (!p->hintErrors.empty()) return fail(path, "the panel's hint array is malformed (" + p->hintErrors.front() + ")");
   if (!o.thumbnail.empty()) {

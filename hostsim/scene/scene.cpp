@@ -9,6 +9,7 @@
 #include <map>
 #include <sstream>
 
+#include "hostsim/names.h"
 #include "hostsim/scene/node_settings.h"
 
 namespace hostsim {
@@ -312,13 +313,19 @@ void readNetwork(Scene &s, Surface &surface, Host &host, const Module &module, c
     const std::string to = string(c, "to", cp), input = string(c, "input", cp);
     auto find = [&](const std::string &name, const char *key) {
       auto it = byName.find(name);
-      if (it == byName.end()) fail(at(cp, key), "no node \"" + name + "\" in this network");
+      if (it == byName.end()) {
+        std::vector<std::string> names;
+        for (const auto &[known, node] : byName) names.push_back(known);
+        fail(at(cp, key), "no node \"" + name + "\" in this network" + nameHint(name, names));
+      }
       return it->second;
     };
     HostNode *a = find(from, "from");
     HostNode *b = find(to, "to");
-    if (!a->output(output)) fail(at(cp, "output"), "node \"" + from + "\" has no output \"" + output + "\"");
-    if (!b->input(input)) fail(at(cp, "input"), "node \"" + to + "\" has no input \"" + input + "\"");
+    if (!a->output(output))
+      fail(at(cp, "output"), "node \"" + from + "\" has no output \"" + output + "\"" + nameHint(output, a->outputNames()));
+    if (!b->input(input))
+      fail(at(cp, "input"), "node \"" + to + "\" has no input \"" + input + "\"" + nameHint(input, b->inputNames()));
     faultAt(cp, [&] { net.connect(a, output, b, input); });
   }
 }
