@@ -416,6 +416,24 @@ TEST_F(Command, AWrongNameIsAnsweredWithTheValidOnes) {
       << r.out;
 }
 
+// A connection that would close a loop is named as the scene names its
+// nodes, not as the host numbers them ("Sqrt (2)").
+TEST_F(Command, ACycleIsToldInTheScenesNames) {
+  const std::string scene = (dir / "s.json").string();
+  for (const char *loop : {R"({"from": "second", "output": "Out", "to": "first", "input": "In"})",
+                           R"({"from": "first", "output": "Out", "to": "first", "input": "In"})"}) {
+    writeFile("s.json", std::string(R"({"image": {"width": 4, "height": 3}, "surfaces": [{"name": "S", "network": {
+        "nodes": [{"name": "first", "server": "Jux Sqrt"}, {"name": "second", "server": "Jux Sqrt"}],
+        "connections": [{"from": "first", "output": "Out", "to": "second", "input": "In"}, )") +
+                            loop + "]}}]}");
+    const CommandRun r = hostsim("render " + scene + " -o " + (dir / "x.png").string());
+    EXPECT_EQ(r.status, 2) << loop;
+    const std::string from = std::string(loop).find("\"second\"") != std::string::npos ? "second" : "first";
+    EXPECT_EQ(r.err, "hostsim: " + scene + ": surfaces[0].network.connections[1]: connecting \"" + from +
+                         "\" to \"first\" would make a cycle\n");
+  }
+}
+
 TEST_F(Command, AFailedWriteExitsTwoAndLeavesTheEarlierPicture) {
   writeFile("s.json", R"({"image": {"width": 200, "height": 150}, "backdrop": {"color": [0.5, 0.25, 1]}})");
   const std::string scene = (dir / "s.json").string(), out = (dir / "pic.hdr").string();
