@@ -43,14 +43,12 @@ struct World {
   std::unique_ptr<hostsim::Network> net;
   hostsim::HostNode *node = nullptr;
   World() {
-    std::string error;
-    module = hostsim::Module::fromDescriptor(&_mod_descrip, error);
+    module = hostsim::Module::fromDescriptor(&_mod_descrip);
     host = std::make_unique<hostsim::Host>();
     scene = hostsim::parseScene(*host, *module, kScene, "bench.json");
     renderer = std::make_unique<hostsim::Renderer>(*scene, *host);
     net = std::make_unique<hostsim::Network>(*host, *module);
-    node = net->add("Jux Gaussian Reflections", &error);
-    if (!node) throw std::runtime_error(error);
+    node = net->add("Jux Gaussian Reflections");
     // Blur 20 % and 64 samples, set as a user sets them.
     const hostsim::ServerInfo *s = module->find(LWNODE_ICLASS, node->serverName);
     LWInterface local{node->instance, nullptr, nullptr, nullptr};
