@@ -43,7 +43,7 @@ mirror() {
         if (deb && ok && !off && uri != "") { print uri; exit }
       }' "$f"
   done
-  cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
+  { cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null || true; } |
     awk -v s="$suite" '$1 == "deb" { i = 2; if ($i ~ /^\[/) { while ($i !~ /\]$/) i++; i++ }
                                      if ($(i + 1) == s) { print $i; exit } }'
 }
@@ -59,14 +59,15 @@ procs_in() {
 }
 
 end_procs() {
-  local root=$1 sig pids i
+  local root=$1 sig pids
   for sig in TERM KILL; do
-    pids=$(procs_in "$root")
+    pids=$(procs_in "$root" | tr '\n' ' ')
     [ -n "$pids" ] || return 0
+    # shellcheck disable=SC2086
     echo "clean-root: ending what still runs in the root ($sig):" $pids >&2
     # shellcheck disable=SC2086
     kill -s "$sig" $pids 2>/dev/null || true
-    for i in $(seq 20); do
+    for _ in $(seq 20); do
       [ -n "$(procs_in "$root")" ] || return 0
       sleep 0.5
     done
@@ -112,7 +113,7 @@ bare_root() {
   if [ ! -s "$bare_tar" ]; then
     need debootstrap debootstrap
     local m tmp=$cache/bare.$$ log=$cache/debootstrap.log
-    m=$(mirror | head -n 1)
+    m=$(mirror | awk 'NR == 1')
     [ -n "$m" ] || die "no apt source for $suite on this machine"
     echo "clean-root: making a minimal $suite root with debootstrap (kept in $bare_tar)" >&2
     remove_root "$tmp"
@@ -170,16 +171,18 @@ clone() {
 # Runs in a private mount namespace (see run): the root's file systems are
 # mounted, COMMAND runs chrooted, and whatever it left running is ended and
 # everything unmounted on the way out, however it ends.
+inside_root=
+inside_cleanup() {
+  local m
+  end_procs "$inside_root" || true
+  for m in dev/shm dev/pts dev sys proc; do
+    if mountpoint -q "$inside_root/$m"; then umount "$inside_root/$m" || umount -l "$inside_root/$m"; fi
+  done
+}
 inside() {
   local root=$1 cmd=$2
-  cleanup() {
-    end_procs "$root" || true
-    local m
-    for m in dev/shm dev/pts dev sys proc; do
-      mountpoint -q "$root/$m" && { umount "$root/$m" || umount -l "$root/$m"; }
-    done
-  }
-  trap cleanup EXIT
+  inside_root=$root
+  trap inside_cleanup EXIT
   trap 'exit 143' TERM INT HUP
   mount -t proc proc "$root/proc"
   mount -t sysfs sysfs "$root/sys"
