@@ -9,6 +9,7 @@
 #   clean-root.sh run ROOT LOG COMMAND    COMMAND run in the clone, its output in LOG;
 #                                         exits with COMMAND's code, printing LOG's last lines on failure
 #   clean-root.sh remove ROOT             the root deleted, never with anything mounted or running in it
+#   clean-root.sh sweep                   roots under the cache's roots/ that no live run holds, deleted
 #   clean-root.sh setup-summary LOG       apt's count of packages and megabytes from a LOG
 #
 # The bare root and apt's downloaded packages are kept in JUXS_ROOT_CACHE
@@ -91,6 +92,22 @@ remove_root() {
   m=$(mounts_in "$root")
   [ -z "$m" ] || die "not removing $root: still mounted there: $m"
   rm -rf --one-file-system "$root"
+}
+
+# A run holds ROOT.lock while it uses ROOT (see .ci/run); a root whose lock
+# nobody holds was left by a run that was killed, and takes gigabytes.
+sweep() {
+  local lock root
+  for lock in "$cache"/roots/*.lock; do
+    [ -e "$lock" ] || continue
+    root=${lock%.lock}
+    exec 8<"$lock"
+    if flock -n 8; then
+      echo "clean-root: removing $root, left by an earlier run" >&2
+      remove_root "$root" && rm -f "$lock"
+    fi
+    exec 8<&-
+  done
 }
 
 # Installs a missing machine package (debootstrap) with the machine's own apt.
@@ -226,6 +243,7 @@ clone) clone "$2" "$3" "$4" ;;
 run) run "$2" "$3" "$4" ;;
 inside) inside "$2" "$3" ;;
 remove) remove_root "$2" ;;
+sweep) sweep ;;
 setup-summary) setup_summary "$2" ;;
 *) sed -n '2,/^set -euo/p' "$self" | sed '$d; s/^# \{0,1\}//' >&2; exit 2 ;;
 esac

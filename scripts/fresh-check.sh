@@ -17,11 +17,17 @@ commit=$(git rev-parse --verify "${1:-HEAD}^{commit}")
 cache=${JUXS_ROOT_CACHE:-/var/cache/juxsnodes-ci}
 logs=$PWD/build/fresh-check
 mkdir -p "$cache/roots" "$logs"
+scripts/clean-root.sh sweep
 root=$(mktemp -d "$cache/roots/fresh-check.XXXXXX")
 rmdir "$root"
+# Held while the root is in use, so that a sweep leaves it alone.
+exec 8>"$root.lock"
+flock 8
 finish() {
-  if [ "$keep" = 1 ]; then echo "fresh-check: the root is kept in $root (remove it with scripts/clean-root.sh remove $root)"
-  else scripts/clean-root.sh remove "$root"; fi
+  if [ "$keep" = 1 ]; then
+    rm -f "$root.lock" # a kept root is no sweep's to remove
+    echo "fresh-check: the root is kept in $root (remove it with scripts/clean-root.sh remove $root)"
+  else scripts/clean-root.sh remove "$root" && rm -f "$root.lock"; fi
 }
 trap finish EXIT
 
