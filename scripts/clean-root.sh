@@ -227,13 +227,20 @@ run() {
   return "$rc"
 }
 
-# apt's own words on what setup installed: "N newly installed" and the megabytes.
+# apt's own words on what setup installed: "N newly installed", the megabytes
+# of the archives ("Need to get") and those the install took ("After this operation").
 setup_summary() {
-  local n mb
+  local n get disk
+  mb() {
+    # "Need to get 0 B/551 MB" when the archives were kept: the total counts.
+    sed 's|^Need to get [0-9.,]* [kMG]\{0,1\}B/|Need to get |' "$2" |
+      sed -n "s/^$1 \([0-9.,]\+\) \([kMG]\)B.*/\1 \2/p" |
+      awk '{ v = $1; gsub(",", "", v); if ($2 == "k") v /= 1000; if ($2 == "G") v *= 1000; s += v } END { printf "%.0f", s }'
+  }
   n=$(sed -n 's/.* \([0-9]\+\) newly installed.*/\1/p' "$1" | awk '{ s += $1 } END { print s + 0 }')
-  mb=$(sed -n 's/^After this operation, \([0-9.,]\+\) \([kMG]B\) of additional disk space.*/\1 \2/p' "$1" |
-    awk '{ v = $1; gsub(",", "", v); if ($2 == "kB") v /= 1000; if ($2 == "GB") v *= 1000; s += v } END { printf "%.0f", s }')
-  echo "$n packages, $mb MB"
+  get=$(mb "Need to get" "$1")
+  disk=$(mb "After this operation," "$1")
+  echo "$n packages, $get MB of archives, $disk MB on disk"
 }
 
 [ "$(id -u)" -eq 0 ] || die "run as root (debootstrap, mounts and chroot need it)"
