@@ -8,6 +8,9 @@
 #   scripts/fresh-check.sh [--keep] [COMMIT]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Interrupted: stop after the command under way has ended and left the root.
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
 keep=0
 [ "${1:-}" = --keep ] && { keep=1; shift; }
 commit=$(git rev-parse --verify "${1:-HEAD}^{commit}")
