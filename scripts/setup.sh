@@ -8,6 +8,7 @@ packages=(
   libembree-dev nlohmann-json3-dev libopenimageio-dev libcli11-dev
   g++-mingw-w64-x86-64 wine64 wine
   clang libclang-rt-14-dev
+  chromium fonts-dejavu-core
 )
 
 missing=()

@@ -1,5 +1,6 @@
 // The hostsim command.
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -18,6 +19,7 @@
 #include "host/lw_host.h"
 #include "hostsim/host.h"
 #include "hostsim/cli/guard.h"
+#include "hostsim/doc/site.h"
 #include "hostsim/loader.h"
 #include "hostsim/paths.h"
 #include "hostsim/render/frame_memory.h"
@@ -28,6 +30,9 @@
 #include "hostsim/network.h"
 #include "hostsim/validate.h"
 
+#ifndef JUXS_SOURCE_DIR
+#define JUXS_SOURCE_DIR "."
+#endif
 #ifndef JUXS_VERSION
 #define JUXS_VERSION "unknown"
 #endif
@@ -354,6 +359,17 @@ int validate(const std::string &path) {
   return r.failures ? 1 : 0;
 }
 
+int doc(hostsim::doc::SiteOptions &o) {
+  o.log = stderr;
+  const auto t0 = std::chrono::steady_clock::now();
+  hostsim::doc::SiteReport report;
+  std::string error;
+  if (!hostsim::doc::writeSite(o, report, error)) return fail(o.out, error);
+  std::printf("hostsim: wrote %d node pages, an index and %d preview renders to %s in %.1f s\n", report.pages,
+              report.pictures, o.out.c_str(), std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+  return 0;
+}
+
 std::string versionText() {
   return std::string("hostsim ") + JUXS_VERSION + ", the stand-in host of JuxsNodes (OpenImageIO " +
          OIIO_VERSION_STRING + ", Embree " + RTC_VERSION_STRING + ", CLI11 " + CLI11_VERSION + ")";
@@ -413,6 +429,16 @@ int run(int argc, char **argv) {
       ->allow_extra_args(false);
   panelCmd->add_option("--thumbnail", po.thumbnail, "write the node's drawn thumbnail to OUT.png")->type_name("OUT.png");
 
+  hostsim::doc::SiteOptions docOpts;
+  docOpts.sourceDir = JUXS_SOURCE_DIR;
+  CLI::App *docCmd = app.add_subcommand("doc", "write the node reference: a page per node with its panel, a preview "
+                                               "render and its facts, all read from the module");
+  docCmd->add_option("MODULE", docOpts.module, "the module file")->required();
+  docCmd->add_option("-o,--output", docOpts.out, "the site's folder")->type_name("DIR")->required();
+  docCmd->add_option("--source", docOpts.sourceDir, "the repository, for the node descriptions and example pictures "
+                                                    "(default: the one hostsim was built from)")
+      ->type_name("DIR");
+
   CLI::App *validateCmd = app.add_subcommand(
       "validate", "activate, create, persist, copy, evaluate and destroy every node; exit 1 on a failure");
   validateCmd->add_option("MODULE", modulePath, "the module file")->required();
@@ -446,6 +472,7 @@ int run(int argc, char **argv) {
   if (serversCmd->parsed()) return servers(modulePath);
   if (validateCmd->parsed()) return validate(modulePath);
   if (panelCmd->parsed()) return panel(po);
+  if (docCmd->parsed()) return doc(docOpts);
   if (renderCmd->parsed()) return checkOptions(ro, *renderCmd, renderFile, renderCancel, status) ? render(ro) : status;
   if (saveCmd->parsed()) return checkOptions(so, *saveCmd, saveFile, saveCancel, status) ? save(so) : status;
   return failUsage("no command given (hostsim --help lists them)");

@@ -1,0 +1,44 @@
+// The node reference: a static site written from what the stand-in host reads
+// out of the module (server records, inputs and outputs, the panel built
+// from the module's hint arrays, defaults read after create, which input
+// overrides which setting) and preview renders of each node driving a
+// surface. Only the descriptions are written by hand, one Markdown file
+// beside each node's source.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace hostsim::doc {
+
+struct SiteOptions {
+  std::string module;    // the module file
+  std::string out;       // the site's folder, made if missing
+  std::string sourceDir; // the repository: nodes/**/*.md and examples/images
+  std::FILE *log = nullptr;
+};
+
+struct SiteReport {
+  int pages = 0;    // node pages, without the index
+  int pictures = 0; // preview renders
+  std::vector<std::string> files; // every file written, relative to out
+};
+
+// A node's description file: "# SERVER NAME", paragraphs for users, and a
+// ```json block that sets up its preview render and panel picture.
+struct Description {
+  std::string file;
+  std::string server;
+  std::vector<std::string> paragraphs;
+  std::string previewJson;
+};
+
+// Reads one description; false and why when it is malformed.
+bool parseDescription(const std::string &file, const std::string &text, Description &d, std::string &error);
+
+// Writes the site; false and why on the first fault (a node without a
+// description, a description of no node, a setting its panel does not have).
+bool writeSite(const SiteOptions &options, SiteReport &report, std::string &error);
+
+} // namespace hostsim::doc
