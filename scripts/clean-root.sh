@@ -79,7 +79,8 @@ end_procs() {
 # Mount points at ROOT or below it, as any process on the machine sees them.
 mounts_in() {
   local root=$1
-  cat /proc/[0-9]*/mountinfo 2>/dev/null | awk -v r="$root" '$5 == r || index($5, r "/") == 1 { print $5 }' | sort -u
+  # A process that ends meanwhile makes cat fail: that is no error here.
+  { cat /proc/[0-9]*/mountinfo 2>/dev/null || true; } | awk -v r="$root" '$5 == r || index($5, r "/") == 1 { print $5 }' | sort -u
 }
 
 remove_root() {
