@@ -20,10 +20,10 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
-#include <map>
 #include <memory>
 #include <new>
 
+#include "bench/ratio_reporter.h"
 #include "hostsim/render/renderer.h"
 #include "hostsim/scene/scene.h"
 #include "module/module.h"
@@ -257,37 +257,11 @@ BENCHMARK(bareOccluded)->Unit(benchmark::kMicrosecond);
 BENCHMARK(bareOccluded)->Threads(1)->Threads(2)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(aoRender)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// Medians where the run repeats (the machine is shared), else the one run.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-  void ReportRuns(const std::vector<Run> &runs) override {
-    for (const Run &r : runs) {
-      auto it = r.counters.find("items_per_second");
-      if (r.run_type == Run::RT_Iteration) {
-        for (const char *c : {"allocations", "locks"})
-          if (auto k = r.counters.find(c); k != r.counters.end()) totals[c] += k->second;
-      }
-      if (it == r.counters.end()) continue;
-      if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median")
-        medians[r.run_name.str()] = it->second;
-      else if (r.run_type == Run::RT_Iteration)
-        rates[r.run_name.str()] = it->second;
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  double rate(const std::string &name) const {
-    if (auto m = medians.find(name); m != medians.end()) return m->second;
-    auto r = rates.find(name);
-    return r == rates.end() ? 0.0 : r->second;
-  }
-  std::map<std::string, double> rates, medians, totals;
-};
-
 } // namespace
 
 int main(int argc, char **argv) {
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
+  juxsbench::RatioReporter reporter({"allocations", "locks"});
   benchmark::RunSpecifiedBenchmarks(&reporter);
   auto rate = [&](const char *name) { return reporter.rate(name); };
   const double module = rate("aoModuleWork"), bareCpu = rate("bareOccluded");

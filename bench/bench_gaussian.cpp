@@ -9,9 +9,9 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
-#include <map>
 #include <memory>
 
+#include "bench/ratio_reporter.h"
 #include "hostsim/network.h"
 #include "hostsim/render/renderer.h"
 #include "hostsim/scene/scene.h"
@@ -149,32 +149,11 @@ void gaussianSamples(benchmark::State &state) {
 BENCHMARK(bareEmbree)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(gaussianSamples)->Unit(benchmark::kMicrosecond);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-  void ReportRuns(const std::vector<Run> &runs) override {
-    for (const Run &r : runs) {
-      auto it = r.counters.find("items_per_second");
-      if (it == r.counters.end()) continue;
-      if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median")
-        medians[r.run_name.str()] = it->second;
-      else if (r.run_type == Run::RT_Iteration)
-        rates[r.run_name.str()] = it->second;
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  double rate(const std::string &name) const {
-    if (auto m = medians.find(name); m != medians.end()) return m->second;
-    auto r = rates.find(name);
-    return r == rates.end() ? 0.0 : r->second;
-  }
-  std::map<std::string, double> rates, medians;
-};
-
 } // namespace
 
 int main(int argc, char **argv) {
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
+  juxsbench::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   const double camera = reporter.rate("bareEmbree/0"), mirror = reporter.rate("bareEmbree/1");
   const double samples = reporter.rate("gaussianSamples");

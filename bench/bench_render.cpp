@@ -6,9 +6,9 @@
 
 #include <cstdio>
 #include <limits>
-#include <map>
 #include <memory>
 
+#include "bench/ratio_reporter.h"
 #include "hostsim/render/renderer.h"
 #include "hostsim/scene/scene.h"
 #include "module/module.h"
@@ -108,35 +108,11 @@ BENCHMARK(bareEmbree)->Threads(1)->Threads(2)->Unit(benchmark::kMillisecond)->Us
 // work itself grew, apart from what the wall clock loses to a busy machine.
 BENCHMARK(hostRender)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
 
-// Keeps each run's rate to print the ratios at the end: the median of the
-// repetitions where there are any (the machine is shared, and the median is
-// the rate least moved by others' work), else the one run.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-  void ReportRuns(const std::vector<Run> &runs) override {
-    for (const Run &r : runs) {
-      auto it = r.counters.find("items_per_second");
-      if (it == r.counters.end()) continue;
-      if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median")
-        medians[r.run_name.str()] = it->second;
-      else if (r.run_type == Run::RT_Iteration)
-        rates[r.run_name.str()] = it->second;
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  double rate(const std::string &name) const {
-    if (auto m = medians.find(name); m != medians.end()) return m->second;
-    auto r = rates.find(name);
-    return r == rates.end() ? 0.0 : r->second;
-  }
-  std::map<std::string, double> rates, medians;
-};
-
 } // namespace
 
 int main(int argc, char **argv) {
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
+  juxsbench::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   auto rate = [&](const char *name) { return reporter.rate(name); };
   const double bare = rate("bareEmbree/real_time/threads:1"), bare2 = rate("bareEmbree/real_time/threads:2");

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "framework/memory_stream.h"
+
 namespace juxs::fw {
 namespace {
 
@@ -179,11 +181,23 @@ LWError loadInstance(const NodeKind &kind, LWInstance inst, const LWLoadState *l
     if (LWError e = kind.loadItems(inst, StagedInts{kind.ints.first(count), ints}, ls, staged)) return e;
   // Parameters belong to the host and load in their own order; they are the
   // last part of the block, so nothing of the node's own changes before they
-  // have all loaded.
+  // have all loaded. The host replaces a parameter only when it has read all
+  // of it, but those read before a damaged one would already hold the new
+  // values: each is saved aside first and loaded back after a fault.
+  const LWVParmFuncs &vp = *kind.svc->vparm;
+  MemoryStream kept;
   for (std::size_t i = 0; i < paramCount(kind); ++i) {
     LWVParmID parm = field<LWVParmID>(inst, paramAt(kind, i).handle);
     if (!parm) return kParamMissing;
-    if (LWError e = kind.svc->vparm->load(parm, ls)) return e;
+    if (LWError e = vp.save(parm, kept.saveState())) return e;
+  }
+  if (!kept.complete()) return kAllocFailed;
+  for (std::size_t i = 0; i < paramCount(kind); ++i) {
+    if (LWError e = vp.load(field<LWVParmID>(inst, paramAt(kind, i).handle), ls)) {
+      const LWLoadState *back = kept.loadState();
+      for (std::size_t j = 0; j < i; ++j) vp.load(field<LWVParmID>(inst, paramAt(kind, j).handle), back);
+      return e;
+    }
   }
   for (std::size_t i = 0; i < count; ++i) field<int32_t>(inst, kind.ints[i].offset) = ints[i];
   if (kind.applyItems) kind.applyItems(inst, staged);

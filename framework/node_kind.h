@@ -46,6 +46,7 @@ struct Services {
   // Written by the kind's NodeInterface activation.
   LWInstUpdate instUpdate = nullptr;
   const LWXPanelFuncs *xpanel = nullptr;
+  uint32_t imageControl = 0; // image kinds: the id of the image popup
 };
 
 // Service groups a kind looks up between the four node services and the two
@@ -94,8 +95,6 @@ struct Port {
   std::size_t offset; // of the NodeInputID or NodeOutputID
 };
 
-struct PanelKind; // panels.h
-
 struct NodeKind {
   const char *envGroup; // channel group named after the node
   bool preview;         // set preview type 2 at creation
@@ -137,8 +136,6 @@ struct NodeKind {
   LWError (*init)(LWInstance inst, int32_t mode) = nullptr;          // default: nothing
   LWError (*newTime)(LWInstance inst, LWFrame frame, LWTime time) = nullptr; // default: refresh
   bool hasNewTime = true;
-
-  const PanelKind *panel = nullptr;
 };
 
 // A field of an instance record, by offset.

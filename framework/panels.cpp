@@ -8,7 +8,6 @@ namespace {
 // Room for the hint list of the largest panel; a list that would not fit
 // gives no panel rather than a partial one.
 constexpr std::size_t kMaxHintWords = 2048;
-constexpr std::size_t kMaxControls = 64;
 
 // Writes a hint array in the host's encoding: each tag, its fixed arguments
 // (as many as the tag's low seven bits say) and, for tags with bit 7, an id
@@ -155,10 +154,10 @@ LWXPanelID buildPanel(const NodeKind &kind, const PanelKind &p, void *inst, LWXP
   static HintWriter writer; // host thread only; too large for the stack
   writer = HintWriter{};
   LWXPanelHint *hints = buildHints(writer, p, notify, destroy);
-  LWXPanelDataDesc data[kMaxControls + 1];
+  LWXPanelDataDesc data[kMaxPanelControls + 1];
   std::size_t n = 0;
   for (const Control &c : p.controls)
-    if (c.dataType && n < kMaxControls) data[n++] = {c.id, c.label, c.dataType};
+    if (c.dataType && n < kMaxPanelControls) data[n++] = {c.id, c.label, c.dataType};
   data[n] = {0, nullptr, nullptr};
   if (!hints) return nullptr;
 
@@ -185,6 +184,7 @@ int32_t activateInterface(const NodeKind &kind, const PanelKind &p, int32_t vers
   s.instUpdate = reinterpret_cast<LWInstUpdate>(global(LWINSTUPDATE_GLOBAL, 0));
   s.xpanel = static_cast<const LWXPanelFuncs *>(global(LWXPANELFUNCS_GLOBAL, 0));
   if (!s.instUpdate || !s.xpanel) return AFUNC_BADGLOBAL;
+  s.imageControl = p.imageControl;
   iface->panel = buildPanel(kind, p, iface->inst, get, set, notify, destroy);
   iface->options = nullptr;
   iface->command = nullptr;
@@ -195,7 +195,7 @@ void *panelGet(const NodeKind &kind, const PanelKind &p, void *inst, uint32_t ci
   const Control *c = controlOf(p, cid);
   if (!inst || !c) return nullptr;
   // A value that arrives through a connected input is not the panel's to show.
-  if (c->input >= 0) {
+  if (c->input >= 0 && static_cast<std::size_t>(c->input) < kind.inputs.size()) {
     NodeInputID in = field<NodeInputID>(inst, kind.inputs[static_cast<std::size_t>(c->input)].offset);
     if (kind.svc->input->check(in)) return nullptr;
   }

@@ -27,6 +27,9 @@ struct EnableRule {
   std::span<const uint32_t> dependants;
 };
 
+// The most controls with a value one panel describes.
+inline constexpr std::size_t kMaxPanelControls = 64;
+
 struct Range {
   int32_t min, max, step;
 };
@@ -77,7 +80,9 @@ struct PanelKind {
   std::span<const Layout> layout = {};
   std::span<const RawHint> extra = {};
   // Departures from the common callbacks; null where there are none.
-  LWXPanelChangeNotifyFunc changeNotify = nullptr;
+  // afterNotify runs after the common change notification and its result is
+  // the notification's.
+  int32_t (*afterNotify)(LWXPanelID panel, uint32_t cid, int32_t eventKind) = nullptr;
   void (*afterSet)(void *inst, uint32_t cid) = nullptr;
   uint32_t imageControl = 0; // also gets the instance as panel data
 };
@@ -100,19 +105,17 @@ void dropSplitCharacter(char *text, std::size_t length) noexcept;
 
 template <const NodeKind &K, const PanelKind &P>
 struct Interface {
+  static constexpr bool kAfterNotify = P.afterNotify != nullptr;
   static void *get(void *inst, uint32_t cid) noexcept { return panelGet(K, P, inst, cid); }
   static int32_t set(void *inst, uint32_t cid, void *value) noexcept { return panelSet(K, P, inst, cid, value); }
   static int32_t notify(LWXPanelID panel, uint32_t cid, uint32_t vid, int32_t eventKind) noexcept {
-    return changeNotify(K, panel, cid, vid, eventKind);
+    const int32_t common = changeNotify(K, panel, cid, vid, eventKind);
+    if constexpr (kAfterNotify) return P.afterNotify(panel, cid, eventKind);
+    return common;
   }
-  // The kind's own change notification where it has one.
-  static constexpr LWXPanelChangeNotifyFunc kNotify = [] {
-    LWXPanelChangeNotifyFunc own = P.changeNotify;
-    return own ? own : &notify;
-  }();
   // host thread
   static int32_t activate(int32_t version, GlobalFunc global, void *local, void *) noexcept {
-    return activateInterface(K, P, version, global, local, &get, &set, kNotify, &destroyNotify);
+    return activateInterface(K, P, version, global, local, &get, &set, &notify, &destroyNotify);
   }
 };
 

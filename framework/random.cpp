@@ -5,15 +5,25 @@
 #include <atomic>
 #include <thread>
 
+#if defined(__x86_64__) || defined(_M_X64)
+#include <immintrin.h>
+#define JUXS_X86_64 1
+#endif
+
 namespace juxs::fw::rng {
 namespace {
 
 constexpr std::size_t kN = 624, kM = 397;
 constexpr uint32_t kMatrix = 0x9908B0DFu, kUpper = 0x80000000u, kLower = 0x7FFFFFFFu;
+constexpr uint32_t kTemperB = 0x9D2C5680u, kTemperC = 0xEFC60000u;
 constexpr uint32_t kStates = 128;         // copies of the state: draws that run at the same moment without waiting
 constexpr uint64_t kCheckpointEvery = 16; // generations between published states
 constexpr uint64_t kCopyBeyond = 32;      // further behind than this, copy rather than twist
 constexpr std::size_t kMaxHeld = 16 * kN; // positions one Hold claims at most
+// Draws up to this many take their numbers from a copy's published
+// generation without leasing the copy: the lease's atomic exchange would cost
+// more than the numbers. Larger ones lease and temper straight from the state.
+constexpr std::size_t kUnleasedUpTo = 16;
 
 using Words = std::array<uint32_t, kN>;
 
@@ -24,36 +34,177 @@ constexpr Words seeded(uint32_t s) {
   return w;
 }
 
+// ------------------------------------------------ twisting and tempering
+// The next generation in place, and the tempering of a run of words, each in
+// plain C++ and several words at a time. The recurrence is split where its
+// sources change: words before 227 read only old words; later ones read a
+// renewed word 227 back (more than a vector's width, so a whole vector of
+// them is renewed before it is read); the last wraps round to the first.
+
 constexpr uint32_t mix(uint32_t upper, uint32_t lower, uint32_t far) {
   const uint32_t y = (upper & kUpper) | (lower & kLower);
   return far ^ (y >> 1) ^ ((0u - (y & 1u)) & kMatrix);
 }
 
-// The next generation, in place: the published recurrence, split where its
-// sources change so that each loop is straight-line work the compiler can
-// vectorise. Words before 227 read only old words; later ones read a renewed
-// word 227 back; the last wraps round to the first.
-constexpr void twist(uint32_t *w) {
-  for (std::size_t i = 0; i < kN - kM; ++i) w[i] = mix(w[i], w[i + 1], w[i + kM]);
-  for (std::size_t i = kN - kM; i < kN - 1; ++i) w[i] = mix(w[i], w[i + 1], w[i + kM - kN]);
-  w[kN - 1] = mix(w[kN - 1], w[0], w[kM - 1]);
-}
-
-inline uint32_t temper(uint32_t y) {
+constexpr uint32_t temper(uint32_t y) {
   y ^= y >> 11;
-  y ^= (y << 7) & 0x9D2C5680u;
-  y ^= (y << 15) & 0xEFC60000u;
+  y ^= (y << 7) & kTemperB;
+  y ^= (y << 15) & kTemperC;
   y ^= y >> 18;
   return y;
 }
 
+void twistPlain(uint32_t *w) {
+  for (std::size_t i = 0; i < kN - kM; ++i) w[i] = mix(w[i], w[i + 1], w[i + kM]);
+  for (std::size_t i = kN - kM; i < kN - 1; ++i) w[i] = mix(w[i], w[i + 1], w[i - (kN - kM)]);
+  w[kN - 1] = mix(w[kN - 1], w[0], w[kM - 1]);
+}
+
+void temperPlain(const uint32_t *in, uint32_t *out, std::size_t n) {
+  for (std::size_t j = 0; j < n; ++j) out[j] = temper(in[j]);
+}
+
+#ifdef JUXS_X86_64
+// SSE2: every 64-bit x86 processor has it, so these need no check.
+inline __m128i mix4(const uint32_t *w, const uint32_t *far) {
+  const __m128i upper = _mm_set1_epi32(static_cast<int>(kUpper)), lower = _mm_set1_epi32(kLower);
+  const __m128i matrix = _mm_set1_epi32(static_cast<int>(kMatrix));
+  const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(w));
+  const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(w + 1));
+  const __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i *>(far));
+  const __m128i y = _mm_or_si128(_mm_and_si128(a, upper), _mm_and_si128(b, lower));
+  const __m128i odd = _mm_srai_epi32(_mm_slli_epi32(y, 31), 31); // all ones where y is odd
+  return _mm_xor_si128(_mm_xor_si128(f, _mm_srli_epi32(y, 1)), _mm_and_si128(odd, matrix));
+}
+
+inline __m128i temper4(__m128i y) {
+  y = _mm_xor_si128(y, _mm_srli_epi32(y, 11));
+  y = _mm_xor_si128(y, _mm_and_si128(_mm_slli_epi32(y, 7), _mm_set1_epi32(static_cast<int>(kTemperB))));
+  y = _mm_xor_si128(y, _mm_and_si128(_mm_slli_epi32(y, 15), _mm_set1_epi32(static_cast<int>(kTemperC))));
+  return _mm_xor_si128(y, _mm_srli_epi32(y, 18));
+}
+
+void twistSse2(uint32_t *w) {
+  std::size_t i = 0;
+  for (; i + 4 <= kN - kM; i += 4) _mm_storeu_si128(reinterpret_cast<__m128i *>(w + i), mix4(w + i, w + i + kM));
+  for (; i < kN - kM; ++i) w[i] = mix(w[i], w[i + 1], w[i + kM]);
+  static_assert((kN - 1 - (kN - kM)) % 4 == 0, "the words from 227 to the last fill whole vectors");
+  for (; i < kN - 1; i += 4) _mm_storeu_si128(reinterpret_cast<__m128i *>(w + i), mix4(w + i, w + i - (kN - kM)));
+  w[kN - 1] = mix(w[kN - 1], w[0], w[kM - 1]);
+}
+
+void temperSse2(const uint32_t *in, uint32_t *out, std::size_t n) {
+  std::size_t j = 0;
+  for (; j + 4 <= n; j += 4)
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(out + j), temper4(_mm_loadu_si128(reinterpret_cast<const __m128i *>(in + j))));
+  for (; j < n; ++j) out[j] = temper(in[j]);
+}
+
+// AVX2: compiled for it here alone and chosen only where the processor has
+// it, so the module still runs on any 64-bit x86 machine.
+#define JUXS_AVX2 __attribute__((target("avx2")))
+
+JUXS_AVX2 inline __m256i mix8(const uint32_t *w, const uint32_t *far) {
+  const __m256i upper = _mm256_set1_epi32(static_cast<int>(kUpper)), lower = _mm256_set1_epi32(kLower);
+  const __m256i matrix = _mm256_set1_epi32(static_cast<int>(kMatrix));
+  const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(w));
+  const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(w + 1));
+  const __m256i f = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(far));
+  const __m256i y = _mm256_or_si256(_mm256_and_si256(a, upper), _mm256_and_si256(b, lower));
+  const __m256i odd = _mm256_srai_epi32(_mm256_slli_epi32(y, 31), 31);
+  return _mm256_xor_si256(_mm256_xor_si256(f, _mm256_srli_epi32(y, 1)), _mm256_and_si256(odd, matrix));
+}
+
+JUXS_AVX2 inline __m256i temper8(__m256i y) {
+  y = _mm256_xor_si256(y, _mm256_srli_epi32(y, 11));
+  y = _mm256_xor_si256(y, _mm256_and_si256(_mm256_slli_epi32(y, 7), _mm256_set1_epi32(static_cast<int>(kTemperB))));
+  y = _mm256_xor_si256(y, _mm256_and_si256(_mm256_slli_epi32(y, 15), _mm256_set1_epi32(static_cast<int>(kTemperC))));
+  return _mm256_xor_si256(y, _mm256_srli_epi32(y, 18));
+}
+
+JUXS_AVX2 void twistAvx2(uint32_t *w) {
+  std::size_t i = 0;
+  for (; i + 8 <= kN - kM; i += 8) _mm256_storeu_si256(reinterpret_cast<__m256i *>(w + i), mix8(w + i, w + i + kM));
+  for (; i < kN - kM; ++i) w[i] = mix(w[i], w[i + 1], w[i + kM]);
+  for (; i + 8 <= kN - 1; i += 8) _mm256_storeu_si256(reinterpret_cast<__m256i *>(w + i), mix8(w + i, w + i - (kN - kM)));
+  for (; i < kN - 1; ++i) w[i] = mix(w[i], w[i + 1], w[i - (kN - kM)]);
+  w[kN - 1] = mix(w[kN - 1], w[0], w[kM - 1]);
+}
+
+JUXS_AVX2 void temperAvx2(const uint32_t *in, uint32_t *out, std::size_t n) {
+  std::size_t j = 0;
+  for (; j + 8 <= n; j += 8)
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + j), temper8(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(in + j))));
+  if (j + 4 <= n) {
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(out + j), temper4(_mm_loadu_si128(reinterpret_cast<const __m128i *>(in + j))));
+    j += 4;
+  }
+  for (; j < n; ++j) out[j] = temper(in[j]);
+}
+#endif
+
+struct Kernels {
+  Simd simd;
+  void (*twist)(uint32_t *);
+  void (*temper)(const uint32_t *, uint32_t *, std::size_t);
+};
+
+constexpr Kernels kPlain{Simd::Plain, twistPlain, temperPlain};
+#ifdef JUXS_X86_64
+constexpr Kernels kSse2{Simd::Sse2, twistSse2, temperSse2};
+constexpr Kernels kAvx2{Simd::Avx2, twistAvx2, temperAvx2};
+#endif
+
+bool hasAvx2() {
+#ifdef JUXS_X86_64
+  __builtin_cpu_init(); // may run before the runtime's own constructors have
+  return __builtin_cpu_supports("avx2");
+#else
+  return false;
+#endif
+}
+
+const Kernels *kernelsFor(Simd s) {
+  switch (s) {
+  case Simd::Plain: return &kPlain;
+#ifdef JUXS_X86_64
+  case Simd::Sse2: return &kSse2;
+  case Simd::Avx2: return hasAvx2() ? &kAvx2 : nullptr;
+#endif
+  default: return nullptr;
+  }
+}
+
+// Chosen at the first draw; threads that choose at once choose alike.
+constinit std::atomic<const Kernels *> gKernels{nullptr};
+
+const Kernels &kernels() {
+  const Kernels *k = gKernels.load(std::memory_order_relaxed);
+  if (!k) [[unlikely]] {
+    k = kernelsFor(Simd::Avx2);
+    if (!k) k = kernelsFor(Simd::Sse2);
+    if (!k) k = &kPlain;
+    gKernels.store(k, std::memory_order_relaxed);
+  }
+  return *k;
+}
+
+// ------------------------------------------------------ copies of the state
+
 // A copy of the state: generation gen of the sequence of the seeding numbered
-// epoch. Any thread may use any copy; busy marks the one draw using it now.
+// epoch, its words and any draw's use of them belonging to the one draw or
+// hold that leased it (busy). Beside them, one generation's tempered numbers
+// published for the small draws that read without a lease: rewritten under
+// the lease, with version odd meanwhile, so a reader keeps what it read only
+// if version did not move.
 struct alignas(64) State {
   Words words{};
   uint64_t gen = 0;
   uint64_t epoch = 0; // 0: holds nothing yet
   std::atomic<bool> busy{false};
+  alignas(64) std::atomic<uint64_t> version{0};
+  std::atomic<uint64_t> shownEpoch{0}, shownGen{0}; // 0: shows nothing yet
+  std::atomic<uint32_t> shown[kN] = {};
 };
 
 // A recent generation for threads far behind to start from. Written by one
@@ -82,28 +233,44 @@ void relax(int &spins) {
   if (++spins > 64) std::this_thread::yield();
 }
 
-// The copy a thread drew from last, so that its next draw finds that copy
-// at its own generation and in its own cache. A plain number: nothing of the
+// What the generator keeps for a thread, in one record so that a draw finds
+// it in one look-up (a call, in a library). A plain record: nothing of the
 // module runs when a thread ends, and a thread may outlive the module (the
 // host can unload it while its render threads live on); thread-exit code of
 // an unloaded library would crash, or hold the library and run under the
 // system loader's lock.
+//
+// home is the copy the thread drew from last, so that its next draw finds
+// that copy at its own generation and in its own cache. The rest is what it
+// holds between a Hold's start and end: a copy of the state, leased for the
+// whole time, and the positions not yet drawn.
 constexpr uint32_t kNoHome = ~0u;
-thread_local constinit uint32_t tHome = kNoHome;
+struct ThreadRecord {
+  uint32_t home;
+  uint32_t depth;
+  State *state;
+  uint64_t seeding;
+  uint64_t next, end;
+};
+thread_local constinit ThreadRecord tThread{kNoHome, 0, nullptr, 0, 0, 0};
+
+uint32_t home(ThreadRecord &t) {
+  if (t.home == kNoHome) [[unlikely]]
+    t.home = gen.nextHome.fetch_add(1, std::memory_order_relaxed) % kStates;
+  return t.home;
+}
 
 // Takes a free copy for one draw, the thread's own first. Threads meeting on
 // one copy part at their first collision: the one that finds it busy keeps
 // the free copy it moves on to.
-State &lease() {
-  uint32_t home = tHome;
-  if (home == kNoHome) [[unlikely]]
-    home = tHome = gen.nextHome.fetch_add(1, std::memory_order_relaxed) % kStates;
+State &lease(ThreadRecord &t) {
+  const uint32_t h = home(t);
   for (int spins = 0;; relax(spins)) {
     for (uint32_t k = 0; k < kStates; ++k) {
-      const uint32_t i = (home + k) % kStates;
+      const uint32_t i = (h + k) % kStates;
       State &s = gen.states[i];
       if (!s.busy.load(std::memory_order_relaxed) && !s.busy.exchange(true, std::memory_order_acquire)) {
-        if (k) tHome = i;
+        if (k) t.home = i;
         return s;
       }
     }
@@ -143,51 +310,68 @@ bool adoptCheckpoint(State &s, uint64_t g) {
 }
 
 // Brings s to generation g of the current seeding.
-void advance(State &s, uint64_t seeding, uint64_t g) {
+void advance(State &s, const Kernels &k, uint64_t seeding, uint64_t g) {
   const uint64_t epoch = seeding >> 32;
   if (s.epoch != epoch || s.gen > g) {
     s.words = seeded(static_cast<uint32_t>(seeding));
-    twist(s.words.data());
+    k.twist(s.words.data());
     s.gen = 0;
     s.epoch = epoch;
   }
   if (g - s.gen > kCopyBeyond) adoptCheckpoint(s, g);
   while (s.gen < g) {
-    twist(s.words.data());
+    k.twist(s.words.data());
     if (++s.gen % kCheckpointEvery == 0) publish(s);
   }
 }
 
-// The numbers at positions p to p + n of the sequence of that seeding.
-void fill(State &s, uint64_t seeding, uint64_t p, uint32_t *out, std::size_t n) {
+// The numbers at positions p to p + n of the sequence of that seeding, from
+// the leased copy s, across generations.
+[[gnu::noinline]] void fillAcross(State &s, const Kernels &k, uint64_t seeding, uint64_t p, uint32_t *out, std::size_t n) {
   while (n > 0) {
     const uint64_t g = p / kN;
     const std::size_t i = p % kN;
-    const std::size_t k = std::min<std::size_t>(n, kN - i);
-    if (s.gen != g || s.epoch != seeding >> 32) advance(s, seeding, g);
-    for (std::size_t j = 0; j < k; ++j) out[j] = temper(s.words[i + j]);
-    out += k;
-    p += k;
-    n -= k;
+    const std::size_t m = std::min<std::size_t>(n, kN - i);
+    if (s.gen != g || s.epoch != seeding >> 32) advance(s, k, seeding, g);
+    k.temper(s.words.data() + i, out, m);
+    out += m;
+    p += m;
+    n -= m;
   }
 }
 
-// What a thread holds between a Hold's start and end: a copy of the state,
-// leased for the whole time, and the positions not yet drawn. A plain record,
-// for the same reason as tHome.
-struct Held {
-  State *state;
-  uint64_t seeding;
-  uint64_t next, end;
-  uint32_t depth;
-};
-thread_local constinit Held tHeld{};
+// The same where, as a rule, s already has them: tempered straight out.
+inline void fill(State &s, uint64_t seeding, uint64_t p, uint32_t *out, std::size_t n) {
+  const Kernels &k = kernels();
+  const std::size_t i = p % kN;
+  if (i + n <= kN && s.gen == p / kN && s.epoch == seeding >> 32) [[likely]]
+    k.temper(s.words.data() + i, out, n);
+  else
+    fillAcross(s, k, seeding, p, out, n);
+}
 
-void drawHeld(Held &h, uint32_t *out, std::size_t n) {
+// Shows the leased copy's generation to unleased readers, unless it already
+// does.
+void show(State &s) {
+  if (s.shownGen.load(std::memory_order_relaxed) == s.gen && s.shownEpoch.load(std::memory_order_relaxed) == s.epoch) return;
+  alignas(32) uint32_t tempered[kN];
+  kernels().temper(s.words.data(), tempered, kN);
+  // Each word released, so that a reader who sees any of them also sees the
+  // odd version that marks them as being written.
+  const uint64_t v = s.version.load(std::memory_order_relaxed);
+  s.version.store(v + 1, std::memory_order_relaxed);
+  s.shownEpoch.store(s.epoch, std::memory_order_release);
+  s.shownGen.store(s.gen, std::memory_order_release);
+  for (std::size_t i = 0; i < kN; ++i) s.shown[i].store(tempered[i], std::memory_order_release);
+  s.version.store(v + 2, std::memory_order_release);
+}
+
+[[gnu::noinline]] void drawHeld(ThreadRecord &h, uint32_t *out, std::size_t n) {
   const std::size_t k = static_cast<std::size_t>(std::min<uint64_t>(n, h.end - h.next));
   fill(*h.state, h.seeding, h.next, out, k);
   h.next += k;
-  if (n == k) return;
+  if (n == k) [[likely]]
+    return;
   // Beyond what was held: claimed like any draw. On one thread nothing came
   // in between, so these follow on where the held ones ended.
   h.seeding = gen.seeding.load(std::memory_order_acquire);
@@ -196,22 +380,39 @@ void drawHeld(Held &h, uint32_t *out, std::size_t n) {
   h.next = h.end = h.next + (n - k);
 }
 
+// A draw of positions p to p + n that found no shown generation to read.
+[[gnu::noinline]] void drawLeased(ThreadRecord &t, uint64_t seeding, uint64_t p, uint32_t *out, std::size_t n) {
+  State &s = lease(t);
+  fill(s, seeding, p, out, n);
+  // A small draw shows where it ended, so that the next ones need no lease.
+  if (n <= kUnleasedUpTo) show(s);
+  release(s);
+}
+
 } // namespace
 
+Simd simd() noexcept { return kernels().simd; }
+
+bool useSimd(Simd s) noexcept {
+  const Kernels *k = kernelsFor(s);
+  if (k) gKernels.store(k, std::memory_order_relaxed);
+  return k != nullptr;
+}
+
 Hold::Hold(std::size_t n) noexcept {
-  Held &h = tHeld;
+  ThreadRecord &h = tThread;
   if (h.depth++) return;
   // Other threads claim beyond what is held and must twist their way past it:
   // a hold for an evaluation of a vast count holds only the start of it.
   n = std::min<std::size_t>(n, kMaxHeld);
-  h.state = &lease();
+  h.state = &lease(h);
   h.seeding = gen.seeding.load(std::memory_order_acquire);
   h.next = gen.cursor.fetch_add(n, std::memory_order_relaxed);
   h.end = h.next + n;
 }
 
 Hold::~Hold() {
-  Held &h = tHeld;
+  ThreadRecord &h = tThread;
   if (--h.depth) return;
   // The rest goes back if nothing was claimed after it (always so on one
   // thread), so that the draws that follow are the ones that would have.
@@ -232,14 +433,29 @@ void seed(uint32_t s) noexcept {
 
 void draw(uint32_t *out, std::size_t n) noexcept {
   if (!out || n == 0) return;
-  if (Held &h = tHeld; h.depth) {
-    drawHeld(h, out, n);
+  ThreadRecord &t = tThread;
+  if (t.depth) {
+    drawHeld(t, out, n);
     return;
   }
-  State &s = lease();
+  // Nothing but the claim takes more than a few instructions here, and what
+  // the home copy shows is read before it, so that one number costs little
+  // more than the claim: whatever it shows is of the sequence, kept only if
+  // it is of the present seeding, has the positions claimed and did not
+  // change while being read. Before the thread has a home, copy 127 serves.
+  const State &h = gen.states[t.home % kStates];
+  const uint64_t v = h.version.load(std::memory_order_acquire);
+  const uint64_t first = h.shownGen.load(std::memory_order_acquire) * kN;
+  const uint64_t epoch = h.shownEpoch.load(std::memory_order_acquire);
   const uint64_t seeding = gen.seeding.load(std::memory_order_acquire);
-  fill(s, seeding, gen.cursor.fetch_add(n, std::memory_order_relaxed), out, n);
-  release(s);
+  const uint64_t p = gen.cursor.fetch_add(n, std::memory_order_relaxed);
+  if (n <= kUnleasedUpTo && !(v & 1) && epoch == seeding >> 32 && p - first <= kN - n) {
+    const std::size_t i = static_cast<std::size_t>(p - first);
+    for (std::size_t j = 0; j < n; ++j) out[j] = h.shown[i + j].load(std::memory_order_acquire);
+    if (h.version.load(std::memory_order_relaxed) == v) [[likely]]
+      return;
+  }
+  drawLeased(t, seeding, p, out, n);
 }
 
 } // namespace juxs::fw::rng

@@ -7,8 +7,10 @@
 // once; a single-threaded series of calls yields the published MT19937
 // sequence. Copies of the generator's state are twisted forward to the
 // generation a block lies in; each draw uses one copy, as a rule the one its
-// thread used last, so threads drawing at once share only the claim. Nothing
-// is kept for a thread that needs undoing when it ends.
+// thread used last, so threads drawing at once share only the claim; a draw
+// of a few numbers reads them, tempered, from the generation its copy last
+// showed, without taking the copy. Nothing is kept for a thread that needs
+// undoing when it ends.
 #pragma once
 
 #include <cstddef>
@@ -40,6 +42,18 @@ public:
   Hold(const Hold &) = delete;
   Hold &operator=(const Hold &) = delete;
 };
+
+// A draw d as d / (2^32 - 1): 0 and 1 both reachable.
+constexpr double unit(uint32_t d) noexcept { return d * (1.0 / 4294967295.0); }
+
+// The instructions that twist and temper: the widest the processor has
+// (AVX2, else SSE2), or plain C++ where neither exists. The sequence is the
+// same on each; tests make each draw it.
+enum class Simd { Plain, Sse2, Avx2 };
+Simd simd() noexcept;
+// Twists and tempers with s from the next draw on; false, changing nothing,
+// where the processor lacks it. Between draws, while no other thread draws.
+bool useSimd(Simd s) noexcept;
 
 inline uint32_t draw1() noexcept {
   uint32_t v;

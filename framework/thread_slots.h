@@ -28,6 +28,26 @@ constexpr int32_t slotOf(int32_t threadNum) noexcept {
   return threadNum >= 0 && threadNum < kThreadSlots ? threadNum : -1;
 }
 
+// One evaluation on the slot of thread threadNum: the thread's first sample
+// takes first and notes a; each later one takes next(value, previousA), and
+// notes a where the mode compares a with what it was (tracksA). The result is
+// the slot's value, or first for a thread without a slot, which keeps
+// nothing. render threads, concurrently: each writes only its own slot
+template <class Next>
+double step(ThreadSlots &s, int32_t threadNum, double first, double a, bool tracksA, Next next) noexcept {
+  const int32_t t = slotOf(threadNum);
+  if (t < 0) return first;
+  if (s.firstSample[t]) {
+    s.firstSample[t] = 0;
+    s.value[t] = first;
+    s.previousA[t] = a;
+  } else {
+    s.value[t] = next(s.value[t], s.previousA[t]);
+    if (tracksA) s.previousA[t] = a;
+  }
+  return s.value[t];
+}
+
 // Every thread starts over at its next evaluation.
 inline void restart(ThreadSlots &slots) noexcept {
   for (int32_t &f : slots.firstSample) f = 1;

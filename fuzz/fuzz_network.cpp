@@ -12,7 +12,16 @@
 namespace {
 
 using hostsim::HostNode;
-constexpr std::size_t kMaxNodes = 160;
+// More nodes than the material registry has places (64), so that its full
+// lists are reached; not many more, for every node is made, saved, loaded,
+// started and removed by the host for each input.
+constexpr std::size_t kMaxNodes = 72;
+// What one input may ask of the host, counted in nodes made, loaded or
+// removed (a render starts four nodes for one): enough for a full network
+// made, saved and loaded, and rendered (72 + 144 + 19), about what a seed
+// asks. Past it the input's remaining operations are not run: nodes are
+// what an input costs, and a few hundred of them keep it to milliseconds.
+constexpr std::size_t kMaxWork = 240;
 
 // Ray and sample counts are honoured as given, so one evaluation with a count
 // of millions takes as long as those rays do: here counts stay small, to keep
@@ -27,6 +36,7 @@ struct Editor {
   fuzz::Bytes &in;
   std::vector<HostNode *> nodes; // module nodes and constants, in the order made
   std::vector<HostNode *> smallConstants; // those that may feed a count
+  std::size_t work = 0;                   // against kMaxWork
 
   HostNode *pickNode() { return nodes.empty() ? nullptr : nodes[in.pick(nodes.size())]; }
   void forget(HostNode *n) {
@@ -37,6 +47,7 @@ struct Editor {
 
   void add() {
     if (nodes.size() >= kMaxNodes) return;
+    ++work;
     const auto &servers = fuzz::nodeServers();
     std::string error;
     HostNode *n = net.add(servers[in.pick(servers.size())], &error);
@@ -46,6 +57,7 @@ struct Editor {
   }
   void addConstant() {
     if (nodes.size() >= kMaxNodes) return;
+    ++work;
     hostsim::OutputValue v;
     v.type = static_cast<ConnectionType>(1 + in.byte() % 4);
     for (double &c : v.v) c = in.value<double>();
@@ -66,6 +78,7 @@ struct Editor {
     HostNode *n = pickNode();
     if (!n || !n->isModuleNode() || nodes.size() >= kMaxNodes) return;
     std::string error;
+    ++work;
     HostNode *copy = net.duplicate(n, &error);
     if (!copy) fuzz::fault("\"" + n->serverName + "\" does not duplicate: " + error);
     fuzz::budget::watch(copy);
@@ -119,6 +132,7 @@ struct Editor {
     std::string error;
     const int32_t mode = in.byte() & 1 ? LWIO_ASCII : LWIO_BINARY;
     if (!net.saveAll(saved, mode, &error)) fuzz::fault("the network does not save: " + error);
+    work += 2 * saved.nodes.size();
     std::vector<std::size_t> order(saved.nodes.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
     for (std::size_t i = order.size(); i > 1; --i) std::swap(order[i - 1], order[in.pick(i)]);
@@ -136,6 +150,7 @@ struct Editor {
     }
   }
   void render() {
+    work += 1 + nodes.size() / 4; // a node's render start costs little beside its making
     std::string error;
     net.beginRender(0, &error);
     const LWFrame frame = in.value<int16_t>();
@@ -160,21 +175,55 @@ struct Editor {
       std::string error;
       HostNode *n = net.add(server, &error);
       if (!n) fuzz::fault("a node does not create: " + error);
+      ++work;
       fuzz::budget::watch(n);
       nodes.push_back(n);
     }
   }
 };
 
+// One host and one network for the whole run, as a user's session keeps
+// them, made at the first input: making and unmaking them and their services
+// for every input cost more than most inputs. Each input ends with a reset
+// that leaves them as the next input needs them: a render left open is
+// ended, every node is removed (as a user deletes them, so each node's
+// destroy runs), and the host's records of what was asked of it (service
+// look-ups, instance updates) are cleared. What carries over from input to
+// input is what a user's session carries over: the module-wide state (the
+// material registry's running identifier above all; a fault report shows
+// it) and the host's counts behind node names.
+struct Session {
+  hostsim::Host host;
+  hostsim::Network net{host, fuzz::module(), "Fuzz"};
+
+  void reset() {
+    if (net.rendering()) net.endRender();
+    while (!net.nodes().empty()) net.remove(net.nodes().back().get());
+    host.clearLookupLog();
+    host.panels().clearUpdates();
+  }
+};
+
+Session &session() {
+  static Session *const s = new Session; // never freed: it lasts the run, as the module does
+  return *s;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
+  fuzz::beginInput();
   fuzz::Bytes in(data, size);
-  hostsim::Host host;
-  hostsim::Network net(host, fuzz::module(), "Fuzz");
+  Session &session = ::session();
+  hostsim::Host &host = session.host;
+  hostsim::Network &net = session.net;
+  host.makeActive();
   Editor e{host, net, in, {}, {}};
-  fuzz::budget::reset(20000);
-  for (int step = 0; step < 256 && !in.empty(); ++step) {
+  // Each input's evaluations are bounded: a render evaluates a few outputs,
+  // and a network whose nodes each read the one before twice stops here
+  // rather than doubling at every node.
+  fuzz::budget::reset(2000);
+  for (int step = 0; step < 256 && !in.empty() && e.work < kMaxWork; ++step) {
     switch (in.byte() % 10) {
     case 0: e.add(); break;
     case 1: e.addConstant(); break;
@@ -188,5 +237,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     case 9: e.addMany(); break;
     }
   }
+  session.reset();
   return 0;
 }

@@ -10,6 +10,7 @@
 #include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
+  fuzz::beginInput();
   const auto *nul = static_cast<const uint8_t *>(std::memchr(data, 0, size));
   if (!nul || nul + 1 >= data + size) return 0;
   const std::string &server = fuzz::serverFor(std::string_view(reinterpret_cast<const char *>(data), nul - data));

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
-#include <unordered_map>
 
 #include "module/module.h"
+#include "nodes/material/material.h"
 
 namespace fuzz {
 
@@ -38,8 +38,24 @@ const std::string &serverFor(std::string_view name) {
   return servers[std::hash<std::string_view>{}(name) % servers.size()];
 }
 
+namespace {
+uint64_t gInputs = 0;
+} // namespace
+
+void beginInput() { ++gInputs; }
+
+std::string moduleState() {
+  const juxs::material::RegistryState r = juxs::material::registryState();
+  std::string s = "input " + std::to_string(gInputs) + " of this process; material registry: " +
+                  std::to_string(r.storeCount) + " Store Material(s) listed, identifiers [";
+  for (int32_t i = 0; i < r.storeCount; ++i) s += (i ? " " : "") + std::to_string(r.identifiers[i]);
+  s += "], " + std::to_string(r.getCount) + " Get Material(s) listed, running identifier " +
+       std::to_string(r.runningIdentifier);
+  return s;
+}
+
 void fault(const std::string &what) {
-  std::fprintf(stderr, "FUZZ FAULT: %s\n", what.c_str());
+  std::fprintf(stderr, "FUZZ FAULT: %s\nFUZZ STATE: %s\n", what.c_str(), moduleState().c_str());
   std::fflush(stderr);
   std::abort();
 }
@@ -53,24 +69,53 @@ namespace budget {
 namespace {
 
 using EvaluateFunc = void (*)(LWInstance, LWNodalAccess *, NodeOutputID, NodeValue);
+
+// Each watched instance with its node's own evaluation, in a fixed table
+// (open addressing), so that watching allocates nothing: an input that
+// leaves more allocations than it frees has libFuzzer scan the whole heap
+// for leaks after it, which costs several times the input itself. Entries
+// of earlier inputs are told apart by their generation, so a reset clears
+// nothing. 16,384 places: a scene of the longest input holds a few thousand
+// nodes at most; should the table fill, a node is not watched.
+struct Watched {
+  LWInstance instance;
+  EvaluateFunc original;
+  uint64_t generation;
+};
+constexpr std::size_t kSlots = std::size_t{1} << 14;
+Watched gWatched[kSlots];
+uint64_t gGeneration = 1;
 uint64_t gLeft = 0;
-std::unordered_map<LWInstance, EvaluateFunc> gOriginal;
+
+Watched *slotOf(LWInstance instance, bool add) {
+  const std::size_t start = static_cast<std::size_t>((reinterpret_cast<uintptr_t>(instance) >> 4) * 0x9E3779B97F4A7C15u >> 50);
+  for (std::size_t k = 0; k < kSlots; ++k) {
+    Watched &w = gWatched[(start + k) & (kSlots - 1)];
+    if (w.generation != gGeneration) return add ? &w : nullptr;
+    if (w.instance == instance) return &w;
+  }
+  return nullptr;
+}
 
 void counted(LWInstance inst, LWNodalAccess *na, NodeOutputID output, NodeValue value) {
   if (gLeft == 0) return;
   --gLeft;
-  auto it = gOriginal.find(inst);
-  if (it != gOriginal.end()) it->second(inst, na, output, value);
+  if (const Watched *w = slotOf(inst, false)) w->original(inst, na, output, value);
 }
 
 } // namespace
 
-void reset(uint64_t evaluations) { gLeft = evaluations; }
+void reset(uint64_t evaluations) {
+  gLeft = evaluations;
+  ++gGeneration;
+}
 bool spent() { return gLeft == 0; }
 
 void watch(hostsim::HostNode *node) {
   if (!node || !node->isModuleNode() || node->handler.evaluate == &counted) return;
-  gOriginal[node->instance] = node->handler.evaluate;
+  Watched *w = slotOf(node->instance, true);
+  if (!w) return;
+  *w = Watched{node->instance, node->handler.evaluate, gGeneration};
   node->handler.evaluate = &counted;
 }
 

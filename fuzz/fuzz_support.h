@@ -23,8 +23,19 @@ const std::vector<std::string> &nodeServers();
 // The server an input names, or one chosen by the name's hash when it names none.
 const std::string &serverFor(std::string_view name);
 
-// A property the host relies on does not hold: say what, and stop, so that
-// the fuzzer keeps the input.
+// Each target calls this first for every input: the count is part of the
+// state a fault reports.
+void beginInput();
+
+// What earlier inputs of this process left behind in the module, which the
+// input alone does not bring back: the count of inputs run, and the material
+// registry (listed Store Materials and their identifiers, listed Get
+// Materials, the running identifier). A fault that does not replay from its
+// input alone is reduced from this.
+std::string moduleState();
+
+// A property the host relies on does not hold: say what, and the module
+// state, and stop, so that the fuzzer keeps the input.
 [[noreturn]] void fault(const std::string &what);
 
 // Thread numbers a host might hand out, in and out of the nodes' tables.

@@ -4,9 +4,18 @@
 # address and undefined-behaviour sanitizers, the concurrency tests under the
 # thread sanitizer, a short run of every fuzz target, and the module as a
 # Windows DLL with the host core, run under Wine.
+#
+# scripts/test.sh --quick: the normal build and its tests only, for day-to-day
+# work (no set-up, no other builds).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+quick=0
+case "${1:-}" in
+  --quick) quick=1 ;;
+  "") ;;
+  *) echo "usage: scripts/test.sh [--quick]" >&2; exit 2 ;;
+esac
+[ "$quick" = 1 ] || scripts/setup.sh
 jobs=$(nproc)
 
 configure() { cmake -S . -B "$1" "${@:2}" >/dev/null; }
@@ -14,6 +23,7 @@ configure() { cmake -S . -B "$1" "${@:2}" >/dev/null; }
 configure build
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
+[ "$quick" = 1 ] && exit 0
 
 # The module for the host's published 9.6 versions and service names, run
 # through the suites that load, activate, open panels and render.

@@ -162,6 +162,74 @@ TEST(GeneratorConcurrency, HoldsHandOutEveryNumberOnce) {
   expectFirstNumbersOnce(got);
 }
 
+// On every path the processor has, threads drawing single numbers, small and
+// large blocks and blocks through holds, all at once, receive each number of
+// the sequence once, every block a run of it.
+TEST(GeneratorConcurrency, EachPathHandsOutEveryNumberOnce) {
+  namespace rng = juxs::fw::rng;
+  struct KeepPath { // however the test ends
+    rng::Simd was = rng::simd();
+    ~KeepPath() { rng::useSimd(was); }
+  } const keep;
+  for (rng::Simd path : {rng::Simd::Plain, rng::Simd::Sse2, rng::Simd::Avx2}) {
+    if (!rng::useSimd(path)) continue;
+    SCOPED_TRACE(static_cast<int>(path));
+    rng::seed(3);
+    constexpr int kThreadCount = 4;
+    constexpr std::size_t kRounds = 600;
+    std::vector<std::vector<uint32_t>> got(kThreadCount);
+    std::vector<std::vector<std::size_t>> sizes(kThreadCount); // of each block, in order
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreadCount; ++t)
+      threads.emplace_back([&, t] {
+        uint32_t w[700];
+        auto take = [&](std::size_t n) {
+          rng::draw(w, n);
+          got[t].insert(got[t].end(), w, w + n);
+          sizes[t].push_back(n);
+        };
+        for (std::size_t r = 0; r < kRounds; ++r) {
+          switch ((r + static_cast<std::size_t>(t)) % 4) {
+          case 0: take(1); break;
+          case 1: take(9); break;
+          case 2: take(r % 8 == 2 ? 700 : 54); break;
+          default: {
+            const rng::Hold hold(9 * 8);
+            for (int i = 0; i < 8; ++i) take(9);
+          }
+          }
+        }
+      });
+    for (auto &t : threads) t.join();
+    expectFirstNumbersOnce(got);
+
+    std::size_t total = 0;
+    for (const auto &mine : got) total += mine.size();
+    std::mt19937 reference(3);
+    std::vector<uint32_t> expected(total);
+    for (auto &v : expected) v = reference();
+    std::vector<std::pair<uint32_t, std::size_t>> index;
+    for (std::size_t i = 0; i < total; ++i) index.emplace_back(expected[i], i);
+    std::sort(index.begin(), index.end());
+    for (int t = 0; t < kThreadCount; ++t) {
+      std::size_t at = 0;
+      for (std::size_t n : sizes[t]) {
+        // A number may stand in the sequence more than once: the block is a
+        // run from one of the places its first stands.
+        auto from = std::lower_bound(index.begin(), index.end(), std::pair{got[t][at], std::size_t{0}});
+        ASSERT_TRUE(from != index.end() && from->first == got[t][at]);
+        bool run = false;
+        for (auto k = from; !run && k != index.end() && k->first == got[t][at]; ++k)
+          run = k->second + n <= total && std::equal(got[t].begin() + static_cast<std::ptrdiff_t>(at),
+                                                     got[t].begin() + static_cast<std::ptrdiff_t>(at + n),
+                                                     expected.begin() + static_cast<std::ptrdiff_t>(k->second));
+        ASSERT_TRUE(run) << "a block of " << n << " is not a run of the sequence";
+        at += n;
+      }
+    }
+  }
+}
+
 // A thread that drew long ago catches up to where the others have taken the
 // sequence, whether it twists its way there or starts from a published state.
 TEST(GeneratorConcurrency, AThreadFarBehindCatchesUp) {

@@ -2,7 +2,9 @@
 // exactly as the host drives any node.
 #include <cstring>
 
+#include "framework/description.h"
 #include "framework/lifecycle.h"
+#include "framework/memory_stream.h"
 #include "tests/support/host_fixture.h"
 #include "tests/support/probe_node.h"
 
@@ -282,3 +284,147 @@ TEST_F(Framework, DestroyOfNullDoesNothing) {
 }
 
 } // namespace
+
+// What a load keeps aside reads back as it was written: values of every
+// width, strings cut at the reader's room, and nested blocks found by id,
+// skipped past and left at their end.
+TEST(MemoryStream, ReadsBackValuesStringsAndBlocks) {
+  juxs::fw::MemoryStream m;
+  const LWSaveState *ss = m.saveState();
+  const LWBlockIdent outer{0x4F555452, "OUTR"}, skipped{0x534B4950, "SKIP"}, inner{0x494E4E52, "INNR"};
+  const int16_t i2 = -3;
+  const double dp[2] = {1.5, -0.25};
+  ss->writeI2(ss->writeData, &i2, 1);
+  ss->beginBlk(ss->writeData, &outer, 0);
+  ss->beginBlk(ss->writeData, &skipped, 1);
+  ss->writeStr(ss->writeData, "not read");
+  ss->endBlk(ss->writeData);
+  ss->beginBlk(ss->writeData, &inner, 1);
+  ss->writeDP(ss->writeData, dp, 2);
+  ss->writeStr(ss->writeData, "longer than room");
+  ss->endBlk(ss->writeData);
+  EXPECT_FALSE(m.complete()) << "a block is still open";
+  ss->endBlk(ss->writeData);
+  const int32_t after = 42;
+  ss->writeI4(ss->writeData, &after, 1);
+  ASSERT_TRUE(m.complete());
+
+  const LWLoadState *ls = m.loadState();
+  int16_t gotI2 = 0;
+  ASSERT_EQ(ls->readI2(ls->readData, &gotI2, 1), 1);
+  EXPECT_EQ(gotI2, -3);
+  const LWBlockIdent outerOnly[] = {outer, {0, nullptr}}, innerOnly[] = {inner, {0, nullptr}};
+  EXPECT_EQ(ls->readID(ls->readData, innerOnly), 0u) << "the next block is not inner";
+  ASSERT_EQ(ls->readID(ls->readData, outerOnly), outer.id);
+  ASSERT_EQ(ls->findBlk(ls->readData, innerOnly), inner.id) << "skips the block before it";
+  EXPECT_EQ(ls->depth(ls->readData), 2);
+  double gotDP[2] = {};
+  ASSERT_EQ(ls->readDP(ls->readData, gotDP, 2), 2);
+  EXPECT_EQ(gotDP[0], 1.5);
+  EXPECT_EQ(gotDP[1], -0.25);
+  char room[7];
+  EXPECT_EQ(ls->readStr(ls->readData, room, sizeof room), 6);
+  EXPECT_STREQ(room, "longer");
+  EXPECT_EQ(ls->readDP(ls->readData, gotDP, 1), -1) << "nothing is read past the block's end";
+  ls->endBlk(ls->readData);
+  ls->endBlk(ls->readData);
+  EXPECT_EQ(ls->depth(ls->readData), 0);
+  int32_t gotI4 = 0;
+  ASSERT_EQ(ls->readI4(ls->readData, &gotI4, 1), 1);
+  EXPECT_EQ(gotI4, 42);
+  EXPECT_EQ(ls->readI4(ls->readData, &gotI4, 1), -1) << "the end";
+}
+
+// ------------------------------------------------------------- descriptions
+
+namespace derived {
+
+struct Instance {
+  int32_t a, b;
+  double p;
+  LWVParmID pParm;
+  double q[3];
+  LWVParmID qParm;
+  NodeID node;
+  NodeInputID aIn, pIn, qIn, extraIn;
+  NodeOutputID out;
+};
+juxs::fw::Services gServices;
+constexpr const char *kBoth[] = {"P", "Q"};
+constexpr juxs::fw::Rule kRule{.controller = "A", .dependants = kBoth};
+constexpr juxs::fw::Setting kSettings[] = {
+    juxs::fw::thumbnail("T", 3, nullptr),
+    juxs::fw::integer("A", JUXS_FIELD(a), 4).input(CONN_INTEGER, JUXS_FIELD(aIn)).control("integer"),
+    juxs::fw::param("P", LWVP_FLOAT, JUXS_FIELD(p), JUXS_FIELD(pParm), 0.5)
+        .createdPlace(1).input(CONN_SCALAR, JUXS_FIELD(pIn), "P In").control("float-env").enable(&kRule),
+    juxs::fw::param("Q", LWVP_COLOR, JUXS_FIELD(q), JUXS_FIELD(qParm), 1, 2, 3)
+        .input(CONN_COLOR, JUXS_FIELD(qIn)).control("color-env").showsOwnValue(),
+    juxs::fw::integer("B", JUXS_FIELD(b), 5).savedPlace(0).notCopied().control("iBoolean").label("Bee"),
+    juxs::fw::input("Extra", CONN_VECTOR, JUXS_FIELD(extraIn)).inputPlace(0),
+};
+constexpr const char *kGroupMembers[] = {"A", "P"}, *kTabMembers[] = {"G"}, *kGap[] = {"(gap)"}, *kQ[] = {"Q"};
+constexpr juxs::fw::Group kLayout[] = {
+    {.kind = XPTAG_GROUP, .key = "G", .label = "Group", .members = kGroupMembers},
+    {.kind = 0, .key = "(gap)"},
+    {.kind = XPTAG_TABS, .key = "Tabs", .members = kTabMembers},
+};
+constexpr juxs::fw::Hint kHints[] = {{.tag = XPTAG_DIVADD, .args = kGap, .list = kQ}};
+constexpr juxs::fw::Description kNode{.record = juxs::fw::recordOf<Instance>(), .svc = &gServices,
+                                      .settings = kSettings, .layout = kLayout, .extra = kHints,
+                                      .imageControl = "A"};
+using T = juxs::fw::Tables<kNode>;
+
+} // namespace derived
+
+// Ids follow the rows with a control, then the layout (a gap included);
+// inputs, parameters and integers each take their own order, explicit places
+// first; every reference by key becomes the id of its row.
+TEST(Description, DerivesEveryTableFromTheRows) {
+  using derived::Instance;
+  using derived::T;
+  ASSERT_EQ(T::controls.size(), 5u);
+  const char *labels[] = {nullptr, "A", "P", "Q", "Bee"};
+  for (uint32_t k = 0; k < 5; ++k) {
+    EXPECT_EQ(T::controls[k].id, 0x8001 + k);
+    if (labels[k]) EXPECT_STREQ(T::controls[k].label, labels[k]);
+    else EXPECT_EQ(T::controls[k].label, nullptr);
+  }
+  EXPECT_EQ(T::controls[0].dataType, nullptr);
+  EXPECT_STREQ(T::controls[1].dataType, "integer");
+  EXPECT_STREQ(T::controls[3].dataType, "color-env");
+  EXPECT_EQ(T::controls[2].offset, offsetof(Instance, pParm)) << "a parameter's control edits its handle";
+
+  ASSERT_EQ(T::inputs.size(), 4u);
+  EXPECT_STREQ(T::inputs[0].name, "Extra");
+  EXPECT_STREQ(T::inputs[2].name, "P In");
+  EXPECT_EQ(T::inputs[3].offset, offsetof(Instance, qIn));
+  EXPECT_EQ(T::controls[1].input, 1);
+  EXPECT_EQ(T::controls[2].input, 2);
+  EXPECT_EQ(T::controls[3].input, -1) << "Q shows its own value while connected";
+
+  ASSERT_EQ(T::ints.size(), 2u);
+  EXPECT_EQ(T::ints[0].offset, offsetof(Instance, b));
+  EXPECT_FALSE(T::ints[0].copied);
+  EXPECT_EQ(T::ints[1].def, 4);
+  ASSERT_EQ(T::params.size(), 2u);
+  EXPECT_STREQ(T::params[0].channel, "Q");
+  EXPECT_EQ(T::params[0].def[2], 3.0);
+  EXPECT_EQ(T::paramOrder[0], 1) << "saved in row order: P, created second, first";
+  EXPECT_EQ(T::paramOrder[1], 0);
+
+  ASSERT_EQ(T::rules.size(), 1u);
+  EXPECT_EQ(T::controls[2].enable, &T::rules[0]);
+  EXPECT_EQ(T::rules[0].controller, 0x8002u);
+  EXPECT_EQ(std::vector<uint32_t>(T::rules[0].dependants.begin(), T::rules[0].dependants.end()),
+            (std::vector<uint32_t>{0x8003, 0x8004}));
+  ASSERT_EQ(T::layout.size(), 2u) << "the gap takes an id and writes no hint";
+  EXPECT_EQ(T::layout[0].id, 0x8006u);
+  EXPECT_EQ(std::vector<uint32_t>(T::layout[0].members.begin(), T::layout[0].members.end()),
+            (std::vector<uint32_t>{0x8002, 0x8003}));
+  EXPECT_EQ(T::layout[1].id, 0x8008u);
+  EXPECT_EQ(T::layout[1].members[0], 0x8006u);
+  ASSERT_EQ(T::extra.size(), 1u);
+  EXPECT_EQ(T::extra[0].args[0], 0x8007);
+  EXPECT_EQ(T::extra[0].list[0], 0x8004u);
+  EXPECT_EQ(T::panel.imageControl, 0x8002u);
+}

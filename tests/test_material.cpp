@@ -344,6 +344,126 @@ TEST_F(Material, NamesAreCutToFitWithoutSplittingACharacter) {
   EXPECT_EQ(std::string(storeOf(s).name), std::string(255, 'z'));
 }
 
+// A long session as a user has one, round by round: a Store Material made
+// and chosen, saved, its block loaded into another, saved again, both
+// deleted. Two identifiers a round: past round 32,767 they no longer fit in
+// 15 bits, and every one must still come back from its own 16 saved bits as
+// it went, and still be found.
+TEST_F(Material, ALongSessionsIdentifiersSurviveTheirSixteenSavedBits) {
+  HostNode *g = get();
+  for (int round = 1; round <= 33000; ++round) {
+    HostNode *s = store();
+    choose(g, 1);
+    const std::vector<uint8_t> first = save(s);
+    HostNode *t = store();
+    ASSERT_TRUE(load(t, first));
+    ASSERT_EQ(save(t), first) << "round " << round;
+    ASSERT_EQ(storeOf(t).identifier, storeOf(s).identifier) << "round " << round;
+    net->remove(s);
+    ASSERT_TRUE(net->beginRender());
+    ASSERT_TRUE(eval(g, "Scalar").set) << "round " << round << ": the Get Material lost identifier "
+                                       << storeOf(t).identifier;
+    net->endRender();
+    net->remove(t);
+  }
+}
+
+// Networks of Store Materials each fed its own value, saved whole, deleted
+// and loaded again.
+class MaterialNetwork : public Material {
+protected:
+  // A Store Material fed value (the square root of its square: a node that
+  // is saved with the network, as a constant is not) and a Get Material
+  // that chooses it by its name.
+  HostNode *pairFed(double value, const std::vector<uint8_t> &storeBlock = {}) {
+    HostNode *s = store();
+    if (!storeBlock.empty()) {
+      EXPECT_TRUE(load(s, storeBlock));
+    }
+    HostNode *root = add("Jux Sqrt");
+    hostsim::Panel *p = openPanel(root);
+    EXPECT_TRUE(host.panels().editValues(*p, control(p, "Input"), {value * value}));
+    EXPECT_TRUE(net->connect(root, "Out", s, "Scalar"));
+    HostNode *g = get();
+    const std::vector<std::string> names = items(g);
+    const auto it = std::find(names.begin(), names.end(), storeOf(s).name);
+    EXPECT_NE(it, names.end());
+    choose(g, static_cast<int32_t>(it - names.begin()));
+    EXPECT_EQ(getOf(g).identifier, storeOf(s).identifier);
+    return s;
+  }
+  // Saves every node, deletes them all, loads them in the order saved or the
+  // reverse; the Get Materials, in the order saved, fetch wanted. (A load in
+  // reverse lists the nodes in reverse for the next save.)
+  void expectEachGetFetchesItsOwn(const std::vector<double> &wanted, bool reversed) {
+    hostsim::SavedNetwork saved;
+    std::string error;
+    ASSERT_TRUE(net->saveAll(saved, LWIO_BINARY, &error)) << error;
+    std::vector<std::size_t> order;
+    for (std::size_t i = 0; i < saved.nodes.size(); ++i) order.push_back(reversed ? saved.nodes.size() - 1 - i : i);
+    while (!net->nodes().empty()) net->remove(net->nodes().back().get());
+    const std::vector<HostNode *> nodes = net->loadAll(saved, order, &error);
+    ASSERT_EQ(nodes.size(), saved.nodes.size()) << error;
+    std::vector<HostNode *> gets;
+    for (HostNode *n : nodes)
+      if (n->serverName == "Jux Get Material") gets.push_back(n);
+    ASSERT_EQ(gets.size(), wanted.size());
+    ASSERT_TRUE(net->beginRender());
+    for (std::size_t i = 0; i < gets.size(); ++i)
+      EXPECT_EQ(eval(gets[i], "Scalar").scalar(), wanted[i])
+          << "Get Material " << i << " with identifier " << getOf(gets[i]).identifier;
+    net->endRender();
+  }
+};
+
+// A scene that carries identifier 32,767, the highest its 16 bits hold as a
+// positive number: the Store Materials made after it in the session save
+// past it, and each Get Material still fetches its own after save and load.
+TEST_F(MaterialNetwork, StoresMadeAfterIdentifier32767KeepTheirGets) {
+  pairFed(1.0, block({32767}, "Loaded"));
+  for (double v : {2.0, 3.0, 4.0}) pairFed(v);
+  expectEachGetFetchesItsOwn({1.0, 2.0, 3.0, 4.0}, false);
+  // The loaded scene goes on: one more, and all of them again.
+  pairFed(5.0);
+  expectEachGetFetchesItsOwn({1.0, 2.0, 3.0, 4.0, 5.0}, true);
+}
+
+// Identifiers 5 and 65,541 have the same 16 bits. In one session that hands
+// out identifiers up to 65,541 while one with identifier 5 is listed, the
+// two must not be saved alike, or after loading both Get Materials fetch the
+// earlier Store Material.
+TEST_F(MaterialNetwork, NoTwoListedStoresShareTheirSixteenSavedBits) {
+  pairFed(1.0, block({5}, "Five"));
+  for (int i = 6; i <= 65540; ++i) {
+    HostNode *s = store();
+    const int32_t id = storeOf(s).identifier;
+    ASSERT_TRUE((id & 0xFFFF) != 5 && (id & 0xFFFF) != 0xFFFF && (id & 0xFFFF) != 0) << "handed out " << id;
+    net->remove(s);
+  }
+  HostNode *next = pairFed(2.0);
+  EXPECT_NE(save(next), block({5}, storeOf(next).name)) << "identifier " << storeOf(next).identifier;
+  expectEachGetFetchesItsOwn({1.0, 2.0}, false);
+  expectEachGetFetchesItsOwn({1.0, 2.0}, true);
+
+  // A loaded identifier stays as loaded, even one that is listed already:
+  // the Get Materials of its scene refer to it.
+  const auto isStore = [](const std::unique_ptr<HostNode> &n) { return n->serverName == "Jux Store Material"; };
+  HostNode *loaded = std::find_if(net->nodes().begin(), net->nodes().end(), isStore)->get();
+  HostNode *twin = store();
+  ASSERT_TRUE(load(twin, save(loaded)));
+  EXPECT_EQ(storeOf(twin).identifier, storeOf(loaded).identifier);
+  // One loaded just ahead of the count is skipped when the count reaches
+  // it: what is handed out shares its 16 bits with no listed Store Material.
+  HostNode *ahead = store();
+  const int32_t counted = storeOf(ahead).identifier;
+  ASSERT_TRUE(load(ahead, block({static_cast<int16_t>(counted + 1)}, "Ahead")));
+  const int32_t fresh = storeOf(store()).identifier;
+  int32_t sharing = 0;
+  for (const auto &n : net->nodes())
+    if (isStore(n) && (storeOf(n.get()).identifier & 0xFFFF) == (fresh & 0xFFFF)) ++sharing;
+  EXPECT_EQ(sharing, 1) << "identifier " << fresh << ", loaded ahead " << counted + 1;
+}
+
 // A damaged block, here an identifier and no name, leaves the Store Material
 // as it was: its identifier, its name, its place, and the Get Materials that
 // follow it.

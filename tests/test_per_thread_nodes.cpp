@@ -222,6 +222,40 @@ TEST_F(Counter, PersistsModeThenParametersAndCopiesSettingsNotCounts) {
   EXPECT_EQ(run(1), (V{3.5})) << "the source counts on";
 }
 
+// A block whose third parameter is damaged leaves the node as it was: its
+// mode, and the two parameters the host had already read, keys included.
+TEST_F(Counter, ADamagedParameterLeavesEveryParameterAsItWas) {
+  mode(4);
+  param("Start Value", 9);
+  param("Increase Value", 3);
+  std::vector<uint8_t> bytes = save(n);
+  // Mode (2 bytes), then 16 bytes for each parameter without keys: the third
+  // parameter's component count is at 34..37.
+  ASSERT_EQ(bytes.size(), 2u + 4 * 16u);
+  bytes[37] = 3;
+
+  HostNode *b = add("Jux Counter");
+  const auto &channels = b->group->children[0]->channels;
+  ASSERT_EQ(channels.size(), 4u);
+  hostsim::VParm *start = channels[0];
+  ASSERT_EQ(start->channel, "Start Value");
+  start->env[0].set(0.0, 1.0, hostsim::KeyShape::Linear);
+  start->env[0].set(1.0, 5.0, hostsim::KeyShape::Linear);
+  const std::vector<uint8_t> before = save(b);
+  const std::size_t live = host.vparms().liveCount();
+  std::string error;
+  EXPECT_FALSE(load(b, bytes, LWIO_BINARY, &error));
+  EXPECT_NE(error.find("does not match"), std::string::npos) << error;
+  EXPECT_EQ(save(b), before) << "mode, Start Value with its keys and Increase Value as they were";
+  EXPECT_EQ(start->value[0], 0.0);
+  EXPECT_EQ(start->env[0].keys.size(), 2u);
+  EXPECT_EQ(host.vparms().liveCount(), live) << "the copies taken for the load are given back";
+
+  bytes[37] = 1; // the same block undamaged loads whole
+  ASSERT_TRUE(load(b, bytes));
+  EXPECT_EQ(save(b), save(n));
+}
+
 TEST_F(HoldValue, FirstSampleOfEveryThreadTakesTheInputWhateverTheMode) {
   inputXAY();
   for (int32_t m = 0; m < 8; ++m) {

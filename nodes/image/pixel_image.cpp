@@ -4,9 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "framework/activation.h"
-#include "nodes/image/image_chooser.h"
-#include "nodes/servers.h"
+#include "framework/description.h"
+#include "nodes/shared/image_chooser.h"
+#include "nodes/node_list.h"
 
 namespace juxs::pixel_image_node {
 namespace {
@@ -61,10 +61,46 @@ struct Instance {
 fw::FileRequest gFileRequest;
 fw::Services gServices{.fileRecord = &gFileRequest};
 
-constexpr uint32_t kImageControl = 0x8003;
-constexpr image::ChooserKind kChooser{&gServices, kImageControl, offsetof(Instance, popupCount),
-                                      offsetof(Instance, imageIndex), offsetof(Instance, panel)};
+constexpr image::ChooserKind kChooser{&gServices, offsetof(Instance, popupCount), offsetof(Instance, imageIndex),
+                                      offsetof(Instance, panel)};
 using Chooser = image::Chooser<kChooser>;
+
+void drawThumbnail(LWXPanelID panel, uint32_t, LWXPDrAreaID area, int32_t w, int32_t h) noexcept;
+
+constexpr const char *kBlendItems[] = {
+    "Normal", "Additive", "Subtractive", "Multiply", "Screen", "Darken", "Lighten",
+    "Difference", "Negative", "Color Dodge", "Color Burn", "Red", "Green", "Blue", nullptr,
+};
+static_assert(sizeof kBlendItems / sizeof *kBlendItems == kBlendCount + 1);
+constexpr const char *kTilingItems[] = {"Reset", "Repeat", "Mirror", "Edge", nullptr};
+
+// clang-format off: one setting a row
+constexpr fw::Setting kSettings[] = {
+    fw::thumbnail("Thumbnail", THUM_MED | THUM_NTSC, &drawThumbnail),
+    fw::param("Bg Color", LWVP_COLOR, JUXS_FIELD(bg), JUXS_FIELD(bgParam), 0.0, 0.0, 0.0)
+        .input(CONN_COLOR, JUXS_FIELD(bgIn)).control("color-env"),
+    fw::integer("Image", JUXS_FIELD(imageIndex), 0)
+        .input(CONN_INTEGER, JUXS_FIELD(imageIn)).control("iPopChoice").popup(&Chooser::count, &Chooser::name),
+    fw::integer("Blending", JUXS_FIELD(blending), 0)
+        .input(CONN_INTEGER, JUXS_FIELD(blendingIn)).control("iPopChoice").items(kBlendItems),
+    fw::param("Opacity", LWVP_PERCENT, JUXS_FIELD(opacity), JUXS_FIELD(opacityParam), 1.0)
+        .input(CONN_SCALAR, JUXS_FIELD(opacityIn)).control("percent-env").min(0).max(1),
+    fw::integer("U Tiling", JUXS_FIELD(uTiling), kReset)
+        .input(CONN_INTEGER, JUXS_FIELD(uTilingIn)).control("iPopChoice").items(kTilingItems),
+    fw::integer("V Tiling", JUXS_FIELD(vTiling), kReset)
+        .input(CONN_INTEGER, JUXS_FIELD(vTilingIn)).control("iPopChoice").items(kTilingItems),
+    fw::integer("X", JUXS_FIELD(x), 0).input(CONN_INTEGER, JUXS_FIELD(xIn)).control("integer"),
+    fw::integer("Y", JUXS_FIELD(y), 0).input(CONN_INTEGER, JUXS_FIELD(yIn)).control("integer"),
+};
+// clang-format on
+constexpr fw::Port kOutputs[] = {
+    fw::output("Color", CONN_COLOR, JUXS_FIELD(colorOut)),
+    fw::output("Alpha", CONN_SCALAR, JUXS_FIELD(alphaOut)),
+};
+
+constexpr const char *kLeft[] = {"Thumbnail"};
+constexpr const char *kNarrow[] = {"Bg Color", "Image", "Blending"};
+constexpr fw::Hint kExtra[] = {{.tag = XPTAG_LEFT, .list = kLeft}, {.tag = XPTAG_NARROW, .list = kNarrow}};
 
 // render threads, concurrently: reads the instance and the host's image
 void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID output, NodeValue value) noexcept {
@@ -123,7 +159,7 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID output, NodeValue
 void drawThumbnail(LWXPanelID panel, uint32_t, LWXPDrAreaID area, int32_t w, int32_t h) noexcept {
   const LWXPanelFuncs *xp = gServices.xpanel;
   if (!xp || !xp->drawf) return;
-  const auto *chosen = static_cast<const int32_t *>(xp->formGet(panel, kImageControl));
+  const auto *chosen = static_cast<const int32_t *>(xp->formGet(panel, gServices.imageControl));
   const LWImageList *images = gServices.images;
   const LWImageID img = chosen && *chosen > 0 ? image::resolveImage(images, *chosen) : nullptr;
   int32_t iw = 0, ih = 0;
@@ -148,90 +184,25 @@ void drawThumbnail(LWXPanelID panel, uint32_t, LWXPDrAreaID area, int32_t w, int
 }
 
 constexpr fw::Lookup kLookups[] = {fw::Lookup::ImageServices};
-constexpr fw::IntSetting kInts[] = {
-    {offsetof(Instance, imageIndex), 0}, {offsetof(Instance, blending), 0}, {offsetof(Instance, uTiling), kReset},
-    {offsetof(Instance, vTiling), kReset}, {offsetof(Instance, x), 0},      {offsetof(Instance, y), 0},
-};
-constexpr fw::Param kParams[] = {
-    {"Bg Color", LWVP_COLOR, offsetof(Instance, bg), offsetof(Instance, bgParam), {0.0, 0.0, 0.0}},
-    {"Opacity", LWVP_PERCENT, offsetof(Instance, opacity), offsetof(Instance, opacityParam), {1.0}},
-};
-constexpr fw::Port kInputs[] = {
-    {"Bg Color", CONN_COLOR, offsetof(Instance, bgIn)},
-    {"Image", CONN_INTEGER, offsetof(Instance, imageIn)},
-    {"Blending", CONN_INTEGER, offsetof(Instance, blendingIn)},
-    {"Opacity", CONN_SCALAR, offsetof(Instance, opacityIn)},
-    {"U Tiling", CONN_INTEGER, offsetof(Instance, uTilingIn)},
-    {"V Tiling", CONN_INTEGER, offsetof(Instance, vTilingIn)},
-    {"X", CONN_INTEGER, offsetof(Instance, xIn)},
-    {"Y", CONN_INTEGER, offsetof(Instance, yIn)},
-};
-constexpr fw::Port kOutputs[] = {
-    {"Color", CONN_COLOR, offsetof(Instance, colorOut)},
-    {"Alpha", CONN_SCALAR, offsetof(Instance, alphaOut)},
-};
 
-constexpr fw::NodeKind kKind{
+constexpr fw::Description kNode{
+    .record = fw::recordOf<Instance>(),
+    .svc = &gServices,
     .envGroup = "PixelImage",
     .preview = false,
-    .size = sizeof(Instance),
-    .svc = &gServices,
     .lookups = kLookups,
-    .nodeOffset = offsetof(Instance, node),
-    .groupOffset = offsetof(Instance, group),
-    .panelOffset = offsetof(Instance, panel),
-    .ints = kInts,
-    .params = kParams,
-    .inputs = kInputs,
+    .settings = kSettings,
     .outputs = kOutputs,
-    .evaluate = &evaluate,
-    .loadItems = &Chooser::load,
-    .applyItems = &Chooser::apply,
-    .itemBytes = sizeof(image::StagedReference),
-    .saveItems = &Chooser::save,
-    .init = &Chooser::init,
-};
-
-constexpr const char *kBlendItems[] = {
-    "Normal", "Additive", "Subtractive", "Multiply", "Screen", "Darken", "Lighten",
-    "Difference", "Negative", "Color Dodge", "Color Burn", "Red", "Green", "Blue", nullptr,
-};
-static_assert(sizeof kBlendItems / sizeof *kBlendItems == kBlendCount + 1);
-constexpr const char *kTilingItems[] = {"Reset", "Repeat", "Mirror", "Edge", nullptr};
-constexpr uint32_t kLeft[] = {0x8001};
-constexpr uint32_t kNarrow[] = {0x8002, 0x8003, 0x8004};
-constexpr fw::RawHint kExtra[] = {{.tag = XPTAG_LEFT, .list = kLeft}, {.tag = XPTAG_NARROW, .list = kNarrow}};
-
-constexpr fw::Control kControls[] = {
-    {.id = 0x8001, .label = nullptr, .controlType = "dThumbnail", .dataType = nullptr, .thumbnail = THUM_MED | THUM_NTSC,
-     .draw = &drawThumbnail},
-    {.id = 0x8002, .label = "Bg Color", .controlType = "color-env", .dataType = "color-env", .bind = fw::Bind::Param,
-     .offset = offsetof(Instance, bgParam), .input = 0},
-    {.id = 0x8003, .label = "Image", .controlType = "iPopChoice", .dataType = "integer", .bind = fw::Bind::Int,
-     .offset = offsetof(Instance, imageIndex), .input = 1, .popCount = &Chooser::count, .popName = &Chooser::name},
-    {.id = 0x8004, .label = "Blending", .controlType = "iPopChoice", .dataType = "integer", .bind = fw::Bind::Int,
-     .offset = offsetof(Instance, blending), .input = 2, .items = kBlendItems},
-    {.id = 0x8005, .label = "Opacity", .controlType = "percent-env", .dataType = "percent-env", .bind = fw::Bind::Param,
-     .offset = offsetof(Instance, opacityParam), .input = 3, .min = 0, .max = 1},
-    {.id = 0x8006, .label = "U Tiling", .controlType = "iPopChoice", .dataType = "integer", .bind = fw::Bind::Int,
-     .offset = offsetof(Instance, uTiling), .input = 4, .items = kTilingItems},
-    {.id = 0x8007, .label = "V Tiling", .controlType = "iPopChoice", .dataType = "integer", .bind = fw::Bind::Int,
-     .offset = offsetof(Instance, vTiling), .input = 5, .items = kTilingItems},
-    {.id = 0x8008, .label = "X", .controlType = "integer", .dataType = "integer", .bind = fw::Bind::Int,
-     .offset = offsetof(Instance, x), .input = 6},
-    {.id = 0x8009, .label = "Y", .controlType = "integer", .dataType = "integer", .bind = fw::Bind::Int,
-     .offset = offsetof(Instance, y), .input = 7},
-};
-constexpr fw::PanelKind kPanel{
-    .controls = kControls,
     .extra = kExtra,
-    .changeNotify = &image::changeNotify<kKind, kChooser>,
-    .imageControl = kImageControl,
+    .evaluate = &evaluate,
+    .items = Chooser::kItems,
+    .init = &Chooser::init,
+    .afterNotify = &Chooser::notify,
+    .imageControl = "Image",
 };
 
 } // namespace
 
-JUXS_HANDLER_ACTIVATION(kKind)
-JUXS_INTERFACE_ACTIVATION(kKind, kPanel)
+JUXS_NODE_ACTIVATION(kNode)
 
 } // namespace juxs::pixel_image_node

@@ -2,9 +2,9 @@
 // node's inputs afresh in this node's own shading context.
 #include <cstddef>
 
-#include "framework/activation.h"
+#include "framework/description.h"
 #include "nodes/material/material.h"
-#include "nodes/servers.h"
+#include "nodes/node_list.h"
 
 namespace juxs::get_material_node {
 namespace {
@@ -12,6 +12,20 @@ namespace {
 using material::GetMaterial;
 
 fw::Services gServices;
+
+using Instance = GetMaterial;
+// clang-format off: one setting a row
+constexpr fw::Setting kSettings[] = {
+    fw::integer("Slot", JUXS_FIELD(position), 0).control("iPopChoice").popup(&material::popupCount, &material::popupName),
+    fw::integer("Identifier", JUXS_FIELD(identifier), 0),
+};
+// clang-format on
+constexpr fw::Port kOutputs[] = {
+    fw::output("Color", CONN_COLOR, JUXS_FIELD(outputs[material::kColor])),
+    fw::output("Scalar", CONN_SCALAR, JUXS_FIELD(outputs[material::kScalar])),
+    fw::output("Vector", CONN_VECTOR, JUXS_FIELD(outputs[material::kVector])),
+    fw::output("Integer", CONN_INTEGER, JUXS_FIELD(outputs[material::kInteger])),
+};
 
 void onCreated(void *inst) {
   auto *g = static_cast<GetMaterial *>(inst);
@@ -72,24 +86,12 @@ void afterSet(void *inst, uint32_t) {
   g->identifier = material::identifierAt(g->position);
 }
 
-#define OUT(channel, name, type) fw::Port{name, type, offsetof(GetMaterial, outputs) + (channel) * sizeof(NodeOutputID)}
-constexpr fw::Port kOutputs[] = {
-    OUT(material::kColor, "Color", CONN_COLOR),
-    OUT(material::kScalar, "Scalar", CONN_SCALAR),
-    OUT(material::kVector, "Vector", CONN_VECTOR),
-    OUT(material::kInteger, "Integer", CONN_INTEGER),
-};
-#undef OUT
-constexpr fw::IntSetting kInts[] = {{offsetof(GetMaterial, position), 0}, {offsetof(GetMaterial, identifier), 0}};
-
-constexpr fw::NodeKind kKind{
+constexpr fw::Description kNode{
+    .record = fw::recordOf<Instance>(),
+    .svc = &gServices,
     .envGroup = nullptr,
     .preview = false,
-    .size = sizeof(GetMaterial),
-    .svc = &gServices,
-    .nodeOffset = offsetof(GetMaterial, node),
-    .panelOffset = offsetof(GetMaterial, panel),
-    .ints = kInts,
+    .settings = kSettings,
     .outputs = kOutputs,
     .evaluate = &evaluate,
     .onCreated = &onCreated,
@@ -97,17 +99,11 @@ constexpr fw::NodeKind kKind{
     .afterCopy = &afterCopy,
     .init = &init,
     .hasNewTime = false,
+    .afterSet = &afterSet,
 };
-
-constexpr fw::Control kControls[] = {
-    {.id = 0x8001, .label = "Slot", .controlType = "iPopChoice", .dataType = "integer", .bind = fw::Bind::Int,
-     .offset = offsetof(GetMaterial, position), .popCount = &material::popupCount, .popName = &material::popupName},
-};
-constexpr fw::PanelKind kPanel{.controls = kControls, .afterSet = &afterSet};
 
 } // namespace
 
-JUXS_HANDLER_ACTIVATION(kKind)
-JUXS_INTERFACE_ACTIVATION(kKind, kPanel)
+JUXS_NODE_ACTIVATION(kNode)
 
 } // namespace juxs::get_material_node

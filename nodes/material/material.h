@@ -52,6 +52,16 @@ const char *popupName(void *userData, int32_t index) noexcept;
 int32_t identifierAt(int32_t position) noexcept;
 const StoreMaterial *findByIdentifier(int32_t identifier) noexcept;
 
+// What the registry holds, for the report of a fault that may depend on
+// what earlier work left in it (a fuzz run's, say).
+struct RegistryState {
+  int32_t storeCount;
+  int32_t getCount;
+  int32_t runningIdentifier;
+  int32_t identifiers[kListSize]; // of the listed Store Materials, in list order
+};
+RegistryState registryState() noexcept;
+
 // Every Get Material from create to destroy, so that a Store Material that
 // goes away can be forgotten by all that resolved it.
 void linkLive(GetMaterial *get) noexcept;

@@ -3,9 +3,9 @@
 // outputs pass its inputs through.
 #include <cstddef>
 
-#include "framework/activation.h"
+#include "framework/description.h"
 #include "nodes/material/material.h"
-#include "nodes/servers.h"
+#include "nodes/node_list.h"
 
 namespace juxs::material {
 
@@ -34,6 +34,25 @@ namespace {
 using material::StoreMaterial;
 
 fw::Services gServices;
+
+using Instance = StoreMaterial;
+// The identifier is the instance's own: a duplicate does not share it.
+// clang-format off: one setting a row
+constexpr fw::Setting kSettings[] = {
+    fw::integer("Identifier", JUXS_FIELD(identifier), material::kUnassigned).notCopied(),
+    fw::text("Name", JUXS_FIELD(name)).control("string"),
+    fw::input("Color", CONN_COLOR, JUXS_FIELD(inputs[material::kColor])),
+    fw::input("Scalar", CONN_SCALAR, JUXS_FIELD(inputs[material::kScalar])),
+    fw::input("Vector", CONN_VECTOR, JUXS_FIELD(inputs[material::kVector])),
+    fw::input("Integer", CONN_INTEGER, JUXS_FIELD(inputs[material::kInteger])),
+};
+// clang-format on
+constexpr fw::Port kOutputs[] = {
+    fw::output("Color", CONN_COLOR, JUXS_FIELD(outputs[material::kColor])),
+    fw::output("Scalar", CONN_SCALAR, JUXS_FIELD(outputs[material::kScalar])),
+    fw::output("Vector", CONN_VECTOR, JUXS_FIELD(outputs[material::kVector])),
+    fw::output("Integer", CONN_INTEGER, JUXS_FIELD(outputs[material::kInteger])),
+};
 
 void onDefaults(void *inst, void *) {
   auto *s = static_cast<StoreMaterial *>(inst);
@@ -88,56 +107,24 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID output, NodeValue
   material::passOn(gServices, s->outputs, *s, output, na, value);
 }
 
-#define IN(channel, name, type) fw::Port{name, type, offsetof(StoreMaterial, inputs) + (channel) * sizeof(NodeInputID)}
-#define OUT(channel, name, type) fw::Port{name, type, offsetof(StoreMaterial, outputs) + (channel) * sizeof(NodeOutputID)}
-constexpr fw::Port kInputs[] = {
-    IN(material::kColor, "Color", CONN_COLOR),
-    IN(material::kScalar, "Scalar", CONN_SCALAR),
-    IN(material::kVector, "Vector", CONN_VECTOR),
-    IN(material::kInteger, "Integer", CONN_INTEGER),
-};
-constexpr fw::Port kOutputs[] = {
-    OUT(material::kColor, "Color", CONN_COLOR),
-    OUT(material::kScalar, "Scalar", CONN_SCALAR),
-    OUT(material::kVector, "Vector", CONN_VECTOR),
-    OUT(material::kInteger, "Integer", CONN_INTEGER),
-};
-#undef IN
-#undef OUT
-// The identifier is the instance's own: a duplicate does not share it.
-constexpr fw::IntSetting kInts[] = {{offsetof(StoreMaterial, identifier), material::kUnassigned, false}};
-
-constexpr fw::NodeKind kKind{
+constexpr fw::Description kNode{
+    .record = fw::recordOf<Instance>(),
+    .svc = &gServices,
     .envGroup = nullptr,
     .preview = false,
-    .size = sizeof(StoreMaterial),
-    .svc = &gServices,
-    .nodeOffset = offsetof(StoreMaterial, node),
-    .panelOffset = offsetof(StoreMaterial, panel),
-    .ints = kInts,
-    .inputs = kInputs,
+    .settings = kSettings,
     .outputs = kOutputs,
     .evaluate = &evaluate,
     .onDefaults = &onDefaults,
     .onCreated = &onCreated,
     .beforeDestroy = &beforeDestroy,
     .afterCopy = &afterCopy,
-    .loadItems = &loadItems,
-    .applyItems = &applyItems,
-    .itemBytes = sizeof(StagedName),
-    .saveItems = &saveItems,
+    .items = {&loadItems, &applyItems, sizeof(StagedName), &saveItems},
     .hasNewTime = false,
 };
 
-constexpr fw::Control kControls[] = {
-    {.id = 0x8001, .label = "Name", .controlType = "string", .dataType = "string", .bind = fw::Bind::Text,
-     .offset = offsetof(StoreMaterial, name), .capacity = material::kNameCapacity},
-};
-constexpr fw::PanelKind kPanel{.controls = kControls};
-
 } // namespace
 
-JUXS_HANDLER_ACTIVATION(kKind)
-JUXS_INTERFACE_ACTIVATION(kKind, kPanel)
+JUXS_NODE_ACTIVATION(kNode)
 
 } // namespace juxs::store_material_node

@@ -7,10 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "framework/activation.h"
+#include "framework/description.h"
 #include "framework/random.h"
+#include "framework/vector.h"
 #include "nodes/raytrace/cone_directions.h"
-#include "nodes/servers.h"
+#include "nodes/node_list.h"
 
 namespace juxs::ambient_occlusion_node {
 namespace {
@@ -95,12 +96,115 @@ fw::Services gServices;
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kTwoPi = 2.0 * kPi;
-// A draw d becomes d / (2^32 - 1): 0 and 1 both reachable.
-constexpr double kUnit = 1.0 / 4294967295.0;
 // The host's sampled reflection ray: the traced colour is what a blurred
 // mirror in that direction would see.
 constexpr int32_t kTraceMode = RTFLAG_SAMPLEDRAY | RTMODE_REFLECTION;
 static_assert(kTraceMode == 0x40000001);
+
+// ---------------------------------------------------------------- settings
+
+constexpr const char *kModeItems[] = {"Random", "Polar", nullptr};
+constexpr const char *kTraceableItems[] = {"Custom", "Backdrop", "Trace", nullptr};
+constexpr const char *kFixedItems[] = {"Custom", "Backdrop", nullptr};
+
+// A colour control counts only while its slot uses the fixed colour. A map
+// has one entry per item of its popup.
+constexpr int32_t kCustomOfThree[] = {1, 0, 0}, kCustomOfTwo[] = {1, 0};
+constexpr const char *kMaxOnly[] = {"Max"}, *kLowOnly[] = {"Low"}, *kHighOnly[] = {"High"};
+constexpr const char *kSrfColorOnly[] = {"Srf Color"}, *kBgColorOnly[] = {"Bg Color"}, *kOccColorOnly[] = {"Occ Color"},
+                     *kLimitColorOnly[] = {"Limit Color"};
+constexpr const char *kSurfaceControls[] = {"Srf Color Mode", "Srf Color", "Srf Brightness"};
+
+constexpr fw::Rule kMaxRule{.controller = "Ranged", .dependants = kMaxOnly};
+constexpr fw::Rule kLowRule{.controller = "Low Clamp", .dependants = kLowOnly};
+constexpr fw::Rule kHighRule{.controller = "High Clamp", .dependants = kHighOnly};
+// Outside ranged mode every hit is fully occluded, so the surface colour of
+// a hit never shows.
+constexpr fw::Rule kSurfaceRule{.controller = "Ranged", .message = "This control is only enabled in ranged mode",
+                                .dependants = kSurfaceControls};
+constexpr fw::Rule kSrfColorRule{.controller = "Srf Color Mode", .map = kCustomOfThree, .dependants = kSrfColorOnly};
+constexpr fw::Rule kBgColorRule{.controller = "Bg Color Mode", .map = kCustomOfTwo, .dependants = kBgColorOnly};
+constexpr fw::Rule kOccColorRule{.controller = "Occ Color Mode", .map = kCustomOfThree, .dependants = kOccColorOnly};
+constexpr fw::Rule kLimitColorRule{.controller = "Limit Color Mode", .map = kCustomOfTwo,
+                                   .dependants = kLimitColorOnly};
+
+#define JUXS_AO_INPUT(index) JUXS_FIELD(inputs[index])
+// clang-format off: one setting a row
+constexpr fw::Setting kSettings[] = {
+    fw::integer("Mode", JUXS_FIELD(mode), 0).control("iChoice").items(kModeItems),
+    fw::integer("Samples", JUXS_FIELD(samples), 27)
+        .input(CONN_INTEGER, JUXS_AO_INPUT(kSamplesIn)).control("integer").hardMin(1),
+    fw::integer("Polar 1", JUXS_FIELD(polar1), 3)
+        .input(CONN_INTEGER, JUXS_AO_INPUT(kPolar1In)).control("integer").label("Polar Samples 1").hardMin(1),
+    fw::integer("Polar 2", JUXS_FIELD(polar2), 9)
+        .input(CONN_INTEGER, JUXS_AO_INPUT(kPolar2In)).control("integer").label("Polar Samples 2").hardMin(1),
+    fw::param("Jitter Angle", LWVP_ANGLE, JUXS_FIELD(jitter), JUXS_FIELD(jitterParam), kPi / 9.0)
+        .input(CONN_SCALAR, JUXS_AO_INPUT(kJitterIn)).control("angle-env").range(0, 90, 1),
+    fw::param("Cone Angle", LWVP_ANGLE, JUXS_FIELD(cone), JUXS_FIELD(coneParam), kPi / 2.0)
+        .input(CONN_SCALAR, JUXS_AO_INPUT(kConeIn)).control("angle-env").range(0, 90, 1),
+    fw::integer("Ranged", JUXS_FIELD(ranged), 1).control("iBoolean"),
+    fw::param("Max", LWVP_DIST, JUXS_FIELD(max), JUXS_FIELD(maxParam), 5.0)
+        .input(CONN_SCALAR, JUXS_AO_INPUT(kMaxIn)).control("distance-env").min(0).enable(&kMaxRule),
+    fw::param("Shift", LWVP_FLOAT, JUXS_FIELD(shift), JUXS_FIELD(shiftParam), 0.0)
+        .input(CONN_SCALAR, JUXS_AO_INPUT(kShiftIn)).control("float-env"),
+    fw::integer("Low Clamp", JUXS_FIELD(clampLow), 0).control("iBoolean").label("Clamp"),
+    fw::param("Low", LWVP_FLOAT, JUXS_FIELD(low), JUXS_FIELD(lowParam), 0.0)
+        .input(CONN_SCALAR, JUXS_AO_INPUT(kLowIn)).control("float-env").enable(&kLowRule),
+    fw::integer("High Clamp", JUXS_FIELD(clampHigh), 0).control("iBoolean").label("Clamp"),
+    fw::param("High", LWVP_FLOAT, JUXS_FIELD(high), JUXS_FIELD(highParam), 1.0)
+        .input(CONN_SCALAR, JUXS_AO_INPUT(kHighIn)).control("float-env").enable(&kHighRule),
+    fw::param("Offset", LWVP_DIST, JUXS_FIELD(offset), JUXS_FIELD(offsetParam), 0.0)
+        .input(CONN_SCALAR, JUXS_AO_INPUT(kOffsetIn)).control("distance-env"),
+    fw::integer("Sample Depth", JUXS_FIELD(sampleDepth), 0)
+        .input(CONN_INTEGER, JUXS_AO_INPUT(kDepthIn)).control("integer").hardMin(0),
+    fw::integer("Srf Color Mode", JUXS_FIELD(srfMode), 0)
+        .control("iChoice").label("Color Mode").items(kTraceableItems).enable(&kSurfaceRule),
+    fw::param("Srf Color", LWVP_COLOR, JUXS_FIELD(srfColor), JUXS_FIELD(srfColorParam), 1.0, 1.0, 1.0)
+        .input(CONN_COLOR, JUXS_AO_INPUT(kSrfColorIn)).control("color-env").enable(&kSrfColorRule),
+    fw::param("Srf Brightness", LWVP_PERCENT, JUXS_FIELD(srfBright), JUXS_FIELD(srfBrightParam), 1.0)
+        .input(CONN_SCALAR, JUXS_AO_INPUT(kSrfBrightIn)).control("percent-env").label("Brightness").min(0),
+    fw::integer("Bg Color Mode", JUXS_FIELD(bgMode), 0).control("iChoice").label("Color Mode").items(kFixedItems),
+    fw::param("Bg Color", LWVP_COLOR, JUXS_FIELD(bgColor), JUXS_FIELD(bgColorParam), 1.0, 1.0, 1.0)
+        .input(CONN_COLOR, JUXS_AO_INPUT(kBgColorIn)).control("color-env").enable(&kBgColorRule),
+    fw::param("Bg Brightness", LWVP_PERCENT, JUXS_FIELD(bgBright), JUXS_FIELD(bgBrightParam), 1.0)
+        .input(CONN_SCALAR, JUXS_AO_INPUT(kBgBrightIn)).control("percent-env").label("Brightness").min(0),
+    fw::integer("Occ Color Mode", JUXS_FIELD(occMode), 0).control("iChoice").label("Color Mode").items(kTraceableItems),
+    fw::param("Occ Color", LWVP_COLOR, JUXS_FIELD(occColor), JUXS_FIELD(occColorParam), 0.0, 0.0, 0.0)
+        .input(CONN_COLOR, JUXS_AO_INPUT(kOccColorIn)).control("color-env").enable(&kOccColorRule),
+    fw::param("Occ Brightness", LWVP_PERCENT, JUXS_FIELD(occBright), JUXS_FIELD(occBrightParam), 1.0)
+        .input(CONN_SCALAR, JUXS_AO_INPUT(kOccBrightIn)).control("percent-env").label("Brightness").min(0),
+    fw::integer("Limit Color Mode", JUXS_FIELD(limitMode), 0).control("iChoice").label("Color Mode").items(kFixedItems),
+    fw::param("Limit Color", LWVP_COLOR, JUXS_FIELD(limitColor), JUXS_FIELD(limitColorParam), 0.0, 0.0, 0.0)
+        .input(CONN_COLOR, JUXS_AO_INPUT(kLimitColorIn)).control("color-env").enable(&kLimitColorRule),
+    fw::param("Limit Brightness", LWVP_PERCENT, JUXS_FIELD(limitBright), JUXS_FIELD(limitBrightParam), 1.0)
+        .input(CONN_SCALAR, JUXS_AO_INPUT(kLimitBrightIn)).control("percent-env").label("Brightness").min(0),
+};
+// clang-format on
+#undef JUXS_AO_INPUT
+
+constexpr fw::Port kOutputs[] = {fw::output("Color", CONN_COLOR, JUXS_FIELD(colorOut)),
+                                 fw::output("Scalar", CONN_SCALAR, JUXS_FIELD(scalarOut))};
+
+// ---------------------------------------------------------------- layout
+
+constexpr const char *kPolarGroup[] = {"Polar 1", "Polar 2", "Jitter Angle"};
+constexpr const char *kModePages[] = {"Samples", "Polar"}; // one page per item of Mode
+constexpr const char *kSampleSettings[] = {"Mode", "Mode Pages", "Cone Angle", "Ranged", "Max", "Shift",
+                                           "Low Clamp", "Low", "High Clamp", "High", "Offset", "Sample Depth"};
+constexpr const char *kColorSettings[] = {"Srf Color Mode", "Srf Color", "Srf Brightness",
+                                          "Bg Color Mode", "Bg Color", "Bg Brightness",
+                                          "Occ Color Mode", "Occ Color", "Occ Brightness",
+                                          "Limit Color Mode", "Limit Color", "Limit Brightness"};
+constexpr const char *kTabs[] = {"Sample Settings", "Color Settings"};
+
+constexpr fw::Group kLayout[] = {
+    {.kind = XPTAG_GROUP, .key = "Polar", .members = kPolarGroup},
+    {.kind = XPTAG_STACK, .key = "Mode Pages", .controller = "Mode", .members = kModePages},
+    {.kind = 0, .key = "(unused)"}, // an id this panel has never used; the ids after it keep their numbers
+    {.kind = XPTAG_GROUP, .key = "Sample Settings", .label = "Sample Settings", .members = kSampleSettings},
+    {.kind = XPTAG_GROUP, .key = "Color Settings", .label = "Color Settings", .members = kColorSettings},
+    {.kind = XPTAG_TABS, .key = "Tabs", .members = kTabs},
+};
 
 // Every AO created restarts the module's sequence for every user of it.
 void onDefaults(void *, void *) { fw::rng::seed(3); }
@@ -178,8 +282,8 @@ public:
   void random(int64_t n) {
     const raytrace::ConeFrame frame = raytrace::coneFrame(na_->wNorm);
     sweep(n, [&](int64_t, uint32_t u1, uint32_t u2, double &alpha, double &beta) {
-      alpha = kTwoPi * (u1 * kUnit);
-      beta = s_.cone * (u2 * kUnit);
+      alpha = kTwoPi * fw::rng::unit(u1);
+      beta = s_.cone * fw::rng::unit(u2);
     }, frame);
   }
 
@@ -192,8 +296,8 @@ public:
     const double step = s_.cone / (m - 1);
     sweep(int64_t{m - 1} * k, [&](int64_t index, uint32_t u1, uint32_t u2, double &alpha, double &beta) {
       const int64_t ring = 1 + index / k, j = index % k;
-      alpha = static_cast<double>(j) * kTwoPi / k - jitter + 2.0 * jitter * (u1 * kUnit);
-      beta = static_cast<double>(ring) * step - jitter * (u2 * kUnit);
+      alpha = static_cast<double>(j) * kTwoPi / k - jitter + 2.0 * jitter * fw::rng::unit(u1);
+      beta = static_cast<double>(ring) * step - jitter * fw::rng::unit(u2);
     }, frame);
   }
 
@@ -225,7 +329,7 @@ public:
       // fixed colour.
       double v[3];
       for (int c = 0; c < 3; ++c) v[c] = na_->wPos[c] - na_->raySource[c];
-      if (unit(v) || (std::copy(na_->wNorm, na_->wNorm + 3, v), unit(v))) {
+      if (fw::normalize(v) || (std::copy(na_->wNorm, na_->wNorm + 3, v), fw::normalize(v))) {
         gServices.backdrop->backdrop(gServices.time->time, v, sky);
         l = sky;
       }
@@ -238,13 +342,6 @@ private:
     if (x_.clampLow && w > 1.0 - s_.low) return 1.0 - s_.low;
     if (x_.clampHigh && w < 1.0 - s_.high) return 1.0 - s_.high;
     return w;
-  }
-
-  static bool unit(double v[3]) {
-    const double len = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
-    if (!(len > 0.0) || !std::isfinite(len)) return false;
-    for (int c = 0; c < 3; ++c) v[c] /= len;
-    return true;
   }
 
   // n rays whose angles angles() makes from their index and two draws.
@@ -333,201 +430,23 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID output, NodeValue
   }
 }
 
-#define JUXS_AO_PARAM(name, type, value, handle, ...) \
-  {name, type, offsetof(Instance, value), offsetof(Instance, handle), {__VA_ARGS__}}
-
-constexpr fw::IntSetting kInts[] = {
-    {offsetof(Instance, mode), 0},       {offsetof(Instance, samples), 27},   {offsetof(Instance, polar1), 3},
-    {offsetof(Instance, polar2), 9},     {offsetof(Instance, ranged), 1},     {offsetof(Instance, clampLow), 0},
-    {offsetof(Instance, clampHigh), 0},  {offsetof(Instance, sampleDepth), 0}, {offsetof(Instance, srfMode), 0},
-    {offsetof(Instance, bgMode), 0},     {offsetof(Instance, occMode), 0},    {offsetof(Instance, limitMode), 0},
-};
-
-constexpr fw::Param kParams[] = {
-    JUXS_AO_PARAM("Jitter Angle", LWVP_ANGLE, jitter, jitterParam, kPi / 9.0),
-    JUXS_AO_PARAM("Cone Angle", LWVP_ANGLE, cone, coneParam, kPi / 2.0),
-    JUXS_AO_PARAM("Max", LWVP_DIST, max, maxParam, 5.0),
-    JUXS_AO_PARAM("Shift", LWVP_FLOAT, shift, shiftParam, 0.0),
-    JUXS_AO_PARAM("Low", LWVP_FLOAT, low, lowParam, 0.0),
-    JUXS_AO_PARAM("High", LWVP_FLOAT, high, highParam, 1.0),
-    JUXS_AO_PARAM("Offset", LWVP_DIST, offset, offsetParam, 0.0),
-    JUXS_AO_PARAM("Srf Color", LWVP_COLOR, srfColor, srfColorParam, 1.0, 1.0, 1.0),
-    JUXS_AO_PARAM("Srf Brightness", LWVP_PERCENT, srfBright, srfBrightParam, 1.0),
-    JUXS_AO_PARAM("Bg Color", LWVP_COLOR, bgColor, bgColorParam, 1.0, 1.0, 1.0),
-    JUXS_AO_PARAM("Bg Brightness", LWVP_PERCENT, bgBright, bgBrightParam, 1.0),
-    JUXS_AO_PARAM("Occ Color", LWVP_COLOR, occColor, occColorParam, 0.0, 0.0, 0.0),
-    JUXS_AO_PARAM("Occ Brightness", LWVP_PERCENT, occBright, occBrightParam, 1.0),
-    JUXS_AO_PARAM("Limit Color", LWVP_COLOR, limitColor, limitColorParam, 0.0, 0.0, 0.0),
-    JUXS_AO_PARAM("Limit Brightness", LWVP_PERCENT, limitBright, limitBrightParam, 1.0),
-};
-#undef JUXS_AO_PARAM
-
-#define JUXS_AO_INPUT(name, type, index) {name, type, offsetof(Instance, inputs) + (index) * sizeof(NodeInputID)}
-constexpr fw::Port kInputs[] = {
-    JUXS_AO_INPUT("Samples", CONN_INTEGER, kSamplesIn),
-    JUXS_AO_INPUT("Polar 1", CONN_INTEGER, kPolar1In),
-    JUXS_AO_INPUT("Polar 2", CONN_INTEGER, kPolar2In),
-    JUXS_AO_INPUT("Jitter Angle", CONN_SCALAR, kJitterIn),
-    JUXS_AO_INPUT("Cone Angle", CONN_SCALAR, kConeIn),
-    JUXS_AO_INPUT("Max", CONN_SCALAR, kMaxIn),
-    JUXS_AO_INPUT("Shift", CONN_SCALAR, kShiftIn),
-    JUXS_AO_INPUT("Low", CONN_SCALAR, kLowIn),
-    JUXS_AO_INPUT("High", CONN_SCALAR, kHighIn),
-    JUXS_AO_INPUT("Offset", CONN_SCALAR, kOffsetIn),
-    JUXS_AO_INPUT("Sample Depth", CONN_INTEGER, kDepthIn),
-    JUXS_AO_INPUT("Srf Color", CONN_COLOR, kSrfColorIn),
-    JUXS_AO_INPUT("Srf Brightness", CONN_SCALAR, kSrfBrightIn),
-    JUXS_AO_INPUT("Bg Color", CONN_COLOR, kBgColorIn),
-    JUXS_AO_INPUT("Bg Brightness", CONN_SCALAR, kBgBrightIn),
-    JUXS_AO_INPUT("Occ Color", CONN_COLOR, kOccColorIn),
-    JUXS_AO_INPUT("Occ Brightness", CONN_SCALAR, kOccBrightIn),
-    JUXS_AO_INPUT("Limit Color", CONN_COLOR, kLimitColorIn),
-    JUXS_AO_INPUT("Limit Brightness", CONN_SCALAR, kLimitBrightIn),
-};
-#undef JUXS_AO_INPUT
-static_assert(std::size(kInputs) == kInputCount);
-
-constexpr fw::Port kOutputs[] = {{"Color", CONN_COLOR, offsetof(Instance, colorOut)},
-                                 {"Scalar", CONN_SCALAR, offsetof(Instance, scalarOut)}};
-
 constexpr fw::Lookup kLookups[] = {fw::Lookup::ModelerTest};
 
-constexpr fw::NodeKind kKind{
+constexpr fw::Description kNode{
+    .record = fw::recordOf<Instance>(),
+    .svc = &gServices,
     .envGroup = "Ambient Occlusion",
     .preview = false,
-    .size = sizeof(Instance),
-    .svc = &gServices,
     .lookups = kLookups,
-    .nodeOffset = offsetof(Instance, node),
-    .groupOffset = offsetof(Instance, group),
-    .panelOffset = offsetof(Instance, panel),
-    .ints = kInts,
-    .params = kParams,
-    .inputs = kInputs,
+    .settings = kSettings,
     .outputs = kOutputs,
+    .layout = kLayout,
     .evaluate = &evaluate,
     .onDefaults = &onDefaults,
 };
 
-// ---------------------------------------------------------------- panel
-
-constexpr const char *kModeItems[] = {"Random", "Polar", nullptr};
-constexpr const char *kTraceableItems[] = {"Custom", "Backdrop", "Trace", nullptr};
-constexpr const char *kFixedItems[] = {"Custom", "Backdrop", nullptr};
-
-// A colour control counts only while its slot uses the fixed colour. A map
-// has one entry per item of its popup.
-constexpr int32_t kCustomOfThree[] = {1, 0, 0}, kCustomOfTwo[] = {1, 0};
-constexpr uint32_t kMaxOnly[] = {0x8008}, kLowOnly[] = {0x800b}, kHighOnly[] = {0x800d};
-constexpr uint32_t kSrfColorOnly[] = {0x8011}, kBgColorOnly[] = {0x8014}, kOccColorOnly[] = {0x8017},
-                   kLimitColorOnly[] = {0x801a};
-constexpr uint32_t kSurfaceControls[] = {0x8010, 0x8011, 0x8012};
-
-constexpr fw::EnableRule kMaxRule{.controller = 0x8007, .map = {}, .message = nullptr, .dependants = kMaxOnly};
-constexpr fw::EnableRule kLowRule{.controller = 0x800a, .map = {}, .message = nullptr, .dependants = kLowOnly};
-constexpr fw::EnableRule kHighRule{.controller = 0x800c, .map = {}, .message = nullptr, .dependants = kHighOnly};
-// Outside ranged mode every hit is fully occluded, so the surface colour of
-// a hit never shows.
-constexpr fw::EnableRule kSurfaceRule{.controller = 0x8007, .map = {},
-                                      .message = "This control is only enabled in ranged mode",
-                                      .dependants = kSurfaceControls};
-constexpr fw::EnableRule kSrfColorRule{.controller = 0x8010, .map = kCustomOfThree, .message = nullptr,
-                                       .dependants = kSrfColorOnly};
-constexpr fw::EnableRule kBgColorRule{.controller = 0x8013, .map = kCustomOfTwo, .message = nullptr,
-                                      .dependants = kBgColorOnly};
-constexpr fw::EnableRule kOccColorRule{.controller = 0x8016, .map = kCustomOfThree, .message = nullptr,
-                                       .dependants = kOccColorOnly};
-constexpr fw::EnableRule kLimitColorRule{.controller = 0x8019, .map = kCustomOfTwo, .message = nullptr,
-                                         .dependants = kLimitColorOnly};
-
-constexpr fw::Control intControl(uint32_t id, const char *label, const char *type, std::size_t offset, int input = -1) {
-  return {.id = id, .label = label, .controlType = type, .dataType = "integer", .bind = fw::Bind::Int,
-          .offset = offset, .input = input};
-}
-constexpr fw::Control paramControl(uint32_t id, const char *label, const char *type, std::size_t handle, Input input) {
-  return {.id = id, .label = label, .controlType = type, .dataType = type, .bind = fw::Bind::Param,
-          .offset = handle, .input = static_cast<int>(input)};
-}
-template <class... Edits>
-constexpr fw::Control with(fw::Control c, Edits... edits) {
-  (edits(c), ...);
-  return c;
-}
-constexpr auto hardMinimum(int32_t v) {
-  return [v](fw::Control &c) { c.min = v, c.hardMin = true; };
-}
-constexpr auto minimum(int32_t v) {
-  return [v](fw::Control &c) { c.min = v; };
-}
-constexpr auto items(const char *const *list) {
-  return [list](fw::Control &c) { c.items = list; };
-}
-constexpr auto degrees(fw::Control &c) { c.range = fw::Range{0, 90, 1}; }
-constexpr auto rule(const fw::EnableRule *r) {
-  return [r](fw::Control &c) { c.enable = r; };
-}
-
-constexpr fw::Control kControls[] = {
-    with(intControl(0x8001, "Mode", "iChoice", offsetof(Instance, mode)), items(kModeItems)),
-    with(intControl(0x8002, "Samples", "integer", offsetof(Instance, samples), kSamplesIn), hardMinimum(1)),
-    with(intControl(0x8003, "Polar Samples 1", "integer", offsetof(Instance, polar1), kPolar1In), hardMinimum(1)),
-    with(intControl(0x8004, "Polar Samples 2", "integer", offsetof(Instance, polar2), kPolar2In), hardMinimum(1)),
-    with(paramControl(0x8005, "Jitter Angle", "angle-env", offsetof(Instance, jitterParam), kJitterIn), degrees),
-    with(paramControl(0x8006, "Cone Angle", "angle-env", offsetof(Instance, coneParam), kConeIn), degrees),
-    intControl(0x8007, "Ranged", "iBoolean", offsetof(Instance, ranged)),
-    with(paramControl(0x8008, "Max", "distance-env", offsetof(Instance, maxParam), kMaxIn), minimum(0),
-         rule(&kMaxRule)),
-    paramControl(0x8009, "Shift", "float-env", offsetof(Instance, shiftParam), kShiftIn),
-    intControl(0x800a, "Clamp", "iBoolean", offsetof(Instance, clampLow)),
-    with(paramControl(0x800b, "Low", "float-env", offsetof(Instance, lowParam), kLowIn), rule(&kLowRule)),
-    intControl(0x800c, "Clamp", "iBoolean", offsetof(Instance, clampHigh)),
-    with(paramControl(0x800d, "High", "float-env", offsetof(Instance, highParam), kHighIn), rule(&kHighRule)),
-    paramControl(0x800e, "Offset", "distance-env", offsetof(Instance, offsetParam), kOffsetIn),
-    with(intControl(0x800f, "Sample Depth", "integer", offsetof(Instance, sampleDepth), kDepthIn), hardMinimum(0)),
-    with(intControl(0x8010, "Color Mode", "iChoice", offsetof(Instance, srfMode)), items(kTraceableItems),
-         rule(&kSurfaceRule)),
-    with(paramControl(0x8011, "Srf Color", "color-env", offsetof(Instance, srfColorParam), kSrfColorIn),
-         rule(&kSrfColorRule)),
-    with(paramControl(0x8012, "Brightness", "percent-env", offsetof(Instance, srfBrightParam), kSrfBrightIn),
-         minimum(0)),
-    with(intControl(0x8013, "Color Mode", "iChoice", offsetof(Instance, bgMode)), items(kFixedItems)),
-    with(paramControl(0x8014, "Bg Color", "color-env", offsetof(Instance, bgColorParam), kBgColorIn),
-         rule(&kBgColorRule)),
-    with(paramControl(0x8015, "Brightness", "percent-env", offsetof(Instance, bgBrightParam), kBgBrightIn),
-         minimum(0)),
-    with(intControl(0x8016, "Color Mode", "iChoice", offsetof(Instance, occMode)), items(kTraceableItems)),
-    with(paramControl(0x8017, "Occ Color", "color-env", offsetof(Instance, occColorParam), kOccColorIn),
-         rule(&kOccColorRule)),
-    with(paramControl(0x8018, "Brightness", "percent-env", offsetof(Instance, occBrightParam), kOccBrightIn),
-         minimum(0)),
-    with(intControl(0x8019, "Color Mode", "iChoice", offsetof(Instance, limitMode)), items(kFixedItems)),
-    with(paramControl(0x801a, "Limit Color", "color-env", offsetof(Instance, limitColorParam), kLimitColorIn),
-         rule(&kLimitColorRule)),
-    with(paramControl(0x801b, "Brightness", "percent-env", offsetof(Instance, limitBrightParam), kLimitBrightIn),
-         minimum(0)),
-};
-
-constexpr uint32_t kPolarGroup[] = {0x8003, 0x8004, 0x8005};
-constexpr uint32_t kModePages[] = {0x8002, 0x801c}; // "Random": Samples; "Polar": the polar group
-constexpr uint32_t kSampleSettings[] = {0x8001, 0x801d, 0x8006, 0x8007, 0x8008, 0x8009,
-                                        0x800a, 0x800b, 0x800c, 0x800d, 0x800e, 0x800f};
-constexpr uint32_t kColorSettings[] = {0x8010, 0x8011, 0x8012, 0x8013, 0x8014, 0x8015,
-                                       0x8016, 0x8017, 0x8018, 0x8019, 0x801a, 0x801b};
-constexpr uint32_t kTabs[] = {0x801f, 0x8020};
-
-constexpr fw::Layout kLayout[] = {
-    {.kind = XPTAG_GROUP, .id = 0x801c, .members = kPolarGroup},
-    {.kind = XPTAG_STACK, .id = 0x801d, .controller = 0x8001, .members = kModePages},
-    {.kind = XPTAG_GROUP, .id = 0x801f, .label = "Sample Settings", .members = kSampleSettings},
-    {.kind = XPTAG_GROUP, .id = 0x8020, .label = "Color Settings", .members = kColorSettings},
-    {.kind = XPTAG_TABS, .id = 0x8021, .members = kTabs},
-};
-
-constexpr fw::PanelKind kPanel{.controls = kControls, .layout = kLayout};
-
 } // namespace
 
-JUXS_HANDLER_ACTIVATION(kKind)
-JUXS_INTERFACE_ACTIVATION(kKind, kPanel)
+JUXS_NODE_ACTIVATION(kNode)
 
 } // namespace juxs::ambient_occlusion_node

@@ -4,9 +4,12 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 #include "framework/node_kind.h"
+#include "framework/random.h"
+#include "framework/vector.h"
 
 namespace juxs::gaussian {
 
@@ -19,17 +22,8 @@ inline constexpr const char *kModeItems[] = {
 // Draws per jittered normal: three per axis, x first.
 inline constexpr int kDrawsPerNormal = 9;
 
-inline double dot(const double a[3], const double b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-
-// Scales v to unit length; false, leaving v alone, when it has no length or
-// no finite one.
-inline bool normalize(double v[3]) noexcept {
-  const double len = std::sqrt(dot(v, v));
-  if (!(len > 0.0) || !std::isfinite(len)) return false;
-  const double inv = 1.0 / len;
-  for (int i = 0; i < 3; ++i) v[i] *= inv;
-  return true;
-}
+using fw::dot;
+using fw::normalize;
 
 // V - 2 (V . N) N
 inline void mirror(const double v[3], const double n[3], double out[3]) noexcept {
@@ -89,6 +83,31 @@ struct Source {
   LWImageID image; // null: none
   double seam;     // radians
 };
+
+// The mode word a node traces with: its ray mode (RTMODE_REFLECTION or
+// RTMODE_REFRACTION), marked as one of several samples while Blur spreads them.
+constexpr int32_t traceWord(int32_t rayMode, double blur) noexcept {
+  return blur != 0.0 ? (rayMode | RTFLAG_SAMPLEDRAY) : rayMode;
+}
+
+// The sampling both nodes share: the average of Samples jittered samples (one
+// when Blur is 0 or Samples below 1), each filled by one(draws, c) from its
+// own nine draws, added into q. The draws of all samples are held at once:
+// the traces in between may draw. render threads, concurrently
+template <class One>
+void averageSamples(int32_t samples, double blur, One one, double q[3]) noexcept {
+  if (blur == 0.0 || samples < 1) samples = 1;
+  const fw::rng::Hold hold(static_cast<std::size_t>(samples) * kDrawsPerNormal);
+  for (int32_t i = 0; i < samples; ++i) {
+    uint32_t draws[kDrawsPerNormal];
+    fw::rng::draw(draws, kDrawsPerNormal);
+    double c[3] = {0.0, 0.0, 0.0};
+    one(draws, c);
+    for (int k = 0; k < 3; ++k) q[k] += c[k];
+  }
+  const double inv = 1.0 / samples;
+  for (int k = 0; k < 3; ++k) q[k] *= inv;
+}
 
 // Adds nothing: fills c (which starts black) with the colour seen along r
 // from the shading point, the trace carrying the refraction index eta and

@@ -3,11 +3,10 @@
 // each coloured by the backdrop, the ray tracer or a spherical image.
 #include <cstddef>
 
-#include "framework/activation.h"
-#include "framework/random.h"
-#include "nodes/image/image_chooser.h"
+#include "framework/description.h"
+#include "nodes/node_list.h"
 #include "nodes/raytrace/gaussian.h"
-#include "nodes/servers.h"
+#include "nodes/shared/image_chooser.h"
 
 namespace juxs::gaussian_reflections_node {
 namespace {
@@ -37,12 +36,46 @@ struct Instance {
 fw::FileRequest gFileRequest;
 fw::Services gServices{.fileRecord = &gFileRequest};
 
-constexpr image::ChooserKind kChooser{&gServices, 0x8002, offsetof(Instance, popupCount),
-                                      offsetof(Instance, imageIndex), offsetof(Instance, panel)};
+constexpr image::ChooserKind kChooser{&gServices, offsetof(Instance, popupCount), offsetof(Instance, imageIndex),
+                                      offsetof(Instance, panel)};
 using Chooser = image::Chooser<kChooser>;
 
-constexpr int32_t kReflection = 1;
-constexpr int32_t kSampled = 0x40000000;
+// ---------------------------------------------------------------- settings
+
+constexpr const char *kTinted[] = {"Color"};
+constexpr fw::Rule kTintRule{.controller = "Tint Reflections", .dependants = kTinted};
+
+// The parameters are created Color first but saved in panel order; the
+// inputs are created Color first too.
+// clang-format off: one setting a row
+constexpr fw::Setting kSettings[] = {
+    fw::integer("Mode", JUXS_FIELD(mode), kTraceBackdrop).control("iPopChoice").items(kModeItems),
+    fw::integer("Image", JUXS_FIELD(imageIndex), 0).control("iPopChoice").popup(&Chooser::count, &Chooser::name),
+    fw::param("Image Seam Angle", LWVP_ANGLE, JUXS_FIELD(seam), JUXS_FIELD(seamParam), 0.0)
+        .createdPlace(1).input(CONN_SCALAR, JUXS_FIELD(angleIn), "Angle").inputPlace(1).control("angle-env"),
+    fw::integer("Tint Reflections", JUXS_FIELD(tint), 0).control("iBoolean"),
+    fw::param("Color", LWVP_COLOR, JUXS_FIELD(color), JUXS_FIELD(colorParam), 0.78431, 0.78431, 0.78431)
+        .createdPlace(0).input(CONN_COLOR, JUXS_FIELD(colorIn)).inputPlace(0).control("color-env").enable(&kTintRule),
+    fw::param("Reflection Blur", LWVP_PERCENT, JUXS_FIELD(blur), JUXS_FIELD(blurParam), 0.0)
+        .input(CONN_SCALAR, JUXS_FIELD(blurIn), "Blur").control("percent-env"),
+    // Samples keeps showing its own value while its input is connected: the
+    // input still decides at evaluation.
+    fw::integer("Samples", JUXS_FIELD(samples), 8)
+        .input(CONN_INTEGER, JUXS_FIELD(samplesIn)).control("integer").hardMin(1).showsOwnValue(),
+    fw::integer("Blur Depth", JUXS_FIELD(blurDepth), 0)
+        .input(CONN_INTEGER, JUXS_FIELD(blurDepthIn)).control("integer").hardMin(0),
+    fw::input("Normal", CONN_VECTOR, JUXS_FIELD(normalIn)),
+};
+// clang-format on
+constexpr fw::Port kOutputs[] = {fw::output("Color", CONN_COLOR, JUXS_FIELD(out))};
+
+// ---------------------------------------------------------------- layout
+
+constexpr const char *kDivider[] = {"Divider"}, *kDivided[] = {"Color"};
+constexpr fw::Group kLayout[] = {{.kind = 0, .key = "Divider"}};
+constexpr fw::Hint kExtra[] = {{.tag = XPTAG_DIVADD, .args = kDivider, .list = kDivided}};
+
+// ---------------------------------------------------------------- evaluate
 
 // render threads, concurrently: reads the instance, draws nine numbers per
 // sample from the module generator
@@ -65,26 +98,18 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue value)
   if (viewOf(na, n, v)) {
     const Source src{&gServices, na, g->mode,
                      g->mode >= kSphericalMap ? image::resolveImage(gServices.images, g->imageIndex) : nullptr, seam};
-    double r[3];
     if ((na->flags & LWRT_SAMPLEDRAY) && na->bounces > depth) {
       // Deep inside sampled rays: one sharp ray keeps nested blur finite.
+      double r[3];
       mirror(v, n, r);
-      colourOf(src, r, na->incomingEta, kReflection, q);
+      colourOf(src, r, na->incomingEta, RTMODE_REFLECTION, q);
     } else {
-      if (blur == 0.0 || samples < 1) samples = 1;
-      const int32_t word = blur != 0.0 ? (kReflection | kSampled) : kReflection;
-      // Nine numbers a sample, held at once: the traces in between may draw.
-      const fw::rng::Hold hold(static_cast<std::size_t>(samples) * kDrawsPerNormal);
-      for (int32_t i = 0; i < samples; ++i) {
-        uint32_t draws[kDrawsPerNormal];
-        fw::rng::draw(draws, kDrawsPerNormal);
-        double c[3] = {0.0, 0.0, 0.0};
+      const int32_t word = traceWord(RTMODE_REFLECTION, blur);
+      averageSamples(samples, blur, [&](const uint32_t *draws, double c[3]) {
+        double r[3];
         mirrorAboutJittered(v, n, blur, draws, r);
         colourOf(src, r, na->incomingEta, word, c);
-        for (int k = 0; k < 3; ++k) q[k] += c[k];
-      }
-      const double inv = 1.0 / samples;
-      for (double &k : q) k *= inv;
+      }, q);
     }
   }
   if (g->tint)
@@ -93,84 +118,26 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue value)
 }
 
 constexpr fw::Lookup kLookups[] = {fw::Lookup::ImageServices, fw::Lookup::ModelerTest};
-constexpr fw::IntSetting kInts[] = {
-    {offsetof(Instance, mode), kTraceBackdrop}, {offsetof(Instance, imageIndex), 0}, {offsetof(Instance, tint), 0},
-    {offsetof(Instance, samples), 8},           {offsetof(Instance, blurDepth), 0},
-};
-constexpr fw::Param kParams[] = {
-    {"Color", LWVP_COLOR, offsetof(Instance, color), offsetof(Instance, colorParam), {0.78431, 0.78431, 0.78431}},
-    {"Image Seam Angle", LWVP_ANGLE, offsetof(Instance, seam), offsetof(Instance, seamParam), {0.0}},
-    {"Reflection Blur", LWVP_PERCENT, offsetof(Instance, blur), offsetof(Instance, blurParam), {0.0}},
-};
-constexpr uint8_t kParamOrder[] = {1, 0, 2}; // copy, destroy, persistence
-constexpr fw::Port kInputs[] = {
-    {"Color", CONN_COLOR, offsetof(Instance, colorIn)},
-    {"Angle", CONN_SCALAR, offsetof(Instance, angleIn)},
-    {"Blur", CONN_SCALAR, offsetof(Instance, blurIn)},
-    {"Samples", CONN_INTEGER, offsetof(Instance, samplesIn)},
-    {"Blur Depth", CONN_INTEGER, offsetof(Instance, blurDepthIn)},
-    {"Normal", CONN_VECTOR, offsetof(Instance, normalIn)},
-};
-constexpr fw::Port kOutputs[] = {{"Color", CONN_COLOR, offsetof(Instance, out)}};
 
-constexpr fw::NodeKind kKind{
+constexpr fw::Description kNode{
+    .record = fw::recordOf<Instance>(),
+    .svc = &gServices,
     .envGroup = "Gaussian Reflections",
     .preview = false,
-    .size = sizeof(Instance),
-    .svc = &gServices,
     .lookups = kLookups,
-    .nodeOffset = offsetof(Instance, node),
-    .groupOffset = offsetof(Instance, group),
-    .panelOffset = offsetof(Instance, panel),
-    .ints = kInts,
-    .params = kParams,
-    .paramOrder = kParamOrder,
-    .inputs = kInputs,
+    .settings = kSettings,
     .outputs = kOutputs,
-    .evaluate = &evaluate,
-    .loadItems = &Chooser::load,
-    .applyItems = &Chooser::apply,
-    .itemBytes = sizeof(image::StagedReference),
-    .saveItems = &Chooser::save,
-    .init = &Chooser::init,
-};
-
-constexpr uint32_t kTinted[] = {0x8005};
-constexpr fw::EnableRule kTintRule{.controller = 0x8004, .map = {}, .message = nullptr, .dependants = kTinted};
-constexpr int32_t kDividerId[] = {0x8009};
-constexpr uint32_t kDivided[] = {0x8005};
-constexpr fw::RawHint kExtra[] = {{.tag = XPTAG_DIVADD, .args = kDividerId, .list = kDivided}};
-
-// Samples keeps showing its own value while its input is connected (no
-// .input): the input still decides at evaluation.
-constexpr fw::Control kControls[] = {
-    {.id = 0x8001, .label = "Mode", .controlType = "iPopChoice", .dataType = "integer", .bind = fw::Bind::Int,
-     .offset = offsetof(Instance, mode), .items = kModeItems},
-    {.id = 0x8002, .label = "Image", .controlType = "iPopChoice", .dataType = "integer", .bind = fw::Bind::Int,
-     .offset = offsetof(Instance, imageIndex), .popCount = &Chooser::count, .popName = &Chooser::name},
-    {.id = 0x8003, .label = "Image Seam Angle", .controlType = "angle-env", .dataType = "angle-env",
-     .bind = fw::Bind::Param, .offset = offsetof(Instance, seamParam), .input = 1},
-    {.id = 0x8004, .label = "Tint Reflections", .controlType = "iBoolean", .dataType = "integer", .bind = fw::Bind::Int,
-     .offset = offsetof(Instance, tint)},
-    {.id = 0x8005, .label = "Color", .controlType = "color-env", .dataType = "color-env", .bind = fw::Bind::Param,
-     .offset = offsetof(Instance, colorParam), .input = 0, .enable = &kTintRule},
-    {.id = 0x8006, .label = "Reflection Blur", .controlType = "percent-env", .dataType = "percent-env",
-     .bind = fw::Bind::Param, .offset = offsetof(Instance, blurParam), .input = 2},
-    {.id = 0x8007, .label = "Samples", .controlType = "integer", .dataType = "integer", .bind = fw::Bind::Int,
-     .offset = offsetof(Instance, samples), .min = 1, .hardMin = true},
-    {.id = 0x8008, .label = "Blur Depth", .controlType = "integer", .dataType = "integer", .bind = fw::Bind::Int,
-     .offset = offsetof(Instance, blurDepth), .input = 4, .min = 0, .hardMin = true},
-};
-constexpr fw::PanelKind kPanel{
-    .controls = kControls,
+    .layout = kLayout,
     .extra = kExtra,
-    .changeNotify = &image::changeNotify<kKind, kChooser>,
-    .imageControl = 0x8002,
+    .evaluate = &evaluate,
+    .items = Chooser::kItems,
+    .init = &Chooser::init,
+    .afterNotify = &Chooser::notify,
+    .imageControl = "Image",
 };
 
 } // namespace
 
-JUXS_HANDLER_ACTIVATION(kKind)
-JUXS_INTERFACE_ACTIVATION(kKind, kPanel)
+JUXS_NODE_ACTIVATION(kNode)
 
 } // namespace juxs::gaussian_reflections_node

@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstring>
 
-#include "framework/activation.h"
-#include "nodes/servers.h"
+#include "framework/description.h"
+#include "nodes/node_list.h"
 
 namespace juxs::ray_shade_node {
 namespace {
@@ -25,6 +25,17 @@ struct Instance {
 
 fw::Services gServices;
 
+// clang-format off: one setting a row
+constexpr fw::Setting kSettings[] = {
+    fw::param("Position", LWVP_FLOAT3, JUXS_FIELD(position), JUXS_FIELD(positionParam), 0.0, 0.0, 0.0)
+        .input(CONN_VECTOR, JUXS_FIELD(positionIn)).control("distance3-env"),
+    fw::param("Direction", LWVP_FLOAT3, JUXS_FIELD(direction), JUXS_FIELD(directionParam), 0.0, 0.0, 0.0)
+        .input(CONN_VECTOR, JUXS_FIELD(directionIn)).control("float3-env"),
+};
+// clang-format on
+constexpr fw::Port kOutputs[] = {fw::output("Color", CONN_COLOR, JUXS_FIELD(colorOut)),
+                                 fw::output("Length", CONN_SCALAR, JUXS_FIELD(lengthOut))};
+
 // render threads, concurrently: one ray per call, whichever output is asked
 // for; nothing is kept between the calls for the two outputs.
 void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID output, NodeValue value) noexcept {
@@ -43,40 +54,18 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID output, NodeValue
     gServices.output->setValue(value, &length);
 }
 
-constexpr fw::Param kParams[] = {
-    {"Position", LWVP_FLOAT3, offsetof(Instance, position), offsetof(Instance, positionParam), {0.0, 0.0, 0.0}},
-    {"Direction", LWVP_FLOAT3, offsetof(Instance, direction), offsetof(Instance, directionParam), {0.0, 0.0, 0.0}},
-};
-constexpr fw::Port kInputs[] = {{"Position", CONN_VECTOR, offsetof(Instance, positionIn)},
-                                {"Direction", CONN_VECTOR, offsetof(Instance, directionIn)}};
-constexpr fw::Port kOutputs[] = {{"Color", CONN_COLOR, offsetof(Instance, colorOut)},
-                                 {"Length", CONN_SCALAR, offsetof(Instance, lengthOut)}};
-
-constexpr fw::NodeKind kKind{
+constexpr fw::Description kNode{
+    .record = fw::recordOf<Instance>(),
+    .svc = &gServices,
     .envGroup = "RayShade",
     .preview = true,
-    .size = sizeof(Instance),
-    .svc = &gServices,
-    .nodeOffset = offsetof(Instance, node),
-    .groupOffset = offsetof(Instance, group),
-    .panelOffset = offsetof(Instance, panel),
-    .params = kParams,
-    .inputs = kInputs,
+    .settings = kSettings,
     .outputs = kOutputs,
     .evaluate = &evaluate,
 };
 
-constexpr fw::Control kControls[] = {
-    {.id = 0x8001, .label = "Position", .controlType = "distance3-env", .dataType = "distance3-env",
-     .bind = fw::Bind::Param, .offset = offsetof(Instance, positionParam), .input = 0},
-    {.id = 0x8002, .label = "Direction", .controlType = "float3-env", .dataType = "float3-env",
-     .bind = fw::Bind::Param, .offset = offsetof(Instance, directionParam), .input = 1},
-};
-constexpr fw::PanelKind kPanel{.controls = kControls};
-
 } // namespace
 
-JUXS_HANDLER_ACTIVATION(kKind)
-JUXS_INTERFACE_ACTIVATION(kKind, kPanel)
+JUXS_NODE_ACTIVATION(kNode)
 
 } // namespace juxs::ray_shade_node

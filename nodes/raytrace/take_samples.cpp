@@ -5,9 +5,10 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 
-#include "framework/activation.h"
-#include "nodes/servers.h"
+#include "framework/description.h"
+#include "nodes/node_list.h"
 
 namespace juxs::take_samples_node {
 namespace {
@@ -36,7 +37,7 @@ struct Channel {
   LWVParmID highParam;
 };
 
-// The inputs in the record's order; they are created in another (kInputs).
+// The inputs in the record's order; they are created in another (kSettings).
 enum Input : std::size_t {
   kModeIn,
   kSamplesIn,
@@ -65,6 +66,43 @@ struct Instance {
 };
 
 fw::Services gServices;
+
+constexpr const char *kModeItems[] = {"Average",   "Minimum",   "Maximum",     "Darkest",
+                                      "Brightest", "Additive",  "Subtractive", "Multiply", nullptr};
+static_assert(std::size(kModeItems) == kModeCount + 1);
+
+// Each bound counts only while its clamp is on.
+constexpr const char *kBounds[6][1] = {{"R Low"}, {"R High"}, {"G Low"}, {"G High"}, {"B Low"}, {"B High"}};
+constexpr fw::Rule kRules[6] = {
+    {.controller = "R Low Clamp", .dependants = kBounds[0]}, {.controller = "R High Clamp", .dependants = kBounds[1]},
+    {.controller = "G Low Clamp", .dependants = kBounds[2]}, {.controller = "G High Clamp", .dependants = kBounds[3]},
+    {.controller = "B Low Clamp", .dependants = kBounds[4]}, {.controller = "B High Clamp", .dependants = kBounds[5]},
+};
+
+#define JUXS_TS_CHANNEL(c, ch)                                                                                     \
+  fw::param(#ch " Shift", LWVP_FLOAT, JUXS_FIELD(channel[c].shift), JUXS_FIELD(channel[c].shiftParam), 0.0)         \
+      .input(CONN_SCALAR, JUXS_FIELD(inputs[k##ch##ShiftIn])).control("float-env"),                                 \
+      fw::integer(#ch " Low Clamp", JUXS_FIELD(channel[c].lowClamp), 0).control("iBoolean").label("Clamp"),         \
+      fw::param(#ch " Low", LWVP_FLOAT, JUXS_FIELD(channel[c].low), JUXS_FIELD(channel[c].lowParam), 0.0)           \
+          .input(CONN_SCALAR, JUXS_FIELD(inputs[k##ch##LowIn])).control("float-env").enable(&kRules[2 * c]),        \
+      fw::integer(#ch " High Clamp", JUXS_FIELD(channel[c].highClamp), 0).control("iBoolean").label("Clamp"),       \
+      fw::param(#ch " High", LWVP_FLOAT, JUXS_FIELD(channel[c].high), JUXS_FIELD(channel[c].highParam), 1.0)        \
+          .input(CONN_SCALAR, JUXS_FIELD(inputs[k##ch##HighIn])).control("float-env").enable(&kRules[2 * c + 1])
+// The inputs in the order the user meets them: what is sampled right after how.
+// clang-format off: one setting a row
+constexpr fw::Setting kSettings[] = {
+    fw::integer("Mode", JUXS_FIELD(mode), kAverage)
+        .input(CONN_INTEGER, JUXS_FIELD(inputs[kModeIn])).control("iPopChoice").items(kModeItems),
+    fw::integer("Samples", JUXS_FIELD(samples), 12)
+        .input(CONN_INTEGER, JUXS_FIELD(inputs[kSamplesIn])).control("integer").hardMin(1),
+    fw::input("Color", CONN_COLOR, JUXS_FIELD(inputs[kColorIn])),
+    JUXS_TS_CHANNEL(0, R),
+    JUXS_TS_CHANNEL(1, G),
+    JUXS_TS_CHANNEL(2, B),
+};
+// clang-format on
+#undef JUXS_TS_CHANNEL
+constexpr fw::Port kOutputs[] = {fw::output("Color", CONN_COLOR, JUXS_FIELD(out))};
 
 // render threads, concurrently: reads the instance; the upstream network runs
 // once per sample.
@@ -143,98 +181,18 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue value)
   gServices.output->setValue(value, a);
 }
 
-#define JUXS_TS_TOGGLES(c) {offsetof(Instance, channel[c].lowClamp), 0}, {offsetof(Instance, channel[c].highClamp), 0}
-constexpr fw::IntSetting kInts[] = {
-    {offsetof(Instance, mode), kAverage}, {offsetof(Instance, samples), 12},
-    JUXS_TS_TOGGLES(0), JUXS_TS_TOGGLES(1), JUXS_TS_TOGGLES(2),
-};
-#undef JUXS_TS_TOGGLES
-
-#define JUXS_TS_PARAMS(c, ch)                                                                                  \
-  {#ch " Shift", LWVP_FLOAT, offsetof(Instance, channel[c].shift), offsetof(Instance, channel[c].shiftParam), {0.0}}, \
-      {#ch " Low", LWVP_FLOAT, offsetof(Instance, channel[c].low), offsetof(Instance, channel[c].lowParam), {0.0}},   \
-      {#ch " High", LWVP_FLOAT, offsetof(Instance, channel[c].high), offsetof(Instance, channel[c].highParam), {1.0}}
-constexpr fw::Param kParams[] = {JUXS_TS_PARAMS(0, R), JUXS_TS_PARAMS(1, G), JUXS_TS_PARAMS(2, B)};
-#undef JUXS_TS_PARAMS
-
-constexpr std::size_t inputAt(Input i) { return offsetof(Instance, inputs) + i * sizeof(NodeInputID); }
-// The order the user meets them in: what is sampled right after how.
-constexpr fw::Port kInputs[] = {
-    {"Mode", CONN_INTEGER, inputAt(kModeIn)},      {"Samples", CONN_INTEGER, inputAt(kSamplesIn)},
-    {"Color", CONN_COLOR, inputAt(kColorIn)},      {"R Shift", CONN_SCALAR, inputAt(kRShiftIn)},
-    {"R Low", CONN_SCALAR, inputAt(kRLowIn)},      {"R High", CONN_SCALAR, inputAt(kRHighIn)},
-    {"G Shift", CONN_SCALAR, inputAt(kGShiftIn)},  {"G Low", CONN_SCALAR, inputAt(kGLowIn)},
-    {"G High", CONN_SCALAR, inputAt(kGHighIn)},    {"B Shift", CONN_SCALAR, inputAt(kBShiftIn)},
-    {"B Low", CONN_SCALAR, inputAt(kBLowIn)},      {"B High", CONN_SCALAR, inputAt(kBHighIn)},
-};
-// Positions in kInputs, for the panel.
-enum Created : int { kModePort, kSamplesPort, kColorPort, kFirstChannelPort };
-
-constexpr fw::Port kOutputs[] = {{"Color", CONN_COLOR, offsetof(Instance, out)}};
-
-constexpr fw::NodeKind kKind{
+constexpr fw::Description kNode{
+    .record = fw::recordOf<Instance>(),
+    .svc = &gServices,
     .envGroup = "Take Samples",
     .preview = false,
-    .size = sizeof(Instance),
-    .svc = &gServices,
-    .nodeOffset = offsetof(Instance, node),
-    .groupOffset = offsetof(Instance, group),
-    .panelOffset = offsetof(Instance, panel),
-    .ints = kInts,
-    .params = kParams,
-    .inputs = kInputs,
+    .settings = kSettings,
     .outputs = kOutputs,
     .evaluate = &evaluate,
 };
 
-constexpr const char *kModeItems[] = {"Average",   "Minimum",   "Maximum",     "Darkest",
-                                      "Brightest", "Additive",  "Subtractive", "Multiply", nullptr};
-static_assert(std::size(kModeItems) == kModeCount + 1);
-
-constexpr uint32_t kDependants[6][1] = {{0x8005}, {0x8007}, {0x800a}, {0x800c}, {0x800f}, {0x8011}};
-constexpr fw::EnableRule kRules[6] = {
-    {.controller = 0x8004, .map = {}, .message = nullptr, .dependants = kDependants[0]},
-    {.controller = 0x8006, .map = {}, .message = nullptr, .dependants = kDependants[1]},
-    {.controller = 0x8009, .map = {}, .message = nullptr, .dependants = kDependants[2]},
-    {.controller = 0x800b, .map = {}, .message = nullptr, .dependants = kDependants[3]},
-    {.controller = 0x800e, .map = {}, .message = nullptr, .dependants = kDependants[4]},
-    {.controller = 0x8010, .map = {}, .message = nullptr, .dependants = kDependants[5]},
-};
-
-constexpr fw::Control param(uint32_t id, const char *label, std::size_t handle, int port,
-                            const fw::EnableRule *rule = nullptr) {
-  return {.id = id, .label = label, .controlType = "float-env", .dataType = "float-env", .bind = fw::Bind::Param,
-          .offset = handle, .input = port, .enable = rule};
-}
-constexpr fw::Control toggle(uint32_t id, std::size_t field) {
-  return {.id = id, .label = "Clamp", .controlType = "iBoolean", .dataType = "integer", .bind = fw::Bind::Int,
-          .offset = field};
-}
-
-#define JUXS_TS_CONTROLS(c, ch, id)                                                                              \
-  param(id, #ch " Shift", offsetof(Instance, channel[c].shiftParam), kFirstChannelPort + 3 * c),                 \
-      toggle(id + 1, offsetof(Instance, channel[c].lowClamp)),                                                   \
-      param(id + 2, #ch " Low", offsetof(Instance, channel[c].lowParam), kFirstChannelPort + 3 * c + 1,          \
-            &kRules[2 * c]),                                                                                     \
-      toggle(id + 3, offsetof(Instance, channel[c].highClamp)),                                                  \
-      param(id + 4, #ch " High", offsetof(Instance, channel[c].highParam), kFirstChannelPort + 3 * c + 2,        \
-            &kRules[2 * c + 1])
-constexpr fw::Control kControls[] = {
-    {.id = 0x8001, .label = "Mode", .controlType = "iPopChoice", .dataType = "integer", .bind = fw::Bind::Int,
-     .offset = offsetof(Instance, mode), .input = kModePort, .items = kModeItems},
-    {.id = 0x8002, .label = "Samples", .controlType = "integer", .dataType = "integer", .bind = fw::Bind::Int,
-     .offset = offsetof(Instance, samples), .input = kSamplesPort, .min = 1, .hardMin = true},
-    JUXS_TS_CONTROLS(0, R, 0x8003),
-    JUXS_TS_CONTROLS(1, G, 0x8008),
-    JUXS_TS_CONTROLS(2, B, 0x800d),
-};
-#undef JUXS_TS_CONTROLS
-
-constexpr fw::PanelKind kPanel{.controls = kControls};
-
 } // namespace
 
-JUXS_HANDLER_ACTIVATION(kKind)
-JUXS_INTERFACE_ACTIVATION(kKind, kPanel)
+JUXS_NODE_ACTIVATION(kNode)
 
 } // namespace juxs::take_samples_node

@@ -5,9 +5,9 @@
 #include <cstddef>
 #include <iterator>
 
-#include "framework/activation.h"
+#include "framework/description.h"
 #include "framework/thread_slots.h"
-#include "nodes/servers.h"
+#include "nodes/node_list.h"
 
 namespace juxs::counter_node {
 namespace {
@@ -38,6 +38,45 @@ struct Instance {
 };
 
 fw::Services gServices;
+
+constexpr const char *kModeItems[] = {
+    "Counter Equal To A",
+    "Counter Greater Than A",
+    "Counter Less Than A",
+    "Counter Greater Than Or Equal To A",
+    "Counter Less Than Or Equal To A",
+    "A Does Change",
+    "A Does Not Change",
+    "A Equal To B",
+    "A Not Equal To B",
+    "A Greater Than B",
+    "A Less Than B",
+    "A Greater Than Or Equal To B",
+    "A Less Than Or Equal To B",
+    nullptr,
+};
+static_assert(std::size(kModeItems) == kModeCount + 1);
+
+// B counts only in the modes that compare A with B.
+constexpr int32_t kUsesB[kModeCount] = {0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1};
+constexpr const char *kBOnly[] = {"B"};
+constexpr fw::Rule kBRule{.controller = "Mode", .map = kUsesB, .dependants = kBOnly};
+
+// clang-format off: one setting a row
+constexpr fw::Setting kSettings[] = {
+    fw::integer("Mode", JUXS_FIELD(mode), kCountEqualA)
+        .input(CONN_INTEGER, JUXS_FIELD(modeIn)).control("iPopChoice").items(kModeItems),
+    fw::param("Start Value", LWVP_FLOAT, JUXS_FIELD(start), JUXS_FIELD(startParam), 0.0)
+        .input(CONN_SCALAR, JUXS_FIELD(startIn)).control("float-env"),
+    fw::param("Increase Value", LWVP_FLOAT, JUXS_FIELD(increase), JUXS_FIELD(increaseParam), 1.0)
+        .input(CONN_SCALAR, JUXS_FIELD(increaseIn)).control("float-env"),
+    fw::param("A", LWVP_FLOAT, JUXS_FIELD(a), JUXS_FIELD(aParam), 0.0)
+        .input(CONN_SCALAR, JUXS_FIELD(aIn)).control("float-env"),
+    fw::param("B", LWVP_FLOAT, JUXS_FIELD(b), JUXS_FIELD(bParam), 0.0)
+        .input(CONN_SCALAR, JUXS_FIELD(bIn)).control("float-env").enable(&kBRule),
+};
+// clang-format on
+constexpr fw::Port kOutputs[] = {fw::output("Out", CONN_SCALAR, JUXS_FIELD(out))};
 
 bool fallsBack(int32_t mode, double count, double a, double b, double previousA) {
   switch (mode) {
@@ -71,96 +110,28 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue value)
   in->evaluate(c->aIn, na, &a);
   in->evaluate(c->bIn, na, &b);
 
-  double result = start; // also for a thread without a slot (thread_slots.h)
-  if (const int32_t t = fw::slotOf(na->threadNum); t >= 0) {
-    fw::ThreadSlots &s = c->threads;
-    if (s.firstSample[t]) {
-      s.firstSample[t] = 0;
-      s.value[t] = start;
-      s.previousA[t] = a;
-    } else {
-      s.value[t] += increase;
-      if (fallsBack(mode, s.value[t], a, b, s.previousA[t])) s.value[t] = start;
-      if (mode == kAChanges || mode == kAStays) s.previousA[t] = a;
-    }
-    result = s.value[t];
-  }
+  double result = fw::step(c->threads, na->threadNum, start, a, mode == kAChanges || mode == kAStays,
+                           [&](double count, double previousA) {
+                             count += increase;
+                             return fallsBack(mode, count, a, b, previousA) ? start : count;
+                           });
   gServices.output->setValue(value, &result);
 }
 
-constexpr fw::IntSetting kInts[] = {{offsetof(Instance, mode), kCountEqualA}};
-constexpr fw::Param kParams[] = {
-    {"Start Value", LWVP_FLOAT, offsetof(Instance, start), offsetof(Instance, startParam), {0.0}},
-    {"Increase Value", LWVP_FLOAT, offsetof(Instance, increase), offsetof(Instance, increaseParam), {1.0}},
-    {"A", LWVP_FLOAT, offsetof(Instance, a), offsetof(Instance, aParam), {0.0}},
-    {"B", LWVP_FLOAT, offsetof(Instance, b), offsetof(Instance, bParam), {0.0}},
-};
-constexpr fw::Port kInputs[] = {
-    {"Mode", CONN_INTEGER, offsetof(Instance, modeIn)},
-    {"Start Value", CONN_SCALAR, offsetof(Instance, startIn)},
-    {"Increase Value", CONN_SCALAR, offsetof(Instance, increaseIn)},
-    {"A", CONN_SCALAR, offsetof(Instance, aIn)},
-    {"B", CONN_SCALAR, offsetof(Instance, bIn)},
-};
-constexpr fw::Port kOutputs[] = {{"Out", CONN_SCALAR, offsetof(Instance, out)}};
-
-constexpr fw::NodeKind kKind{
+constexpr fw::Description kNode{
+    .record = fw::recordOf<Instance>(),
+    .svc = &gServices,
     .envGroup = "Counter",
     .preview = true,
-    .size = sizeof(Instance),
-    .svc = &gServices,
-    .nodeOffset = offsetof(Instance, node),
-    .groupOffset = offsetof(Instance, group),
-    .panelOffset = offsetof(Instance, panel),
-    .ints = kInts,
-    .params = kParams,
-    .inputs = kInputs,
+    .settings = kSettings,
     .outputs = kOutputs,
     .evaluate = &evaluate,
     .onDefaults = &fw::startThreads<Instance>,
     .init = &fw::restartThreads<Instance>,
 };
 
-constexpr const char *kModeItems[] = {
-    "Counter Equal To A",
-    "Counter Greater Than A",
-    "Counter Less Than A",
-    "Counter Greater Than Or Equal To A",
-    "Counter Less Than Or Equal To A",
-    "A Does Change",
-    "A Does Not Change",
-    "A Equal To B",
-    "A Not Equal To B",
-    "A Greater Than B",
-    "A Less Than B",
-    "A Greater Than Or Equal To B",
-    "A Less Than Or Equal To B",
-    nullptr,
-};
-static_assert(std::size(kModeItems) == kModeCount + 1);
-
-// B counts only in the modes that compare A with B.
-constexpr int32_t kUsesB[kModeCount] = {0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1};
-constexpr uint32_t kBOnly[] = {0x8005};
-constexpr fw::EnableRule kBRule{.controller = 0x8001, .map = kUsesB, .message = nullptr, .dependants = kBOnly};
-
-constexpr fw::Control kControls[] = {
-    {.id = 0x8001, .label = "Mode", .controlType = "iPopChoice", .dataType = "integer", .bind = fw::Bind::Int,
-     .offset = offsetof(Instance, mode), .input = 0, .items = kModeItems},
-    {.id = 0x8002, .label = "Start Value", .controlType = "float-env", .dataType = "float-env",
-     .bind = fw::Bind::Param, .offset = offsetof(Instance, startParam), .input = 1},
-    {.id = 0x8003, .label = "Increase Value", .controlType = "float-env", .dataType = "float-env",
-     .bind = fw::Bind::Param, .offset = offsetof(Instance, increaseParam), .input = 2},
-    {.id = 0x8004, .label = "A", .controlType = "float-env", .dataType = "float-env", .bind = fw::Bind::Param,
-     .offset = offsetof(Instance, aParam), .input = 3},
-    {.id = 0x8005, .label = "B", .controlType = "float-env", .dataType = "float-env", .bind = fw::Bind::Param,
-     .offset = offsetof(Instance, bParam), .input = 4, .enable = &kBRule},
-};
-constexpr fw::PanelKind kPanel{.controls = kControls};
-
 } // namespace
 
-JUXS_HANDLER_ACTIVATION(kKind)
-JUXS_INTERFACE_ACTIVATION(kKind, kPanel)
+JUXS_NODE_ACTIVATION(kNode)
 
 } // namespace juxs::counter_node

@@ -4,15 +4,15 @@
 #include <cmath>
 #include <cstddef>
 
-#include "framework/activation.h"
-#include "nodes/servers.h"
+#include "framework/description.h"
+#include "nodes/node_list.h"
 
 namespace juxs {
 namespace {
 
 // N = 3: the Color twin; N = 1: the Scalar twin.
 template <int N>
-struct Instance {
+struct Record {
   double distance;
   LWVParmID distanceParam;
   double nominal;
@@ -36,7 +36,7 @@ fw::Services gColorServices, gScalarServices;
 // render threads, concurrently: reads only
 template <int N, fw::Services &S>
 void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue out) noexcept {
-  const auto *x = static_cast<const Instance<N> *>(inst);
+  const auto *x = static_cast<const Record<N> *>(inst);
   double d = x->distance, n = x->nominal, v[N];
   for (int c = 0; c < N; ++c) v[c] = x->value[c];
   S.input->evaluate(x->distanceIn, na, &d);
@@ -57,70 +57,52 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue out) n
   S.output->setValue(out, result);
 }
 
-template <int N>
-struct Tables {
-  using I = Instance<N>;
-  static constexpr fw::IntSetting kInts[] = {{offsetof(I, clamp), 1}};
-  static constexpr fw::Param kParams[] = {
-      {"Distance", LWVP_DIST, offsetof(I, distance), offsetof(I, distanceParam), {1.0}},
-      {"Nominal Distance", LWVP_DIST, offsetof(I, nominal), offsetof(I, nominalParam), {1.0}},
-      N == 3 ? fw::Param{"Color", LWVP_COLOR, offsetof(I, value), offsetof(I, valueParam), {0.78431, 0.78431, 0.78431}}
-             : fw::Param{"Scalar", LWVP_FLOAT, offsetof(I, value), offsetof(I, valueParam), {2.0}},
-  };
-  static constexpr ConnectionType kType = N == 3 ? CONN_COLOR : CONN_SCALAR;
-  static constexpr const char *kName = N == 3 ? "Color" : "Scalar";
-  static constexpr fw::Port kInputs[] = {
-      {"Distance", CONN_SCALAR, offsetof(I, distanceIn)},
-      {"Nominal Distance", CONN_SCALAR, offsetof(I, nominalIn)},
-      {kName, kType, offsetof(I, valueIn)},
-  };
-  static constexpr fw::Port kOutputs[] = {{kName, kType, offsetof(I, out)}};
-  static constexpr fw::Control kControls[] = {
-      {.id = 0x8001, .label = "Distance", .controlType = "distance-env", .dataType = "distance-env",
-       .bind = fw::Bind::Param, .offset = offsetof(I, distanceParam), .input = 0},
-      {.id = 0x8002, .label = "Nominal Distance", .controlType = "distance-env", .dataType = "distance-env",
-       .bind = fw::Bind::Param, .offset = offsetof(I, nominalParam), .input = 1},
-      {.id = 0x8003, .label = kName, .controlType = N == 3 ? "color-env" : "float-env",
-       .dataType = N == 3 ? "color-env" : "float-env", .bind = fw::Bind::Param, .offset = offsetof(I, valueParam),
-       .input = 2},
-      {.id = 0x8004, .label = "Clamp", .controlType = "iBoolean", .dataType = "integer", .bind = fw::Bind::Int,
-       .offset = offsetof(I, clamp)},
-  };
-  static constexpr fw::PanelKind kPanel{.controls = kControls};
-};
-
 template <int N, fw::Services &S>
-constexpr fw::NodeKind kind(const char *envGroup) {
-  using T = Tables<N>;
-  return {
-      .envGroup = envGroup,
-      .preview = true,
-      .size = sizeof(Instance<N>),
+struct Twin {
+  using Instance = Record<N>;
+  static constexpr fw::Setting value() {
+    if constexpr (N == 3)
+      return fw::param("Color", LWVP_COLOR, JUXS_FIELD(value), JUXS_FIELD(valueParam), 0.78431, 0.78431, 0.78431)
+          .input(CONN_COLOR, JUXS_FIELD(valueIn))
+          .control("color-env");
+    else
+      return fw::param("Scalar", LWVP_FLOAT, JUXS_FIELD(value), JUXS_FIELD(valueParam), 2.0)
+          .input(CONN_SCALAR, JUXS_FIELD(valueIn))
+          .control("float-env");
+  }
+  // clang-format off: one setting a row
+  static constexpr fw::Setting kSettings[] = {
+      fw::param("Distance", LWVP_DIST, JUXS_FIELD(distance), JUXS_FIELD(distanceParam), 1.0)
+          .input(CONN_SCALAR, JUXS_FIELD(distanceIn))
+          .control("distance-env"),
+      fw::param("Nominal Distance", LWVP_DIST, JUXS_FIELD(nominal), JUXS_FIELD(nominalParam), 1.0)
+          .input(CONN_SCALAR, JUXS_FIELD(nominalIn))
+          .control("distance-env"),
+      value(),
+      fw::integer("Clamp", JUXS_FIELD(clamp), 1).control("iBoolean"),
+  };
+  // clang-format on
+  static constexpr fw::Port kOutputs[] = {
+      fw::output(N == 3 ? "Color" : "Scalar", N == 3 ? CONN_COLOR : CONN_SCALAR, JUXS_FIELD(out))};
+  static constexpr fw::Description kNode{
+      .record = fw::recordOf<Instance>(),
       .svc = &S,
-      .nodeOffset = offsetof(Instance<N>, node),
-      .groupOffset = offsetof(Instance<N>, group),
-      .panelOffset = offsetof(Instance<N>, panel),
-      .ints = T::kInts,
-      .params = T::kParams,
-      .inputs = T::kInputs,
-      .outputs = T::kOutputs,
+      .envGroup = N == 3 ? "Exponential Decay (Color)" : "Exponential Decay (Scalar)",
+      .preview = true,
+      .settings = kSettings,
+      .outputs = kOutputs,
       .evaluate = &evaluate<N, S>,
   };
-}
-
-constexpr fw::NodeKind kColorKind = kind<3, gColorServices>("Exponential Decay (Color)");
-constexpr fw::NodeKind kScalarKind = kind<1, gScalarServices>("Exponential Decay (Scalar)");
+};
 
 } // namespace
 
 namespace exp_decay_color_node {
-JUXS_HANDLER_ACTIVATION(kColorKind)
-JUXS_INTERFACE_ACTIVATION(kColorKind, Tables<3>::kPanel)
+JUXS_NODE_ACTIVATION((Twin<3, gColorServices>::kNode))
 } // namespace exp_decay_color_node
 
 namespace exp_decay_scalar_node {
-JUXS_HANDLER_ACTIVATION(kScalarKind)
-JUXS_INTERFACE_ACTIVATION(kScalarKind, Tables<1>::kPanel)
+JUXS_NODE_ACTIVATION((Twin<1, gScalarServices>::kNode))
 } // namespace exp_decay_scalar_node
 
 } // namespace juxs

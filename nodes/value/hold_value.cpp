@@ -4,9 +4,9 @@
 #include <cstddef>
 #include <iterator>
 
-#include "framework/activation.h"
+#include "framework/description.h"
 #include "framework/thread_slots.h"
-#include "nodes/servers.h"
+#include "nodes/node_list.h"
 
 namespace juxs::hold_value_node {
 namespace {
@@ -34,6 +34,38 @@ struct Instance {
 };
 
 fw::Services gServices;
+
+constexpr const char *kModeItems[] = {
+    "A Does Change",
+    "A Does Not Change",
+    "A Equal To B",
+    "A Not Equal To B",
+    "A Greater Than B",
+    "A Less Than B",
+    "A Greater Than Or Equal To B",
+    "A Less Than Or Equal To B",
+    nullptr,
+};
+static_assert(std::size(kModeItems) == kModeCount + 1);
+
+// B counts only in the modes that compare A with B.
+constexpr int32_t kUsesB[kModeCount] = {0, 0, 1, 1, 1, 1, 1, 1};
+constexpr const char *kBOnly[] = {"B"};
+constexpr fw::Rule kBRule{.controller = "Mode", .map = kUsesB, .dependants = kBOnly};
+
+// clang-format off: one setting a row
+constexpr fw::Setting kSettings[] = {
+    fw::integer("Mode", JUXS_FIELD(mode), kAChanges)
+        .input(CONN_INTEGER, JUXS_FIELD(modeIn)).control("iPopChoice").items(kModeItems),
+    fw::param("Input", LWVP_FLOAT, JUXS_FIELD(input), JUXS_FIELD(inputParam), 1.0)
+        .input(CONN_SCALAR, JUXS_FIELD(in), "In").control("float-env"),
+    fw::param("A", LWVP_FLOAT, JUXS_FIELD(a), JUXS_FIELD(aParam), 0.0)
+        .input(CONN_SCALAR, JUXS_FIELD(aIn)).control("float-env"),
+    fw::param("B", LWVP_FLOAT, JUXS_FIELD(b), JUXS_FIELD(bParam), 0.0)
+        .input(CONN_SCALAR, JUXS_FIELD(bIn)).control("float-env").enable(&kBRule),
+};
+// clang-format on
+constexpr fw::Port kOutputs[] = {fw::output("Out", CONN_SCALAR, JUXS_FIELD(out))};
 
 // When the held value gives way to the input: whenever the condition the
 // mode is named after does not hold.
@@ -63,86 +95,27 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue value)
   in->evaluate(h->aIn, na, &a);
   in->evaluate(h->bIn, na, &b);
 
-  double result = input; // also for a thread without a slot (thread_slots.h)
-  if (const int32_t t = fw::slotOf(na->threadNum); t >= 0) {
-    fw::ThreadSlots &s = h->threads;
-    if (s.firstSample[t]) {
-      s.firstSample[t] = 0;
-      s.value[t] = input;
-      s.previousA[t] = a;
-    } else {
-      if (takesInput(mode, a, b, s.previousA[t])) s.value[t] = input;
-      if (mode == kAChanges || mode == kAStays) s.previousA[t] = a;
-    }
-    result = s.value[t];
-  }
+  double result = fw::step(h->threads, na->threadNum, input, a, mode == kAChanges || mode == kAStays,
+                           [&](double held, double previousA) {
+                             return takesInput(mode, a, b, previousA) ? input : held;
+                           });
   gServices.output->setValue(value, &result);
 }
 
-constexpr fw::IntSetting kInts[] = {{offsetof(Instance, mode), kAChanges}};
-constexpr fw::Param kParams[] = {
-    {"Input", LWVP_FLOAT, offsetof(Instance, input), offsetof(Instance, inputParam), {1.0}},
-    {"A", LWVP_FLOAT, offsetof(Instance, a), offsetof(Instance, aParam), {0.0}},
-    {"B", LWVP_FLOAT, offsetof(Instance, b), offsetof(Instance, bParam), {0.0}},
-};
-constexpr fw::Port kInputs[] = {
-    {"Mode", CONN_INTEGER, offsetof(Instance, modeIn)},
-    {"In", CONN_SCALAR, offsetof(Instance, in)},
-    {"A", CONN_SCALAR, offsetof(Instance, aIn)},
-    {"B", CONN_SCALAR, offsetof(Instance, bIn)},
-};
-constexpr fw::Port kOutputs[] = {{"Out", CONN_SCALAR, offsetof(Instance, out)}};
-
-constexpr fw::NodeKind kKind{
+constexpr fw::Description kNode{
+    .record = fw::recordOf<Instance>(),
+    .svc = &gServices,
     .envGroup = "Hold Value",
     .preview = true,
-    .size = sizeof(Instance),
-    .svc = &gServices,
-    .nodeOffset = offsetof(Instance, node),
-    .groupOffset = offsetof(Instance, group),
-    .panelOffset = offsetof(Instance, panel),
-    .ints = kInts,
-    .params = kParams,
-    .inputs = kInputs,
+    .settings = kSettings,
     .outputs = kOutputs,
     .evaluate = &evaluate,
     .onDefaults = &fw::startThreads<Instance>,
     .init = &fw::restartThreads<Instance>,
 };
 
-constexpr const char *kModeItems[] = {
-    "A Does Change",
-    "A Does Not Change",
-    "A Equal To B",
-    "A Not Equal To B",
-    "A Greater Than B",
-    "A Less Than B",
-    "A Greater Than Or Equal To B",
-    "A Less Than Or Equal To B",
-    nullptr,
-};
-static_assert(std::size(kModeItems) == kModeCount + 1);
-
-// B counts only in the modes that compare A with B.
-constexpr int32_t kUsesB[kModeCount] = {0, 0, 1, 1, 1, 1, 1, 1};
-constexpr uint32_t kBOnly[] = {0x8004};
-constexpr fw::EnableRule kBRule{.controller = 0x8001, .map = kUsesB, .message = nullptr, .dependants = kBOnly};
-
-constexpr fw::Control kControls[] = {
-    {.id = 0x8001, .label = "Mode", .controlType = "iPopChoice", .dataType = "integer", .bind = fw::Bind::Int,
-     .offset = offsetof(Instance, mode), .input = 0, .items = kModeItems},
-    {.id = 0x8002, .label = "Input", .controlType = "float-env", .dataType = "float-env", .bind = fw::Bind::Param,
-     .offset = offsetof(Instance, inputParam), .input = 1},
-    {.id = 0x8003, .label = "A", .controlType = "float-env", .dataType = "float-env", .bind = fw::Bind::Param,
-     .offset = offsetof(Instance, aParam), .input = 2},
-    {.id = 0x8004, .label = "B", .controlType = "float-env", .dataType = "float-env", .bind = fw::Bind::Param,
-     .offset = offsetof(Instance, bParam), .input = 3, .enable = &kBRule},
-};
-constexpr fw::PanelKind kPanel{.controls = kControls};
-
 } // namespace
 
-JUXS_HANDLER_ACTIVATION(kKind)
-JUXS_INTERFACE_ACTIVATION(kKind, kPanel)
+JUXS_NODE_ACTIVATION(kNode)
 
 } // namespace juxs::hold_value_node

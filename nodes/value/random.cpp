@@ -2,9 +2,9 @@
 // the module random generator.
 #include <cstddef>
 
-#include "framework/activation.h"
+#include "framework/description.h"
 #include "framework/random.h"
-#include "nodes/servers.h"
+#include "nodes/node_list.h"
 
 namespace juxs::random_node {
 namespace {
@@ -24,6 +24,16 @@ struct Instance {
 
 fw::Services gServices;
 
+// clang-format off: one setting a row
+constexpr fw::Setting kSettings[] = {
+    fw::param("Min", LWVP_FLOAT, JUXS_FIELD(min), JUXS_FIELD(minParam), 0.0)
+        .input(CONN_SCALAR, JUXS_FIELD(minIn)).control("float-env"),
+    fw::param("Max", LWVP_FLOAT, JUXS_FIELD(max), JUXS_FIELD(maxParam), 1.0)
+        .input(CONN_SCALAR, JUXS_FIELD(maxIn)).control("float-env"),
+};
+// clang-format on
+constexpr fw::Port kOutputs[] = {fw::output("Out", CONN_SCALAR, JUXS_FIELD(out))};
+
 // Every Random created restarts the module's sequence for every user of it.
 void onDefaults(void *, void *) { fw::rng::seed(3); }
 
@@ -33,45 +43,23 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue value)
   double lo = r->min, hi = r->max;
   gServices.input->evaluate(r->minIn, na, &lo);
   gServices.input->evaluate(r->maxIn, na, &hi);
-  const double d = fw::rng::draw1();
-  double result = d * (1.0 / 4294967295.0) * (hi - lo) + lo;
+  double result = fw::rng::unit(fw::rng::draw1()) * (hi - lo) + lo;
   gServices.output->setValue(value, &result);
 }
 
-constexpr fw::Param kParams[] = {
-    {"Min", LWVP_FLOAT, offsetof(Instance, min), offsetof(Instance, minParam), {0.0}},
-    {"Max", LWVP_FLOAT, offsetof(Instance, max), offsetof(Instance, maxParam), {1.0}},
-};
-constexpr fw::Port kInputs[] = {{"Min", CONN_SCALAR, offsetof(Instance, minIn)},
-                                {"Max", CONN_SCALAR, offsetof(Instance, maxIn)}};
-constexpr fw::Port kOutputs[] = {{"Out", CONN_SCALAR, offsetof(Instance, out)}};
-
-constexpr fw::NodeKind kKind{
+constexpr fw::Description kNode{
+    .record = fw::recordOf<Instance>(),
+    .svc = &gServices,
     .envGroup = "Random",
     .preview = true,
-    .size = sizeof(Instance),
-    .svc = &gServices,
-    .nodeOffset = offsetof(Instance, node),
-    .groupOffset = offsetof(Instance, group),
-    .panelOffset = offsetof(Instance, panel),
-    .params = kParams,
-    .inputs = kInputs,
+    .settings = kSettings,
     .outputs = kOutputs,
     .evaluate = &evaluate,
     .onDefaults = &onDefaults,
 };
 
-constexpr fw::Control kControls[] = {
-    {.id = 0x8001, .label = "Min", .controlType = "float-env", .dataType = "float-env", .bind = fw::Bind::Param,
-     .offset = offsetof(Instance, minParam), .input = 0},
-    {.id = 0x8002, .label = "Max", .controlType = "float-env", .dataType = "float-env", .bind = fw::Bind::Param,
-     .offset = offsetof(Instance, maxParam), .input = 1},
-};
-constexpr fw::PanelKind kPanel{.controls = kControls};
-
 } // namespace
 
-JUXS_HANDLER_ACTIVATION(kKind)
-JUXS_INTERFACE_ACTIVATION(kKind, kPanel)
+JUXS_NODE_ACTIVATION(kNode)
 
 } // namespace juxs::random_node

@@ -1,10 +1,10 @@
 // Render Info: pixel position, frame range, ray recursion limit and frame
 // counts as integer outputs. No settings, no panel.
-#include "nodes/servers.h"
+#include "nodes/node_list.h"
 
 #include <cstddef>
 
-#include "framework/activation.h"
+#include "framework/description.h"
 
 namespace juxs::render_info_node {
 namespace {
@@ -81,22 +81,23 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID output, NodeValue
   gServices.output->setValue(value, &result);
 }
 
-#define OUT(i, name) fw::Port{name, CONN_INTEGER, offsetof(Instance, outputs) + (i) * sizeof(NodeOutputID)}
 constexpr fw::Port kOutputs[] = {
-    OUT(kRenderX, "Render X"),           OUT(kRenderY, "Render Y"),
-    OUT(kStartFrame, "Start Frame"),     OUT(kEndFrame, "End Frame"),
-    OUT(kCurrentFrame, "Current Frame"), OUT(kRenderedFrames, "Rendered Frames"),
-    OUT(kRayRecursionLimit, "Ray Recursion Limit"),
+    fw::output("Render X", CONN_INTEGER, JUXS_FIELD(outputs[kRenderX])),
+    fw::output("Render Y", CONN_INTEGER, JUXS_FIELD(outputs[kRenderY])),
+    fw::output("Start Frame", CONN_INTEGER, JUXS_FIELD(outputs[kStartFrame])),
+    fw::output("End Frame", CONN_INTEGER, JUXS_FIELD(outputs[kEndFrame])),
+    fw::output("Current Frame", CONN_INTEGER, JUXS_FIELD(outputs[kCurrentFrame])),
+    fw::output("Rendered Frames", CONN_INTEGER, JUXS_FIELD(outputs[kRenderedFrames])),
+    fw::output("Ray Recursion Limit", CONN_INTEGER, JUXS_FIELD(outputs[kRayRecursionLimit])),
 };
-#undef OUT
 
-constexpr fw::NodeKind kKind{
+// No settings and no panel.
+constexpr fw::Description kNode{
+    .record = fw::recordOf<Instance>(),
+    .svc = &gServices,
     .envGroup = nullptr,
     .preview = true,
-    .size = sizeof(Instance),
-    .svc = &gServices,
     .usesParams = false,
-    .nodeOffset = offsetof(Instance, node),
     .outputs = kOutputs,
     .evaluate = &evaluate,
     .onDefaults = &onDefaults,
@@ -106,6 +107,6 @@ constexpr fw::NodeKind kKind{
 
 } // namespace
 
-JUXS_HANDLER_ACTIVATION(kKind)
+JUXS_NODE_ACTIVATION_NO_PANEL(kNode)
 
 } // namespace juxs::render_info_node

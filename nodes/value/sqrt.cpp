@@ -2,8 +2,8 @@
 #include <cmath>
 #include <cstddef>
 
-#include "framework/activation.h"
-#include "nodes/servers.h"
+#include "framework/description.h"
+#include "nodes/node_list.h"
 
 namespace juxs::sqrt_node {
 namespace {
@@ -20,6 +20,15 @@ struct Instance {
 
 fw::Services gServices;
 
+// clang-format off: one setting a row
+constexpr fw::Setting kSettings[] = {
+    fw::param("Input", LWVP_FLOAT, JUXS_FIELD(inputValue), JUXS_FIELD(inputParam), 1.0)
+        .input(CONN_SCALAR, JUXS_FIELD(in), "In")
+        .control("float-env"),
+};
+// clang-format on
+constexpr fw::Port kOutputs[] = {fw::output("Out", CONN_SCALAR, JUXS_FIELD(out))};
+
 // render threads, concurrently
 void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue value) noexcept {
   const auto *s = static_cast<const Instance *>(inst);
@@ -29,34 +38,18 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue value)
   gServices.output->setValue(value, &result);
 }
 
-constexpr fw::Param kParams[] = {
-    {"Input", LWVP_FLOAT, offsetof(Instance, inputValue), offsetof(Instance, inputParam), {1.0}}};
-constexpr fw::Port kInputs[] = {{"In", CONN_SCALAR, offsetof(Instance, in)}};
-constexpr fw::Port kOutputs[] = {{"Out", CONN_SCALAR, offsetof(Instance, out)}};
-
-constexpr fw::NodeKind kKind{
+constexpr fw::Description kNode{
+    .record = fw::recordOf<Instance>(),
+    .svc = &gServices,
     .envGroup = "Sqrt",
     .preview = true,
-    .size = sizeof(Instance),
-    .svc = &gServices,
-    .nodeOffset = offsetof(Instance, node),
-    .groupOffset = offsetof(Instance, group),
-    .panelOffset = offsetof(Instance, panel),
-    .params = kParams,
-    .inputs = kInputs,
+    .settings = kSettings,
     .outputs = kOutputs,
     .evaluate = &evaluate,
 };
 
-constexpr fw::Control kControls[] = {
-    {.id = 0x8001, .label = "Input", .controlType = "float-env", .dataType = "float-env", .bind = fw::Bind::Param,
-     .offset = offsetof(Instance, inputParam), .input = 0},
-};
-constexpr fw::PanelKind kPanel{.controls = kControls};
-
 } // namespace
 
-JUXS_HANDLER_ACTIVATION(kKind)
-JUXS_INTERFACE_ACTIVATION(kKind, kPanel)
+JUXS_NODE_ACTIVATION(kNode)
 
 } // namespace juxs::sqrt_node
