@@ -98,8 +98,7 @@ struct World {
   std::vector<LWNodalAccess> points; // shading contexts on the terrain
   std::vector<Ray> rays;             // what the evaluations cast
   World() {
-    std::string error;
-    module = hostsim::Module::fromDescriptor(&_mod_descrip, error);
+    module = hostsim::Module::fromDescriptor(&_mod_descrip);
     host = std::make_unique<hostsim::Host>();
     obj = terrainObj();
     scene = hostsim::parseScene(*host, *module, sceneText(obj), "bench_ao.json");

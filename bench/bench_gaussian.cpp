@@ -53,16 +53,14 @@ struct World {
   std::unique_ptr<hostsim::Network> net;
   hostsim::HostNode *nodes[2][2] = {}; // [node][mode]
   World() {
-    std::string error;
-    module = hostsim::Module::fromDescriptor(&_mod_descrip, error);
+    module = hostsim::Module::fromDescriptor(&_mod_descrip);
     host = std::make_unique<hostsim::Host>();
     scene = hostsim::parseScene(*host, *module, kScene, "bench.json");
     renderer = std::make_unique<hostsim::Renderer>(*scene, *host);
     net = std::make_unique<hostsim::Network>(*host, *module);
     for (int k = 0; k < 2; ++k)
       for (int m = 0; m < 2; ++m) {
-        hostsim::HostNode *node = nodes[k][m] = net->add(kNodes[k], &error);
-        if (!node) throw std::runtime_error(error);
+        hostsim::HostNode *node = nodes[k][m] = net->add(kNodes[k]);
         // Blur 20 % and 64 samples (and an index of 1.5), set as a user sets them.
         const hostsim::ServerInfo *s = module->find(LWNODE_ICLASS, node->serverName);
         LWInterface local{node->instance, nullptr, nullptr, nullptr};

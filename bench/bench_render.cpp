@@ -36,8 +36,7 @@ struct World {
   std::unique_ptr<hostsim::Scene> scene;
   std::unique_ptr<hostsim::Renderer> renderer;
   World() {
-    std::string error;
-    module = hostsim::Module::fromDescriptor(&_mod_descrip, error);
+    module = hostsim::Module::fromDescriptor(&_mod_descrip);
     host = std::make_unique<hostsim::Host>();
     scene = hostsim::parseScene(*host, *module, kScene, "bench.json");
     renderer = std::make_unique<hostsim::Renderer>(*scene, *host);

@@ -49,9 +49,8 @@ struct Editor {
     if (nodes.size() >= kMaxNodes) return;
     ++work;
     const auto &servers = fuzz::nodeServers();
-    std::string error;
-    HostNode *n = net.add(servers[in.pick(servers.size())], &error);
-    if (!n) fuzz::fault("a node does not create: " + error);
+    const std::string &server = servers[in.pick(servers.size())];
+    HostNode *n = fuzz::must("a node does not create: ", [&] { return net.add(server); });
     fuzz::budget::watch(n);
     nodes.push_back(n);
   }
@@ -77,10 +76,13 @@ struct Editor {
   void duplicate() {
     HostNode *n = pickNode();
     if (!n || !n->isModuleNode() || nodes.size() >= kMaxNodes) return;
-    std::string error;
     ++work;
-    HostNode *copy = net.duplicate(n, &error);
-    if (!copy) fuzz::fault("\"" + n->serverName + "\" does not duplicate: " + error);
+    // A node's copy may refuse (the module's allocations can run out); the
+    // new node must still be made.
+    HostNode *copy = nullptr;
+    const auto why = fuzz::refusal([&] { copy = net.duplicate(n); });
+    if (why && why->rfind("copy failed", 0) != 0) fuzz::fault("\"" + n->serverName + "\" does not duplicate: " + *why);
+    if (!copy) return;
     fuzz::budget::watch(copy);
     nodes.push_back(copy);
   }
@@ -90,7 +92,7 @@ struct Editor {
     const std::string output = from->outputs[in.pick(from->outputs.size())]->name;
     const std::string input = to->inputs[in.pick(to->inputs.size())]->name;
     if (isCount(input) && std::find(smallConstants.begin(), smallConstants.end(), from) == smallConstants.end()) return;
-    net.connect(from, output, to, input); // a cycle is refused
+    fuzz::refusal([&] { net.connect(from, output, to, input); }); // a cycle is refused
   }
   void disconnect() {
     HostNode *to = pickNode();
@@ -115,23 +117,26 @@ struct Editor {
       for (int32_t i = -1; i <= count; ++i) panels.popupItem(*p, c, i);
     }
     panels.describe(*p, n->name);
+    // The panel may refuse an edit (a disabled control, a wrong count).
     if (c.isInteger()) {
-      panels.editInteger(*p, c, isCountControl(c.label) ? count() : in.value<int32_t>());
+      const int32_t v = isCountControl(c.label) ? count() : in.value<int32_t>();
+      fuzz::refusal([&] { panels.editInteger(*p, c, v); });
     } else if (c.isEnv()) {
       std::vector<double> values(1 + in.byte() % 3);
       for (double &v : values) v = in.value<double>();
-      panels.editValues(*p, c, values, nullptr, in.byte() & 1);
+      const bool track = in.byte() & 1;
+      fuzz::refusal([&] { panels.editValues(*p, c, values, track); });
     } else if (c.dataType == "string") {
-      panels.editText(*p, c, in.text(600));
+      const std::string text = in.text(600);
+      fuzz::refusal([&] { panels.editText(*p, c, text); });
     }
   }
   // Saves every module node and loads the lot into a fresh network, in an
   // order the input picks; the module's own saves must load.
   void saveAndReload() {
     hostsim::SavedNetwork saved;
-    std::string error;
     const int32_t mode = in.byte() & 1 ? LWIO_ASCII : LWIO_BINARY;
-    if (!net.saveAll(saved, mode, &error)) fuzz::fault("the network does not save: " + error);
+    fuzz::must("the network does not save: ", [&] { net.saveAll(saved, mode); });
     work += 2 * saved.nodes.size();
     std::vector<std::size_t> order(saved.nodes.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
@@ -142,8 +147,9 @@ struct Editor {
         forget(n);
         net.remove(n);
       }
-    std::vector<HostNode *> made = net.loadAll(saved, order, &error);
-    if (made.size() != saved.nodes.size()) fuzz::fault("a saved network does not load again: " + error);
+    std::vector<HostNode *> made =
+        fuzz::must("a saved network does not load again: ", [&] { return net.loadAll(saved, order); });
+    if (made.size() != saved.nodes.size()) fuzz::fault("a saved network does not load again whole");
     for (HostNode *n : made) {
       fuzz::budget::watch(n);
       nodes.push_back(n);
@@ -151,8 +157,7 @@ struct Editor {
   }
   void render() {
     work += 1 + nodes.size() / 4; // a node's render start costs little beside its making
-    std::string error;
-    net.beginRender(0, &error);
+    fuzz::refusal([&] { net.beginRender(0); });
     const LWFrame frame = in.value<int16_t>();
     net.newTime(frame, frame / 24.0);
     LWNodalAccess na = fuzz::contextOfThread(fuzz::threadNumber(in.byte()));
@@ -172,9 +177,7 @@ struct Editor {
     const auto &servers = fuzz::nodeServers();
     const std::string &server = servers[in.pick(servers.size())];
     for (int k = in.byte() % 80; k > 0 && nodes.size() < kMaxNodes; --k) {
-      std::string error;
-      HostNode *n = net.add(server, &error);
-      if (!n) fuzz::fault("a node does not create: " + error);
+      HostNode *n = fuzz::must("a node does not create: ", [&] { return net.add(server); });
       ++work;
       fuzz::budget::watch(n);
       nodes.push_back(n);

@@ -20,25 +20,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
 
   hostsim::Host host;
   hostsim::Network net(host, fuzz::module(), "Fuzz");
-  std::string error;
-  hostsim::HostNode *node = net.add(server, &error);
-  if (!node) fuzz::fault("\"" + server + "\" does not create: " + error);
+  hostsim::HostNode *node = fuzz::must("\"" + server + "\" does not create: ", [&] { return net.add(server); });
   fuzz::budget::reset(100000);
   fuzz::budget::watch(node);
 
   hostsim::LoadStream in(block, mode);
-  net.load(node, in, &error); // refused or not, the node stays whole
+  fuzz::refusal([&] { net.load(node, in); }); // refused or not, the node stays whole
   fuzz::exercise(net, node, fuzz::threadNumber(flags >> 1));
 
   const std::vector<uint8_t> first = fuzz::saved(net, node, mode);
-  hostsim::HostNode *again = net.add(server, &error);
-  if (!again) fuzz::fault("\"" + server + "\" does not create a second node: " + error);
+  hostsim::HostNode *again =
+      fuzz::must("\"" + server + "\" does not create a second node: ", [&] { return net.add(server); });
   hostsim::LoadStream back(first, mode);
-  if (!net.load(again, back, &error)) fuzz::fault("\"" + server + "\": its own save does not load again: " + error);
+  fuzz::must("\"" + server + "\": its own save does not load again: ", [&] { net.load(again, back); });
   if (fuzz::saved(net, again, mode) != first) fuzz::fault("\"" + server + "\": save, load, save gives other bytes");
 
   // A duplicate of what was loaded evaluates as well.
-  if (hostsim::HostNode *copy = net.duplicate(node, &error)) {
+  hostsim::HostNode *copy = nullptr;
+  fuzz::refusal([&] { copy = net.duplicate(node); });
+  if (copy) {
     fuzz::budget::watch(copy);
     fuzz::exercise(net, copy, fuzz::threadNumber(flags >> 2));
   }

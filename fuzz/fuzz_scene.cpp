@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   std::unique_ptr<hostsim::Scene> scene;
   try {
     scene = hostsim::parseScene(host, fuzz::module(), text, kScenePath);
-  } catch (const hostsim::SceneError &) {
+  } catch (const hostsim::Error &) {
     return 0;
   }
   fuzz::budget::reset(200000);
@@ -46,20 +46,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     options.threads = 1;
     options.firstFrame = options.lastFrame = scene->firstFrame;
     renderer.render(options, nullptr);
-  } catch (const hostsim::SceneError &) {
+  } catch (const hostsim::Error &) {
     // a node's init may refuse to render; the scene must still save
   }
 
   std::string saved;
   try {
     saved = hostsim::sceneText(*scene, host, kScenePath);
-  } catch (const hostsim::SceneError &e) {
+  } catch (const hostsim::Error &e) {
     fuzz::fault(std::string("a scene that was read does not save: ") + e.what());
   }
   scene.reset();
   try {
     scene = hostsim::parseScene(host, fuzz::module(), saved, kScenePath);
-  } catch (const hostsim::SceneError &e) {
+  } catch (const hostsim::Error &e) {
     fuzz::fault(std::string("the saved scene does not read again: ") + e.what() + "\n" + saved);
   }
   if (hostsim::sceneText(*scene, host, kScenePath) != saved) fuzz::fault("save, read, save gives other text:\n" + saved);

@@ -12,10 +12,11 @@ namespace fuzz {
 
 const hostsim::Module &module() {
   static const std::unique_ptr<hostsim::Module> m = [] {
-    std::string error;
-    auto opened = hostsim::Module::fromDescriptor(&_mod_descrip, error, "JuxsNodes");
-    if (!opened) fault("the module does not open: " + error);
-    return opened;
+    try {
+      return hostsim::Module::fromDescriptor(&_mod_descrip, "JuxsNodes");
+    } catch (const hostsim::Error &e) {
+      fault(std::string("the module does not open: ") + e.what());
+    }
   }();
   return *m;
 }
@@ -128,8 +129,7 @@ LWNodalAccess contextOfThread(int32_t threadNum) {
 }
 
 void exercise(hostsim::Network &net, hostsim::HostNode *node, int32_t threadNum, LWFrame frame) {
-  std::string error;
-  net.beginRender(0, &error); // an init may refuse (no image, say); evaluation must cope
+  refusal([&] { net.beginRender(0); }); // an init may refuse (no image, say); evaluation must cope
   net.newTime(frame, frame / 30.0);
   LWNodalAccess na = contextOfThread(threadNum);
   for (const auto &out : node->outputs) {
@@ -141,8 +141,7 @@ void exercise(hostsim::Network &net, hostsim::HostNode *node, int32_t threadNum,
 
 std::vector<uint8_t> saved(hostsim::Network &net, hostsim::HostNode *node, int32_t mode) {
   hostsim::SaveStream out(mode);
-  std::string error;
-  if (!net.save(node, out, &error)) fault("\"" + node->serverName + "\": save failed: " + error);
+  must("\"" + node->serverName + "\": save failed: ", [&] { net.save(node, out); });
   return out.bytes();
 }
 

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,26 @@ std::string moduleState();
 // A property the host relies on does not hold: say what, and the module
 // state, and stop, so that the fuzzer keeps the input.
 [[noreturn]] void fault(const std::string &what);
+
+// A host operation that may be refused (a cycle, a block a node will not
+// load): its Error's message, or nothing when it went through.
+template <class Fn> std::optional<std::string> refusal(Fn &&fn) {
+  try {
+    fn();
+  } catch (const hostsim::Error &e) {
+    return e.what();
+  }
+  return std::nullopt;
+}
+
+// A host operation that must go through: its Error is a fault, said after what.
+template <class Fn> auto must(const std::string &what, Fn &&fn) -> decltype(fn()) {
+  try {
+    return fn();
+  } catch (const hostsim::Error &e) {
+    fault(what + e.what());
+  }
+}
 
 // Thread numbers a host might hand out, in and out of the nodes' tables.
 int32_t threadNumber(uint8_t choice);

@@ -47,9 +47,7 @@ int main(int argc, char **argv) {
   hostsim::Host host;
   hostsim::Network net(host, fuzz::module(), "Seeds");
   for (const std::string &server : servers) {
-    std::string error;
-    hostsim::HostNode *n = net.add(server, &error);
-    if (!n) fuzz::fault(server + ": " + error);
+    hostsim::HostNode *n = fuzz::must(server + ": ", [&] { return net.add(server); });
     for (int32_t mode : {LWIO_BINARY, LWIO_ASCII}) {
       std::vector<uint8_t> seed(server.begin(), server.end());
       seed.push_back(0);

@@ -24,6 +24,10 @@ std::string hex(uint32_t v) {
   return buf;
 }
 
+Error notLoadable(const std::string &path, const std::string &why) {
+  return Error("not a loadable module (" + (why.empty() ? std::string("unknown error") : why) + ")", path);
+}
+
 #ifdef _WIN32
 std::string utf8FromWide(const wchar_t *w, int n) {
   const int size = WideCharToMultiByte(CP_UTF8, 0, w, n, nullptr, 0, nullptr, nullptr);
@@ -45,7 +49,8 @@ std::string systemMessage(DWORD code) {
   return "error " + std::to_string(code) + (s.empty() ? "" : ": " + s);
 }
 
-void *openLibrary(const std::string &path, std::string &why) {
+// Throws Error naming the file and the system's reason when it cannot be loaded.
+void *openLibrary(const std::string &path) {
   // No message box for a file that is not a DLL: the caller reports it.
   DWORD oldMode = 0;
   SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &oldMode);
@@ -57,7 +62,7 @@ void *openLibrary(const std::string &path, std::string &why) {
   HMODULE h = LoadLibraryExW((ec ? pathFromUtf8(path) : file).wstring().c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   const DWORD code = GetLastError();
   SetThreadErrorMode(oldMode, nullptr);
-  if (!h) why = systemMessage(code);
+  if (!h) throw notLoadable(path, systemMessage(code));
   return reinterpret_cast<void *>(h);
 }
 void *findSymbol(void *handle, const char *name) {
@@ -65,7 +70,8 @@ void *findSymbol(void *handle, const char *name) {
 }
 void closeLibrary(void *handle) { FreeLibrary(static_cast<HMODULE>(handle)); }
 #else
-void *openLibrary(const std::string &path, std::string &why) {
+// Throws Error naming the file and the system's reason when it cannot be loaded.
+void *openLibrary(const std::string &path) {
   // A module is a file: a bare name is the one in the current folder, never a
   // library of that name found on the system's search path.
   const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
@@ -73,9 +79,10 @@ void *openLibrary(const std::string &path, std::string &why) {
   void *handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) {
     const char *message = dlerror();
-    why = message ? message : "";
+    std::string why = message ? message : "";
     // The loader's message starts with the path, which the caller names anyway.
     if (why.rfind(file + ": ", 0) == 0) why.erase(0, file.size() + 2);
+    throw notLoadable(path, why);
   }
   return handle;
 }
@@ -120,77 +127,67 @@ std::filesystem::path defaultModulePath() {
   return (self.empty() ? std::filesystem::path(".") : self.parent_path()) / "JuxsNodes.p";
 }
 
-std::unique_ptr<Module> Module::open(const std::string &path, std::string &error) {
-  std::string why;
-  void *handle = openLibrary(path, why);
-  if (!handle) {
-    error = "not a loadable module (" + (why.empty() ? std::string("unknown error") : why) + ")";
-    return nullptr;
-  }
+std::unique_ptr<Module> Module::open(const std::string &path) {
+  void *handle = openLibrary(path);
   auto *descriptor = static_cast<const ModuleDescriptor *>(findSymbol(handle, "_mod_descrip"));
   if (!descriptor) {
     closeLibrary(handle);
-    error = "not a module: it exports no _mod_descrip";
-    return nullptr;
+    throw Error("not a module: it exports no _mod_descrip", path);
   }
   std::unique_ptr<Module> m(new Module);
   m->label_ = path;
   m->handle_ = handle;
-  if (!m->init(descriptor, error)) return nullptr;
+  try {
+    m->init(descriptor);
+  } catch (const Error &e) {
+    throw Error(e.what(), path);
+  }
   return m;
 }
 
-std::unique_ptr<Module> Module::fromDescriptor(const ModuleDescriptor *descriptor, std::string &error,
-                                               std::string label) {
-  if (!descriptor) {
-    error = "no module descriptor";
-    return nullptr;
-  }
+std::unique_ptr<Module> Module::fromDescriptor(const ModuleDescriptor *descriptor, std::string label) {
+  if (!descriptor) throw Error("no module descriptor", label);
   std::unique_ptr<Module> m(new Module);
   m->label_ = std::move(label);
-  if (!m->init(descriptor, error)) return nullptr;
+  try {
+    m->init(descriptor);
+  } catch (const Error &e) {
+    throw Error(e.what(), m->label_);
+  }
   return m;
 }
 
-bool Module::init(const ModuleDescriptor *d, std::string &error) {
+void Module::init(const ModuleDescriptor *d) {
   descriptor_ = d;
   if (d->sysSync != MOD_SYSSYNC) {
-    error = "wrong synchronisation word " + hex(d->sysSync) + " (expected " + hex(MOD_SYSSYNC) + ")";
-    return false;
+    throw Error("wrong synchronisation word " + hex(d->sysSync) + " (expected " + hex(MOD_SYSSYNC) + ")");
   }
   if (d->sysVersion != MOD_SYSVER) {
-    error = "unsupported descriptor version " + std::to_string(d->sysVersion) + " (expected " +
-            std::to_string(MOD_SYSVER) + ")";
-    return false;
+    throw Error("unsupported descriptor version " + std::to_string(d->sysVersion) + " (expected " +
+            std::to_string(MOD_SYSVER) + ")");
   }
   if (d->sysMachine != MOD_MACHINE) {
-    error = "wrong machine word " + hex(d->sysMachine) + " (expected " + hex(MOD_MACHINE) + ")";
-    return false;
+    throw Error("wrong machine word " + hex(d->sysMachine) + " (expected " + hex(MOD_MACHINE) + ")");
   }
   if (!d->startup) {
-    error = "the descriptor has no startup function";
-    return false;
+    throw Error("the descriptor has no startup function");
   }
   serverData_ = d->startup();
   if (!serverData_) {
-    error = "startup failed (it returned null)";
-    return false;
+    throw Error("startup failed (it returned null)");
   }
   started_ = true;
   if (!d->serverDefs) {
-    error = "the descriptor has no server table";
-    return false;
+    throw Error("the descriptor has no server table");
   }
   for (int i = 0;; ++i) {
     if (i == kMaxServers) {
-      error = "the server table has no terminating record within " + std::to_string(kMaxServers) + " records";
-      return false;
+      throw Error("the server table has no terminating record within " + std::to_string(kMaxServers) + " records");
     }
     const ServerRecord &r = d->serverDefs[i];
     if (!r.className && !r.name && !r.activate && !r.tagInfo) break;
     if (!r.className || !r.name) {
-      error = "server record " + std::to_string(i + 1) + " has no class or no name";
-      return false;
+      throw Error("server record " + std::to_string(i + 1) + " has no class or no name");
     }
     ServerInfo info{r.className, r.name, "", "", r.activate};
     for (int t = 0; r.tagInfo && r.tagInfo[t].string && t < 64; ++t) {
@@ -199,7 +196,6 @@ bool Module::init(const ModuleDescriptor *d, std::string &error) {
     }
     servers_.push_back(std::move(info));
   }
-  return true;
 }
 
 Module::~Module() {

@@ -10,6 +10,7 @@
 #include "host/lw_module.h"
 #include "host/lw_nodes.h"
 #include "host/lw_xpanel.h"
+#include "hostsim/error.h"
 
 namespace hostsim {
 
@@ -30,10 +31,11 @@ std::filesystem::path defaultModulePath();
 class Module {
 public:
   // Opens a module file by path: checks the descriptor words, calls startup
-  // and reads the server table. On failure returns null and says why.
-  static std::unique_ptr<Module> open(const std::string &path, std::string &error);
+  // and reads the server table. Throws Error naming the file and why.
+  static std::unique_ptr<Module> open(const std::string &path);
   // A module already in this process (linked in, or built by a test).
-  static std::unique_ptr<Module> fromDescriptor(const ModuleDescriptor *descriptor, std::string &error,
+  // Throws Error as open does.
+  static std::unique_ptr<Module> fromDescriptor(const ModuleDescriptor *descriptor,
                                                 std::string label = "(linked module)");
   ~Module(); // calls shutdown, then unloads
 
@@ -58,7 +60,7 @@ public:
 
 private:
   Module() = default;
-  bool init(const ModuleDescriptor *descriptor, std::string &error);
+  void init(const ModuleDescriptor *descriptor); // throws Error
 
   std::string label_;
   void *handle_ = nullptr; // from dlopen or LoadLibrary, or null for a linked module

@@ -4,6 +4,8 @@
 #include <latch>
 #include <thread>
 
+#include "hostsim/names.h"
+
 namespace hostsim {
 namespace {
 
@@ -75,16 +77,10 @@ HostNode *Network::makeNode(const std::string &serverName, const std::string &us
   return nodes_.back().get();
 }
 
-HostNode *Network::add(const std::string &serverName, std::string *error, const std::string &name) {
+HostNode *Network::add(const std::string &serverName, const std::string &name) {
   const ServerInfo *server = module_.find(LWNODE_HCLASS, serverName);
-  if (!server) {
-    if (error) *error = "unknown node server \"" + serverName + "\"";
-    return nullptr;
-  }
-  if (!server->activate) {
-    if (error) *error = "node server \"" + serverName + "\" has no activation";
-    return nullptr;
-  }
+  if (!server) throw Error("unknown node server \"" + serverName + "\"" + nameHint(serverName, serverNames()));
+  if (!server->activate) throw Error("node server \"" + serverName + "\" has no activation");
   HostNode *node = makeNode(serverName, server->userName.empty() ? serverName : server->userName, name);
   node->handler.inst = &node->instFuncs;
   node->handler.item = &node->itemFuncs;
@@ -94,15 +90,12 @@ HostNode *Network::add(const std::string &serverName, std::string *error, const 
   if (rc == AFUNC_OK && node->instFuncs.create)
     node->instance = node->instFuncs.create(node->instFuncs.priv, reinterpret_cast<void *>(node), &failure);
   if (!node->instance) {
-    if (error) {
-      if (rc != AFUNC_OK)
-        *error = "activating \"" + serverName + "\" failed with result " + std::to_string(rc);
-      else
-        *error = "creating \"" + serverName + "\" failed: " + (failure ? failure : "no instance");
-    }
+    const std::string why = rc != AFUNC_OK
+                                ? "activating \"" + serverName + "\" failed with result " + std::to_string(rc)
+                                : "creating \"" + serverName + "\" failed: " + (failure ? failure : "no instance");
     host_.vparms().destroyGroup(node->group);
     nodes_.pop_back();
-    return nullptr;
+    throw Error(why);
   }
   return node;
 }
@@ -132,15 +125,15 @@ HostNode *Network::addConstant(const OutputValue &value) {
   });
 }
 
-HostNode *Network::duplicate(HostNode *source, std::string *error) {
-  if (!source || !source->isModuleNode()) {
-    if (error) *error = "only module nodes can be duplicated";
-    return nullptr;
-  }
-  HostNode *copy = add(source->serverName, error);
-  if (copy && copy->instFuncs.copy) {
+HostNode *Network::duplicate(HostNode *source) {
+  if (!source || !source->isModuleNode()) throw Error("only module nodes can be duplicated");
+  HostNode *copy = add(source->serverName);
+  if (copy->instFuncs.copy) {
     if (LWError e = copy->instFuncs.copy(copy->instance, source->instance)) {
-      if (error) *error = std::string("copy failed: ") + e;
+      // A copy that failed is no copy: it goes, and the caller hears why.
+      const std::string why = std::string("copy failed: ") + e;
+      remove(copy);
+      throw Error(why);
     }
   }
   return copy;
@@ -179,23 +172,17 @@ bool Network::dependsOn(const HostNode *node, const HostNode *upstream) const {
   return false;
 }
 
-bool Network::connect(HostNode *from, const std::string &output, HostNode *to, const std::string &input,
-                      std::string *error) {
-  auto fail = [&](const std::string &why) {
-    if (error) *error = why;
-    return false;
-  };
-  if (!from || !to) return fail("no such node");
+void Network::connect(HostNode *from, const std::string &output, HostNode *to, const std::string &input) {
+  if (!from || !to) throw Error("no such node");
   NodeOutput *out = from->output(output);
-  if (!out) return fail("node \"" + from->name + "\" has no output \"" + output + "\"");
+  if (!out) throw Error("node \"" + from->name + "\" has no output \"" + output + "\"" + nameHint(output, from->outputNames()));
   NodeInput *in = to->input(input);
-  if (!in) return fail("node \"" + to->name + "\" has no input \"" + input + "\"");
+  if (!in) throw Error("node \"" + to->name + "\" has no input \"" + input + "\"" + nameHint(input, to->inputNames()));
   // A cycle would make evaluation recurse for ever.
-  if (dependsOn(from, to)) return fail("connecting \"" + from->name + "\" to \"" + to->name + "\" would make a cycle");
+  if (dependsOn(from, to)) throw Error("connecting \"" + from->name + "\" to \"" + to->name + "\" would make a cycle");
   if (in->source) disconnect(to, input);
   in->source = out;
   notify(to, in, NIE_CONNECT);
-  return true;
 }
 
 bool Network::disconnect(HostNode *to, const std::string &input) {
@@ -206,24 +193,27 @@ bool Network::disconnect(HostNode *to, const std::string &input) {
   return true;
 }
 
+std::vector<std::string> Network::serverNames() const {
+  std::vector<std::string> names;
+  for (const ServerInfo &s : module_.servers())
+    if (s.className == LWNODE_HCLASS) names.push_back(s.name);
+  return names;
+}
+
 HostNode *Network::find(const std::string &name) const {
   for (const auto &n : nodes_)
     if (n->name == name) return n.get();
   return nullptr;
 }
 
-bool Network::save(HostNode *node, SaveStream &out, std::string *error) {
-  if (!node || !node->isModuleNode()) return true;
-  if (!node->instFuncs.save) return true;
-  if (LWError e = node->instFuncs.save(node->instance, out.state())) {
-    if (error) *error = e;
-    return false;
-  }
-  return true;
+void Network::save(HostNode *node, SaveStream &out) {
+  if (!node || !node->isModuleNode()) return;
+  if (!node->instFuncs.save) return;
+  if (LWError e = node->instFuncs.save(node->instance, out.state())) throw Error(e);
 }
 
-bool Network::load(HostNode *node, LoadStream &in, std::string *error) {
-  if (!node || !node->isModuleNode() || !node->instFuncs.load) return true;
+void Network::load(HostNode *node, LoadStream &in) {
+  if (!node || !node->isModuleNode() || !node->instFuncs.load) return;
   LWError e = node->instFuncs.load(node->instance, in.state());
   std::string why;
   if (e)
@@ -232,12 +222,10 @@ bool Network::load(HostNode *node, LoadStream &in, std::string *error) {
     why = "the node's data ended early or is malformed";
   else if (!in.atEnd())
     why = "the node left " + std::to_string(in.remaining()) + " bytes of its data unread";
-  if (why.empty()) return true;
-  if (error) *error = "loading \"" + node->name + "\": " + why;
-  return false;
+  if (!why.empty()) throw Error("loading \"" + node->name + "\": " + why);
 }
 
-bool Network::saveAll(SavedNetwork &out, int32_t ioMode, std::string *error) {
+void Network::saveAll(SavedNetwork &out, int32_t ioMode) {
   out = SavedNetwork{};
   out.ioMode = ioMode;
   std::vector<const HostNode *> saved;
@@ -247,10 +235,10 @@ bool Network::saveAll(SavedNetwork &out, int32_t ioMode, std::string *error) {
   for (auto &n : nodes_) {
     if (!n->isModuleNode()) continue;
     SaveStream stream(ioMode);
-    std::string why;
-    if (!save(n.get(), stream, &why)) {
-      if (error) *error = "saving \"" + n->name + "\": " + why;
-      return false;
+    try {
+      save(n.get(), stream);
+    } catch (const Error &e) {
+      throw Error("saving \"" + n->name + "\": " + e.what());
     }
     out.nodes.push_back(SavedNode{n->serverName, n->name, stream.bytes()});
     saved.push_back(n.get());
@@ -259,51 +247,45 @@ bool Network::saveAll(SavedNetwork &out, int32_t ioMode, std::string *error) {
     for (const auto &in : to->inputs)
       if (in->source && indexOf(in->source->node) < saved.size())
         out.connections.push_back(SavedConnection{indexOf(in->source->node), in->source->name, indexOf(to), in->name});
-  return true;
 }
 
-std::vector<HostNode *> Network::loadAll(const SavedNetwork &saved, std::span<const std::size_t> order,
-                                         std::string *error) {
+std::vector<HostNode *> Network::loadAll(const SavedNetwork &saved, std::span<const std::size_t> order) {
   const std::size_t count = saved.nodes.size();
   std::vector<std::size_t> sequence(order.begin(), order.end());
   if (order.empty())
     for (std::size_t i = 0; i < count; ++i) sequence.push_back(i);
   std::vector<HostNode *> made(count, nullptr);
-  auto fail = [&](const std::string &why) {
-    if (error) *error = why;
+  if (sequence.size() != count)
+    throw Error("the load order names " + std::to_string(sequence.size()) + " of " + std::to_string(count) + " nodes");
+  try {
+    for (std::size_t i : sequence) {
+      if (i >= count || made[i]) throw Error("the load order is not a permutation of the saved nodes");
+      made[i] = add(saved.nodes[i].server);
+      LoadStream stream(saved.nodes[i].block, saved.ioMode);
+      load(made[i], stream);
+    }
+    for (const SavedConnection &c : saved.connections) {
+      if (c.from >= count || c.to >= count) throw Error("a connection names a node that was not saved");
+      connect(made[c.from], c.output, made[c.to], c.input);
+    }
+  } catch (const Error &) {
+    // All or nothing: what was made goes.
     for (HostNode *n : made)
       if (n) remove(n);
-    return std::vector<HostNode *>{};
-  };
-  if (sequence.size() != count) return fail("the load order names " + std::to_string(sequence.size()) + " of " +
-                                            std::to_string(count) + " nodes");
-  for (std::size_t i : sequence) {
-    if (i >= count || made[i]) return fail("the load order is not a permutation of the saved nodes");
-    std::string why;
-    made[i] = add(saved.nodes[i].server, &why);
-    if (!made[i]) return fail(why);
-    LoadStream stream(saved.nodes[i].block, saved.ioMode);
-    if (!load(made[i], stream, &why)) return fail(why);
-  }
-  for (const SavedConnection &c : saved.connections) {
-    std::string why;
-    if (c.from >= count || c.to >= count) return fail("a connection names a node that was not saved");
-    if (!connect(made[c.from], c.output, made[c.to], c.input, &why)) return fail(why);
+    throw;
   }
   return made;
 }
 
-bool Network::beginRender(int32_t mode, std::string *error) {
+void Network::beginRender(int32_t mode) {
   if (rendering_) endRender();
   rendering_ = true;
-  bool ok = true;
+  // Every node is initialised, as the host does, before the first fault is told.
+  std::string first;
   for (auto &n : nodes_)
     if (n->isModuleNode() && n->rendFuncs.init)
-      if (LWError e = n->rendFuncs.init(n->instance, mode); e && ok) {
-        ok = false;
-        if (error) *error = "\"" + n->name + "\": " + e;
-      }
-  return ok;
+      if (LWError e = n->rendFuncs.init(n->instance, mode); e && first.empty()) first = "\"" + n->name + "\": " + e;
+  if (!first.empty()) throw Error(first);
 }
 
 void Network::newTime(LWFrame frame, LWTime time) {

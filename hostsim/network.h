@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "hostsim/error.h"
 #include "hostsim/host.h"
 #include "hostsim/loader.h"
 #include "hostsim/services/node_services.h"
@@ -61,41 +62,48 @@ public:
   // A module node: activates the server's handler and creates an instance.
   // The node is named as the host names new nodes, or with name when given
   // (one read from a scene, say; keeping it unique is the caller's part).
-  HostNode *add(const std::string &serverName, std::string *error = nullptr, const std::string &name = {});
+  // Throws Error when the server is unknown or its node cannot be made.
+  HostNode *add(const std::string &serverName, const std::string &name = {});
   // A host node with the given outputs, evaluated by fn.
   HostNode *addHostNode(const std::string &kind, const std::vector<std::pair<std::string, ConnectionType>> &outputs,
                         std::function<void(LWNodalAccess *, const NodeOutput *, OutputValue *)> fn);
   // A host node with one output "Value" that always gives value.
   HostNode *addConstant(const OutputValue &value);
-  // The host's duplicate: a new node of the same server, then copy.
-  HostNode *duplicate(HostNode *source, std::string *error = nullptr);
+  // The host's duplicate: a new node of the same server, then copy. Throws
+  // Error, leaving no new node, when either fails.
+  HostNode *duplicate(HostNode *source);
   void remove(HostNode *node);
 
-  bool connect(HostNode *from, const std::string &output, HostNode *to, const std::string &input,
-               std::string *error = nullptr);
+  // Throws Error for a missing node, output or input, and for a cycle.
+  void connect(HostNode *from, const std::string &output, HostNode *to, const std::string &input);
+  // False when the input was not connected.
   bool disconnect(HostNode *to, const std::string &input);
 
   HostNode *find(const std::string &name) const;
+  // The names of the module's node servers, in table order.
+  std::vector<std::string> serverNames() const;
   const std::vector<std::unique_ptr<HostNode>> &nodes() const { return nodes_; }
 
   // One node's block, written by the module's save and read by its load. A
   // load fails on the module's error, on a stream that ran short, and on data
-  // the node left unread.
-  bool save(HostNode *node, SaveStream &out, std::string *error = nullptr);
-  bool load(HostNode *node, LoadStream &in, std::string *error = nullptr);
+  // the node left unread. Both throw Error saying why.
+  void save(HostNode *node, SaveStream &out);
+  void load(HostNode *node, LoadStream &in);
 
   // Every module node, in network order, with its block and connections.
-  bool saveAll(SavedNetwork &out, int32_t ioMode = LWIO_BINARY, std::string *error = nullptr);
+  // Throws Error naming the node whose save failed.
+  void saveAll(SavedNetwork &out, int32_t ioMode = LWIO_BINARY);
   // Recreates a saved network here: creates and loads each node in the given
   // order (indices into saved.nodes; empty: saved order), then connects them.
   // Returns the new nodes in saved order; on failure removes what it made
-  // and returns nothing.
-  std::vector<HostNode *> loadAll(const SavedNetwork &saved, std::span<const std::size_t> order = {},
-                                  std::string *error = nullptr);
+  // and throws Error.
+  std::vector<HostNode *> loadAll(const SavedNetwork &saved, std::span<const std::size_t> order = {});
 
   // Render lifecycle: init on every module node, newTime per frame, evaluate
-  // per sample and output, cleanup at the end.
-  bool beginRender(int32_t mode = 0, std::string *error = nullptr);
+  // per sample and output, cleanup at the end. beginRender initialises every
+  // node, then throws Error naming the first whose init failed; the network
+  // renders (and needs its endRender) either way.
+  void beginRender(int32_t mode = 0);
   void newTime(LWFrame frame, LWTime time);
   void endRender();
   bool rendering() const { return rendering_; }

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <random>
 #include <set>
 
@@ -58,6 +59,25 @@ struct Check {
 };
 
 std::string inQuotes(const std::string &s) { return "\"" + s + "\""; }
+
+// What an operation's Error says, or nothing when it succeeds: a check here
+// judges what failed rather than stopping at it.
+template <class Fn> std::optional<std::string> faultOf(Fn &&fn) {
+  try {
+    fn();
+  } catch (const Error &e) {
+    return e.what();
+  }
+  return std::nullopt;
+}
+
+// A node of the server, or null when it cannot be made.
+HostNode *tryAdd(Network &net, const std::string &server, std::optional<std::string> *fault = nullptr) {
+  HostNode *n = nullptr;
+  const auto f = faultOf([&] { n = net.add(server); });
+  if (fault) *fault = f;
+  return n;
+}
 
 void checkTable(const Module &m, Checker &c) {
   const auto &s = m.servers();
@@ -121,7 +141,7 @@ void checkVersions(const Module &m, const ServerInfo &s, Checker &c) {
   const ServerInfo *iface = m.find(LWNODE_ICLASS, s.name);
   if (!iface || !iface->activate) return;
   Network net(host, m, "Validation");
-  HostNode *n = net.add(s.name);
+  HostNode *n = tryAdd(net, s.name);
   if (!n) return;
   // The host counts interface versions up from 1: every one below the one
   // taken must be refused, or the host would settle on it.
@@ -193,17 +213,17 @@ void checkHostileLoads(const Module &m, const ServerInfo &s, Checker &c) {
     blocks.emplace_back("a 1 MB all-0xFF", std::vector<uint8_t>(1 << 20, 0xFF));
 
     for (const auto &[name, block] : blocks) {
-      std::string error;
-      HostNode *n = net.add(s.name, &error);
+      std::optional<std::string> made;
+      HostNode *n = tryAdd(net, s.name, &made);
       if (!n) {
-        c.check(false, who + "creates a node", error);
+        c.check(false, who + "creates a node", *made);
         return;
       }
       SaveStream before(mode);
-      net.save(n, before);
+      faultOf([&] { net.save(n, before); });
       LoadStream in(block, mode);
-      const bool loaded = net.load(n, in, &error);
-      net.beginRender(0);
+      const bool loaded = !faultOf([&] { net.load(n, in); });
+      faultOf([&] { net.beginRender(0); });
       net.newTime(1, 0.0);
       LWNodalAccess na = emptyWorldContext();
       for (const auto &out : n->outputs) {
@@ -212,18 +232,22 @@ void checkHostileLoads(const Module &m, const ServerInfo &s, Checker &c) {
       }
       net.endRender();
       SaveStream after(mode);
-      const bool saved = net.save(n, after, &error);
-      bool ok = saved;
-      std::string why = saved ? "" : "its save then failed: " + error;
+      const std::optional<std::string> saveFault = faultOf([&] { net.save(n, after); });
+      bool ok = !saveFault;
+      std::string why = saveFault ? "its save then failed: " + *saveFault : "";
       if (ok && block.empty() && !loaded && after.bytes() != before.bytes()) {
         ok = false;
         why = "the refused load changed the node";
       }
       if (ok) { // what it saves now loads again
-        HostNode *again = net.add(s.name);
-        LoadStream back(after.bytes(), mode);
-        ok = again && net.load(again, back, &error);
-        if (!ok) why = "its save does not load again: " + error;
+        HostNode *again = nullptr;
+        const auto fault = faultOf([&] {
+          again = net.add(s.name);
+          LoadStream back(after.bytes(), mode);
+          net.load(again, back);
+        });
+        ok = !fault;
+        if (!ok) why = "its save does not load again: " + *fault;
         if (again) net.remove(again);
       }
       c.check(ok, who + "survives " + name + " " + form + " block" + (loaded ? " (loaded)" : " (refused)"), why);
@@ -239,23 +263,25 @@ std::string editEveryControl(Host &host, Panel &p) {
   std::string failed;
   for (PanelControl &ctl : p.controls) {
     if (!panels.enabled(p, ctl)) continue;
-    std::string error;
-    bool ok = true;
+    std::optional<std::string> fault;
     if (ctl.isPopup()) {
       const int32_t n = panels.popupCount(p, ctl);
-      for (int32_t i = n - 1; i >= 0 && ok; --i) ok = panels.editInteger(p, ctl, i, &error);
+      for (int32_t i = n - 1; i >= 0 && !fault; --i) fault = faultOf([&] { panels.editInteger(p, ctl, i); });
     } else if (ctl.isInteger()) {
-      ok = panels.editInteger(p, ctl, ctl.max ? *ctl.max : 1, &error);
+      fault = faultOf([&] { panels.editInteger(p, ctl, ctl.max ? *ctl.max : 1); });
     } else if (ctl.isEnv()) {
       const ControlValue v = panels.value(p, ctl);
       if (v.kind == ControlValue::Param) {
         std::vector<double> values(static_cast<std::size_t>(v.param->components), 0.75);
-        ok = panels.editValues(p, ctl, values, &error, true) && panels.editValues(p, ctl, values, &error);
+        fault = faultOf([&] {
+          panels.editValues(p, ctl, values, true);
+          panels.editValues(p, ctl, values);
+        });
       }
     } else if (ctl.dataType == "string") {
-      ok = panels.editText(p, ctl, "Validated", &error);
+      fault = faultOf([&] { panels.editText(p, ctl, "Validated"); });
     }
-    if (!ok) failed += (failed.empty() ? "" : "; ") + inQuotes(ctl.label) + ": " + error;
+    if (fault) failed += (failed.empty() ? "" : "; ") + inQuotes(ctl.label) + ": " + *fault;
   }
   return failed;
 }
@@ -264,9 +290,9 @@ void checkPersistence(const Module &m, const ServerInfo &s, Checker &c) {
   const std::string who = inQuotes(s.name) + ": ";
   Host host;
   Network net(host, m, "Validation");
-  std::string error;
-  HostNode *a = net.add(s.name, &error);
-  c.check(a != nullptr, who + "activates and creates a node", error);
+  std::optional<std::string> made;
+  HostNode *a = tryAdd(net, s.name, &made);
+  c.check(a != nullptr, who + "activates and creates a node", made.value_or(""));
   if (!a) return;
   for (bool edited : {false, true}) {
     if (edited) {
@@ -278,15 +304,17 @@ void checkPersistence(const Module &m, const ServerInfo &s, Checker &c) {
     }
     for (int32_t mode : {LWIO_BINARY, LWIO_ASCII}) {
       const std::string form = std::string(mode == LWIO_BINARY ? "binary" : "text") + (edited ? ", after panel edits" : "");
-      SaveStream first(mode);
-      bool ok = net.save(a, first, &error);
-      HostNode *b = ok ? net.add(s.name, &error) : nullptr;
-      LoadStream in(first.bytes(), mode);
-      ok = b && net.load(b, in, &error);
-      SaveStream second(mode);
-      ok = ok && net.save(b, second, &error);
-      c.check(ok && first.bytes() == second.bytes(), who + "save, load, save gives identical " + form + " data",
-              ok ? "the second save differs" : error);
+      SaveStream first(mode), second(mode);
+      HostNode *b = nullptr;
+      const auto fault = faultOf([&] {
+        net.save(a, first);
+        b = net.add(s.name);
+        LoadStream in(first.bytes(), mode);
+        net.load(b, in);
+        net.save(b, second);
+      });
+      c.check(!fault && first.bytes() == second.bytes(), who + "save, load, save gives identical " + form + " data",
+              fault ? *fault : "the second save differs");
       if (b) net.remove(b);
     }
   }
@@ -297,13 +325,14 @@ void checkLifecycle(const Module &m, const ServerInfo &s, Checker &c) {
   Host host;
   Network net(host, m, "Validation");
   const std::size_t parmsBefore = host.vparms().liveCount();
-  std::string error;
-  HostNode *a = net.add(s.name, &error);
-  c.check(a != nullptr, who + "activates and creates a node", error);
+  std::optional<std::string> made;
+  HostNode *a = tryAdd(net, s.name, &made);
+  c.check(a != nullptr, who + "activates and creates a node", made.value_or(""));
   if (!a) return;
-  HostNode *copy = net.duplicate(a, &error);
-  c.check(copy != nullptr, who + "copies", error);
-  bool evaluated = net.beginRender(0, &error);
+  HostNode *copy = nullptr;
+  const auto copyFault = faultOf([&] { copy = net.duplicate(a); });
+  c.check(!copyFault, who + "copies", copyFault.value_or(""));
+  const auto initFault = faultOf([&] { net.beginRender(0); });
   net.newTime(1, 0.0);
   LWNodalAccess na = emptyWorldContext();
   for (HostNode *n : {a, copy}) {
@@ -314,7 +343,7 @@ void checkLifecycle(const Module &m, const ServerInfo &s, Checker &c) {
     }
   }
   net.endRender();
-  c.check(evaluated, who + "renders an empty world without error", error);
+  c.check(!initFault, who + "renders an empty world without error", initFault.value_or(""));
   if (copy) net.remove(copy);
   net.remove(a);
   c.check(host.vparms().liveCount() == parmsBefore && host.vparms().badHandles() == 0,
@@ -327,9 +356,9 @@ void checkThreads(const Module &m, const ServerInfo &s, Checker &c) {
   const std::string who = inQuotes(s.name) + ": ";
   Host host;
   Network net(host, m, "Validation");
-  HostNode *n = net.add(s.name);
+  HostNode *n = tryAdd(net, s.name);
   if (!n) return;
-  net.beginRender(0);
+  faultOf([&] { net.beginRender(0); });
   net.newTime(1, 0.0);
   const std::vector<int32_t> inRange = {0, 1, 2, 3, 7, 15}, outOfRange = {16, 64, 1000, -1, INT32_MIN, INT32_MAX};
   for (const auto &[numbers, name] : {std::pair{inRange, "0 to 15"}, std::pair{outOfRange, "outside the tables"}}) {
@@ -352,8 +381,7 @@ void checkPanel(const Module &m, const ServerInfo &s, Checker &c) {
   const std::string who = inQuotes(s.name) + ": ";
   Host host;
   Network net(host, m, "Validation");
-  std::string error;
-  HostNode *n = net.add(s.name, &error);
+  HostNode *n = tryAdd(net, s.name);
   if (!n) return;
   LWInterface local{n->instance, nullptr, nullptr, nullptr};
   int32_t rc = m.activateInterface(*iface, host.global(), &local);
@@ -372,7 +400,7 @@ void checkPanel(const Module &m, const ServerInfo &s, Checker &c) {
   const std::string failed = editEveryControl(host, *p);
   c.check(failed.empty(), who + "takes an edit of every enabled control", failed);
   host.panels().describe(*p, n->name);
-  net.beginRender(0);
+  faultOf([&] { net.beginRender(0); });
   net.newTime(1, 0.0);
   LWNodalAccess na = emptyWorldContext();
   for (const auto &out : n->outputs) {

@@ -72,8 +72,7 @@ protected:
     EXPECT_EQ(p->set(p->instance, id, &v), 1);
   }
   void connect(HostNode *from, const std::string &input, HostNode *to = nullptr) {
-    std::string error;
-    ASSERT_TRUE(net->connect(from, from->outputs[0]->name, to ? to : ao, input, &error)) << error;
+    ASSERT_NO_THROW(net->connect(from, from->outputs[0]->name, to ? to : ao, input));
   }
   HostNode *constant(ConnectionType t, double v, int32_t i = 0) {
     return net->addConstant(OutputValue{t, {v, v, v}, i, true});
@@ -514,9 +513,9 @@ TEST_F(AmbientOcclusion, PanelHidesInputValuesAndDisablesTheSurfaceOutsideRanged
 
   setInt(0x8007, 0);
   for (uint32_t id : {0x8010u, 0x8011u, 0x8012u}) {
-    std::string message;
-    EXPECT_FALSE(host.panels().enabled(*p, *p->control(id), &message)) << std::hex << id;
-    EXPECT_EQ(message, "This control is only enabled in ranged mode");
+    const std::optional<std::string> message = host.panels().disabledBy(*p, *p->control(id));
+    EXPECT_FALSE(host.panels().enabled(*p, *p->control(id))) << std::hex << id;
+    EXPECT_EQ(message.value_or("(enabled)"), "This control is only enabled in ranged mode");
   }
   EXPECT_FALSE(host.panels().enabled(*p, *p->control(0x8008)));
   setInt(0x8007, 1);
@@ -543,8 +542,7 @@ TEST_F(ModelerAmbientOcclusion, ActivatesWithoutBackdropOrTimeAndUsesTheFixedCol
   EXPECT_DOUBLE_EQ(c.v[2], 1.0);
   // Outside the modeler both are required.
   host.setSystemId(0);
-  std::string error;
-  EXPECT_EQ(net->add("Jux Ambient Occlusion", &error), nullptr);
+  EXPECT_THROW(net->add("Jux Ambient Occlusion"), hostsim::Error);
 }
 
 } // namespace

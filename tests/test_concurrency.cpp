@@ -27,9 +27,9 @@ TEST_F(Concurrency, ThreadsEvaluateOneNetworkAtOnce) {
   hostsim::OutputValue k;
   k.type = CONN_SCALAR;
   k.v[0] = 2.0;
-  ASSERT_TRUE(net->connect(net->addConstant(k), "Value", a, "Value"));
-  ASSERT_TRUE(net->connect(a, "Value", b, "Tint"));
-  ASSERT_TRUE(net->beginRender());
+  ASSERT_NO_THROW(net->connect(net->addConstant(k), "Value", a, "Value"));
+  ASSERT_NO_THROW(net->connect(a, "Value", b, "Tint"));
+  ASSERT_NO_THROW(net->beginRender());
   net->newTime(1, 0.0);
   std::atomic<int> wrong{0};
   std::vector<std::thread> threads;
@@ -55,13 +55,13 @@ TEST_F(MaterialConcurrency, GetMaterialsEvaluateTogether) {
   hostsim::OutputValue k;
   k.type = CONN_SCALAR;
   k.v[0] = 3.0;
-  ASSERT_TRUE(net->connect(net->addConstant(k), "Value", store, "Scalar"));
+  ASSERT_NO_THROW(net->connect(net->addConstant(k), "Value", store, "Scalar"));
   const int16_t id = static_cast<int16_t>(testsupport::instanceOf<juxs::material::StoreMaterial>(store)->identifier);
   hostsim::SaveStream choice;
   for (int16_t v : {int16_t{1}, id}) choice.state()->writeI2(choice.state()->writeData, &v, 1);
   std::vector<HostNode *> gets = {add("Jux Get Material"), add("Jux Get Material")};
   for (HostNode *g : gets) ASSERT_TRUE(load(g, choice.bytes()));
-  ASSERT_TRUE(net->beginRender());
+  ASSERT_NO_THROW(net->beginRender());
   std::atomic<int> wrong{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t)

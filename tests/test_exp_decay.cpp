@@ -18,21 +18,21 @@ protected:
   // when given, the decayed value (colour or scalar).
   void feed(HostNode *n, double d, double nominal, std::vector<double> value = {}) {
     for (const auto &name : {"Distance", "Nominal Distance", "Color", "Scalar"}) net->disconnect(n, name);
-    ASSERT_TRUE(net->connect(scalar(d), "Value", n, "Distance"));
-    ASSERT_TRUE(net->connect(scalar(nominal), "Value", n, "Nominal Distance"));
+    ASSERT_NO_THROW(net->connect(scalar(d), "Value", n, "Distance"));
+    ASSERT_NO_THROW(net->connect(scalar(nominal), "Value", n, "Nominal Distance"));
     if (value.size() == 1) {
-      ASSERT_TRUE(net->connect(scalar(value[0]), "Value", n, "Scalar"));
+      ASSERT_NO_THROW(net->connect(scalar(value[0]), "Value", n, "Scalar"));
     }
     if (value.size() == 3) {
       HostNode *c = net->addConstant(hostsim::OutputValue{CONN_COLOR, {value[0], value[1], value[2]}, 0, true});
-      ASSERT_TRUE(net->connect(c, "Value", n, "Color"));
+      ASSERT_NO_THROW(net->connect(c, "Value", n, "Color"));
     }
   }
   HostNode *scalar(double v) { return net->addConstant(hostsim::OutputValue{CONN_SCALAR, {v, 0, 0}, 0, true}); }
   void clamp(HostNode *n, bool on) {
     hostsim::Panel *p = openPanel(n);
     ASSERT_TRUE(p);
-    ASSERT_TRUE(host.panels().editInteger(*p, control(p, "Clamp"), on ? 1 : 0));
+    ASSERT_NO_THROW(host.panels().editInteger(*p, control(p, "Clamp"), on ? 1 : 0));
   }
   std::vector<double> color(HostNode *n) {
     const hostsim::OutputValue v = eval(n, "Color");
@@ -54,7 +54,7 @@ TEST_F(ExpDecay, DefaultsAtDistancesZeroOneAndTwo) {
   for (double v : at1) EXPECT_DOUBLE_EQ(v, 0.78431);
   for (HostNode *n : {c, s}) {
     hostsim::Panel *p = openPanel(n);
-    ASSERT_TRUE(host.panels().editValues(*p, control(p, "Distance"), {2.0}));
+    ASSERT_NO_THROW(host.panels().editValues(*p, control(p, "Distance"), {2.0}));
   }
   net->newTime(1, 0.0);
   for (double v : color(c)) EXPECT_NEAR(v, 0.78431 * 0.78431, 1e-15);
@@ -119,7 +119,7 @@ TEST_F(ExpDecay, PanelsAndPersistenceDifferOnlyInTheThirdParameter) {
     hostsim::Panel *p = openPanel(n);
     EXPECT_EQ(control(p, third).controlType, type);
     EXPECT_EQ(control(p, "Clamp").controlType, "iBoolean");
-    ASSERT_TRUE(host.panels().editValues(*p, control(p, "Nominal Distance"), {3.5}));
+    ASSERT_NO_THROW(host.panels().editValues(*p, control(p, "Nominal Distance"), {3.5}));
     expectBlock(n, {0}, {"Distance", "Nominal Distance", third});
   }
 }

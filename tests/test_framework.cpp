@@ -127,9 +127,8 @@ TEST_F(Framework, CreateSetsUpNodeParametersAndPorts) {
 
 TEST_F(Framework, AllocationFailureReportsAndCreatesNothing) {
   juxs::fw::setAllocator([](std::size_t, std::size_t) -> void * { return nullptr; });
-  std::string error;
   const std::size_t liveBefore = host.vparms().liveCount();
-  EXPECT_EQ(net->add("Probe", &error), nullptr);
+  const std::string error = testsupport::thrownBy([&] { net->add("Probe"); });
   juxs::fw::setAllocator(nullptr);
   EXPECT_NE(error.find("Couldn't allocate memory for instance."), std::string::npos) << error;
   EXPECT_EQ(host.vparms().liveCount(), liveBefore);
@@ -144,8 +143,7 @@ TEST_F(Framework, ParameterCreationFailureLeavesItAbsent) {
   EXPECT_NE(probeOf(n)->tintParm, nullptr);
   EXPECT_EQ(eval(n, "Value").scalar(), 1.0) << "the cached default still serves";
   hostsim::SaveStream out;
-  std::string error;
-  EXPECT_FALSE(net->save(n, out, &error)) << "a stream without the parameter would load out of step";
+  EXPECT_THROW(net->save(n, out), hostsim::Error) << "a stream without the parameter would load out of step";
   net->remove(n);
   EXPECT_EQ(host.vparms().badHandles(), 0);
   EXPECT_EQ(host.vparms().liveCount(), 0u);
@@ -243,9 +241,9 @@ TEST_F(Framework, CopyLeavesCachedValuesToTheNextNewTime) {
   setParam(probeOf(a)->valueParm, {7.0});
   net->newTime(1, 0.0);
   probeOf(a)->mode = 9;
-  std::string error;
-  HostNode *b = net->duplicate(a, &error);
-  ASSERT_TRUE(b) << error;
+  HostNode *b = nullptr;
+  ASSERT_NO_THROW(b = net->duplicate(a));
+  ASSERT_TRUE(b);
   EXPECT_EQ(eval(a, "Value").scalar(), 7.0);
   EXPECT_EQ(eval(b, "Value").scalar(), 1.0) << "the copy evaluates its own cached default";
   EXPECT_EQ(eval(b, "Mode").i, 9) << "integer settings are copied";
@@ -268,7 +266,7 @@ TEST_F(Framework, ConnectedInputOverridesTheFallback) {
   c.type = CONN_SCALAR;
   c.v[0] = -3.5;
   HostNode *k = net->addConstant(c);
-  ASSERT_TRUE(net->connect(k, "Value", a, "Value"));
+  ASSERT_NO_THROW(net->connect(k, "Value", a, "Value"));
   EXPECT_EQ(eval(a, "Value").scalar(), -3.5);
   EXPECT_DOUBLE_EQ(eval(a, "Tint").v[0], 0.5) << "the unconnected input keeps the cached value";
 }

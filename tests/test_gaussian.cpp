@@ -92,19 +92,16 @@ protected:
   }
   void setInt(HostNode *n, const std::string &label, int32_t v) {
     hostsim::Panel *p = openPanel(n);
-    std::string error;
-    ASSERT_TRUE(host.panels().editInteger(*p, control(p, label), v, &error)) << error;
+    ASSERT_NO_THROW(host.panels().editInteger(*p, control(p, label), v));
   }
   // An animatable setting in panel units, cached as a new frame caches it.
   void setParam(HostNode *n, const std::string &label, std::vector<double> v) {
     hostsim::Panel *p = openPanel(n);
-    std::string error;
-    ASSERT_TRUE(host.panels().editValues(*p, control(p, label), v, &error)) << error;
+    ASSERT_NO_THROW(host.panels().editValues(*p, control(p, label), v));
     net->newTime(1, 0.0);
   }
   void feed(HostNode *n, const std::string &input, const OutputValue &v) {
-    std::string error;
-    ASSERT_TRUE(net->connect(net->addConstant(v), "Value", n, input, &error)) << error;
+    ASSERT_NO_THROW(net->connect(net->addConstant(v), "Value", n, input));
   }
   static OutputValue integer(int32_t i) { return OutputValue{CONN_INTEGER, {0, 0, 0}, i, true}; }
   OutputValue colorOf(HostNode *n, LWNodalAccess na) { return net->evaluate(n, "Color", na); }
@@ -267,8 +264,7 @@ TEST_F(Gaussian, SamplesControlKeepsItsValueWhileConnectedBlurDepthShowsNone) {
     const hostsim::ControlValue samples = host.panels().value(*p, control(p, "Samples"));
     EXPECT_EQ(samples.kind, hostsim::ControlValue::Integer) << server;
     EXPECT_EQ(samples.integer, 8);
-    std::string error;
-    EXPECT_TRUE(host.panels().editInteger(*p, control(p, "Samples"), 4, &error)) << error;
+    EXPECT_NO_THROW(host.panels().editInteger(*p, control(p, "Samples"), 4));
     EXPECT_EQ(host.panels().value(*p, control(p, "Samples")).integer, 4);
     EXPECT_EQ(host.panels().value(*p, control(p, "Blur Depth")).kind, hostsim::ControlValue::None) << server;
   }

@@ -70,7 +70,7 @@ protected:
   std::string errorOf(const std::string &json) {
     try {
       load(json);
-    } catch (const hostsim::SceneError &e) {
+    } catch (const hostsim::Error &e) {
       return e.what();
     }
     return "";

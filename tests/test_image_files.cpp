@@ -15,6 +15,7 @@
 #include "hostsim/render/image_output.h"
 #include "hostsim/services/image_list.h"
 #include "tests/support/image_files.h"
+#include "tests/support/thrown.h"
 
 namespace {
 
@@ -31,9 +32,16 @@ protected:
   }
   void TearDown() override { fs::remove_all(dir); }
   std::string path(const std::string &name) const { return (dir / name).string(); }
+  // The image, or null with the reason in error.
   std::unique_ptr<hostsim::Image> read(const std::string &name) {
     error.clear();
-    return hostsim::readImageFile(path(name), error);
+    try {
+      return hostsim::readImageFile(path(name));
+    } catch (const hostsim::Error &e) {
+      error = e.what();
+      EXPECT_EQ(e.file(), path(name)) << "the fault names the file";
+      return nullptr;
+    }
   }
   // The reason a file was refused; empty when it was read.
   std::string refusal(const std::string &name) {
@@ -174,12 +182,11 @@ hostsim::FrameBuffer frame(int w, int h, std::vector<float> rgb) {
 
 TEST_F(ImageFiles, PicturesReadBackAsWritten) {
   const hostsim::FrameBuffer fb = frame(2, 2, {-2.5f, 0.0f, 0.5f, 1.0f, 3.75f, 1000.0f, 0.2f, 0.02f, 1e-3f, 7.0f, 0.9f, 0.0f});
-  std::string why;
   // OpenEXR keeps values above 1 and below 0: half by default, float on request.
-  ASSERT_TRUE(hostsim::writeImage(path("half.exr"), fb, why)) << why;
+  ASSERT_NO_THROW(hostsim::writeImage(path("half.exr"), fb));
   hostsim::PictureOptions full;
   full.fullFloat = true;
-  ASSERT_TRUE(hostsim::writeImage(path("full.exr"), fb, why, full)) << why;
+  ASSERT_NO_THROW(hostsim::writeImage(path("full.exr"), fb, full));
   auto half = read("half.exr");
   auto exact = read("full.exr");
   ASSERT_TRUE(half && exact) << error;
@@ -195,7 +202,7 @@ TEST_F(ImageFiles, PicturesReadBackAsWritten) {
   EXPECT_EQ(OIIO::ImageInput::open(path("full.exr"))->spec().format, OIIO::TypeDesc::FLOAT);
 
   // Radiance keeps positive values to its 8-bit mantissa; negative go to 0.
-  ASSERT_TRUE(hostsim::writeImage(path("p.hdr"), fb, why)) << why;
+  ASSERT_NO_THROW(hostsim::writeImage(path("p.hdr"), fb));
   auto hdr = read("p.hdr");
   ASSERT_TRUE(hdr) << error;
   EXPECT_NEAR(hdr->pixel(1, 0)[2], 1000.0f, 1000.0f / 128);
@@ -203,8 +210,8 @@ TEST_F(ImageFiles, PicturesReadBackAsWritten) {
   EXPECT_EQ(hdr->pixel(0, 0)[0], 0.0f);
 
   // PNG and TIFF are display-encoded and clamped to 0..1: 8 and 16 bits.
-  ASSERT_TRUE(hostsim::writeImage(path("p.png"), fb, why)) << why;
-  ASSERT_TRUE(hostsim::writeImage(path("p.tif"), fb, why)) << why;
+  ASSERT_NO_THROW(hostsim::writeImage(path("p.png"), fb));
+  ASSERT_NO_THROW(hostsim::writeImage(path("p.tif"), fb));
   auto png = read("p.png");
   auto tif = read("p.tif");
   ASSERT_TRUE(png && tif) << error;
@@ -220,19 +227,21 @@ TEST_F(ImageFiles, PicturesReadBackAsWritten) {
 TEST_F(ImageFiles, AFailedWriteLeavesTheEarlierPictureAndNoTemporaryFile) {
   const hostsim::FrameBuffer fb = frame(1, 1, {0.5f, 0.5f, 0.5f});
   writeBytes(path("keep.png"), "earlier");
-  std::string why;
   // A picture with no pixels cannot be written; nothing is touched.
-  EXPECT_FALSE(hostsim::writeImage(path("keep.png"), frame(2, 2, {0.5f}), why));
-  EXPECT_FALSE(why.empty());
+  EXPECT_THROW(hostsim::writeImage(path("keep.png"), frame(2, 2, {0.5f})), hostsim::Error);
   // A device cannot be replaced; it is written into, and every write checked.
   fs::create_symlink("/dev/full", dir / "full.exr");
-  why.clear();
-  EXPECT_FALSE(hostsim::writeImage(path("full.exr"), fb, why));
+  std::string why = testsupport::thrownBy([&] { hostsim::writeImage(path("full.exr"), fb); });
   EXPECT_NE(why.find(std::strerror(ENOSPC)), std::string::npos) << why;
   EXPECT_TRUE(fs::is_symlink(dir / "full.exr"));
   // Unknown types are refused before anything is written.
-  EXPECT_FALSE(hostsim::writeImage(path("keep.gif"), fb, why));
+  why = testsupport::thrownBy([&] { hostsim::writeImage(path("keep.gif"), fb); });
   EXPECT_NE(why.find(".png"), std::string::npos) << why;
+  try {
+    hostsim::writeImage(path("keep.gif"), fb);
+  } catch (const hostsim::Error &e) {
+    EXPECT_EQ(e.file(), path("keep.gif")) << "the fault names the picture";
+  }
   std::vector<std::string> names;
   for (const auto &e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
@@ -243,7 +252,7 @@ TEST_F(ImageFiles, AFailedWriteLeavesTheEarlierPictureAndNoTemporaryFile) {
   EXPECT_EQ(text, "earlier");
   // A good write replaces it whole, and a link to it stays a link.
   fs::create_symlink(dir / "keep.png", dir / "link.png");
-  ASSERT_TRUE(hostsim::writeImage(path("link.png"), fb, why)) << why;
+  ASSERT_NO_THROW(hostsim::writeImage(path("link.png"), fb));
   EXPECT_TRUE(fs::is_symlink(dir / "link.png"));
   auto img = read("keep.png");
   ASSERT_TRUE(img) << error;

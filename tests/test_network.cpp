@@ -65,7 +65,7 @@ TEST_F(Networks, ConnectionsConvertAndReportConnected) {
   const auto *in = host.nodes().inputFuncs();
   auto tint = reinterpret_cast<NodeInputID>(p->input("Tint"));
   EXPECT_EQ(in->check(tint), 0);
-  ASSERT_TRUE(net->connect(k, "Value", p, "Tint"));
+  ASSERT_NO_THROW(net->connect(k, "Value", p, "Tint"));
   EXPECT_EQ(in->check(tint), 1);
   OutputValue v = eval(p, "Tint");
   EXPECT_EQ(v.v[0], 4.0);
@@ -87,8 +87,8 @@ TEST_F(Networks, InputsHearOfConnectAndDisconnect) {
   HostNode *b = constant(CONN_SCALAR, 2);
   for (auto &in : p->inputs) in->event = &recordEvent;
   gEvents.clear();
-  ASSERT_TRUE(net->connect(a, "Value", p, "Value"));
-  ASSERT_TRUE(net->connect(b, "Value", p, "Value")); // replaces the first connection
+  ASSERT_NO_THROW(net->connect(a, "Value", p, "Value"));
+  ASSERT_NO_THROW(net->connect(b, "Value", p, "Value")); // replaces the first connection
   net->remove(b);                                     // takes its connection with it
   using E = std::vector<std::pair<std::string, int32_t>>;
   EXPECT_EQ(gEvents, (E{{"Value", NIE_CONNECT}, {"Value", NIE_DISCONNECT}, {"Value", NIE_CONNECT},
@@ -99,22 +99,23 @@ TEST_F(Networks, InputsHearOfConnectAndDisconnect) {
 TEST_F(Networks, RefusesCyclesAndUnknownNames) {
   HostNode *p = add("Probe");
   HostNode *q = add("Probe");
-  std::string error;
-  ASSERT_TRUE(net->connect(p, "Value", q, "Value", &error)) << error;
-  EXPECT_FALSE(net->connect(q, "Value", p, "Value", &error));
-  EXPECT_NE(error.find("cycle"), std::string::npos);
-  EXPECT_FALSE(net->connect(p, "Value", p, "Tint", &error));
-  EXPECT_FALSE(net->connect(p, "Nope", q, "Tint", &error));
-  EXPECT_FALSE(net->connect(p, "Value", q, "Nope", &error));
-  EXPECT_EQ(net->add("Jux Nothing", &error), nullptr);
-  EXPECT_NE(error.find("unknown node server"), std::string::npos);
+  ASSERT_NO_THROW(net->connect(p, "Value", q, "Value"));
+  std::string error = testsupport::thrownBy([&] { net->connect(q, "Value", p, "Value"); });
+  EXPECT_NE(error.find("cycle"), std::string::npos) << error;
+  EXPECT_THROW(net->connect(p, "Value", p, "Tint"), hostsim::Error);
+  EXPECT_THROW(net->connect(p, "Nope", q, "Tint"), hostsim::Error);
+  EXPECT_THROW(net->connect(p, "Value", q, "Nope"), hostsim::Error);
+  const std::size_t before = net->nodes().size();
+  error = testsupport::thrownBy([&] { net->add("Jux Nothing"); });
+  EXPECT_NE(error.find("unknown node server"), std::string::npos) << error;
+  EXPECT_EQ(net->nodes().size(), before);
 }
 
 TEST_F(Networks, AnOutputLeftUnsetPassesZero) {
   HostNode *p = add("Probe");
   HostNode *silent = net->addHostNode("Silent", {{"Out", CONN_COLOR}}, [](LWNodalAccess *, const hostsim::NodeOutput *,
                                                                           OutputValue *) {});
-  ASSERT_TRUE(net->connect(silent, "Out", p, "Tint"));
+  ASSERT_NO_THROW(net->connect(silent, "Out", p, "Tint"));
   OutputValue v = eval(p, "Tint");
   EXPECT_TRUE(v.set);
   EXPECT_EQ(v.v[0], 0.0);
@@ -132,27 +133,28 @@ TEST_F(Networks, NodeNamesAreUniqueAndGroupsNested) {
 TEST_F(Networks, ReloadsAWholeNetworkOrNothing) {
   HostNode *a = add("Probe");
   HostNode *b = add("Probe");
-  ASSERT_TRUE(net->connect(constant(CONN_SCALAR, 2), "Value", a, "Value")); // host nodes are not saved
-  ASSERT_TRUE(net->connect(a, "Value", b, "Tint"));
+  ASSERT_NO_THROW(net->connect(constant(CONN_SCALAR, 2), "Value", a, "Value")); // host nodes are not saved
+  ASSERT_NO_THROW(net->connect(a, "Value", b, "Tint"));
   hostsim::SavedNetwork saved;
-  ASSERT_TRUE(net->saveAll(saved));
+  ASSERT_NO_THROW(net->saveAll(saved));
   ASSERT_EQ(saved.nodes.size(), 2u);
   ASSERT_EQ(saved.connections.size(), 1u);
   const std::size_t before = net->nodes().size();
-  std::string error;
   for (const std::vector<std::size_t> &bad : {std::vector<std::size_t>{0}, {1, 1}, {0, 2}}) {
-    EXPECT_TRUE(net->loadAll(saved, bad, &error).empty());
+    const std::string error = testsupport::thrownBy([&] { net->loadAll(saved, bad); });
+    EXPECT_NE(error, "(no error)");
     EXPECT_EQ(net->nodes().size(), before) << error;
   }
   saved.nodes[0].block.push_back(0);
-  EXPECT_TRUE(net->loadAll(saved, {}, &error).empty());
+  const std::string error = testsupport::thrownBy([&] { net->loadAll(saved); });
   EXPECT_NE(error.find("unread"), std::string::npos) << error;
   EXPECT_EQ(net->nodes().size(), before);
 
   saved.nodes[0].block.pop_back();
   const std::vector<std::size_t> order = {1, 0};
-  std::vector<HostNode *> nodes = net->loadAll(saved, order, &error);
-  ASSERT_EQ(nodes.size(), 2u) << error;
+  std::vector<HostNode *> nodes;
+  ASSERT_NO_THROW(nodes = net->loadAll(saved, order));
+  ASSERT_EQ(nodes.size(), 2u);
   ASSERT_TRUE(nodes[1]->input("Tint")->source);
   EXPECT_EQ(nodes[1]->input("Tint")->source->node, nodes[0]);
 }

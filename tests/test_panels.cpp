@@ -66,12 +66,11 @@ TEST_F(Panels, ConnectingAnInputHidesItsValueAndRefreshesAtOnce) {
   const int before = p->refreshes;
   hostsim::OutputValue k;
   k.type = CONN_SCALAR;
-  ASSERT_TRUE(net->connect(net->addConstant(k), "Value", n, "In"));
+  ASSERT_NO_THROW(net->connect(net->addConstant(k), "Value", n, "In"));
   EXPECT_EQ(p->refreshes, before + 1);
   EXPECT_EQ(host.panels().value(*p, input).kind, hostsim::ControlValue::None);
   EXPECT_NE(host.panels().describe(*p, "").find("(no value)"), std::string::npos);
-  std::string error;
-  EXPECT_FALSE(host.panels().editValues(*p, input, {2.0}, &error));
+  EXPECT_THROW(host.panels().editValues(*p, input, {2.0}), hostsim::Error);
   ASSERT_TRUE(net->disconnect(n, "In"));
   EXPECT_EQ(p->refreshes, before + 2);
   EXPECT_EQ(host.panels().value(*p, input).kind, hostsim::ControlValue::Param);
@@ -96,15 +95,14 @@ TEST_F(Panels, ChangeEventsOfKindOneAndTwo) {
 
 TEST_F(Panels, InputEventOfKindTwoNeedsTheInterfaceActivation) {
   // A fresh module: no interface of this kind has been activated yet.
-  std::string error;
-  auto fresh = hostsim::Module::open(JUXS_MODULE_PATH, error);
-  ASSERT_TRUE(fresh) << error;
+  std::unique_ptr<hostsim::Module> fresh;
+  ASSERT_NO_THROW(fresh = hostsim::Module::open(JUXS_MODULE_PATH));
   hostsim::Network own(host, *fresh);
   HostNode *n = own.add("Jux Sqrt");
   const hostsim::OutputValue four{CONN_SCALAR, {4, 0, 0}, 0, true};
   HostNode *k = own.addConstant(four);
   host.panels().clearUpdates();
-  ASSERT_TRUE(own.connect(k, "Value", n, "In"));
+  ASSERT_NO_THROW(own.connect(k, "Value", n, "In"));
   own.remove(k); // event kind 2: the node feeding the input is gone
   EXPECT_TRUE(host.panels().updates().empty()) << "no Instance Update before it was obtained";
 
@@ -112,11 +110,11 @@ TEST_F(Panels, InputEventOfKindTwoNeedsTheInterfaceActivation) {
   LWInterface local{other->instance, nullptr, nullptr, nullptr};
   ASSERT_EQ(fresh->find(LWNODE_ICLASS, "Jux Sqrt")->activate(4, host.global(), &local, fresh->serverData()), 0);
   k = own.addConstant(four);
-  ASSERT_TRUE(own.connect(k, "Value", n, "In"));
+  ASSERT_NO_THROW(own.connect(k, "Value", n, "In"));
   EXPECT_TRUE(host.panels().updates().empty()) << "connecting is event kind 0";
   ASSERT_TRUE(own.disconnect(n, "In"));
   EXPECT_TRUE(host.panels().updates().empty()) << "disconnecting is event kind 1";
-  ASSERT_TRUE(own.connect(k, "Value", n, "In"));
+  ASSERT_NO_THROW(own.connect(k, "Value", n, "In"));
   own.remove(k);
   ASSERT_EQ(host.panels().updates().size(), 1u) << "n never had a panel, yet the host hears of it";
   EXPECT_EQ(host.panels().updates()[0].second, n->instance);
@@ -127,13 +125,13 @@ TEST_F(Panels, EditsReachTheNodeInPanelUnits) {
   Panel *p = openPanel(n);
   hostsim::PanelControl &input = control(p, "Input");
   host.panels().clearUpdates();
-  ASSERT_TRUE(host.panels().editValues(*p, input, {-9.0}));
+  ASSERT_NO_THROW(host.panels().editValues(*p, input, {-9.0}));
   EXPECT_EQ(host.panels().updates().size(), 1u) << "a committed edit sends Instance Update";
   EXPECT_EQ(eval(n, "Out").scalar(), 1.0) << "cached until the next newTime";
   net->newTime(1, 0.0);
   EXPECT_EQ(eval(n, "Out").scalar(), 3.0);
-  ASSERT_TRUE(host.panels().keyframe(*p, input, 0.0, {0.0}, hostsim::KeyShape::Linear));
-  ASSERT_TRUE(host.panels().keyframe(*p, input, 1.0, {16.0}, hostsim::KeyShape::Linear));
+  ASSERT_NO_THROW(host.panels().keyframe(*p, input, 0.0, {0.0}, hostsim::KeyShape::Linear));
+  ASSERT_NO_THROW(host.panels().keyframe(*p, input, 1.0, {16.0}, hostsim::KeyShape::Linear));
   net->newTime(30, 1.0);
   EXPECT_EQ(eval(n, "Out").scalar(), 4.0);
   EXPECT_NE(host.panels().describe(*p, "").find("(animated)"), std::string::npos);

@@ -27,8 +27,7 @@ protected:
                                            fn(na, out);
                                            out->set = true;
                                          });
-    std::string error;
-    EXPECT_TRUE(s.network->connect(p, "Color", s.root, "Color", &error)) << error;
+    EXPECT_NO_THROW(s.network->connect(p, "Color", s.root, "Color"));
     return p;
   }
 };

@@ -10,20 +10,21 @@
 #include <sstream>
 
 #include "hostsim/render/image_output.h"
+#include "tests/support/thrown.h"
 #include "hostsim/render/progress.h"
 #include "tests/support/image_files.h"
 #include "tests/support/scene_fixture.h"
 
 namespace {
 
-using hostsim::SceneError;
+using hostsim::Error;
 
 class Scenes : public testsupport::SceneFixture {
 protected:
   std::string errorOf(const std::string &json) {
     try {
       load(json);
-    } catch (const SceneError &e) {
+    } catch (const Error &e) {
       return e.what();
     }
     return "(no error)";
@@ -34,16 +35,18 @@ TEST_F(Scenes, FaultsNameWhereAndWhat) {
   EXPECT_EQ(errorOf("{\n  \"camera\": {\n    \"fov\": 50,\n  }\n}").rfind("line 4, column 3:", 0), 0u);
   EXPECT_EQ(errorOf(R"({"camera": {"fvo": 50}})"), "camera: unknown key \"fvo\"");
   EXPECT_EQ(errorOf(R"({"image": {"width": -3}})"), "image.width: should be from 1 to 16384");
-  EXPECT_EQ(errorOf(R"({"surfaces": [{"name": "S", "network": {"nodes": [{"name": "x", "server": "Jux Nothing"}]}}]})"),
-            "surfaces[0].network.nodes[0].server: unknown node server \"Jux Nothing\"");
-  EXPECT_EQ(errorOf(R"({"surfaces": [{"name": "S", "network": {
+  EXPECT_EQ(errorOf(R"({"surfaces": [{"name": "S", "network": {"nodes": [{"name": "x", "server": "Jux Nothing"}]}}]})")
+                .rfind("surfaces[0].network.nodes[0].server: unknown node server \"Jux Nothing\" (there are \"Jux ", 0),
+            0u);
+  const std::string noOutput = errorOf(R"({"surfaces": [{"name": "S", "network": {
       "nodes": [{"name": "i", "server": "Jux Render Info"}],
-      "connections": [{"from": "i", "output": "Render Z", "to": "Surface", "input": "Color"}]}}]})"),
-            "surfaces[0].network.connections[0].output: node \"i\" has no output \"Render Z\"");
+      "connections": [{"from": "i", "output": "Render Z", "to": "Surface", "input": "Color"}]}}]})");
+  EXPECT_EQ(noOutput.rfind("surfaces[0].network.connections[0].output: node \"i\" has no output \"Render Z\" (", 0), 0u)
+      << noOutput;
   EXPECT_EQ(errorOf(R"({"surfaces": [{"name": "S", "network": {
       "nodes": [{"name": "k", "host": "Scalar", "value": 1}],
       "connections": [{"from": "k", "output": "Value", "to": "Surface", "input": "Colour"}]}}]})"),
-            "surfaces[0].network.connections[0].input: node \"Surface\" has no input \"Colour\"");
+            "surfaces[0].network.connections[0].input: node \"Surface\" has no input \"Colour\" (did you mean \"Color\"?)");
   EXPECT_EQ(errorOf(R"({"objects": [{"type": "sphere", "surface": "Nowhere"}]})"),
             "objects[0].surface: no surface \"Nowhere\"");
   EXPECT_EQ(errorOf(R"({"surfaces": [{"name": "S"}], "objects": [{"type": "sphere", "surface": "S", "scale": [1, 2, 1]}]})"),
@@ -64,14 +67,13 @@ TEST_F(Scenes, ObjMeshesFanTheirFacesAndKeepTheirNormals) {
   writeFile("quad.obj", "# a quad and a triangle\nv 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nvn 0 0 -1\n"
                         "f 1//1 2//1 3//1 4//1\nf -4 -3 -2\n");
   hostsim::Mesh m;
-  std::string error;
-  ASSERT_TRUE(hostsim::readObj((dir / "quad.obj").string(), m, error)) << error;
+  ASSERT_NO_THROW(m = hostsim::readObj((dir / "quad.obj").string()));
   EXPECT_EQ(m.indices.size(), 9u);
   ASSERT_EQ(m.normals.size(), m.positions.size());
   EXPECT_EQ(m.normals[2], -1.0f);
   EXPECT_EQ(m.normals[m.normals.size() - 1], 0.0f); // corners without a normal
   writeFile("bad.obj", "v 0 0 0\nv 1 0 0\nf 1 2 7\n");
-  EXPECT_FALSE(hostsim::readObj((dir / "bad.obj").string(), m, error));
+  const std::string error = testsupport::thrownBy([&] { hostsim::readObj((dir / "bad.obj").string()); });
   EXPECT_NE(error.find("line 3: face corner \"7\" names no vertex"), std::string::npos) << error;
 
   // Seen from the front, the quad is hit where it stands after its transform.
@@ -346,6 +348,89 @@ TEST_F(Command, BrokenImagesInASceneEndInOneLineNamingTheFile) {
     EXPECT_NE(r.err.find("images[0]: cannot read image \"" + (dir / image).string() + "\""), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("pixels, more than its"), std::string::npos) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  }
+}
+
+// A file a node asks for through "(load Image)" that cannot be read leaves
+// the popup at "(none)", and the user is told which file failed, as for a
+// scene's own images; a good one loads and the render goes on.
+TEST_F(Command, AnImageANodeLoadsThatCannotBeReadEndsInOneLineNamingTheFile) {
+  testsupport::writeBytes((dir / "big.hdr").string(), "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y 11000 +X 11000\n");
+  testsupport::writeBytes((dir / "broken.exr").string(), "not an OpenEXR file at all");
+  ASSERT_TRUE(testsupport::writeTestImage((dir / "good.png").string(), 1, 1, 3, {0.1f, 0.2f, 0.3f}));
+  writeFile("s.json", R"j({"image": {"width": 4, "height": 3}, "surfaces": [{"name": "S", "network": {
+      "nodes": [{"name": "pic", "server": "Jux Pixel Image", "settings": {"Image": "(load Image)"}}]}}]})j");
+  const std::string scene = (dir / "s.json").string(), out = " -o " + (dir / "x.png").string();
+  for (const char *image : {"big.hdr", "broken.exr", "missing.exr"}) {
+    const std::string file = (dir / image).string();
+    const CommandRun r = hostsim("render " + scene + out + " --file " + file);
+    EXPECT_EQ(r.status, 2) << image;
+    EXPECT_NE(r.err.find("hostsim: " + scene + ": surfaces[0].network.nodes[0].settings.Image: cannot "),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find(" image \"" + file + "\""), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(r.out.find("wrote"), std::string::npos) << r.out;
+  }
+  const CommandRun good = hostsim("render " + scene + out + " --file " + (dir / "good.png").string());
+  EXPECT_EQ(good.status, 0) << good.err;
+  const CommandRun cancelled = hostsim("render " + scene + out + " --cancel");
+  EXPECT_EQ(cancelled.status, 0) << cancelled.err;
+}
+
+// A name a user gets wrong (a server, a node, an output, an input) is
+// answered with the closest valid names, or all of them; the panel lists a
+// node's inputs and outputs, so that they can be found before a scene names them.
+TEST_F(Command, AWrongNameIsAnsweredWithTheValidOnes) {
+  const std::string scene = (dir / "s.json").string(), out = " -o " + (dir / "x.png").string();
+  struct Case {
+    const char *server, *from, *output, *input, *said;
+  } cases[] = {
+      {"Ambient Occlusion", "ao", "Color", "Color",
+       "nodes[0].server: unknown node server \"Ambient Occlusion\" (did you mean \"Jux Ambient Occlusion\"?)"},
+      {"Jux Ambient Occlusion", "ao", "Out", "Color",
+       "connections[0].output: node \"ao\" has no output \"Out\" (there are \"Color\", \"Scalar\")"},
+      {"Jux Ambient Occlusion", "ao", "Scalar", "Difuse",
+       "connections[0].input: node \"Surface\" has no input \"Difuse\" (did you mean \"Diffuse\"?)"},
+      {"Jux Ambient Occlusion", "AO", "Scalar", "Diffuse",
+       "connections[0].from: no node \"AO\" in this network (did you mean \"ao\"?)"},
+  };
+  for (const Case &c : cases) {
+    writeFile("s.json", std::string(R"({"image": {"width": 4, "height": 3}, "surfaces": [{"name": "S", "network": {
+        "nodes": [{"name": "ao", "server": ")") + c.server + R"("}],
+        "connections": [{"from": ")" + c.from + R"(", "output": ")" + c.output + R"(", "to": "Surface", "input": ")" +
+                                 c.input + "\"}]}}]}");
+    const CommandRun r = hostsim("render " + scene + out);
+    EXPECT_EQ(r.status, 2) << c.said;
+    EXPECT_EQ(r.err, "hostsim: " + scene + ": surfaces[0].network." + c.said + "\n");
+  }
+  const std::string module = JUXS_MODULE_PATH;
+  CommandRun r = run(std::string(HOSTSIM_PATH) + " panel " + module + " \"Ambient Occlusion\"");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "hostsim: " + module + ": no node server \"Ambient Occlusion\" (did you mean \"Jux Ambient Occlusion\"?)\n");
+  r = run(std::string(HOSTSIM_PATH) + " panel " + module + " \"Jux Ambient Occlusion\"");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\n  inputs: \"Samples\" (integer), \"Polar 1\" (integer), "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"Limit Brightness\" (scalar)\n  outputs: \"Color\" (color), \"Scalar\" (scalar)\n"),
+            std::string::npos)
+      << r.out;
+}
+
+// A connection that would close a loop is named as the scene names its
+// nodes, not as the host numbers them ("Sqrt (2)").
+TEST_F(Command, ACycleIsToldInTheScenesNames) {
+  const std::string scene = (dir / "s.json").string();
+  for (const char *loop : {R"({"from": "second", "output": "Out", "to": "first", "input": "In"})",
+                           R"({"from": "first", "output": "Out", "to": "first", "input": "In"})"}) {
+    writeFile("s.json", std::string(R"({"image": {"width": 4, "height": 3}, "surfaces": [{"name": "S", "network": {
+        "nodes": [{"name": "first", "server": "Jux Sqrt"}, {"name": "second", "server": "Jux Sqrt"}],
+        "connections": [{"from": "first", "output": "Out", "to": "second", "input": "In"}, )") +
+                            loop + "]}}]}");
+    const CommandRun r = hostsim("render " + scene + " -o " + (dir / "x.png").string());
+    EXPECT_EQ(r.status, 2) << loop;
+    const std::string from = std::string(loop).find("\"second\"") != std::string::npos ? "second" : "first";
+    EXPECT_EQ(r.err, "hostsim: " + scene + ": surfaces[0].network.connections[1]: connecting \"" + from +
+                         "\" to \"first\" would make a cycle\n");
   }
 }
 

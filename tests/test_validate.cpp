@@ -17,18 +17,16 @@ std::string joined(const hostsim::ValidationReport &r) {
 }
 
 TEST(Validate, EveryNodeOfTheModulePasses) {
-  std::string error;
-  auto m = hostsim::Module::fromDescriptor(&_mod_descrip, error);
-  ASSERT_TRUE(m) << error;
+  std::unique_ptr<hostsim::Module> m;
+  ASSERT_NO_THROW(m = hostsim::Module::fromDescriptor(&_mod_descrip));
   const hostsim::ValidationReport r = hostsim::validateModule(*m);
   EXPECT_EQ(r.failures, 0) << joined(r);
   EXPECT_GT(r.lines.size(), 8u);
 }
 
 TEST(Validate, ReportsAServerWithoutItsInterfaceRecord) {
-  std::string error;
-  auto m = hostsim::Module::fromDescriptor(probe::descriptor(), error);
-  ASSERT_TRUE(m) << error;
+  std::unique_ptr<hostsim::Module> m;
+  ASSERT_NO_THROW(m = hostsim::Module::fromDescriptor(probe::descriptor()));
   const hostsim::ValidationReport r = hostsim::validateModule(*m);
   EXPECT_EQ(r.failures, 1) << joined(r);
   EXPECT_EQ(r.lines.front().rfind("FAIL server table", 0), 0u) << joined(r);
@@ -93,9 +91,8 @@ TEST(Validate, NamesEachFaultAndItsNodeAndOutlivesACrash) {
 #ifdef _WIN32
   GTEST_SKIP() << "the run outlives a crash by forking a process per check, which Windows has not";
 #endif
-  std::string error;
-  auto m = hostsim::Module::fromDescriptor(&faulty::kDescriptor, error);
-  ASSERT_TRUE(m) << error;
+  std::unique_ptr<hostsim::Module> m;
+  ASSERT_NO_THROW(m = hostsim::Module::fromDescriptor(&faulty::kDescriptor));
   const hostsim::ValidationReport r = hostsim::validateModule(*m);
   const std::string all = joined(r);
   EXPECT_TRUE(has(r, "FAIL \"Faulty A\": a handler activation of version 2 returns 1 and touches nothing")) << all;

@@ -21,6 +21,7 @@
 #include "hostsim/cli/guard.h"
 #include "hostsim/doc/site.h"
 #include "hostsim/loader.h"
+#include "hostsim/names.h"
 #include "hostsim/paths.h"
 #include "hostsim/render/frame_memory.h"
 #include "hostsim/render/image_output.h"
@@ -61,11 +62,19 @@ int failUsage(const std::string &what) {
   return kUsageError;
 }
 
+// An Error as its one line: the file it names, else the one the command was
+// working on.
+int fail(const hostsim::Error &e, const std::string &otherwise) {
+  return fail(e.file().empty() ? otherwise : e.file(), e.what());
+}
+
 std::unique_ptr<hostsim::Module> openModule(const std::string &path, int &status) {
-  std::string error;
-  auto module = hostsim::Module::open(path, error);
-  if (!module) status = fail(path, error);
-  return module;
+  try {
+    return hostsim::Module::open(path);
+  } catch (const hostsim::Error &e) {
+    status = fail(e, path);
+    return nullptr;
+  }
 }
 
 std::string activate(const hostsim::ServerInfo &s, hostsim::Host &host, const hostsim::Module &module) {
@@ -191,22 +200,20 @@ bool openSession(const Options &o, Session &s, int &status) {
       s.host->fileRequester().answer(path);
   try {
     s.scene = hostsim::loadScene(*s.host, *s.module, o.scene);
-  } catch (const hostsim::SceneError &e) {
+  } catch (const hostsim::Error &e) {
     status = fail(o.scene, e.what());
     return false;
   }
   return true;
 }
 
-// A picture that could not be written ends the render there.
-struct WriteFailed {
-  std::string path, why;
-};
-
 int render(Options &o) {
   if (o.out.empty()) o.out = std::filesystem::path(o.scene).stem().string() + ".png";
-  std::string targetError;
-  if (!hostsim::checkPictureTarget(o.out, targetError)) return fail(o.out, targetError);
+  try {
+    hostsim::checkPictureTarget(o.out);
+  } catch (const hostsim::Error &e) {
+    return fail(e, o.out);
+  }
   if (o.fullFloat && !hostsim::hasFloatChoice(o.out)) return fail(o.out, "--float is for .exr and .tif pictures");
   int status = 0;
   Session s;
@@ -237,8 +244,8 @@ int render(Options &o) {
     const bool several = ro.lastFrame > ro.firstFrame;
     const auto stats = renderer.render(ro, [&](int frame, const hostsim::FrameBuffer &fb) {
       const std::string path = several ? hostsim::framePath(o.out, frame) : o.out;
-      std::string error;
-      if (!hostsim::writeImage(path, fb, error, po)) throw WriteFailed{path, error};
+      // A picture that could not be written ends the render there.
+      hostsim::writeImage(path, fb, po);
       std::printf("hostsim: wrote %s\n", path.c_str());
       std::fflush(stdout);
     });
@@ -250,10 +257,8 @@ int render(Options &o) {
                  static_cast<unsigned long long>(stats.samples), static_cast<unsigned long long>(stats.raysCast),
                  static_cast<unsigned long long>(stats.raysTraced),
                  stats.seconds > 0 ? stats.samples / stats.seconds : 0.0);
-  } catch (const WriteFailed &w) {
-    return fail(w.path, w.why);
-  } catch (const hostsim::SceneError &e) {
-    return fail(o.scene, e.what());
+  } catch (const hostsim::Error &e) {
+    return fail(e, o.scene); // a picture's fault names the picture
   }
   return 0;
 }
@@ -264,7 +269,7 @@ int save(Options &o) {
   if (!openSession(o, s, status)) return status;
   try {
     hostsim::saveScene(*s.scene, *s.host, o.out);
-  } catch (const hostsim::SceneError &e) {
+  } catch (const hostsim::Error &e) {
     return fail(o.out, e.what());
   }
   std::printf("hostsim: wrote %s\n", o.out.c_str());
@@ -282,7 +287,7 @@ struct PanelOptions {
 
 // The thumbnail as the panel draws it: display values, written through the
 // picture output by way of the linear values that encode to them.
-bool writeThumbnail(const std::string &out, const hostsim::DrawArea &area, std::string &error) {
+void writeThumbnail(const std::string &out, const hostsim::DrawArea &area) {
   hostsim::FrameBuffer fb;
   fb.width = area.width;
   fb.height = area.height;
@@ -291,7 +296,23 @@ bool writeThumbnail(const std::string &out, const hostsim::DrawArea &area, std::
     const float c = area.rgb[i] / 255.0f;
     fb.rgb[i] = c <= 0.04045f ? c / 12.92f : std::pow((c + 0.055f) / 1.055f, 2.4f);
   }
-  return hostsim::writeImage(out, fb, error);
+  hostsim::writeImage(out, fb);
+}
+
+// A node's inputs and outputs as a scene names them, with their types.
+std::string connectionsText(const hostsim::HostNode &node) {
+  std::string text;
+  auto list = [&](const char *title, const auto &connectors) {
+    text += std::string("  ") + title + ":";
+    if (connectors.empty()) text += " none";
+    for (std::size_t i = 0; i < connectors.size(); ++i)
+      text += std::string(i ? "," : "") + " \"" + connectors[i]->name + "\" (" +
+              hostsim::connectionTypeName(connectors[i]->type) + ")";
+    text += "\n";
+  };
+  list("inputs", node.inputs);
+  list("outputs", node.outputs);
+  return text;
 }
 
 int panel(const PanelOptions &o) {
@@ -301,25 +322,37 @@ int panel(const PanelOptions &o) {
   auto module = openModule(path, status);
   if (!module) return status;
   const hostsim::ServerInfo *iface = module->find(LWNODE_ICLASS, server);
-  if (!module->find(LWNODE_HCLASS, server)) return fail(path, "no node server \"" + server + "\"");
+  if (!module->find(LWNODE_HCLASS, server)) {
+    std::vector<std::string> names;
+    for (const auto &s : module->servers())
+      if (s.className == LWNODE_HCLASS) names.push_back(s.name);
+    return fail(path, "no node server \"" + server + "\"" + hostsim::nameHint(server, names));
+  }
   if (!iface || !iface->activate) return fail(path, "\"" + server + "\" has no panel");
   if (!o.thumbnail.empty() && std::filesystem::path(o.thumbnail).extension() != ".png")
     return fail(o.thumbnail, "a thumbnail is written as .png");
   hostsim::Host host;
-  std::string error;
-  for (const std::string &file : o.images)
-    if (!host.images().load(file, &error)) return fail(file, error);
+  for (const std::string &file : o.images) {
+    try {
+      host.images().load(file);
+    } catch (const hostsim::Error &e) {
+      return fail(file, e.what());
+    }
+  }
   hostsim::Network net(host, *module);
-  for (const std::string &other : o.others)
-    if (!net.add(other, &error)) return fail(path, error);
-  hostsim::HostNode *node = net.add(server, &error);
-  if (!node) return fail(path, error);
+  hostsim::HostNode *node = nullptr;
+  try {
+    for (const std::string &other : o.others) net.add(other);
+    node = net.add(server);
+  } catch (const hostsim::Error &e) {
+    return fail(path, e.what());
+  }
   if (!o.settings.empty()) {
     try {
       hostsim::applySettings(host, *module, node, nlohmann::ordered_json::parse(o.settings), "--set");
     } catch (const nlohmann::json::exception &e) {
       return fail("--set", e.what());
-    } catch (const hostsim::SceneError &e) {
+    } catch (const hostsim::Error &e) {
       return fail(path, e.what());
     }
   }
@@ -331,10 +364,15 @@ int panel(const PanelOptions &o) {
   if (!o.images.empty()) {
     hostsim::PanelControl *c = p->control("Image");
     if (!c || !c->isPopup()) return fail(path, "\"" + server + "\" has no \"Image\" popup");
-    if (!host.panels().editInteger(*p, *c, static_cast<int32_t>(host.images().images().size()), &error))
-      return fail(path, error);
+    try {
+      host.panels().editInteger(*p, *c, static_cast<int32_t>(host.images().images().size()));
+    } catch (const hostsim::Error &e) {
+      return fail(path, e.what());
+    }
   }
   std::fputs(host.panels().describe(*p, "Panel of \"" + node->name + "\" (" + server + ")").c_str(), stdout);
+  // What a scene connects by name.
+  std::fputs(connectionsText(*node).c_str(), stdout);
   // A hint array the host cannot read is the module's fault: said, and failed.
   if (!p->hintErrors.empty()) return fail(path, "the panel's hint array is malformed (" + p->hintErrors.front() + ")");
   if (!o.thumbnail.empty()) {
@@ -343,7 +381,11 @@ int panel(const PanelOptions &o) {
       if (c.draw) t = &c;
     if (!t) return fail(path, "\"" + server + "\" draws no thumbnail");
     const auto [w, h] = hostsim::XPanelService::thumbnailSize(*t);
-    if (!writeThumbnail(o.thumbnail, host.panels().drawThumbnail(*p, *t, w, h), error)) return fail(o.thumbnail, error);
+    try {
+      writeThumbnail(o.thumbnail, host.panels().drawThumbnail(*p, *t, w, h));
+    } catch (const hostsim::Error &e) {
+      return fail(o.thumbnail, e.what());
+    }
     std::printf("hostsim: wrote %s (%dx%d)\n", o.thumbnail.c_str(), w, h);
   }
   return 0;

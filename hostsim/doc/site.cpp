@@ -37,6 +37,15 @@ struct Fault {
   std::string what;
 };
 
+// Runs fn; the host's Error becomes a Fault whose text starts with prefix.
+template <class Fn> auto orFault(const std::string &prefix, Fn &&fn) -> decltype(fn()) {
+  try {
+    return fn();
+  } catch (const Error &e) {
+    throw Fault{prefix + e.what()};
+  }
+}
+
 std::string readFile(const fs::path &p) {
   std::ifstream in(p, std::ios::binary);
   if (!in) throw Fault{p.string() + ": cannot read"};
@@ -48,8 +57,7 @@ std::string readFile(const fs::path &p) {
 void writeText(const fs::path &root, const std::string &rel, const std::string &text, SiteReport &report) {
   const fs::path p = root / rel;
   fs::create_directories(p.parent_path());
-  std::string error;
-  if (!writeFileSafely(p.string(), text.data(), text.size(), error)) throw Fault{p.string() + ": " + error};
+  orFault(p.string() + ": ", [&] { writeFileSafely(p.string(), text.data(), text.size()); });
   report.files.push_back(rel);
 }
 
@@ -181,9 +189,7 @@ void readFacts(const Module &module, const ServerInfo &server, NodeFacts &f) {
   f.slug = slugOf(server.userName);
   Host host;
   Network net(host, module);
-  std::string error;
-  HostNode *node = net.add(server.name, &error);
-  if (!node) throw Fault{"\"" + server.name + "\": " + error};
+  HostNode *node = orFault("\"" + server.name + "\": ", [&] { return net.add(server.name); });
   std::copy(node->color, node->color + 3, f.color);
   for (const auto &in : node->inputs) f.inputs.push_back({in->name, typeName(in->type), ""});
   for (const auto &out : node->outputs) f.outputs.push_back({out->name, typeName(out->type), ""});
@@ -221,7 +227,7 @@ void readFacts(const Module &module, const ServerInfo &server, NodeFacts &f) {
   for (std::size_t i = 0; i < node->inputs.size(); ++i) {
     const NodeInput &in = *node->inputs[i];
     HostNode *source = net.addConstant(constantOf(in.type));
-    if (!net.connect(source, "Value", node, in.name, &error)) throw Fault{"\"" + server.name + "\": " + error};
+    orFault("\"" + server.name + "\": ", [&] { net.connect(source, "Value", node, in.name); });
     for (std::size_t k = 0; k < p.controls.size(); ++k) {
       const PanelControl &c = p.controls[k];
       if (c.dataType.empty() || f.controls[k].shown.empty()) continue;
@@ -239,21 +245,19 @@ void readFacts(const Module &module, const ServerInfo &server, NodeFacts &f) {
 // image picked, say) was applied as a user would apply it.
 void drawPanel(const Module &module, const SiteOptions &o, NodeFacts &f, const json &setup, SiteReport &report) {
   Host host;
-  std::string error;
   std::vector<std::string> loaded;
   if (setup.contains("images"))
     for (const auto &img : setup["images"]) {
       const fs::path file = fs::path(o.sourceDir) / "examples" / "images" / img.get<std::string>();
-      if (!host.images().load(file.string(), &error)) throw Fault{file.string() + ": " + error};
+      orFault(file.string() + ": ", [&] { host.images().load(file.string()); });
       loaded.push_back(img.get<std::string>());
     }
   Network net(host, module);
-  HostNode *node = net.add(f.server, &error);
-  if (!node) throw Fault{"\"" + f.server + "\": " + error};
+  HostNode *node = orFault("\"" + f.server + "\": ", [&] { return net.add(f.server); });
   if (setup.contains("settings")) {
     try {
       applySettings(host, module, node, setup["settings"], f.description.file + ": panel.settings");
-    } catch (const SceneError &e) {
+    } catch (const Error &e) {
       throw Fault{e.what()};
     }
   }
@@ -280,7 +284,7 @@ void drawPanel(const Module &module, const SiteOptions &o, NodeFacts &f, const j
     }
     const std::string rel = f.slug + "/thumbnail.png";
     fs::create_directories(fs::path(o.out) / f.slug);
-    if (!writeImage((fs::path(o.out) / rel).string(), fb, error)) throw Fault{rel + ": " + error};
+    orFault(rel + ": ", [&] { writeImage((fs::path(o.out) / rel).string(), fb); });
     report.files.push_back(rel);
     so.thumbnail = "thumbnail.png";
   }
@@ -375,16 +379,15 @@ void renderPreviews(const Module &module, const SiteOptions &o, NodeFacts &f, co
     std::unique_ptr<Scene> sc;
     try {
       sc = loadScene(host, module, (fs::path(o.out) / (stem + ".json")).string());
-    } catch (const SceneError &e) {
+    } catch (const Error &e) {
       throw Fault{stem + ".json: " + e.what()};
     }
     Renderer renderer(*sc, host);
     RenderOptions ro;
     ro.threads = 1;
-    std::string error;
     const auto t0 = std::chrono::steady_clock::now();
     renderer.render(ro, [&](int, const FrameBuffer &fb) {
-      if (!writeImage((fs::path(o.out) / (stem + ".png")).string(), fb, error)) throw Fault{stem + ".png: " + error};
+      orFault(stem + ".png: ", [&] { writeImage((fs::path(o.out) / (stem + ".png")).string(), fb); });
     });
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     if (o.log) std::fprintf(o.log, "hostsim: rendered %s.png in %.2f s\n", stem.c_str(), seconds);
@@ -693,8 +696,7 @@ bool parseDescription(const std::string &file, const std::string &text, Descript
 
 bool writeSite(const SiteOptions &o, SiteReport &report, std::string &error) {
   try {
-    std::unique_ptr<Module> module = Module::open(o.module, error);
-    if (!module) throw Fault{o.module + ": " + error};
+    std::unique_ptr<Module> module = orFault(o.module + ": ", [&] { return Module::open(o.module); });
 
     // Descriptions, keyed by the server they name.
     std::map<std::string, Description> descriptions;

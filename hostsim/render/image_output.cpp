@@ -37,19 +37,17 @@ float toSrgb(float linear) {
 
 std::string systemFault(const char *what) { return std::string(what) + ": " + std::strerror(errno); }
 
-bool writeAll(int fd, const unsigned char *p, std::size_t size, std::string &error) {
+void writeAll(int fd, const unsigned char *p, std::size_t size) {
   while (size > 0) {
     const ssize_t n = ::write(fd, p, size);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       if (n == 0) errno = EIO;
-      error = systemFault("cannot write");
-      return false;
+      throw Error(systemFault("cannot write"));
     }
     p += n;
     size -= static_cast<std::size_t>(n);
   }
-  return true;
 }
 
 // A picture ready to encode: the file's description and the pixels in the
@@ -68,13 +66,9 @@ struct Picture {
   }
 };
 
-bool prepare(const std::string &ext, const FrameBuffer &fb, const PictureOptions &options, Picture &pic,
-             std::string &error) {
+void prepare(const std::string &ext, const FrameBuffer &fb, const PictureOptions &options, Picture &pic) {
   const std::size_t pixels = static_cast<std::size_t>(fb.width) * static_cast<std::size_t>(fb.height);
-  if (fb.width < 1 || fb.height < 1 || fb.rgb.size() != pixels * 3) {
-    error = "no picture to write";
-    return false;
-  }
+  if (fb.width < 1 || fb.height < 1 || fb.rgb.size() != pixels * 3) throw Error("no picture to write");
   OIIO::ImageSpec &spec = pic.spec;
   spec = OIIO::ImageSpec(fb.width, fb.height, 3, OIIO::TypeDesc::FLOAT);
   spec.attribute("Software", "hostsim");
@@ -115,36 +109,30 @@ bool prepare(const std::string &ext, const FrameBuffer &fb, const PictureOptions
       pic.given = OIIO::TypeDesc::UINT16;
     }
   } else {
-    error = "unknown picture type \"" + ext + "\": use " + pictureTypes();
-    return false;
+    throw Error("unknown picture type \"" + ext + "\": use " + pictureTypes());
   }
-  return true;
 }
 
 // Encodes through OpenImageIO, into memory (proxy given) or into a file.
-bool encode(const Picture &pic, const std::string &file, OIIO::Filesystem::IOProxy *proxy, std::string &error) {
+void encode(const Picture &pic, const std::string &file, OIIO::Filesystem::IOProxy *proxy) {
   auto out = OIIO::ImageOutput::create(pic.format, proxy);
-  if (!out) {
-    error = "no " + std::string(pic.format) + " writer: " + OIIO::geterror();
-    return false;
-  }
+  if (!out) throw Error("no " + std::string(pic.format) + " writer: " + OIIO::geterror());
   const bool ok = out->open(file, pic.spec) && out->write_image(pic.given, pic.pixels()) && out->close();
   if (!ok || out->has_error()) {
-    error = "cannot write the picture: " + out->geterror();
+    std::string error = "cannot write the picture: " + out->geterror();
     while (!error.empty() && error.back() == '\n') error.pop_back();
     for (std::size_t i; (i = error.find('\n')) != std::string::npos;) error.replace(i, 1, "; ");
-    return false;
+    throw Error(error);
   }
-  return true;
 }
 
-// Fills an open file: given its descriptor and its name.
-using Fill = std::function<bool(int fd, const std::string &name, std::string &error)>;
+// Fills an open file, given its descriptor and its name; throws Error.
+using Fill = std::function<void(int fd, const std::string &name)>;
 
 // Replaces path with what fill writes, through a temporary file in the same
 // folder that is synced and then renamed over path. Targets that are not
 // regular files (a device, a pipe) are written in place.
-bool replaceSafely(const std::string &path, const Fill &fill, std::string &error) {
+void replaceSafely(const std::string &path, const Fill &fill) {
   std::error_code ec;
   fs::path target(path);
   // A link is followed: the file it names is replaced, the link stays.
@@ -153,23 +141,19 @@ bool replaceSafely(const std::string &path, const Fill &fill, std::string &error
     if (!ec) target = resolved;
   }
   const fs::file_status st = fs::status(target, ec);
-  if (fs::is_directory(st)) {
-    error = "cannot write: it is a folder";
-    return false;
-  }
+  if (fs::is_directory(st)) throw Error("cannot write: it is a folder");
   if (fs::exists(st) && !fs::is_regular_file(st)) {
     // A device or a pipe cannot be replaced; write into it.
     const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd < 0) {
-      error = systemFault("cannot open");
-      return false;
+    if (fd < 0) throw Error(systemFault("cannot open"));
+    try {
+      fill(fd, target.string());
+    } catch (...) {
+      ::close(fd);
+      throw;
     }
-    bool ok = fill(fd, target.string(), error);
-    if (::close(fd) != 0 && ok) {
-      error = systemFault("cannot write");
-      ok = false;
-    }
-    return ok;
+    if (::close(fd) != 0) throw Error(systemFault("cannot write"));
+    return;
   }
 
   // The picture's own permissions when it is replaced, else the usual ones.
@@ -185,29 +169,31 @@ bool replaceSafely(const std::string &path, const Fill &fill, std::string &error
   const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
   std::string temp = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
   const int fd = ::mkstemp(temp.data());
-  if (fd < 0) {
-    error = systemFault("cannot create a temporary file in the picture's folder");
-    return false;
+  if (fd < 0) throw Error(systemFault("cannot create a temporary file in the picture's folder"));
+  // The first fault is the one told; the temporary file goes whatever failed.
+  std::string error;
+  try {
+    fill(fd, temp);
+  } catch (const Error &e) {
+    error = e.what();
   }
-  bool ok = fill(fd, temp, error);
-  if (ok && ::fchmod(fd, mode) != 0) {
-    error = systemFault("cannot set the permissions");
-    ok = false;
+  if (error.empty() && ::fchmod(fd, mode) != 0) error = systemFault("cannot set the permissions");
+  if (error.empty() && ::fsync(fd) != 0) error = systemFault("cannot write");
+  if (::close(fd) != 0 && error.empty()) error = systemFault("cannot write");
+  if (error.empty() && ::rename(temp.c_str(), target.c_str()) != 0) error = systemFault("cannot replace the picture");
+  if (!error.empty()) {
+    ::unlink(temp.c_str());
+    throw Error(error);
   }
-  if (ok && ::fsync(fd) != 0) {
-    error = systemFault("cannot write");
-    ok = false;
+}
+
+// Runs fn, naming path in any Error it throws.
+template <class Fn> void naming(const std::string &path, Fn &&fn) {
+  try {
+    fn();
+  } catch (const Error &e) {
+    throw Error(e.what(), path);
   }
-  if (::close(fd) != 0 && ok) {
-    error = systemFault("cannot write");
-    ok = false;
-  }
-  if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
-    error = systemFault("cannot replace the picture");
-    ok = false;
-  }
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
 }
 
 } // namespace
@@ -226,22 +212,13 @@ bool hasFloatChoice(const std::string &path) {
   return ext == ".exr" || ext == ".tif" || ext == ".tiff";
 }
 
-bool checkPictureTarget(const std::string &path, std::string &error) {
-  if (!knownImageType(path)) {
-    error = "unknown picture type: use " + std::string(pictureTypes());
-    return false;
-  }
+void checkPictureTarget(const std::string &path) {
+  if (!knownImageType(path)) throw Error("unknown picture type: use " + std::string(pictureTypes()), path);
   std::error_code ec;
   const fs::path folder = fs::path(path).parent_path();
-  if (!folder.empty() && !fs::is_directory(folder, ec)) {
-    error = "no folder \"" + folder.string() + "\" to write into";
-    return false;
-  }
-  if (fs::is_directory(path, ec)) {
-    error = "is a folder";
-    return false;
-  }
-  return true;
+  if (!folder.empty() && !fs::is_directory(folder, ec))
+    throw Error("no folder \"" + folder.string() + "\" to write into", path);
+  if (fs::is_directory(path, ec)) throw Error("is a folder", path);
 }
 
 std::string framePath(const std::string &path, int frame) {
@@ -251,27 +228,29 @@ std::string framePath(const std::string &path, int frame) {
   return (p.parent_path() / (p.stem().string() + number + p.extension().string())).string();
 }
 
-bool writeFileSafely(const std::string &path, const void *data, std::size_t size, std::string &error) {
+void writeFileSafely(const std::string &path, const void *data, std::size_t size) {
   const auto *bytes = static_cast<const unsigned char *>(data);
-  return replaceSafely(path, [&](int fd, const std::string &, std::string &why) { return writeAll(fd, bytes, size, why); },
-                       error);
+  naming(path, [&] { replaceSafely(path, [&](int fd, const std::string &) { writeAll(fd, bytes, size); }); });
 }
 
-bool writeImage(const std::string &path, const FrameBuffer &fb, std::string &error, const PictureOptions &options) {
-  Picture pic;
-  if (!prepare(extension(path), fb, options, pic, error)) return false;
-  if (std::strcmp(pic.format, "tiff") == 0) {
-    // The TIFF writer does not finish its directory through a memory
-    // proxy, but checks every write of its own: it writes the file itself.
-    return replaceSafely(path, [&](int, const std::string &name, std::string &why) { return encode(pic, name, nullptr, why); },
-                         error);
-  }
-  // The other writers are encoded in memory first, since the PNG writer
-  // reports success on a write that failed; the bytes then reach the disk
-  // through calls whose every result is checked here.
-  std::vector<unsigned char> bytes;
-  OIIO::Filesystem::IOVecOutput memory(bytes);
-  return encode(pic, "picture" + extension(path), &memory, error) && writeFileSafely(path, bytes.data(), bytes.size(), error);
+void writeImage(const std::string &path, const FrameBuffer &fb, const PictureOptions &options) {
+  naming(path, [&] {
+    Picture pic;
+    prepare(extension(path), fb, options, pic);
+    if (std::strcmp(pic.format, "tiff") == 0) {
+      // The TIFF writer does not finish its directory through a memory
+      // proxy, but checks every write of its own: it writes the file itself.
+      replaceSafely(path, [&](int, const std::string &name) { encode(pic, name, nullptr); });
+      return;
+    }
+    // The other writers are encoded in memory first, since the PNG writer
+    // reports success on a write that failed; the bytes then reach the disk
+    // through calls whose every result is checked here.
+    std::vector<unsigned char> bytes;
+    OIIO::Filesystem::IOVecOutput memory(bytes);
+    encode(pic, "picture" + extension(path), &memory);
+    replaceSafely(path, [&](int fd, const std::string &) { writeAll(fd, bytes.data(), bytes.size()); });
+  });
 }
 
 } // namespace hostsim

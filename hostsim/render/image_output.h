@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "hostsim/error.h"
 #include "hostsim/render/renderer.h"
 
 namespace hostsim {
@@ -17,9 +18,8 @@ struct PictureOptions {
   bool fullFloat = false; // .exr and .tif: 32-bit float instead of half / 16-bit sRGB
 };
 
-// The output type follows the extension. False and why (without the path,
-// which the caller names) on failure.
-bool writeImage(const std::string &path, const FrameBuffer &fb, std::string &error, const PictureOptions &options = {});
+// The output type follows the extension. Throws Error naming path and why.
+void writeImage(const std::string &path, const FrameBuffer &fb, const PictureOptions &options = {});
 // Whether writeImage knows the extension of path.
 bool knownImageType(const std::string &path);
 // Whether the picture type of path has a 32-bit float form (.exr, .tif).
@@ -27,12 +27,12 @@ bool hasFloatChoice(const std::string &path);
 // The extensions writeImage knows, for messages: ".png, .exr, .hdr, .tif".
 const char *pictureTypes();
 // Whether a picture can go to path at all (known type, existing folder),
-// checked before a render spends its time. False and why.
-bool checkPictureTarget(const std::string &path, std::string &error);
+// checked before a render spends its time. Throws Error naming path and why.
+void checkPictureTarget(const std::string &path);
 // Writes bytes to path as writeImage does: a temporary file in the same
 // folder, synced, then renamed over path. Targets that are not regular files
-// (a device, a pipe) are written in place. False and why on failure.
-bool writeFileSafely(const std::string &path, const void *data, std::size_t size, std::string &error);
+// (a device, a pipe) are written in place. Throws Error naming path and why.
+void writeFileSafely(const std::string &path, const void *data, std::size_t size);
 // The file name of one frame of several: "out.png" -> "out_0007.png".
 std::string framePath(const std::string &path, int frame);
 // Linear light to the sRGB display encoding, 0..255, clamped.

@@ -71,7 +71,7 @@ private:
 
 class Renderer {
 public:
-  // Builds the Embree scene from the scene's objects. Throws SceneError when
+  // Builds the Embree scene from the scene's objects. Throws Error when
   // Embree cannot be started.
   Renderer(Scene &scene, Host &host);
   ~Renderer();
@@ -86,7 +86,7 @@ public:
 
   // Renders the frames between one init and one cleanup of every node, with
   // newTime before each; onFrame receives each finished frame. Throws
-  // SceneError when a node's init fails.
+  // Error when a node's init fails.
   RenderStats render(const RenderOptions &options, const std::function<void(int, const FrameBuffer &)> &onFrame);
 
   // The camera ray of a pixel's sample (direction of unit length), and where
@@ -102,7 +102,6 @@ public:
   LWNodalAccess context(Worker &worker) const;
 
   RTCScene embreeScene() const { return rtcScene_; }
-  int recursionLimit() const { return scene_.recursionLimit; }
 
   struct Hit {
     double t;
@@ -128,7 +127,20 @@ private:
     double spot; // spot size where the ray starts
     double subx = 0.5, suby = 0.5;
   };
+  // A hit as its surface's channels make it.
+  struct Shading {
+    double ch[kChannelCount][3];  // the surface's own values, or what its network delivers
+    double n[3];                  // the shading normal, facing the ray
+    bool inside = false;          // the ray arrives from behind the geometric normal
+    double mirror = 0, clear = 0; // fractions of reflection and transparency, at most 1 together
+    double out[3];                // the colour seen
+  };
+
+  // Shading contexts (shading_context.cpp).
   void fillContext(LWNodalAccess &na, Worker &w) const;
+  void hitContext(Worker &w, const Ray &ray, const double origin[3], const double direction[3], const Hit &hit,
+                  LWNodalAccess &na) const;
+  static void shaderRecord(const LWNodalAccess &na, const Shading &s, LWShaderAccess &record);
 
   void buildScene();
   void setupCamera();
@@ -139,6 +151,11 @@ private:
                LWShaderAccess *sa) const;
   void shadeHit(Worker &w, const Ray &ray, const double origin[3], const double direction[3], const Hit &hit,
                 double color[3], LWShaderAccess *sa) const;
+  // The steps of shading a hit (shade.cpp).
+  void surfaceChannels(const Surface &surface, const double direction[3], LWNodalAccess &na, Shading &s) const;
+  void directLight(Worker &w, const LWNodalAccess &na, Shading &s) const;
+  void secondaryRays(Worker &w, const Ray &ray, const double direction[3], const LWNodalAccess &na,
+                     Shading &s) const;
   void backdrop(const Worker &w, const double direction[3], double color[3]) const;
 
   // The shading context's functions, for the calling thread's sample.

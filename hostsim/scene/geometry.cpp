@@ -125,37 +125,31 @@ Mesh makeBox(const Vec3 &size) {
   return m;
 }
 
-bool readObj(const std::string &path, Mesh &mesh, std::string &error) {
+Mesh readObj(const std::string &path) {
   // A folder opens as an empty stream on some systems and reads as no faces.
   std::error_code ec;
   const auto kind = std::filesystem::status(path, ec).type();
   if (kind == std::filesystem::file_type::directory) {
-    error = "mesh \"" + path + "\" is a folder, not an OBJ file";
-    return false;
+    throw Error("mesh \"" + path + "\" is a folder, not an OBJ file", path);
   }
   // A device or a pipe may never end (/dev/zero): reading one would eat all memory.
   if (kind != std::filesystem::file_type::regular && kind != std::filesystem::file_type::not_found) {
-    error = "mesh \"" + path + "\" is not a regular file";
-    return false;
+    throw Error("mesh \"" + path + "\" is not a regular file", path);
   }
   std::ifstream in(path);
   if (!in) {
-    error = "cannot open mesh \"" + path + "\": " + std::strerror(errno);
-    return false;
+    throw Error("cannot open mesh \"" + path + "\": " + std::strerror(errno), path);
   }
   std::vector<float> v, vn;
   std::vector<int64_t> normalOf; // per output vertex: the vn index, or -1
   struct Corner {
     int64_t v, n;
   };
-  mesh = Mesh{};
+  Mesh mesh;
   bool anyNormal = false;
   std::string line;
   int lineNo = 0;
-  auto fault = [&](const std::string &what) {
-    error = path + ": line " + std::to_string(lineNo) + ": " + what;
-    return false;
-  };
+  auto fault = [&](const std::string &what) { return Error(path + ": line " + std::to_string(lineNo) + ": " + what, path); };
   std::vector<Corner> face;
   while (std::getline(in, line)) {
     ++lineNo;
@@ -165,7 +159,7 @@ bool readObj(const std::string &path, Mesh &mesh, std::string &error) {
     if (tag == "v" || tag == "vn") {
       double x, y, z;
       if (!(ls >> x >> y >> z) || !std::isfinite(x) || !std::isfinite(y) || !std::isfinite(z))
-        return fault("a " + tag + " record needs three numbers");
+        throw fault("a " + tag + " record needs three numbers");
       auto &dst = tag == "v" ? v : vn;
       dst.insert(dst.end(), {static_cast<float>(x), static_cast<float>(y), static_cast<float>(z)});
     } else if (tag == "f") {
@@ -177,22 +171,22 @@ bool readObj(const std::string &path, Mesh &mesh, std::string &error) {
         char *end = nullptr;
         c.v = std::strtoll(corner.c_str(), &end, 10);
         const auto vcount = static_cast<int64_t>(v.size() / 3), ncount = static_cast<int64_t>(vn.size() / 3);
-        if (end == corner.c_str()) return fault("bad face corner \"" + corner + "\"");
+        if (end == corner.c_str()) throw fault("bad face corner \"" + corner + "\"");
         c.v = c.v < 0 ? vcount + c.v : c.v - 1;
-        if (c.v < 0 || c.v >= vcount) return fault("face corner \"" + corner + "\" names no vertex");
+        if (c.v < 0 || c.v >= vcount) throw fault("face corner \"" + corner + "\" names no vertex");
         c.n = -1;
         const auto second = corner.find('/', 0);
         const auto third = second == std::string::npos ? std::string::npos : corner.find('/', second + 1);
         if (third != std::string::npos && third + 1 < corner.size()) {
           int64_t n = std::strtoll(corner.c_str() + third + 1, &end, 10);
           n = n < 0 ? ncount + n : n - 1;
-          if (n < 0 || n >= ncount) return fault("face corner \"" + corner + "\" names no normal");
+          if (n < 0 || n >= ncount) throw fault("face corner \"" + corner + "\" names no normal");
           c.n = n;
           anyNormal = true;
         }
         face.push_back(c);
       }
-      if (face.size() < 3) return fault("a face needs three corners");
+      if (face.size() < 3) throw fault("a face needs three corners");
       // Each corner becomes its own vertex: OBJ pairs positions and normals per corner.
       const auto base = static_cast<uint32_t>(mesh.vertexCount());
       for (const Corner &c : face) {
@@ -202,14 +196,14 @@ bool readObj(const std::string &path, Mesh &mesh, std::string &error) {
       for (uint32_t k = 1; k + 1 < face.size(); ++k) mesh.indices.insert(mesh.indices.end(), {base, base + k, base + k + 1});
     }
   }
-  if (mesh.indices.empty()) return fault("the mesh has no faces");
+  if (mesh.indices.empty()) throw fault("the mesh has no faces");
   if (anyNormal) {
     mesh.normals.resize(mesh.positions.size(), 0.0f);
     for (std::size_t i = 0; i < normalOf.size(); ++i)
       if (normalOf[i] >= 0)
         for (int c = 0; c < 3; ++c) mesh.normals[i * 3 + c] = vn[normalOf[i] * 3 + c];
   }
-  return true;
+  return mesh;
 }
 
 } // namespace hostsim

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "hostsim/error.h"
+
 namespace hostsim {
 
 using Vec3 = std::array<double, 3>;
@@ -42,8 +44,8 @@ Mesh makePlane(double width, double depth);
 // A box centred on the origin with flat faces.
 Mesh makeBox(const Vec3 &size);
 // A Wavefront OBJ file: v, vn and f records (polygons are fanned into
-// triangles, negative indices count back); everything else is skipped. False
-// and "line N: what" on a fault.
-bool readObj(const std::string &path, Mesh &mesh, std::string &error);
+// triangles, negative indices count back); everything else is skipped.
+// Throws Error naming the file ("FILE: line N: what") on a fault.
+Mesh readObj(const std::string &path);
 
 } // namespace hostsim

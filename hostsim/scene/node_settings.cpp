@@ -10,7 +10,7 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
-[[noreturn]] void fail(const std::string &path, const std::string &what) { throw SceneError(path + ": " + what); }
+[[noreturn]] void fail(const std::string &path, const std::string &what) { throw Error(path + ": " + what); }
 
 // The node's panel, opened through its interface server as the host opens it
 // for a user.
@@ -54,6 +54,15 @@ PanelControl &findControl(Panel &panel, const std::string &key, const std::strin
   return *c;
 }
 
+// An edit the panel refuses, said at the place in the scene that asked for it.
+template <class Edit> void refusedAt(const std::string &path, Edit &&edit) {
+  try {
+    edit();
+  } catch (const Error &e) {
+    fail(path, e.what());
+  }
+}
+
 // Numbers in panel units: one for a single value, a list for three.
 std::vector<double> panelValues(const json &v, const std::string &path) {
   std::vector<double> out;
@@ -71,8 +80,6 @@ std::vector<double> panelValues(const json &v, const std::string &path) {
 }
 
 void applyOne(XPanelService &panels, Panel &panel, PanelControl &c, const json &v, const std::string &path) {
-  std::string error;
-  bool ok;
   if (c.isPopup()) {
     // An item by its text, as the user picks it, or by its position.
     int32_t index = -1;
@@ -93,25 +100,25 @@ void applyOne(XPanelService &panels, Panel &panel, PanelControl &c, const json &
     } else {
       fail(path, "should be one of the popup's items");
     }
-    ok = panels.editInteger(panel, c, index, &error);
+    refusedAt(path, [&] { panels.editInteger(panel, c, index); });
   } else if (c.isInteger()) {
     if (v.is_boolean())
-      ok = panels.editInteger(panel, c, v.get<bool>() ? 1 : 0, &error);
+      refusedAt(path, [&] { panels.editInteger(panel, c, v.get<bool>() ? 1 : 0); });
     else if (int64_t i = 0; wholeNumber(v, i) && i >= INT32_MIN && i <= INT32_MAX)
-      ok = panels.editInteger(panel, c, static_cast<int32_t>(i), &error);
+      refusedAt(path, [&] { panels.editInteger(panel, c, static_cast<int32_t>(i)); });
     else if (v.is_number_integer())
       fail(path, "is out of range for \"" + c.label + "\": should be a 32-bit whole number");
     else
       fail(path, "should be a whole number" + std::string(c.controlType == "iBoolean" ? " or true/false" : ""));
   } else if (c.isEnv()) {
-    ok = panels.editValues(panel, c, panelValues(v, path), &error);
+    const std::vector<double> values = panelValues(v, path);
+    refusedAt(path, [&] { panels.editValues(panel, c, values); });
   } else if (c.dataType == "string") {
     if (!v.is_string()) fail(path, "should be text");
-    ok = panels.editText(panel, c, v.get<std::string>(), &error);
+    refusedAt(path, [&] { panels.editText(panel, c, v.get<std::string>()); });
   } else {
     fail(path, "control \"" + c.label + "\" holds no value to set");
   }
-  if (!ok) fail(path, error);
 }
 
 } // namespace
@@ -123,7 +130,11 @@ void applySettings(Host &host, const Module &module, HostNode *node, const json 
   // switch enables comes after the switch.
   for (const auto &[key, value] : settings.items()) {
     const std::string at = path + "." + key;
+    host.images().takeFailedLoad();
     applyOne(host.panels(), panel, findControl(panel, key, at), value, at);
+    // An image the node asked the host to load, through its "(load Image)"
+    // item, failed as a scene's own image would.
+    if (const std::string why = host.images().takeFailedLoad(); !why.empty()) fail(at, why);
   }
 }
 
@@ -150,10 +161,9 @@ void applyKeys(Host &host, const Module &module, HostNode *node, const json &key
         else if (k["shape"] != "linear")
           fail(kp + ".shape", "should be \"linear\" or \"stepped\"");
       }
-      std::string error;
-      if (!host.panels().keyframe(panel, c, k["frame"].get<double>() / fps, panelValues(k["value"], kp + ".value"),
-                                  shape, &error))
-        fail(kp, error);
+      const double time = k["frame"].get<double>() / fps;
+      const std::vector<double> values = panelValues(k["value"], kp + ".value");
+      refusedAt(kp, [&] { host.panels().keyframe(panel, c, time, values, shape); });
     }
   }
 }

@@ -11,11 +11,11 @@
 namespace hostsim {
 
 // "settings": control label (or "0x8003" where labels repeat) to a value in
-// panel units. Throws SceneError naming path.
+// panel units. Throws Error naming path.
 void applySettings(Host &host, const Module &module, HostNode *node, const nlohmann::ordered_json &settings,
                    const std::string &path);
 // "keys": control label or id to a list of keys on its variant parameter, in
-// panel units; fps turns frames into times. Throws SceneError.
+// panel units; fps turns frames into times. Throws Error.
 void applyKeys(Host &host, const Module &module, HostNode *node, const nlohmann::ordered_json &keys, double fps,
                const std::string &path);
 

@@ -9,6 +9,7 @@
 #include <map>
 #include <sstream>
 
+#include "hostsim/names.h"
 #include "hostsim/scene/node_settings.h"
 
 namespace hostsim {
@@ -18,7 +19,17 @@ namespace fs = std::filesystem;
 using json = nlohmann::ordered_json;
 
 [[noreturn]] void fail(const std::string &path, const std::string &what) {
-  throw SceneError(path.empty() ? what : path + ": " + what);
+  throw Error(path.empty() ? what : path + ": " + what);
+}
+
+// What the host refuses (a server, a connection, a node's data, an image or
+// mesh file), said at the place in the scene that asked for it.
+template <class Fn> auto faultAt(const std::string &path, Fn &&fn) -> decltype(fn()) {
+  try {
+    return fn();
+  } catch (const Error &e) {
+    fail(path, e.what());
+  }
 }
 
 std::string at(const std::string &path, const std::string &key) { return path.empty() ? key : path + "." + key; }
@@ -188,8 +199,8 @@ void readImages(Host &host, const json &doc) {
     const std::string path = at("images", i);
     onlyKeys(images[i], {"name", "file"}, path);
     const std::string file = string(images[i], "file", path);
-    std::string error;
-    if (!host.images().load(file, &error, string(images[i], "name", path, ""))) fail(path, error);
+    const std::string name = string(images[i], "name", path, "");
+    faultAt(path, [&] { host.images().load(file, name); });
   }
 }
 
@@ -197,6 +208,14 @@ const char *const kChannelNames[kChannelCount] = {"Color", "Luminosity", "Diffus
                                                   "Refraction Index", "Normal"};
 const ConnectionType kChannelTypes[kChannelCount] = {CONN_COLOR, CONN_SCALAR, CONN_SCALAR, CONN_SCALAR,
                                                      CONN_SCALAR, CONN_SCALAR, CONN_VECTOR};
+
+// Whether node is upstream, or is itself, and so takes what upstream delivers.
+bool dependsOn(const HostNode *node, const HostNode *upstream) {
+  if (node == upstream) return true;
+  for (const auto &in : node->inputs)
+    if (in->source && dependsOn(in->source->node, upstream)) return true;
+  return false;
+}
 
 // Host nodes: constants and spot info.
 HostNode *addHostNode(Network &net, const std::string &kind, const json &node, const std::string &path) {
@@ -278,15 +297,14 @@ void readNetwork(Scene &s, Surface &surface, Host &host, const Module &module, c
       n = addHostNode(net, string(node, "host", np), node, np);
     } else {
       if (node.contains("value")) fail(np, "a module node takes \"settings\", not \"value\"");
-      std::string error;
-      n = net.add(string(node, "server", np), &error);
-      if (!n) fail(at(np, "server"), error);
+      const std::string server = string(node, "server", np);
+      n = faultAt(at(np, "server"), [&] { return net.add(server); });
       if (node.contains("data")) {
         std::vector<uint8_t> bytes;
         if (!node["data"].is_string() || !base64Decode(node["data"].get<std::string>(), bytes))
           fail(at(np, "data"), "should be base64 text");
         LoadStream in(bytes, LWIO_BINARY);
-        if (!net.load(n, in, &error)) fail(at(np, "data"), error);
+        faultAt(at(np, "data"), [&] { net.load(n, in); });
       }
       if (node.contains("settings")) applySettings(host, module, n, node["settings"], at(np, "settings"));
       if (node.contains("keys")) applyKeys(host, module, n, node["keys"], s.fps, at(np, "keys"));
@@ -303,15 +321,22 @@ void readNetwork(Scene &s, Surface &surface, Host &host, const Module &module, c
     const std::string to = string(c, "to", cp), input = string(c, "input", cp);
     auto find = [&](const std::string &name, const char *key) {
       auto it = byName.find(name);
-      if (it == byName.end()) fail(at(cp, key), "no node \"" + name + "\" in this network");
+      if (it == byName.end()) {
+        std::vector<std::string> names;
+        for (const auto &[known, node] : byName) names.push_back(known);
+        fail(at(cp, key), "no node \"" + name + "\" in this network" + nameHint(name, names));
+      }
       return it->second;
     };
     HostNode *a = find(from, "from");
     HostNode *b = find(to, "to");
-    if (!a->output(output)) fail(at(cp, "output"), "node \"" + from + "\" has no output \"" + output + "\"");
-    if (!b->input(input)) fail(at(cp, "input"), "node \"" + to + "\" has no input \"" + input + "\"");
-    std::string error;
-    if (!net.connect(a, output, b, input, &error)) fail(cp, error);
+    if (!a->output(output))
+      fail(at(cp, "output"), "node \"" + from + "\" has no output \"" + output + "\"" + nameHint(output, a->outputNames()));
+    if (!b->input(input))
+      fail(at(cp, "input"), "node \"" + to + "\" has no input \"" + input + "\"" + nameHint(input, b->inputNames()));
+    // Said here in the scene's own names; the network knows only the host's.
+    if (dependsOn(a, b)) fail(cp, "connecting \"" + from + "\" to \"" + to + "\" would make a cycle");
+    faultAt(cp, [&] { net.connect(a, output, b, input); });
   }
 }
 
@@ -404,28 +429,13 @@ void readObjects(Scene &s, const json &doc) {
       fs::path file(string(j, "file", path));
       if (file.is_relative()) file = fs::path(s.dir) / file;
       o.meshPath = fs::absolute(file).lexically_normal().string();
-      std::string error;
-      if (!readObj(o.meshPath, o.mesh, error)) fail(at(path, "file"), error);
+      o.mesh = faultAt(at(path, "file"), [&] { return readObj(o.meshPath); });
       o.mesh.transform(o.transform);
     } else {
       fail(at(path, "type"), "unknown object type \"" + type + "\" (sphere, plane, box or mesh)");
     }
     s.objects.push_back(std::move(o));
   }
-}
-
-std::string relativeTo(const std::string &file, const std::string &dir) {
-  const fs::path abs = fs::absolute(file).lexically_normal();
-  const fs::path rel = abs.lexically_relative(fs::absolute(dir).lexically_normal());
-  return rel.empty() ? abs.generic_string() : rel.generic_string();
-}
-
-// The library's message without its "[json.exception.type_error.302] " prefix.
-std::string jsonMessage(const nlohmann::json::exception &e) {
-  std::string what = e.what();
-  if (what.rfind("[json.exception.", 0) == 0)
-    if (const auto end = what.find("] "); end != std::string::npos) what.erase(0, end + 2);
-  return what;
 }
 
 // Where a literal first appears in the text, "line L, column C: ", or nothing.
@@ -509,6 +519,14 @@ std::unique_ptr<Scene> readScene(Host &host, const Module &module, const std::st
 
 } // namespace
 
+// The library's message without its "[json.exception.type_error.302] " prefix.
+std::string jsonMessage(const nlohmann::json::exception &e) {
+  std::string what = e.what();
+  if (what.rfind("[json.exception.", 0) == 0)
+    if (const auto end = what.find("] "); end != std::string::npos) what.erase(0, end + 2);
+  return what;
+}
+
 bool wholeNumber(const json &value, int64_t &out) {
   if (value.is_number_unsigned()) {
     const auto u = value.get<uint64_t>();
@@ -539,105 +557,6 @@ std::unique_ptr<Scene> loadScene(Host &host, const Module &module, const std::st
   std::stringstream text;
   text << in.rdbuf();
   return parseScene(host, module, text.str(), path);
-}
-
-std::string sceneText(Scene &scene, Host &host, const std::string &path) {
-  std::string outDir = fs::path(path).parent_path().string();
-  if (outDir.empty()) outDir = ".";
-  json doc = scene.document;
-  ImageList &images = host.images();
-  const std::string loadDir = images.baseDir();
-  // Image references inside node blocks are written relative to the new file, too.
-  images.setBaseDir(outDir);
-  struct Restore {
-    ImageList &images;
-    std::string dir;
-    ~Restore() { images.setBaseDir(dir); }
-  } restore{images, loadDir};
-
-  json list = json::array();
-  for (const Image *img : images.images()) list.push_back({{"name", img->name}, {"file", images.referenceFor(*img)}});
-  if (list.empty())
-    doc.erase("images");
-  else
-    doc["images"] = list;
-
-  for (std::size_t i = 0; i < scene.surfaces.size(); ++i) {
-    Surface &surface = scene.surfaces[i];
-    if (surface.nodes.empty()) continue;
-    json &nodes = doc["surfaces"][i]["network"]["nodes"];
-    for (std::size_t k = 0; k < surface.nodes.size(); ++k) {
-      HostNode *n = surface.nodes[k];
-      if (!n->isModuleNode()) continue;
-      SaveStream out(LWIO_BINARY);
-      std::string error;
-      if (!surface.network->save(n, out, &error))
-        fail(at(at(at("surfaces", i), "network.nodes"), k), "its save failed: " + error);
-      json &entry = nodes[k];
-      entry.erase("settings");
-      entry.erase("keys");
-      entry["data"] = base64Encode(out.bytes());
-    }
-  }
-  for (std::size_t i = 0; i < scene.objects.size(); ++i)
-    if (scene.objects[i].shape == Shape::Mesh) doc["objects"][i]["file"] = relativeTo(scene.objects[i].meshPath, outDir);
-  try {
-    return doc.dump(2) + "\n";
-  } catch (const json::exception &e) {
-    fail("", "cannot write the scene: " + jsonMessage(e)); // text that is not UTF-8, say
-  }
-}
-
-void saveScene(Scene &scene, Host &host, const std::string &path) {
-  const std::string text = sceneText(scene, host, path);
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out || !(out << text) || !out.flush()) fail("", std::string("cannot write the scene: ") + std::strerror(errno));
-}
-
-std::string base64Encode(const std::vector<uint8_t> &bytes) {
-  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  for (std::size_t i = 0; i < bytes.size(); i += 3) {
-    const uint32_t n = (uint32_t(bytes[i]) << 16) | (i + 1 < bytes.size() ? uint32_t(bytes[i + 1]) << 8 : 0) |
-                       (i + 2 < bytes.size() ? bytes[i + 2] : 0);
-    out += kAlphabet[(n >> 18) & 63];
-    out += kAlphabet[(n >> 12) & 63];
-    out += i + 1 < bytes.size() ? kAlphabet[(n >> 6) & 63] : '=';
-    out += i + 2 < bytes.size() ? kAlphabet[n & 63] : '=';
-  }
-  return out;
-}
-
-bool base64Decode(const std::string &text, std::vector<uint8_t> &bytes) {
-  auto value = [](char c) -> int {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
-    return -1;
-  };
-  bytes.clear();
-  if (text.size() % 4) return false;
-  for (std::size_t i = 0; i < text.size(); i += 4) {
-    int v[4];
-    int pad = 0;
-    for (int k = 0; k < 4; ++k) {
-      const char c = text[i + k];
-      if (c == '=' && i + 4 == text.size() && k >= 2) {
-        v[k] = 0;
-        ++pad;
-      } else if (pad || (v[k] = value(c)) < 0) {
-        return false;
-      }
-    }
-    const uint32_t n = (uint32_t(v[0]) << 18) | (uint32_t(v[1]) << 12) | (uint32_t(v[2]) << 6) | uint32_t(v[3]);
-    bytes.push_back(static_cast<uint8_t>(n >> 16));
-    if (pad < 2) bytes.push_back(static_cast<uint8_t>(n >> 8));
-    if (pad < 1) bytes.push_back(static_cast<uint8_t>(n));
-  }
-  return true;
 }
 
 } // namespace hostsim

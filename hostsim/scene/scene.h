@@ -13,17 +13,15 @@
 
 #include <nlohmann/json.hpp>
 
+#include "hostsim/error.h"
 #include "hostsim/network.h"
+#include "hostsim/scene/base64.h"
 #include "hostsim/scene/geometry.h"
 
 namespace hostsim {
 
-// A fault in a scene: the message says where ("surfaces[1].network.nodes[0]")
-// and what.
-class SceneError : public std::runtime_error {
-public:
-  using std::runtime_error::runtime_error;
-};
+// A fault in a scene is an Error whose message says where
+// ("surfaces[1].network.nodes[0]") and what.
 
 // Render threads at most, as many as nodes keep per-thread state for (the
 // context's thread number indexes it).
@@ -98,22 +96,23 @@ struct Scene {
 };
 
 // Reads a scene into the host: sets the scene and backdrop records, replaces
-// the image list with the scene's images, builds the networks. Throws SceneError. The host must be active
+// the image list with the scene's images, builds the networks. Throws Error. The host must be active
 // and outlive the scene; so must the module.
 std::unique_ptr<Scene> loadScene(Host &host, const Module &module, const std::string &path);
 std::unique_ptr<Scene> parseScene(Host &host, const Module &module, const std::string &text, const std::string &path);
 
 // Writes the scene with each module node's persisted block (the binary
 // stream, base64) in place of its settings and keys; paths are written
-// relative to the new file's folder. Throws SceneError.
+// relative to the new file's folder. Throws Error.
 void saveScene(Scene &scene, Host &host, const std::string &path);
 std::string sceneText(Scene &scene, Host &host, const std::string &path);
+
+// The JSON library's message without its "[json.exception.type_error.302] "
+// prefix, as scene faults quote it.
+std::string jsonMessage(const nlohmann::json::exception &e);
 
 // A whole number of a scene as a signed 64-bit value; false for anything else,
 // including unsigned numbers beyond its range (which would otherwise wrap).
 bool wholeNumber(const nlohmann::ordered_json &value, int64_t &out);
-
-std::string base64Encode(const std::vector<uint8_t> &bytes);
-bool base64Decode(const std::string &text, std::vector<uint8_t> &bytes);
 
 } // namespace hostsim

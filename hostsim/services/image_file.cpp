@@ -103,29 +103,23 @@ private:
 
 } // namespace
 
-std::unique_ptr<Image> readImageFile(const std::string &path, std::string &error) {
+std::unique_ptr<Image> readImageFile(const std::string &path) {
   const std::string quoted = "\"" + path + "\"";
   // Open it ourselves first, for the system's own reason when it cannot be.
   if (FILE *f = std::fopen(path.c_str(), "rb")) {
     std::fclose(f);
   } else {
-    error = "cannot open image " + quoted + ": " + std::strerror(errno);
-    return nullptr;
+    throw Error("cannot open image " + quoted + ": " + std::strerror(errno), path);
   }
   std::error_code ec;
   if (!fs::is_regular_file(path, ec)) {
-    error = "cannot open image " + quoted + ": not a file";
-    return nullptr;
+    throw Error("cannot open image " + quoted + ": not a file", path);
   }
   const uintmax_t fileBytes = fs::file_size(path, ec);
   if (ec) {
-    error = "cannot open image " + quoted + ": " + ec.message();
-    return nullptr;
+    throw Error("cannot open image " + quoted + ": " + ec.message(), path);
   }
-  auto fault = [&](const std::string &why) {
-    error = "cannot read image " + quoted + ": " + oneLine(why);
-    return nullptr;
-  };
+  auto fault = [&](const std::string &why) { return Error("cannot read image " + quoted + ": " + oneLine(why), path); };
 
   const QuietStderr quiet;
   // Colours as the file holds them: without this, OpenImageIO multiplies the
@@ -133,25 +127,25 @@ std::unique_ptr<Image> readImageFile(const std::string &path, std::string &error
   OIIO::ImageSpec config;
   config.attribute("oiio:UnassociatedAlpha", 1);
   auto in = OIIO::ImageInput::open(path, &config);
-  if (!in) return fault(OIIO::geterror());
+  if (!in) throw fault(OIIO::geterror());
   const OIIO::ImageSpec spec = in->spec();
   const std::string format = in->format_name();
   const FormatLimit *limit = formatLimit(format);
-  if (!limit) return fault("a " + format + " file, not a format images are read from");
-  if (spec.deep) return fault("deep images are not read");
+  if (!limit) throw fault("a " + format + " file, not a format images are read from");
+  if (spec.deep) throw fault("deep images are not read");
   if (spec.width < 1 || spec.height < 1 || spec.depth != 1 || spec.nchannels < 1)
-    return fault("no pixels, or a volume (" + std::to_string(spec.width) + "x" + std::to_string(spec.height) + "x" +
+    throw fault("no pixels, or a volume (" + std::to_string(spec.width) + "x" + std::to_string(spec.height) + "x" +
                  std::to_string(spec.depth) + ", " + std::to_string(spec.nchannels) + " channels)");
   if (spec.width > kMaxImageSide || spec.height > kMaxImageSide)
-    return fault(std::to_string(spec.width) + "x" + std::to_string(spec.height) + " pixels: a side over " +
+    throw fault(std::to_string(spec.width) + "x" + std::to_string(spec.height) + " pixels: a side over " +
                  std::to_string(kMaxImageSide));
   const uint64_t pixels = static_cast<uint64_t>(spec.width) * static_cast<uint64_t>(spec.height);
   if (pixels > static_cast<uint64_t>(fileBytes) * limit->pixelsPerByte)
-    return fault("the header claims " + std::to_string(spec.width) + "x" + std::to_string(spec.height) +
+    throw fault("the header claims " + std::to_string(spec.width) + "x" + std::to_string(spec.height) +
                  " pixels, more than its " + std::to_string(fileBytes) + " bytes can hold");
   const uint64_t bytes = pixels * 4 * sizeof(float);
   if (bytes > kImageBudgetBytes)
-    return fault(std::to_string(spec.width) + "x" + std::to_string(spec.height) + " pixels would take " +
+    throw fault(std::to_string(spec.width) + "x" + std::to_string(spec.height) + " pixels would take " +
                  std::to_string(bytes >> 20) + " MiB, over the " + std::to_string(kImageBudgetBytes >> 20) +
                  " MiB an image may take");
 
@@ -161,7 +155,7 @@ std::unique_ptr<Image> readImageFile(const std::string &path, std::string &error
   try {
     img->rgba.resize(pixels * 4);
   } catch (const std::bad_alloc &) {
-    return fault("not enough memory for " + std::to_string(spec.width) + "x" + std::to_string(spec.height) + " pixels");
+    throw fault("not enough memory for " + std::to_string(spec.width) + "x" + std::to_string(spec.height) + " pixels");
   }
   // Grey, grey and alpha, colour, or colour and alpha: read straight into
   // the RGBA rows, then spread grey and move alpha into place.
@@ -171,7 +165,7 @@ std::unique_ptr<Image> readImageFile(const std::string &path, std::string &error
   bool ok = in->read_image(0, 0, 0, read, OIIO::TypeDesc::FLOAT, img->rgba.data(), 4 * sizeof(float));
   // Some decoders carry on past damage and only say so afterwards.
   ok = ok && !in->has_error() && in->close();
-  if (!ok) return fault(in->geterror());
+  if (!ok) throw fault(in->geterror());
 
   float gamma = 1.0f;
   const Encoding enc = spec.format.is_floating_point() ? Encoding::Linear : encodingOf(spec, gamma);

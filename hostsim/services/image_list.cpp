@@ -32,7 +32,7 @@ struct Ops {
     return img && gCurrent ? reinterpret_cast<LWImageID>(gCurrent->at(static_cast<std::size_t>(img->index) + 1)) : nullptr;
   }
   static LWImageID load(const char *filename) {
-    return filename && gCurrent ? reinterpret_cast<LWImageID>(gCurrent->load(filename)) : nullptr;
+    return filename && gCurrent ? reinterpret_cast<LWImageID>(gCurrent->loadForModule(filename)) : nullptr;
   }
   static const char *name(LWImageID id) {
     const Image *img = imageOf(id);
@@ -144,7 +144,13 @@ struct Ops {
   }
   static int32_t replace(LWImageID id, const char *filename) {
     Image *img = imageOf(id);
-    return img && filename && gCurrent && gCurrent->replace(img, filename) ? 1 : 0;
+    if (!img || !filename || !gCurrent) return 0;
+    try {
+      gCurrent->replace(img, filename);
+    } catch (const Error &) {
+      return 0; // the image stays as it was
+    }
+    return 1;
   }
   // A reference is one stream string: the image's reference, empty for none.
   static LWImageID sceneLoad(const LWLoadState *ls) {
@@ -153,7 +159,8 @@ struct Ops {
     if (ls->readStr(ls->readData, buf.data(), kMaxReference) <= 0) return nullptr;
     const std::string ref(buf.data());
     Image *img = gCurrent->find(ref);
-    if (!img) img = gCurrent->load(ref);
+    // An image a node's block names that cannot be read is none.
+    if (!img) img = gCurrent->loadForModule(ref);
     return reinterpret_cast<LWImageID>(img);
   }
   static void sceneSave(const LWSaveState *ss, LWImageID id) {
@@ -168,9 +175,8 @@ struct Ops {
 #if !JUXS_IMAGE_FILES
 // Image files are read by the Linux build (with the renderer); here the list
 // holds only images a caller adds itself.
-std::unique_ptr<Image> readImageFile(const std::string &path, std::string &error) {
-  error = "cannot read image \"" + path + "\": this build reads no image files";
-  return nullptr;
+std::unique_ptr<Image> readImageFile(const std::string &path) {
+  throw Error("cannot read image \"" + path + "\": this build reads no image files", path);
 }
 #endif
 
@@ -222,28 +228,31 @@ std::string ImageList::resolve(const std::string &reference) const {
 }
 
 namespace {
-std::unique_ptr<Image> readResolved(const std::string &path, std::string &why) {
-  if (path.empty()) {
-    why = "cannot read image: the reference is not a file name this system can open";
-    return nullptr;
-  }
-  return readImageFile(path, why);
+std::unique_ptr<Image> readResolved(const std::string &reference, const std::string &path) {
+  if (path.empty()) throw Error("cannot read image: the reference is not a file name this system can open", reference);
+  return readImageFile(path);
 }
 } // namespace
 
-Image *ImageList::load(const std::string &reference, std::string *error, const std::string &name) {
-  std::string why;
-  auto img = readResolved(resolve(reference), why);
-  if (!img) {
-    if (error) *error = why;
-    return nullptr;
-  }
+Image *ImageList::load(const std::string &reference, const std::string &name) {
+  auto img = readResolved(reference, resolve(reference));
   img->reference = reference;
   if (!name.empty()) img->name = name;
   order_.push_back(img.get());
   owned_.push_back(std::move(img));
   renumber();
   return order_.back();
+}
+
+// A file the module asks for and the list cannot read is a null answer to
+// the module, and a fault the host keeps for whoever acts for the user.
+Image *ImageList::loadForModule(const std::string &reference) noexcept {
+  try {
+    return load(reference);
+  } catch (const Error &e) {
+    failedLoad_ = e.what();
+  }
+  return nullptr;
 }
 
 Image *ImageList::find(const std::string &reference) const {
@@ -262,13 +271,8 @@ void ImageList::remove(Image *image) {
   renumber();
 }
 
-bool ImageList::replace(Image *image, const std::string &reference, std::string *error) {
-  std::string why;
-  auto fresh = readResolved(resolve(reference), why);
-  if (!fresh) {
-    if (error) *error = why;
-    return false;
-  }
+void ImageList::replace(Image *image, const std::string &reference) {
+  auto fresh = readResolved(reference, resolve(reference));
   image->reference = reference;
   image->path = fresh->path;
   image->width = fresh->width;
@@ -276,7 +280,6 @@ bool ImageList::replace(Image *image, const std::string &reference, std::string 
   image->hasAlpha = fresh->hasAlpha;
   image->rgba = std::move(fresh->rgba);
   tell(LWCEV_REPLACE, image);
-  return true;
 }
 
 void ImageList::watch(LWImageEventFunc func, bool on) {

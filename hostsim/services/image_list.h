@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/lw_image.h"
+#include "hostsim/error.h"
 
 namespace hostsim {
 
@@ -33,9 +35,9 @@ constexpr int32_t kMaxImageSide = 65536;
 // Reads an image file: PNG, JPEG, TIFF, OpenEXR, Radiance HDR, TGA or BMP.
 // Integer samples are decoded to linear light (sRGB unless the file says
 // linear or gives a gamma), float samples are linear already. Null and one
-// line naming the file and the fault on failure. Defined apart from the list
+// Throws Error naming the file and the fault. Defined apart from the list
 // (image_file.cpp), where the decoders are.
-std::unique_ptr<Image> readImageFile(const std::string &path, std::string &error);
+std::unique_ptr<Image> readImageFile(const std::string &path);
 
 class ImageList {
 public:
@@ -54,13 +56,15 @@ public:
   const std::string &baseDir() const { return baseDir_; }
 
   // Loads a file and appends it, last in the list, as the host does with a
-  // newly loaded image (a file loaded twice is two images).
-  Image *load(const std::string &reference, std::string *error = nullptr, const std::string &name = "");
+  // newly loaded image (a file loaded twice is two images). Throws Error
+  // naming the reference when the file cannot be read.
+  Image *load(const std::string &reference, const std::string &name = "");
   // The image whose reference names the same file, or null.
   Image *find(const std::string &reference) const;
   void remove(Image *image);
-  // Reads another file into an image, keeping its place and its id.
-  bool replace(Image *image, const std::string &reference, std::string *error = nullptr);
+  // Reads another file into an image, keeping its place and its id. Throws
+  // Error as load does, leaving the image as it was.
+  void replace(Image *image, const std::string &reference);
   // Image change events: a registered function hears LWCEV_* codes.
   void watch(LWImageEventFunc func, bool on);
   // Empties the list, as loading another scene does.
@@ -74,6 +78,13 @@ public:
   // The reference written into a scene: relative to the base folder when the
   // file lies below it, else the absolute path.
   std::string referenceFor(const Image &image) const;
+
+  // A load the module asks for through the C table. A file that cannot be
+  // read answers null, and its fault is kept for takeFailedLoad: a host
+  // shows a user why the file did not load.
+  Image *loadForModule(const std::string &reference) noexcept;
+  // Why the last such load failed, once; empty when none failed since.
+  std::string takeFailedLoad() { return std::exchange(failedLoad_, {}); }
 
   // Pixel colour reads through the C table, for tests of who reads what.
   uint64_t pixelReads() const { return pixelReads_.load(std::memory_order_relaxed); }
@@ -89,6 +100,7 @@ private:
   std::vector<Image *> order_;                // the list as the module walks it
   std::atomic<uint64_t> pixelReads_{0};
   std::vector<LWImageEventFunc> watchers_;
+  std::string failedLoad_;
   void tell(int32_t code, Image *image);
 };
 

@@ -204,6 +204,18 @@ NodeOutput *HostNode::output(const std::string &n) const {
   return nullptr;
 }
 
+std::vector<std::string> HostNode::inputNames() const {
+  std::vector<std::string> names;
+  for (const auto &in : inputs) names.push_back(in->name);
+  return names;
+}
+
+std::vector<std::string> HostNode::outputNames() const {
+  std::vector<std::string> names;
+  for (const auto &out : outputs) names.push_back(out->name);
+  return names;
+}
+
 void evaluateOutput(HostNode &node, LWNodalAccess *na, const NodeOutput *output, OutputValue &out) {
   out = OutputValue{};
   out.type = output->type;

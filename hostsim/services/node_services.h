@@ -64,6 +64,9 @@ struct HostNode {
   bool isModuleNode() const { return handler.evaluate != nullptr; }
   NodeInput *input(const std::string &name) const;
   NodeOutput *output(const std::string &name) const;
+  // Their names, in order, for a user who named one that is not there.
+  std::vector<std::string> inputNames() const;
+  std::vector<std::string> outputNames() const;
 };
 
 // Fills out with what node delivers on output in the context na.

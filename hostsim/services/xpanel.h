@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/lw_xpanel.h"
+#include "hostsim/error.h"
 #include "hostsim/services/vparm.h"
 
 namespace hostsim {
@@ -132,7 +133,10 @@ public:
   ControlValue value(Panel &p, const PanelControl &c) const;
   int32_t popupCount(Panel &p, const PanelControl &c) const;
   std::string popupItem(Panel &p, const PanelControl &c, int32_t index) const;
-  bool enabled(Panel &p, const PanelControl &c, std::string *message = nullptr) const;
+  bool enabled(Panel &p, const PanelControl &c) const { return !disabledBy(p, c); }
+  // Nothing while the control is enabled, else the message of the rule
+  // that disables it.
+  std::optional<std::string> disabledBy(Panel &p, const PanelControl &c) const;
   std::string describe(Panel &p, const std::string &title) const;
   DrawArea drawThumbnail(Panel &p, const PanelControl &c, int32_t width, int32_t height) const;
   // The drawing area a thumbnail control gets from its THUM_* bits: small 80,
@@ -145,20 +149,20 @@ public:
   // the node's set callback; -env controls by editing the variant parameter,
   // in panel units (degrees for angles, percent for percentages, 0 to 255 for
   // colours), then the set callback; text through the set callback. A
-  // committed edit sends change event 2; a drag (track) only event 1.
-  bool editInteger(Panel &p, PanelControl &c, int32_t v, std::string *error = nullptr);
-  bool editValues(Panel &p, PanelControl &c, const std::vector<double> &panelValues, std::string *error = nullptr,
-                  bool track = false);
-  bool editText(Panel &p, PanelControl &c, const std::string &text, std::string *error = nullptr);
-  // A keyframe on an -env control, in panel units.
-  bool keyframe(Panel &p, PanelControl &c, double time, const std::vector<double> &panelValues, KeyShape shape,
-                std::string *error = nullptr);
+  // committed edit sends change event 2; a drag (track) only event 1. An
+  // edit the panel refuses throws Error saying why.
+  void editInteger(Panel &p, PanelControl &c, int32_t v);
+  void editValues(Panel &p, PanelControl &c, const std::vector<double> &panelValues, bool track = false);
+  void editText(Panel &p, PanelControl &c, const std::string &text);
+  // A keyframe on an -env control, in panel units. Throws Error as the edits do.
+  void keyframe(Panel &p, PanelControl &c, double time, const std::vector<double> &panelValues, KeyShape shape);
 
   // Panel units of an -env control type: the factor from stored to shown.
   static double panelScale(const std::string &controlType);
 
 private:
   friend struct PanelOps;
+  static LWXPDrawFuncs drawFunctions(); // xpanel_view.cpp
   LWXPanelFuncs funcs_{};
   LWXPDrawFuncs drawFuncs_{};
   std::vector<std::unique_ptr<Panel>> panels_;

@@ -10,15 +10,14 @@
 
 #include "hostsim/network.h"
 #include "module/module.h"
+#include "tests/support/thrown.h"
 
 namespace testsupport {
 
 class HostFixture : public ::testing::Test {
 protected:
   void SetUp() override {
-    std::string error;
-    module = hostsim::Module::fromDescriptor(descriptor(), error);
-    ASSERT_TRUE(module) << error;
+    ASSERT_NO_THROW(module = hostsim::Module::fromDescriptor(descriptor()));
     net = std::make_unique<hostsim::Network>(host, *module);
   }
   // Every panel a test opened must have had a hint array the host could read.
@@ -30,21 +29,29 @@ protected:
   virtual const ModuleDescriptor *descriptor() { return &_mod_descrip; }
 
   hostsim::HostNode *add(const std::string &server) {
-    std::string error;
-    hostsim::HostNode *n = net->add(server, &error);
-    EXPECT_TRUE(n) << error;
-    return n;
+    try {
+      return net->add(server);
+    } catch (const hostsim::Error &e) {
+      ADD_FAILURE() << e.what();
+      return nullptr;
+    }
   }
   std::vector<uint8_t> save(hostsim::HostNode *n, int32_t mode = LWIO_BINARY) {
     hostsim::SaveStream out(mode);
-    std::string error;
-    EXPECT_TRUE(net->save(n, out, &error)) << error;
+    EXPECT_NO_THROW(net->save(n, out));
     return out.bytes();
   }
+  // Whether the node took the block; why not in error, when given.
   bool load(hostsim::HostNode *n, const std::vector<uint8_t> &bytes, int32_t mode = LWIO_BINARY,
             std::string *error = nullptr) {
     hostsim::LoadStream in(bytes, mode);
-    return net->load(n, in, error);
+    try {
+      net->load(n, in);
+      return true;
+    } catch (const hostsim::Error &e) {
+      if (error) *error = e.what();
+      return false;
+    }
   }
   hostsim::OutputValue eval(hostsim::HostNode *n, const std::string &output) {
     LWNodalAccess na = hostsim::emptyWorldContext();
