@@ -33,22 +33,22 @@ namespace {
 // picture is the same at every run.
 constexpr int kPreviewWidth = 200, kPreviewHeight = 150, kPreviewSamples = 8;
 
-struct Fault {
-  std::string what;
-};
+// Every fault of the site names what it concerns at the start of its message
+// and no file of its own: the command puts the site's folder before it, as
+// it always has.
 
-// Runs fn; the host's Error becomes a Fault whose text starts with prefix.
-template <class Fn> auto orFault(const std::string &prefix, Fn &&fn) -> decltype(fn()) {
+// Runs fn; an Error it throws comes out with prefix before its message.
+template <class Fn> auto prefixed(const std::string &prefix, Fn &&fn) -> decltype(fn()) {
   try {
     return fn();
   } catch (const Error &e) {
-    throw Fault{prefix + e.what()};
+    throw Error(prefix + e.what());
   }
 }
 
 std::string readFile(const fs::path &p) {
   std::ifstream in(p, std::ios::binary);
-  if (!in) throw Fault{p.string() + ": cannot read"};
+  if (!in) throw Error(p.string() + ": cannot read");
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
@@ -57,7 +57,7 @@ std::string readFile(const fs::path &p) {
 void writeText(const fs::path &root, const std::string &rel, const std::string &text, SiteReport &report) {
   const fs::path p = root / rel;
   fs::create_directories(p.parent_path());
-  orFault(p.string() + ": ", [&] { writeFileSafely(p.string(), text.data(), text.size()); });
+  prefixed(p.string() + ": ", [&] { writeFileSafely(p.string(), text.data(), text.size()); });
   report.files.push_back(rel);
 }
 
@@ -189,7 +189,7 @@ void readFacts(const Module &module, const ServerInfo &server, NodeFacts &f) {
   f.slug = slugOf(server.userName);
   Host host;
   Network net(host, module);
-  HostNode *node = orFault("\"" + server.name + "\": ", [&] { return net.add(server.name); });
+  HostNode *node = prefixed("\"" + server.name + "\": ", [&] { return net.add(server.name); });
   std::copy(node->color, node->color + 3, f.color);
   for (const auto &in : node->inputs) f.inputs.push_back({in->name, typeName(in->type), ""});
   for (const auto &out : node->outputs) f.outputs.push_back({out->name, typeName(out->type), ""});
@@ -198,10 +198,10 @@ void readFacts(const Module &module, const ServerInfo &server, NodeFacts &f) {
   if (!iface || !iface->activate) return;
   LWInterface local{node->instance, nullptr, nullptr, nullptr};
   if (module.activateInterface(*iface, host.global(), &local) != AFUNC_OK || !local.panel)
-    throw Fault{"\"" + server.name + "\": its panel could not be made"};
+    throw Error("\"" + server.name + "\": its panel could not be made");
   f.hasPanel = true;
   Panel &p = *XPanelService::of(local.panel);
-  if (!p.hintErrors.empty()) throw Fault{"\"" + server.name + "\": malformed hint array: " + p.hintErrors.front()};
+  if (!p.hintErrors.empty()) throw Error("\"" + server.name + "\": malformed hint array: " + p.hintErrors.front());
   XPanelService &panels = host.panels();
   for (const auto &c : p.controls) {
     ControlFact cf;
@@ -227,7 +227,7 @@ void readFacts(const Module &module, const ServerInfo &server, NodeFacts &f) {
   for (std::size_t i = 0; i < node->inputs.size(); ++i) {
     const NodeInput &in = *node->inputs[i];
     HostNode *source = net.addConstant(constantOf(in.type));
-    orFault("\"" + server.name + "\": ", [&] { net.connect(source, "Value", node, in.name); });
+    prefixed("\"" + server.name + "\": ", [&] { net.connect(source, "Value", node, in.name); });
     for (std::size_t k = 0; k < p.controls.size(); ++k) {
       const PanelControl &c = p.controls[k];
       if (c.dataType.empty() || f.controls[k].shown.empty()) continue;
@@ -249,22 +249,22 @@ void drawPanel(const Module &module, const SiteOptions &o, NodeFacts &f, const j
   if (setup.contains("images"))
     for (const auto &img : setup["images"]) {
       const fs::path file = fs::path(o.sourceDir) / "examples" / "images" / img.get<std::string>();
-      orFault(file.string() + ": ", [&] { host.images().load(file.string()); });
+      prefixed(file.string() + ": ", [&] { host.images().load(file.string()); });
       loaded.push_back(img.get<std::string>());
     }
   Network net(host, module);
-  HostNode *node = orFault("\"" + f.server + "\": ", [&] { return net.add(f.server); });
+  HostNode *node = prefixed("\"" + f.server + "\": ", [&] { return net.add(f.server); });
   if (setup.contains("settings")) {
     try {
       applySettings(host, module, node, setup["settings"], f.description.file + ": panel.settings");
     } catch (const Error &e) {
-      throw Fault{e.what()};
+      throw Error(e.what()); // its message names the description already
     }
   }
   const ServerInfo *iface = module.find(LWNODE_ICLASS, f.server);
   LWInterface local{node->instance, nullptr, nullptr, nullptr};
   if (module.activateInterface(*iface, host.global(), &local) != AFUNC_OK || !local.panel)
-    throw Fault{"\"" + f.server + "\": its panel could not be made"};
+    throw Error("\"" + f.server + "\": its panel could not be made");
   Panel &p = *XPanelService::of(local.panel);
   PanelSvgOptions so;
   so.title = node->name;
@@ -284,7 +284,7 @@ void drawPanel(const Module &module, const SiteOptions &o, NodeFacts &f, const j
     }
     const std::string rel = f.slug + "/thumbnail.png";
     fs::create_directories(fs::path(o.out) / f.slug);
-    orFault(rel + ": ", [&] { writeImage((fs::path(o.out) / rel).string(), fb); });
+    prefixed(rel + ": ", [&] { writeImage((fs::path(o.out) / rel).string(), fb); });
     report.files.push_back(rel);
     so.thumbnail = "thumbnail.png";
   }
@@ -338,7 +338,7 @@ json previewScene(const json &spec, const json &settings, const std::string &var
       found = true;
       for (const auto &[k, v] : settings.items()) n["settings"][k] = v;
     }
-  if (!found) throw Fault{where + ": the preview network has no node \"" + varyNode + "\""};
+  if (!found) throw Error(where + ": the preview network has no node \"" + varyNode + "\"");
   surface["network"] = network;
   const bool floor = spec.value("floor", false);
   s["surfaces"] = json::array({{{"name", "Floor"}, {"color", {0.62, 0.6, 0.56}}}, surface});
@@ -366,7 +366,7 @@ void renderPreviews(const Module &module, const SiteOptions &o, NodeFacts &f, co
         vary = n.value("name", "");
         break;
       }
-  if (vary.empty()) throw Fault{where + ": no node of \"" + f.server + "\" in the preview network"};
+  if (vary.empty()) throw Error(where + ": no node of \"" + f.server + "\" in the preview network");
   std::vector<json> variations;
   if (spec.contains("variations"))
     for (const auto &v : spec["variations"]) variations.push_back(v);
@@ -380,14 +380,14 @@ void renderPreviews(const Module &module, const SiteOptions &o, NodeFacts &f, co
     try {
       sc = loadScene(host, module, (fs::path(o.out) / (stem + ".json")).string());
     } catch (const Error &e) {
-      throw Fault{stem + ".json: " + e.what()};
+      throw Error(stem + ".json: " + e.what());
     }
     Renderer renderer(*sc, host);
     RenderOptions ro;
     ro.threads = 1;
     const auto t0 = std::chrono::steady_clock::now();
     renderer.render(ro, [&](int, const FrameBuffer &fb) {
-      orFault(stem + ".png: ", [&] { writeImage((fs::path(o.out) / (stem + ".png")).string(), fb); });
+      prefixed(stem + ".png: ", [&] { writeImage((fs::path(o.out) / (stem + ".png")).string(), fb); });
     });
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     if (o.log) std::fprintf(o.log, "hostsim: rendered %s.png in %.2f s\n", stem.c_str(), seconds);
@@ -635,8 +635,8 @@ if (location.hash === '#check') {
 
 } // namespace
 
-bool parseDescription(const std::string &file, const std::string &text, Description &d, std::string &error) {
-  d = Description{};
+Description parseDescription(const std::string &file, const std::string &text) {
+  Description d;
   d.file = file;
   std::istringstream in(text);
   std::string line, para;
@@ -646,10 +646,8 @@ bool parseDescription(const std::string &file, const std::string &text, Descript
     ++lineNo;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (lineNo == 1) {
-      if (line.rfind("# ", 0) != 0 || line.size() < 3) {
-        error = file + ":1: the first line names the node's server: \"# SERVER NAME\"";
-        return false;
-      }
+      if (line.rfind("# ", 0) != 0 || line.size() < 3)
+        throw Error(file + ":1: the first line names the node's server: \"# SERVER NAME\"");
       d.server = line.substr(2);
       continue;
     }
@@ -662,10 +660,7 @@ bool parseDescription(const std::string &file, const std::string &text, Descript
       continue;
     }
     if (line == "```json") {
-      if (sawJson) {
-        error = file + ":" + std::to_string(lineNo) + ": a second preview block";
-        return false;
-      }
+      if (sawJson) throw Error(file + ":" + std::to_string(lineNo) + ": a second preview block");
       inJson = sawJson = true;
       if (!para.empty()) d.paragraphs.push_back(para);
       para.clear();
@@ -679,39 +674,30 @@ bool parseDescription(const std::string &file, const std::string &text, Descript
     para += (para.empty() ? "" : " ") + line;
   }
   if (!para.empty()) d.paragraphs.push_back(para);
-  if (inJson) {
-    error = file + ": the preview block is not closed with ```";
-    return false;
-  }
-  if (d.paragraphs.empty()) {
-    error = file + ": no description";
-    return false;
-  }
-  if (!sawJson) {
-    error = file + ": no ```json preview block";
-    return false;
-  }
-  return true;
+  if (inJson) throw Error(file + ": the preview block is not closed with ```");
+  if (d.paragraphs.empty()) throw Error(file + ": no description");
+  if (!sawJson) throw Error(file + ": no ```json preview block");
+  return d;
 }
 
-bool writeSite(const SiteOptions &o, SiteReport &report, std::string &error) {
+SiteReport writeSite(const SiteOptions &o) {
+  SiteReport report;
   try {
-    std::unique_ptr<Module> module = orFault(o.module + ": ", [&] { return Module::open(o.module); });
+    std::unique_ptr<Module> module = prefixed(o.module + ": ", [&] { return Module::open(o.module); });
 
     // Descriptions, keyed by the server they name.
     std::map<std::string, Description> descriptions;
     const fs::path nodesDir = fs::path(o.sourceDir) / "nodes";
-    if (!fs::is_directory(nodesDir)) throw Fault{nodesDir.string() + ": no such folder (the repository's nodes)"};
+    if (!fs::is_directory(nodesDir)) throw Error(nodesDir.string() + ": no such folder (the repository's nodes)");
     std::vector<fs::path> mdFiles;
     for (const auto &e : fs::recursive_directory_iterator(nodesDir))
       if (e.is_regular_file() && e.path().extension() == ".md") mdFiles.push_back(e.path());
     std::sort(mdFiles.begin(), mdFiles.end());
     for (const auto &file : mdFiles) {
-      Description d;
       const std::string rel = fs::relative(file, o.sourceDir).generic_string();
-      if (!parseDescription(rel, readFile(file), d, error)) throw Fault{error};
+      const Description d = parseDescription(rel, readFile(file));
       if (descriptions.count(d.server))
-        throw Fault{rel + ": \"" + d.server + "\" is described in " + descriptions[d.server].file + " already"};
+        throw Error(rel + ": \"" + d.server + "\" is described in " + descriptions[d.server].file + " already");
       descriptions[d.server] = d;
     }
 
@@ -721,14 +707,14 @@ bool writeSite(const SiteOptions &o, SiteReport &report, std::string &error) {
       NodeFacts f;
       readFacts(*module, s, f);
       auto it = descriptions.find(s.name);
-      if (it == descriptions.end()) throw Fault{"\"" + s.name + "\" has no description (nodes/.../NAME.md)"};
+      if (it == descriptions.end()) throw Error("\"" + s.name + "\" has no description (nodes/.../NAME.md)");
       f.description = it->second;
       descriptions.erase(it);
       all.push_back(std::move(f));
     }
     if (!descriptions.empty())
-      throw Fault{descriptions.begin()->second.file + ": the module has no node server \"" +
-                  descriptions.begin()->first + "\""};
+      throw Error(descriptions.begin()->second.file + ": the module has no node server \"" +
+                  descriptions.begin()->first + "\"");
 
     fs::create_directories(o.out);
     // The example pictures the previews and panels use, beside the pages.
@@ -738,7 +724,7 @@ bool writeSite(const SiteOptions &o, SiteReport &report, std::string &error) {
       try {
         specs.push_back(json::parse(f.description.previewJson));
       } catch (const json::exception &e) {
-        throw Fault{f.description.file + ": preview block: " + e.what()};
+        throw Error(f.description.file + ": preview block: " + e.what());
       }
       if (specs.back().contains("images"))
         for (const auto &img : specs.back()["images"]) images.insert(img.get<std::string>());
@@ -761,13 +747,9 @@ bool writeSite(const SiteOptions &o, SiteReport &report, std::string &error) {
     writeText(o.out, "style.css", kStyle, report);
     writeText(o.out, "site.js", kScript, report);
     std::sort(report.files.begin(), report.files.end());
-    return true;
-  } catch (const Fault &f) {
-    error = f.what;
-    return false;
+    return report;
   } catch (const fs::filesystem_error &e) {
-    error = e.what();
-    return false;
+    throw Error(e.what());
   }
 }
 
