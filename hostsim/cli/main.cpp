@@ -405,8 +405,11 @@ int doc(hostsim::doc::SiteOptions &o) {
   o.log = stderr;
   const auto t0 = std::chrono::steady_clock::now();
   hostsim::doc::SiteReport report;
-  std::string error;
-  if (!hostsim::doc::writeSite(o, report, error)) return fail(o.out, error);
+  try {
+    report = hostsim::doc::writeSite(o);
+  } catch (const hostsim::Error &e) {
+    return fail(e, o.out);
+  }
   std::printf("hostsim: wrote %d node pages, an index and %d preview renders to %s in %.1f s\n", report.pages,
               report.pictures, o.out.c_str(), std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
   return 0;
