@@ -1,5 +1,6 @@
 // The hostsim command.
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -45,7 +46,7 @@ constexpr int kUsageError = 2;
 // A fault is one line, whatever the text it passes on.
 std::string oneLine(std::string text) {
   while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-  for (std::size_t i; (i = text.find('\n')) != std::string::npos;) text.replace(i, 1, " ");
+  std::replace(text.begin(), text.end(), '\n', ' ');
   return text;
 }
 
