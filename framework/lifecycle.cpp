@@ -184,18 +184,19 @@ LWError loadInstance(const NodeKind &kind, LWInstance inst, const LWLoadState *l
   // have all loaded. The host replaces a parameter only when it has read all
   // of it, but those read before a damaged one would already hold the new
   // values: each is saved aside first and loaded back after a fault.
-  const LWVParmFuncs &vp = *kind.svc->vparm;
+  // A kind without parameters may not have looked the service up at all.
+  const LWVParmFuncs *vp = kind.svc->vparm;
   MemoryStream kept;
   for (std::size_t i = 0; i < paramCount(kind); ++i) {
     LWVParmID parm = field<LWVParmID>(inst, paramAt(kind, i).handle);
     if (!parm) return kParamMissing;
-    if (LWError e = vp.save(parm, kept.saveState())) return e;
+    if (LWError e = vp->save(parm, kept.saveState())) return e;
   }
   if (!kept.complete()) return kAllocFailed;
   for (std::size_t i = 0; i < paramCount(kind); ++i) {
-    if (LWError e = vp.load(field<LWVParmID>(inst, paramAt(kind, i).handle), ls)) {
+    if (LWError e = vp->load(field<LWVParmID>(inst, paramAt(kind, i).handle), ls)) {
       const LWLoadState *back = kept.loadState();
-      for (std::size_t j = 0; j < i; ++j) vp.load(field<LWVParmID>(inst, paramAt(kind, j).handle), back);
+      for (std::size_t j = 0; j < i; ++j) vp->load(field<LWVParmID>(inst, paramAt(kind, j).handle), back);
       return e;
     }
   }

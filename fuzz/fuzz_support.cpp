@@ -49,7 +49,10 @@ std::string moduleState() {
   const juxs::material::RegistryState r = juxs::material::registryState();
   std::string s = "input " + std::to_string(gInputs) + " of this process; material registry: " +
                   std::to_string(r.storeCount) + " Store Material(s) listed, identifiers [";
-  for (int32_t i = 0; i < r.storeCount; ++i) s += (i ? " " : "") + std::to_string(r.identifiers[i]);
+  for (int32_t i = 0; i < r.storeCount; ++i) {
+    if (i) s += ' ';
+    s += std::to_string(r.identifiers[i]);
+  }
   s += "], " + std::to_string(r.getCount) + " Get Material(s) listed, running identifier " +
        std::to_string(r.runningIdentifier);
   return s;

@@ -24,9 +24,9 @@ const char *const kRoom = R"({
               {"type": "plane", "surface": "Wall", "size": [1000, 1000], "position": [0, 1, 0], "rotation": [0, 0, 180]}]})";
 
 std::string room(int depth) {
-  std::string s = kRoom;
-  s.replace(s.find("%DEPTH%"), 7, std::to_string(depth));
-  return s;
+  const std::string s = kRoom;
+  const std::size_t at = s.find("%DEPTH%");
+  return s.substr(0, at).append(std::to_string(depth)).append(s, at + 7);
 }
 
 TEST_F(AoRender, SampleDepthBoundsAmbientOcclusionInsideAmbientOcclusion) {

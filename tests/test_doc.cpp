@@ -12,11 +12,13 @@
 #include "hostsim/doc/panel_svg.h"
 #include "hostsim/doc/site.h"
 #include "tests/support/host_fixture.h"
+#include "tests/support/thrown.h"
 
 namespace fs = std::filesystem;
 using hostsim::doc::Description;
 using hostsim::doc::parseDescription;
 using hostsim::doc::panelSvg;
+using testsupport::thrownBy;
 
 namespace {
 
@@ -41,12 +43,11 @@ std::string controlGroup(const std::string &svg, uint32_t id) {
 
 TEST(DocDescription, ReadsServerParagraphsAndPreviewBlock) {
   Description d;
-  std::string error;
-  ASSERT_TRUE(parseDescription("a.md",
-                               "# Jux Sqrt\n\nFirst line\nof one paragraph.\n\nA second.\r\n\n```json\n{\"network\": "
-                               "{}}\n```\n",
-                               d, error))
-      << error;
+  ASSERT_EQ(thrownBy([&] {
+              d = parseDescription("a.md", "# Jux Sqrt\n\nFirst line\nof one paragraph.\n\nA second.\r\n\n```json\n"
+                                           "{\"network\": {}}\n```\n");
+            }),
+            "(no error)");
   EXPECT_EQ(d.server, "Jux Sqrt");
   ASSERT_EQ(d.paragraphs.size(), 2u);
   EXPECT_EQ(d.paragraphs[0], "First line of one paragraph.");
@@ -55,17 +56,17 @@ TEST(DocDescription, ReadsServerParagraphsAndPreviewBlock) {
 }
 
 TEST(DocDescription, RefusesWhatItCannotUse) {
-  Description d;
-  std::string error;
-  EXPECT_FALSE(parseDescription("a.md", "Sqrt\n\ntext\n```json\n{}\n```\n", d, error));
+  // Each refusal throws, its message naming the fault.
+  auto refusal = [](const std::string &text) { return thrownBy([&] { parseDescription("a.md", text); }); };
+  std::string error = refusal("Sqrt\n\ntext\n```json\n{}\n```\n");
   EXPECT_NE(error.find("a.md:1:"), std::string::npos) << error;
-  EXPECT_FALSE(parseDescription("a.md", "# Jux Sqrt\n\n```json\n{}\n```\n", d, error));
+  error = refusal("# Jux Sqrt\n\n```json\n{}\n```\n");
   EXPECT_NE(error.find("no description"), std::string::npos) << error;
-  EXPECT_FALSE(parseDescription("a.md", "# Jux Sqrt\n\ntext\n", d, error));
+  error = refusal("# Jux Sqrt\n\ntext\n");
   EXPECT_NE(error.find("no ```json"), std::string::npos) << error;
-  EXPECT_FALSE(parseDescription("a.md", "# Jux Sqrt\n\ntext\n```json\n{}\n", d, error));
+  error = refusal("# Jux Sqrt\n\ntext\n```json\n{}\n");
   EXPECT_NE(error.find("not closed"), std::string::npos) << error;
-  EXPECT_FALSE(parseDescription("a.md", "# Jux Sqrt\n\ntext\n```json\n{}\n```\n```json\n{}\n```\n", d, error));
+  error = refusal("# Jux Sqrt\n\ntext\n```json\n{}\n```\n```json\n{}\n```\n");
   EXPECT_NE(error.find("second preview block"), std::string::npos) << error;
 }
 
@@ -189,9 +190,8 @@ TEST(DocSite, EveryNodeHasOneDescriptionAndEveryDescriptionANode) {
   o.module = JUXS_MODULE_PATH;
   o.out = (root / "site").string();
   o.sourceDir = root.string();
-  hostsim::doc::SiteReport report;
-  std::string error;
-  EXPECT_FALSE(hostsim::doc::writeSite(o, report, error));
+  auto refusal = [&] { return thrownBy([&] { hostsim::doc::writeSite(o); }); };
+  std::string error = refusal();
   EXPECT_NE(error.find("has no description"), std::string::npos) << error;
 
   // Every real description, plus one of a node the module lacks.
@@ -199,12 +199,12 @@ TEST(DocSite, EveryNodeHasOneDescriptionAndEveryDescriptionANode) {
     if (e.path().extension() == ".md")
       fs::copy_file(e.path(), root / "nodes" / e.path().filename(), fs::copy_options::overwrite_existing);
   write("nodes/extra.md", "# Jux Nothing\n\nNo such node.\n\n```json\n{}\n```\n");
-  EXPECT_FALSE(hostsim::doc::writeSite(o, report, error));
+  error = refusal();
   EXPECT_NE(error.find("no node server \"Jux Nothing\""), std::string::npos) << error;
   fs::remove(root / "nodes/extra.md");
 
   write("nodes/twice.md", "# Jux Sqrt\n\nAgain.\n\n```json\n{}\n```\n");
-  EXPECT_FALSE(hostsim::doc::writeSite(o, report, error));
+  error = refusal();
   EXPECT_NE(error.find("described in"), std::string::npos) << error;
   EXPECT_FALSE(fs::exists(o.out)) << "nothing is written before the descriptions check out";
 }

@@ -1,5 +1,6 @@
 // The hostsim command.
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -45,7 +46,7 @@ constexpr int kUsageError = 2;
 // A fault is one line, whatever the text it passes on.
 std::string oneLine(std::string text) {
   while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-  for (std::size_t i; (i = text.find('\n')) != std::string::npos;) text.replace(i, 1, " ");
+  std::replace(text.begin(), text.end(), '\n', ' ');
   return text;
 }
 
@@ -405,8 +406,11 @@ int doc(hostsim::doc::SiteOptions &o) {
   o.log = stderr;
   const auto t0 = std::chrono::steady_clock::now();
   hostsim::doc::SiteReport report;
-  std::string error;
-  if (!hostsim::doc::writeSite(o, report, error)) return fail(o.out, error);
+  try {
+    report = hostsim::doc::writeSite(o);
+  } catch (const hostsim::Error &e) {
+    return fail(e, o.out);
+  }
   std::printf("hostsim: wrote %d node pages, an index and %d preview renders to %s in %.1f s\n", report.pages,
               report.pictures, o.out.c_str(), std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
   return 0;

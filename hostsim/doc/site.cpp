@@ -1,401 +1,39 @@
+// The site's pages, style and script, and the writer that gathers each
+// node's facts and previews and writes them out.
 #include "hostsim/doc/site.h"
 
 #include <algorithm>
-#include <chrono>
-#include <cmath>
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <set>
 #include <sstream>
 
-#include <nlohmann/json.hpp>
-
 #include "host/lw_host.h"
 #include "hostsim/doc/panel_svg.h"
-#include "hostsim/host.h"
-#include "hostsim/loader.h"
-#include "hostsim/network.h"
+#include "hostsim/doc/site_parts.h"
 #include "hostsim/render/image_output.h"
-#include "hostsim/render/renderer.h"
-#include "hostsim/scene/node_settings.h"
-#include "hostsim/scene/scene.h"
 
 namespace fs = std::filesystem;
 using json = nlohmann::ordered_json;
 
 namespace hostsim::doc {
 
-namespace {
-
-// The preview's size and sampling: small, and on one thread so that the
-// picture is the same at every run.
-constexpr int kPreviewWidth = 200, kPreviewHeight = 150, kPreviewSamples = 8;
-
-struct Fault {
-  std::string what;
-};
-
-// Runs fn; the host's Error becomes a Fault whose text starts with prefix.
-template <class Fn> auto orFault(const std::string &prefix, Fn &&fn) -> decltype(fn()) {
-  try {
-    return fn();
-  } catch (const Error &e) {
-    throw Fault{prefix + e.what()};
-  }
-}
-
-std::string readFile(const fs::path &p) {
-  std::ifstream in(p, std::ios::binary);
-  if (!in) throw Fault{p.string() + ": cannot read"};
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 void writeText(const fs::path &root, const std::string &rel, const std::string &text, SiteReport &report) {
   const fs::path p = root / rel;
   fs::create_directories(p.parent_path());
-  orFault(p.string() + ": ", [&] { writeFileSafely(p.string(), text.data(), text.size()); });
+  prefixed(p.string() + ": ", [&] { writeFileSafely(p.string(), text.data(), text.size()); });
   report.files.push_back(rel);
 }
 
-std::string slugOf(const std::string &name) {
-  std::string s;
-  for (char c : name) {
-    if (std::isalnum(static_cast<unsigned char>(c)))
-      s += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    else if (!s.empty() && s.back() != '-')
-      s += '-';
-  }
-  while (!s.empty() && s.back() == '-') s.pop_back();
-  return s;
-}
+namespace {
 
-std::string hexId(uint32_t id) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%04x", id);
-  return buf;
-}
-
-const char *typeName(ConnectionType t) {
-  switch (t) {
-  case CONN_COLOR: return "Color";
-  case CONN_SCALAR: return "Scalar";
-  case CONN_VECTOR: return "Vector";
-  case CONN_INTEGER: return "Integer";
-  case CONN_FUNCTION: return "Function";
-  case CONN_MATERIAL: return "Material";
-  default: return "undefined";
-  }
-}
-
-// What a control type is, in a user's words.
-std::string kindOf(const PanelControl &c) {
-  static const std::map<std::string, std::string> kinds = {
-      {"float-env", "number"},          {"percent-env", "percentage"},   {"distance-env", "distance"},
-      {"angle-env", "angle"},           {"color-env", "colour"},         {"float3-env", "three numbers"},
-      {"distance3-env", "position"},    {"integer", "whole number"},     {"iBoolean", "check box"},
-      {"iChoice", "choice buttons"},    {"iPopChoice", "popup menu"},    {"string", "text"},
-      {"dThumbnail", "drawn thumbnail"}};
-  auto it = kinds.find(c.controlType);
-  std::string k = it == kinds.end() ? c.controlType : it->second;
-  if (c.isEnv()) k += ", animatable";
-  return k;
-}
-
-// ------------------------------------------------------------- the facts
-
-struct ControlFact {
-  uint32_t id = 0;
-  std::string label, kind, controlType, shown, range, enabledWhen, overriddenBy;
-  std::vector<std::string> items;
-  bool popup = false, enabled = true, repeated = false, holdsValue = false;
-};
-
-struct PortFact {
-  std::string name, type, overrides;
-};
-
-struct NodeFacts {
-  std::string server, userName, group, slug;
-  int32_t color[3] = {0, 0, 0};
-  bool hasPanel = false;
-  std::vector<PortFact> inputs, outputs;
-  std::vector<ControlFact> controls;
-  std::string panelSvgInline, panelSvgFile, panelNote;
-  Description description;
-  struct Preview {
-    std::string caption, png, scene;
-  };
-  std::vector<Preview> previews;
-};
-
-std::string rangeText(const PanelControl &c) {
-  std::vector<std::string> parts;
-  if (c.min) parts.push_back("min " + std::to_string(*c.min) + (c.hardMin ? " (hard)" : ""));
-  if (c.max) parts.push_back("max " + std::to_string(*c.max) + (c.hardMax ? " (hard)" : ""));
-  if (c.rangeMin && c.rangeMax)
-    parts.push_back("slider " + std::to_string(*c.rangeMin) + " to " + std::to_string(*c.rangeMax) +
-                    (c.step ? ", step " + std::to_string(*c.step) : ""));
-  std::string s;
-  for (const auto &p : parts) s += (s.empty() ? "" : "; ") + p;
-  return s;
-}
-
-// A control named as a user finds it: its label, and its id where the label
-// repeats in the panel.
-std::string controlName(const Panel &p, const PanelControl &c) {
-  int n = 0;
-  for (const auto &k : p.controls)
-    if (k.label == c.label) ++n;
-  return "\u201C" + c.label + "\u201D" + (n > 1 ? " (" + hexId(c.id) + ")" : "");
-}
-
-std::string enabledWhen(XPanelService &panels, Panel &p, const PanelControl &c) {
-  std::string s;
-  for (const PanelRule &r : p.rules) {
-    if (std::find(r.dependants.begin(), r.dependants.end(), c.id) == r.dependants.end()) continue;
-    PanelControl *ctl = p.control(r.controller);
-    if (!ctl) continue;
-    std::string one = controlName(p, *ctl);
-    if (!r.map) {
-      one += " is on";
-    } else {
-      std::vector<std::string> items;
-      for (int32_t i = 0, n = panels.popupCount(p, *ctl); i < n; ++i)
-        if (r.map[i]) items.push_back("\u201C" + panels.popupItem(p, *ctl, i) + "\u201D");
-      one += items.size() == 1 ? " is " : " is one of ";
-      for (std::size_t i = 0; i < items.size(); ++i) one += (i ? ", " : "") + items[i];
-    }
-    s += (s.empty() ? "" : "; and ") + one;
-  }
-  return s;
-}
-
-OutputValue constantOf(ConnectionType t) {
-  OutputValue v;
-  v.type = t;
-  v.set = true;
-  return v;
-}
-
-// Reads every fact of a node from a freshly created instance.
-void readFacts(const Module &module, const ServerInfo &server, NodeFacts &f) {
-  f.server = server.name;
-  f.userName = server.userName;
-  f.group = server.group;
-  f.slug = slugOf(server.userName);
-  Host host;
-  Network net(host, module);
-  HostNode *node = orFault("\"" + server.name + "\": ", [&] { return net.add(server.name); });
-  std::copy(node->color, node->color + 3, f.color);
-  for (const auto &in : node->inputs) f.inputs.push_back({in->name, typeName(in->type), ""});
-  for (const auto &out : node->outputs) f.outputs.push_back({out->name, typeName(out->type), ""});
-
-  const ServerInfo *iface = module.find(LWNODE_ICLASS, server.name);
-  if (!iface || !iface->activate) return;
-  LWInterface local{node->instance, nullptr, nullptr, nullptr};
-  if (module.activateInterface(*iface, host.global(), &local) != AFUNC_OK || !local.panel)
-    throw Fault{"\"" + server.name + "\": its panel could not be made"};
-  f.hasPanel = true;
-  Panel &p = *XPanelService::of(local.panel);
-  if (!p.hintErrors.empty()) throw Fault{"\"" + server.name + "\": malformed hint array: " + p.hintErrors.front()};
-  XPanelService &panels = host.panels();
-  for (const auto &c : p.controls) {
-    ControlFact cf;
-    cf.id = c.id;
-    cf.label = c.label;
-    cf.kind = kindOf(c);
-    cf.controlType = c.controlType;
-    cf.holdsValue = !c.dataType.empty();
-    cf.shown = shownValue(panels, p, c);
-    cf.range = rangeText(c);
-    cf.popup = c.isPopup();
-    if (cf.popup)
-      for (int32_t i = 0, n = panels.popupCount(p, c); i < n; ++i) cf.items.push_back(panels.popupItem(p, c, i));
-    cf.enabledWhen = enabledWhen(panels, p, c);
-    cf.enabled = panels.enabled(p, c);
-    int n = 0;
-    for (const auto &k : p.controls) n += k.label == c.label;
-    cf.repeated = n > 1;
-    f.controls.push_back(cf);
-  }
-  // Which input overrides which setting: connect each input in turn and see
-  // which controls stop showing a value, as the node's get callback decides.
-  for (std::size_t i = 0; i < node->inputs.size(); ++i) {
-    const NodeInput &in = *node->inputs[i];
-    HostNode *source = net.addConstant(constantOf(in.type));
-    orFault("\"" + server.name + "\": ", [&] { net.connect(source, "Value", node, in.name); });
-    for (std::size_t k = 0; k < p.controls.size(); ++k) {
-      const PanelControl &c = p.controls[k];
-      if (c.dataType.empty() || f.controls[k].shown.empty()) continue;
-      if (panels.value(p, c).kind == ControlValue::None) {
-        f.controls[k].overriddenBy += (f.controls[k].overriddenBy.empty() ? "" : ", ") + in.name;
-        f.inputs[i].overrides += (f.inputs[i].overrides.empty() ? "" : ", ") + controlName(p, c);
-      }
-    }
-    net.disconnect(node, in.name);
-    net.remove(source);
-  }
-}
-
-// The panel picture, drawn after the description's panel set-up (an example
-// image picked, say) was applied as a user would apply it.
-void drawPanel(const Module &module, const SiteOptions &o, NodeFacts &f, const json &setup, SiteReport &report) {
-  Host host;
-  std::vector<std::string> loaded;
-  if (setup.contains("images"))
-    for (const auto &img : setup["images"]) {
-      const fs::path file = fs::path(o.sourceDir) / "examples" / "images" / img.get<std::string>();
-      orFault(file.string() + ": ", [&] { host.images().load(file.string()); });
-      loaded.push_back(img.get<std::string>());
-    }
-  Network net(host, module);
-  HostNode *node = orFault("\"" + f.server + "\": ", [&] { return net.add(f.server); });
-  if (setup.contains("settings")) {
-    try {
-      applySettings(host, module, node, setup["settings"], f.description.file + ": panel.settings");
-    } catch (const Error &e) {
-      throw Fault{e.what()};
-    }
-  }
-  const ServerInfo *iface = module.find(LWNODE_ICLASS, f.server);
-  LWInterface local{node->instance, nullptr, nullptr, nullptr};
-  if (module.activateInterface(*iface, host.global(), &local) != AFUNC_OK || !local.panel)
-    throw Fault{"\"" + f.server + "\": its panel could not be made"};
-  Panel &p = *XPanelService::of(local.panel);
-  PanelSvgOptions so;
-  so.title = node->name;
-  for (const auto &c : p.controls) {
-    if (!c.draw) continue;
-    const auto [w, h] = XPanelService::thumbnailSize(c);
-    const DrawArea area = host.panels().drawThumbnail(p, c, w, h);
-    // The thumbnail holds display values: written through the picture output
-    // by way of the linear values that encode to them.
-    FrameBuffer fb;
-    fb.width = area.width;
-    fb.height = area.height;
-    fb.rgb.resize(area.rgb.size());
-    for (std::size_t i = 0; i < area.rgb.size(); ++i) {
-      const float v = area.rgb[i] / 255.0f;
-      fb.rgb[i] = v <= 0.04045f ? v / 12.92f : std::pow((v + 0.055f) / 1.055f, 2.4f);
-    }
-    const std::string rel = f.slug + "/thumbnail.png";
-    fs::create_directories(fs::path(o.out) / f.slug);
-    orFault(rel + ": ", [&] { writeImage((fs::path(o.out) / rel).string(), fb); });
-    report.files.push_back(rel);
-    so.thumbnail = "thumbnail.png";
-  }
-  f.panelSvgFile = panelSvg(host.panels(), p, so);
-  if (!so.thumbnail.empty()) so.thumbnail = f.slug + "/thumbnail.png";
-  so.idPrefix = f.slug + "-";
-  f.panelSvgInline = panelSvg(host.panels(), p, so);
-  if (setup.contains("settings") || !loaded.empty()) {
-    std::string note = "Drawn with ";
-    if (!loaded.empty()) note += "the example picture " + loaded.front() + " loaded";
-    if (setup.contains("settings")) {
-      if (!loaded.empty()) note += " and ";
-      note += "these settings: ";
-      bool first = true;
-      for (const auto &[k, v] : setup["settings"].items()) {
-        note += (first ? "" : ", ") + k + " " + (v.is_string() ? v.get<std::string>() : v.dump());
-        first = false;
-      }
-    }
-    f.panelNote = note + ".";
-  }
-}
-
-// ------------------------------------------------------------ previews
-
-// The standard preview: a ball just over a floor under a sky, seen from a
-// little above, lit from the upper left.
-json previewScene(const json &spec, const json &settings, const std::string &varyNode, const std::string &where) {
-  json s;
-  s["camera"] = {{"position", {0, 1.15, -3.3}}, {"target", {0, 0.5, 0}}, {"fov", 46}};
-  s["image"] = {{"width", kPreviewWidth}, {"height", kPreviewHeight}, {"samples", kPreviewSamples}};
-  s["rayRecursionLimit"] = 4;
-  s["threads"] = 1;
-  s["backdrop"] = {{"zenith", {0.08, 0.16, 0.42}},
-                   {"sky", {0.62, 0.74, 0.92}},
-                   {"ground", {0.3, 0.27, 0.22}},
-                   {"nadir", {0.1, 0.09, 0.08}}};
-  s["light"] = {{"direction", {-0.5, -1, 0.7}}, {"color", {1, 0.97, 0.92}}, {"intensity", 1.05}, {"ambient", 0.2},
-                {"shadows", true}};
-  json images = json::array();
-  if (spec.contains("images"))
-    for (const auto &img : spec["images"]) images.push_back({{"file", "../images/" + img.get<std::string>()}});
-  s["images"] = images;
-  json surface = {{"name", "Preview"}};
-  if (spec.contains("surface"))
-    for (const auto &[k, v] : spec["surface"].items()) surface[k] = v;
-  json network = spec.at("network");
-  bool found = false;
-  for (auto &n : network["nodes"])
-    if (n.value("name", "") == varyNode) {
-      found = true;
-      for (const auto &[k, v] : settings.items()) n["settings"][k] = v;
-    }
-  if (!found) throw Fault{where + ": the preview network has no node \"" + varyNode + "\""};
-  surface["network"] = network;
-  const bool floor = spec.value("floor", false);
-  s["surfaces"] = json::array({{{"name", "Floor"}, {"color", {0.62, 0.6, 0.56}}}, surface});
-  s["objects"] = json::array({{{"type", "plane"}, {"surface", floor ? "Preview" : "Floor"}, {"size", {40, 40}}},
-                              {{"type", "sphere"}, {"surface", "Preview"}, {"radius", 0.55}, {"position", {0, 0.6, 0}}}});
-  return s;
-}
-
-std::string settingsCaption(const json &settings) {
-  std::string s;
-  for (const auto &[k, v] : settings.items()) {
-    std::string value = v.is_string() ? "\u201C" + v.get<std::string>() + "\u201D" : v.dump();
-    if (v.is_boolean()) value = v.get<bool>() ? "on" : "off";
-    s += (s.empty() ? "" : ", ") + k + " " + value;
-  }
-  return s;
-}
-
-void renderPreviews(const Module &module, const SiteOptions &o, NodeFacts &f, const json &spec, SiteReport &report) {
-  const std::string where = f.description.file + ": preview";
-  std::string vary = spec.value("vary", "");
-  if (vary.empty())
-    for (const auto &n : spec.at("network").at("nodes"))
-      if (n.value("server", "") == f.server) {
-        vary = n.value("name", "");
-        break;
-      }
-  if (vary.empty()) throw Fault{where + ": no node of \"" + f.server + "\" in the preview network"};
-  std::vector<json> variations;
-  if (spec.contains("variations"))
-    for (const auto &v : spec["variations"]) variations.push_back(v);
-  if (variations.empty()) variations.push_back(json::object());
-  for (std::size_t i = 0; i < variations.size(); ++i) {
-    const std::string stem = f.slug + "/preview" + (variations.size() > 1 ? "-" + std::to_string(i + 1) : "");
-    const json scene = previewScene(spec, variations[i], vary, where);
-    writeText(o.out, stem + ".json", scene.dump(2) + "\n", report);
-    Host host;
-    std::unique_ptr<Scene> sc;
-    try {
-      sc = loadScene(host, module, (fs::path(o.out) / (stem + ".json")).string());
-    } catch (const Error &e) {
-      throw Fault{stem + ".json: " + e.what()};
-    }
-    Renderer renderer(*sc, host);
-    RenderOptions ro;
-    ro.threads = 1;
-    const auto t0 = std::chrono::steady_clock::now();
-    renderer.render(ro, [&](int, const FrameBuffer &fb) {
-      orFault(stem + ".png: ", [&] { writeImage((fs::path(o.out) / (stem + ".png")).string(), fb); });
-    });
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    if (o.log) std::fprintf(o.log, "hostsim: rendered %s.png in %.2f s\n", stem.c_str(), seconds);
-    report.files.push_back(stem + ".png");
-    ++report.pictures;
-    std::string caption = settingsCaption(variations[i]);
-    f.previews.push_back({caption.empty() ? "As set up in the scene file" : caption, stem + ".png", stem + ".json"});
-  }
+std::string readFile(const fs::path &p) {
+  std::ifstream in(p, std::ios::binary);
+  if (!in) throw Error(p.string() + ": cannot read");
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
 }
 
 // --------------------------------------------------------------- pages
@@ -635,83 +273,24 @@ if (location.hash === '#check') {
 
 } // namespace
 
-bool parseDescription(const std::string &file, const std::string &text, Description &d, std::string &error) {
-  d = Description{};
-  d.file = file;
-  std::istringstream in(text);
-  std::string line, para;
-  bool inJson = false, sawJson = false;
-  int lineNo = 0;
-  while (std::getline(in, line)) {
-    ++lineNo;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (lineNo == 1) {
-      if (line.rfind("# ", 0) != 0 || line.size() < 3) {
-        error = file + ":1: the first line names the node's server: \"# SERVER NAME\"";
-        return false;
-      }
-      d.server = line.substr(2);
-      continue;
-    }
-    if (inJson) {
-      if (line == "```") {
-        inJson = false;
-        continue;
-      }
-      d.previewJson += line + "\n";
-      continue;
-    }
-    if (line == "```json") {
-      if (sawJson) {
-        error = file + ":" + std::to_string(lineNo) + ": a second preview block";
-        return false;
-      }
-      inJson = sawJson = true;
-      if (!para.empty()) d.paragraphs.push_back(para);
-      para.clear();
-      continue;
-    }
-    if (line.empty()) {
-      if (!para.empty()) d.paragraphs.push_back(para);
-      para.clear();
-      continue;
-    }
-    para += (para.empty() ? "" : " ") + line;
-  }
-  if (!para.empty()) d.paragraphs.push_back(para);
-  if (inJson) {
-    error = file + ": the preview block is not closed with ```";
-    return false;
-  }
-  if (d.paragraphs.empty()) {
-    error = file + ": no description";
-    return false;
-  }
-  if (!sawJson) {
-    error = file + ": no ```json preview block";
-    return false;
-  }
-  return true;
-}
-
-bool writeSite(const SiteOptions &o, SiteReport &report, std::string &error) {
+SiteReport writeSite(const SiteOptions &o) {
+  SiteReport report;
   try {
-    std::unique_ptr<Module> module = orFault(o.module + ": ", [&] { return Module::open(o.module); });
+    std::unique_ptr<Module> module = prefixed(o.module + ": ", [&] { return Module::open(o.module); });
 
     // Descriptions, keyed by the server they name.
     std::map<std::string, Description> descriptions;
     const fs::path nodesDir = fs::path(o.sourceDir) / "nodes";
-    if (!fs::is_directory(nodesDir)) throw Fault{nodesDir.string() + ": no such folder (the repository's nodes)"};
+    if (!fs::is_directory(nodesDir)) throw Error(nodesDir.string() + ": no such folder (the repository's nodes)");
     std::vector<fs::path> mdFiles;
     for (const auto &e : fs::recursive_directory_iterator(nodesDir))
       if (e.is_regular_file() && e.path().extension() == ".md") mdFiles.push_back(e.path());
     std::sort(mdFiles.begin(), mdFiles.end());
     for (const auto &file : mdFiles) {
-      Description d;
       const std::string rel = fs::relative(file, o.sourceDir).generic_string();
-      if (!parseDescription(rel, readFile(file), d, error)) throw Fault{error};
+      const Description d = parseDescription(rel, readFile(file));
       if (descriptions.count(d.server))
-        throw Fault{rel + ": \"" + d.server + "\" is described in " + descriptions[d.server].file + " already"};
+        throw Error(rel + ": \"" + d.server + "\" is described in " + descriptions[d.server].file + " already");
       descriptions[d.server] = d;
     }
 
@@ -721,14 +300,14 @@ bool writeSite(const SiteOptions &o, SiteReport &report, std::string &error) {
       NodeFacts f;
       readFacts(*module, s, f);
       auto it = descriptions.find(s.name);
-      if (it == descriptions.end()) throw Fault{"\"" + s.name + "\" has no description (nodes/.../NAME.md)"};
+      if (it == descriptions.end()) throw Error("\"" + s.name + "\" has no description (nodes/.../NAME.md)");
       f.description = it->second;
       descriptions.erase(it);
       all.push_back(std::move(f));
     }
     if (!descriptions.empty())
-      throw Fault{descriptions.begin()->second.file + ": the module has no node server \"" +
-                  descriptions.begin()->first + "\""};
+      throw Error(descriptions.begin()->second.file + ": the module has no node server \"" +
+                  descriptions.begin()->first + "\"");
 
     fs::create_directories(o.out);
     // The example pictures the previews and panels use, beside the pages.
@@ -738,7 +317,7 @@ bool writeSite(const SiteOptions &o, SiteReport &report, std::string &error) {
       try {
         specs.push_back(json::parse(f.description.previewJson));
       } catch (const json::exception &e) {
-        throw Fault{f.description.file + ": preview block: " + e.what()};
+        throw Error(f.description.file + ": preview block: " + e.what());
       }
       if (specs.back().contains("images"))
         for (const auto &img : specs.back()["images"]) images.insert(img.get<std::string>());
@@ -761,13 +340,9 @@ bool writeSite(const SiteOptions &o, SiteReport &report, std::string &error) {
     writeText(o.out, "style.css", kStyle, report);
     writeText(o.out, "site.js", kScript, report);
     std::sort(report.files.begin(), report.files.end());
-    return true;
-  } catch (const Fault &f) {
-    error = f.what;
-    return false;
+    return report;
   } catch (const fs::filesystem_error &e) {
-    error = e.what();
-    return false;
+    throw Error(e.what());
   }
 }
 

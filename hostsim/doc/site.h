@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "hostsim/error.h"
+
 namespace hostsim::doc {
 
 struct SiteOptions {
@@ -34,11 +36,14 @@ struct Description {
   std::string previewJson;
 };
 
-// Reads one description; false and why when it is malformed.
-bool parseDescription(const std::string &file, const std::string &text, Description &d, std::string &error);
+// Reads one description; throws Error, its message starting with the file
+// and line, when it is malformed.
+Description parseDescription(const std::string &file, const std::string &text);
 
-// Writes the site; false and why on the first fault (a node without a
+// Writes the site; throws Error on the first fault (a node without a
 // description, a description of no node, a setting its panel does not have).
-bool writeSite(const SiteOptions &options, SiteReport &report, std::string &error);
+// The message starts with the file or node at fault and the Error names no
+// file, so that the command puts the site's folder before it.
+SiteReport writeSite(const SiteOptions &options);
 
 } // namespace hostsim::doc

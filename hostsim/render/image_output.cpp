@@ -167,7 +167,10 @@ void replaceSafely(const std::string &path, const Fill &fill) {
     mode = 0666 & ~mask;
   }
   const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
-  std::string temp = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+  std::string name = ".";
+  name += target.filename().string();
+  name += ".XXXXXX";
+  std::string temp = (folder / name).string();
   const int fd = ::mkstemp(temp.data());
   if (fd < 0) throw Error(systemFault("cannot create a temporary file in the picture's folder"));
   // The first fault is the one told; the temporary file goes whatever failed.
