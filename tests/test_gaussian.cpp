@@ -26,7 +26,17 @@ std::vector<Traced> gTraced;
 double gTraceDistance = 3.0;
 constexpr double kTraceColor[3] = {0.25, 0.5, 0.75};
 
+// How many numbers the surface each trace shades draws, by trace (none past
+// the end): what a traced surface with its own drawing nodes does.
+std::vector<int> gDrawsInTrace;
+
 double recordTrace(const double p[3], const double d[3], double c[3], const double eta, const int32_t mode) {
+  if (gTraced.size() < gDrawsInTrace.size() && gDrawsInTrace[gTraced.size()] > 0) {
+    // As a node of the shaded surface would: some in a hold of their own.
+    const juxs::fw::rng::Hold nested(5);
+    std::vector<uint32_t> r(static_cast<std::size_t>(gDrawsInTrace[gTraced.size()]));
+    juxs::fw::rng::draw(r.data(), r.size());
+  }
   gTraced.push_back({{p[0], p[1], p[2]}, {d[0], d[1], d[2]}, eta, static_cast<uint32_t>(mode)});
   for (int i = 0; i < 3; ++i) c[i] = kTraceColor[i];
   return gTraceDistance;
@@ -78,6 +88,7 @@ protected:
   void SetUp() override {
     HostFixture::SetUp();
     gTraced.clear();
+    gDrawsInTrace.clear();
     gTraceDistance = 3.0;
     juxs::fw::rng::seed(kSeed);
   }
@@ -542,5 +553,94 @@ TEST_F(Gaussian, BackdropSamplesOverSeveralBatchesDrawAndAverageAsOneAtATime) {
   }
 }
 
-} // namespace
+// Traces whose shading draws too: each sample still takes the nine numbers
+// that come next when it draws, as one sample at a time would, whether the
+// trace drawing comes at the first sample, in mid-batch, in a row or never.
+TEST_F(Gaussian, SamplesWhoseTracesDrawTakeTheNumbersThatComeNext) {
+  constexpr int32_t kSamples = static_cast<int32_t>(2 * gs::kSampleBatch + 7);
+  const std::vector<std::vector<int>> patterns = {
+      {}, {2}, {0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 7},
+      std::vector<int>(kSamples, 1)};
+  for (const char *server : {"Jux Gaussian Reflections", "Jux Gaussian Refractions"}) {
+    const bool reflections = std::string(server) == "Jux Gaussian Reflections";
+    HostNode *g = add(server);
+    setParam(g, reflections ? "Reflection Blur" : "Refraction Blur", {40.0});
+    if (!reflections) setParam(g, "Refraction Index", {1.2});
+    feed(g, "Samples", integer(kSamples));
+    LWNodalAccess na = context();
+    na.incomingEta = reflections ? 1.0 : 1.6; // out of a denser medium: some samples reflect
+    for (const std::vector<int> &pattern : patterns) {
+      SCOPED_TRACE(pattern.size());
+      gDrawsInTrace = pattern;
+      gTraced.clear();
+      juxs::fw::rng::seed(kSeed);
+      colorOf(g, na);
+      ASSERT_EQ(gTraced.size(), static_cast<std::size_t>(kSamples)) << server;
+      const uint32_t next = juxs::fw::rng::draw1();
 
+      juxs::fw::rng::seed(kSeed);
+      int drawn = 0;
+      for (int32_t s = 0; s < kSamples; ++s) {
+        uint32_t r[9];
+        juxs::fw::rng::draw(r, 9);
+        double m[3], want[3], eta = 1.0;
+        plainJitter(kUp, 0.4, r, m);
+        if (reflections)
+          mirror(kV, m, want);
+        else
+          plainBend(kV, m, 1.6, 1.2, want, eta);
+        expectDir(gTraced[static_cast<std::size_t>(s)], want);
+        if (!reflections) {
+          EXPECT_EQ(gTraced[static_cast<std::size_t>(s)].eta, eta) << s;
+        }
+        const int extra = static_cast<std::size_t>(s) < pattern.size() ? pattern[static_cast<std::size_t>(s)] : 0;
+        for (int k = 0; k < extra; ++k) juxs::fw::rng::draw1();
+        drawn += 9 + extra;
+      }
+      EXPECT_EQ(next, juxs::fw::rng::draw1()) << server << ": " << drawn << " drawn in all";
+    }
+  }
+}
+
+// Out of a denser medium the critical angle decides between a reflected and
+// a refracted ray: right at it, within rounding of it, and a little way off
+// on either side, the decision is the arc cosine's.
+TEST(GaussianBatch, TheCriticalAngleDecidesAsTheArcCosineDoes) {
+  int reflected = 0, bent = 0;
+  for (auto [here, eta] : {std::pair{1.5, 1.0}, {2.4, 1.7}, {1.0000001, 1.0}, {1e6, 1.0}}) {
+    const double critical = std::asin(eta / here);
+    std::vector<double> angles;
+    for (double theta = critical, k = 0; k < 60; ++k) { // the nearest few, an ulp at a time
+      angles.push_back(std::nextafter(theta, 4.0));
+      theta = angles.back();
+    }
+    for (double theta = critical, k = 0; k < 60; ++k) {
+      angles.push_back(std::nextafter(theta, -4.0));
+      theta = angles.back();
+    }
+    for (int e = -16; e <= -2; ++e)
+      for (int j = 1; j <= 9; ++j)
+        for (double sign : {-1.0, 1.0}) angles.push_back(critical + sign * j * std::pow(10.0, e));
+    angles.push_back(critical);
+    for (double theta : angles) {
+      // The view comes in at theta from the reversed normal (0, 1, 0).
+      const double v[3] = {std::sin(theta), -std::cos(theta), 0};
+      const double m[1][3] = {{0, 1, 0}};
+      gs::SampleRay got;
+      gs::bendAll(v, m, 1, here, eta, &got);
+      double want[3], wantEta = 0;
+      plainBend(v, m[0], here, eta, want, wantEta);
+      ASSERT_EQ(got.eta, wantEta) << here << " " << eta << " at " << theta - critical;
+      // A ray refracted this close to the critical angle grazes the surface:
+      // the square root of a difference near 0 magnifies how each rounds it.
+      const bool grazing = wantEta == eta && std::fabs(want[1]) < 1e-3;
+      for (int a = 0; a < 3; ++a)
+        ASSERT_NEAR(got.d[a], want[a], grazing ? 1e-7 : 1e-12) << here << " " << eta << " at " << theta - critical;
+      (wantEta == here ? reflected : bent) += 1;
+    }
+  }
+  EXPECT_GT(reflected, 400);
+  EXPECT_GT(bent, 400);
+}
+
+} // namespace

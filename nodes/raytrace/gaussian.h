@@ -104,18 +104,37 @@ inline void normalizeAll(const double n[3], double (*j)[3], std::size_t count) n
 // Light inside a denser medium (current index etaC above the node's eta)
 // beyond the critical angle is reflected and keeps the current index; a
 // refracted ray carries the node's.
-inline void bendAll(const double v[3], const double (*m)[3], std::size_t count, double etaC, double eta,
-                    SampleRay out[]) noexcept {
-  const double w = etaC / eta;
+//
+// Beyond the critical angle means acos(-V . M) > asin(eta / etaC). The arc
+// cosine falls as its argument rises, so a cosine clearly below or above the
+// critical angle's answers the test without it; only one within a hair of
+// it (where rounding could tip the answer) takes the arc cosine.
+struct Bend {
+  double etaC, eta, w;
+  bool denser;
+  double critical, edge; // the critical angle and its cosine, out of a denser medium
+};
+inline Bend bendFor(double etaC, double eta) noexcept {
   const bool denser = etaC > eta;
   const double critical = denser ? std::asin(eta / etaC) : 0.0;
+  return {etaC, eta, etaC / eta, denser, critical, denser ? std::cos(critical) : 1.0};
+}
+
+inline void bendAll(const Bend &b, const double v[3], const double (*m)[3], std::size_t count,
+                    SampleRay out[]) noexcept {
+  constexpr double kHair = 1e-9; // far beyond the arc cosine's and cosine's rounding
+  const double w = b.w, etaC = b.etaC, eta = b.eta, critical = b.critical, edge = b.edge;
+  const bool denser = b.denser;
   for (std::size_t i = 0; i < count; ++i) {
     const double d = dot(v, m[i]);
     bool reflected = false;
     if (denser) {
-      const double back[3] = {-v[0], -v[1], -v[2]};
-      // Rounding can carry a cosine of unit vectors a hair past 1.
-      reflected = std::acos(std::fmin(1.0, std::fmax(-1.0, dot(back, m[i])))) > critical;
+      const double back = -d; // (-V) . M, to the bit
+      if (back < edge - kHair)
+        reflected = true;
+      else if (!(back > edge + kHair))
+        // Rounding can carry a cosine of unit vectors a hair past 1.
+        reflected = std::acos(std::fmin(1.0, std::fmax(-1.0, back))) > critical;
     }
     if (reflected) {
       mirror(v, m[i], out[i].d);
@@ -123,12 +142,18 @@ inline void bendAll(const double v[3], const double (*m)[3], std::size_t count, 
       continue;
     }
     // Just inside the critical angle rounding can leave the root a hair below
-    // zero: that ray grazes the surface.
-    const double k = std::sqrt(std::fmax(0.0, 1.0 - (1.0 - d * d) * w * w));
+    // zero (or no number): that ray grazes the surface.
+    const double root = 1.0 - (1.0 - d * d) * w * w;
+    const double k = std::sqrt(root > 0.0 ? root : 0.0);
     const double along = d >= 0.0 ? k - w * d : -(w * d + k);
     for (int a = 0; a < 3; ++a) out[i].d[a] = w * v[a] + along * m[i][a];
     out[i].eta = eta;
   }
+}
+
+inline void bendAll(const double v[3], const double (*m)[3], std::size_t count, double etaC, double eta,
+                    SampleRay out[]) noexcept {
+  bendAll(bendFor(etaC, eta), v, m, count, out);
 }
 
 // The view of one shading sample: the unit shading normal N (the "Normal"
@@ -162,33 +187,65 @@ constexpr bool traces(int32_t mode) noexcept { return mode == kTraceBackdrop || 
 // the mode word. render threads, concurrently
 void colourOf(const Source &s, const double r[3], double eta, int32_t word, double c[3]) noexcept;
 
+// Adds nothing: fills c with the spherical map's colour along r, if there is
+// an image. render threads, concurrently
+void imageColourOf(const Source &s, const double r[3], double c[3]) noexcept;
+
+// colourOf for a source that traces, inline: the trace, and for Mode 3 the
+// image where the ray hits nothing. render threads, concurrently
+inline void tracedColourOf(const Source &s, const double r[3], double eta, int32_t word, double c[3]) noexcept {
+  if (s.na->rayTraceMode(s.na->wPos, r, c, eta, word) == -1.0 && s.mode == kTraceSphericalMap) imageColourOf(s, r, c);
+}
+
 // The sampling both nodes share: the average of Samples jittered samples (one
-// when Blur is 0 or Samples below 1), added into q, each coloured from src
+// when Blur is 0 or Samples below 1), written to q, each coloured from src
 // along the ray rays(draws, count, out) makes from its own nine draws. The
-// draws of all samples are held at once. Where the source traces, each sample
-// draws just before its ray (the trace may draw in between); otherwise a
-// batch of samples draws in one call and its rays are made together, the
-// same numbers in the same order either way. render threads, concurrently
+// draws of all samples are held at once.
+//
+// Each sample must take the nine numbers that come next when it draws, and a
+// trace may draw in between (the surface it shades may). So the rays of a
+// batch of samples are made ahead from the numbers that will come next if
+// nothing draws, and each sample takes its nine only if they still are; once
+// a trace has drawn, the rest are made one at a time, each from its own draw.
+// Either way every sample gets the numbers it would alone, and its ray is
+// made from them to the same bits. render threads, concurrently
 template <class Rays>
 void averageSamples(const Source &src, int32_t word, int32_t samples, double blur, Rays rays, double q[3]) noexcept {
   if (blur == 0.0 || samples < 1) samples = 1;
-  const std::size_t batch = traces(src.mode) ? 1 : kSampleBatch;
-  const fw::rng::Hold hold(static_cast<std::size_t>(samples) * kDrawsPerNormal);
-  uint32_t draws[kSampleBatch * kDrawsPerNormal];
-  SampleRay ray[kSampleBatch];
-  for (std::size_t done = 0, total = static_cast<std::size_t>(samples); done < total;) {
-    const std::size_t k = std::min(total - done, batch);
-    fw::rng::draw(draws, k * kDrawsPerNormal);
-    rays(draws, k, ray);
-    for (std::size_t i = 0; i < k; ++i) {
-      double c[3] = {0.0, 0.0, 0.0};
-      colourOf(src, ray[i].d, ray[i].eta, word, c);
-      for (int a = 0; a < 3; ++a) q[a] += c[a];
+  const auto total = static_cast<std::size_t>(samples);
+  const bool tracing = traces(src.mode);
+  double sum[3] = {0.0, 0.0, 0.0}; // here rather than in q, which the traces might reach
+  auto add = [&](const SampleRay &ray) {
+    double c[3] = {0.0, 0.0, 0.0};
+    if (tracing)
+      tracedColourOf(src, ray.d, ray.eta, word, c);
+    else
+      colourOf(src, ray.d, ray.eta, word, c);
+    for (int a = 0; a < 3; ++a) sum[a] += c[a];
+  };
+  const fw::rng::Hold hold(total * kDrawsPerNormal);
+  bool ahead = true;
+  for (std::size_t done = 0; done < total;) {
+    if (ahead) {
+      const fw::rng::Ahead next = fw::rng::peek(std::min(total - done, kSampleBatch) * kDrawsPerNormal);
+      const std::size_t k = next.count / kDrawsPerNormal;
+      SampleRay ray[kSampleBatch];
+      if (k) rays(next.numbers, k, ray);
+      std::size_t i = 0;
+      for (; i < k && fw::rng::take(next, i * kDrawsPerNormal, kDrawsPerNormal); ++i) add(ray[i]);
+      done += i;
+      ahead = k && i == k;
+      continue;
     }
-    done += k;
+    uint32_t draws[kDrawsPerNormal];
+    fw::rng::draw(draws, kDrawsPerNormal);
+    SampleRay ray;
+    rays(draws, 1, &ray);
+    add(ray);
+    ++done;
   }
   const double inv = 1.0 / samples;
-  for (int a = 0; a < 3; ++a) q[a] *= inv;
+  for (int a = 0; a < 3; ++a) q[a] = sum[a] * inv;
 }
 
 } // namespace juxs::gaussian

@@ -117,11 +117,12 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue value)
       bendAll(v, m, 1, etaC, eta, &ray);
       colourOf(src, ray.d, ray.eta, word, q);
     } else {
+      const Bend bend = bendFor(etaC, eta);
       averageSamples(src, word, samples, blur, [&](const uint32_t *draws, std::size_t k, SampleRay *rays) {
         double m[kSampleBatch][3];
         jitterAll(n, blur, draws, k, m);
         normalizeAll(n, m, k);
-        bendAll(v, m, k, etaC, eta, rays);
+        bendAll(bend, v, m, k, rays);
       }, q);
     }
   }
