@@ -250,6 +250,7 @@ void relax(int &spins) {
 // done a run of words at a time.
 constexpr uint32_t kNoHome = ~0u;
 constexpr std::size_t kAhead = 256;
+constexpr std::size_t kAheadUpTo = 32; // larger draws are tempered straight out
 struct ThreadRecord {
   uint32_t home;
   uint32_t depth;
@@ -393,7 +394,7 @@ inline void takeAhead(ThreadRecord &h, uint32_t *out, std::size_t n) {
   out += have;
   n -= have;
   const uint64_t left = h.end - h.place.next;
-  if (n < kAhead && n <= left) {
+  if (n <= kAheadUpTo && n <= left) {
     const auto m = static_cast<std::size_t>(std::min<uint64_t>(kAhead, left));
     fill(*h.state, h.seeding, h.place.next, h.ahead, m);
     h.place.at = 0;

@@ -50,11 +50,27 @@ inline double cosKernel(double z) {
   }
 }
 
-void sinCosBase(const double *x, double *s, double *c, std::size_t n) { sinCosLoop(x, s, c, n); }
+// Whether every angle is one the loop above takes (false for NaN), in a
+// loop that vectorises too.
+[[gnu::always_inline]] inline bool allFast(const double *x, std::size_t n) {
+  int slow = 0;
+  for (std::size_t i = 0; i < n; ++i) slow |= !(std::fabs(x[i]) <= kFastLimit);
+  return !slow;
+}
+
+// The sines and cosines of n angles if all are fast ones; false, computing
+// nothing, otherwise.
+bool sinCosBase(const double *x, double *s, double *c, std::size_t n) {
+  if (!allFast(x, n)) return false;
+  sinCosLoop(x, s, c, n);
+  return true;
+}
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-__attribute__((target("avx2"))) void sinCosAvx2(const double *x, double *s, double *c, std::size_t n) {
+__attribute__((target("avx2"))) bool sinCosAvx2(const double *x, double *s, double *c, std::size_t n) {
+  if (!allFast(x, n)) return false;
   sinCosLoop(x, s, c, n);
+  return true;
 }
 bool hasAvx2() {
   __builtin_cpu_init();
@@ -65,17 +81,17 @@ constexpr auto sinCosAvx2 = sinCosBase;
 bool hasAvx2() { return false; }
 #endif
 
-using SinCos = void (*)(const double *, double *, double *, std::size_t);
+using SinCos = bool (*)(const double *, double *, double *, std::size_t);
 // Chosen at the first use; threads that choose at once choose alike.
 constinit std::atomic<SinCos> gSinCos{nullptr};
 
-void sinCosFast(const double *x, double *s, double *c, std::size_t n) {
+bool sinCosFast(const double *x, double *s, double *c, std::size_t n) {
   SinCos f = gSinCos.load(std::memory_order_relaxed);
   if (!f) [[unlikely]] {
     f = hasAvx2() ? sinCosAvx2 : sinCosBase;
     gSinCos.store(f, std::memory_order_relaxed);
   }
-  f(x, s, c, n);
+  return f(x, s, c, n);
 }
 
 } // namespace
@@ -121,12 +137,7 @@ ConeFrame coneFrame(const double n[3]) noexcept {
 }
 
 void sinCos(const double *angle, double *sine, double *cosine, std::size_t n) noexcept {
-  bool fast = true;
-  for (std::size_t i = 0; i < n; ++i) fast &= std::fabs(angle[i]) <= kFastLimit; // false for NaN
-  if (fast) {
-    sinCosFast(angle, sine, cosine, n);
-    return;
-  }
+  if (sinCosFast(angle, sine, cosine, n)) return;
   for (std::size_t i = 0; i < n; ++i) {
     sine[i] = std::sin(angle[i]);
     cosine[i] = std::cos(angle[i]);
