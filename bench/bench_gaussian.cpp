@@ -3,10 +3,10 @@
 // refracted direction, the averaging) against one bare Embree intersection of
 // the scene the rays would be traced in, measured in the same run. Each node
 // is evaluated through the host with a trace that returns at once, so only
-// the node's side is timed: once tracing (each sample draws just before its
-// ray) and once from a spherical map with no image chosen (nothing can draw
-// between samples, so they are made a batch at a time, and the source adds
-// no work of its own). Allocations and mutex locks while evaluating are
+// the node's side is timed: once tracing (rays made a batch ahead, each
+// sample taking its draws just before its trace, as it must since a trace
+// may draw) and once from a spherical map with no image chosen (the source
+// adds no work of its own). Allocations and mutex locks while evaluating are
 // counted. The ratios are printed after the table.
 #include <benchmark/benchmark.h>
 
