@@ -57,6 +57,12 @@ int fail(const std::string &file, const std::string &what) {
   return kUsageError;
 }
 
+// Something taken, but not as the user may think: one line, and the command
+// goes on.
+void warn(const std::string &file, const std::string &what) {
+  std::fprintf(stderr, "hostsim: %s%swarning: %s\n", file.c_str(), file.empty() ? "" : ": ", oneLine(what).c_str());
+}
+
 // A fault of the command line itself, which names no file.
 int failUsage(const std::string &what) {
   std::fprintf(stderr, "hostsim: %s\n", oneLine(what).c_str());
@@ -205,6 +211,7 @@ bool openSession(const Options &o, Session &s, int &status) {
     status = fail(o.scene, e.what());
     return false;
   }
+  for (const std::string &w : s.scene->warnings) warn(o.scene, w);
   return true;
 }
 
@@ -330,8 +337,15 @@ int panel(const PanelOptions &o) {
     return fail(path, "no node server \"" + server + "\"" + hostsim::nameHint(server, names));
   }
   if (!iface || !iface->activate) return fail(path, "\"" + server + "\" has no panel");
-  if (!o.thumbnail.empty() && std::filesystem::path(o.thumbnail).extension() != ".png")
-    return fail(o.thumbnail, "a thumbnail is written as .png");
+  if (!o.thumbnail.empty()) {
+    if (std::filesystem::path(o.thumbnail).extension() != ".png") return fail(o.thumbnail, "a thumbnail is written as .png");
+    // Checked before any work, as render checks its picture.
+    try {
+      hostsim::checkPictureTarget(o.thumbnail);
+    } catch (const hostsim::Error &e) {
+      return fail(e, o.thumbnail);
+    }
+  }
   hostsim::Host host;
   for (const std::string &file : o.images) {
     try {
@@ -349,13 +363,19 @@ int panel(const PanelOptions &o) {
     return fail(path, e.what());
   }
   if (!o.settings.empty()) {
+    nlohmann::ordered_json settings;
     try {
-      hostsim::applySettings(host, *module, node, nlohmann::ordered_json::parse(o.settings), "--set");
-    } catch (const nlohmann::json::exception &e) {
+      settings = hostsim::parseJson(o.settings);
+    } catch (const hostsim::Error &e) {
       return fail("--set", e.what());
+    }
+    std::vector<std::string> warnings;
+    try {
+      hostsim::applySettings(host, *module, node, settings, "--set", warnings);
     } catch (const hostsim::Error &e) {
       return fail(path, e.what());
     }
+    for (const std::string &w : warnings) warn("", w);
   }
   LWInterface local{node->instance, nullptr, nullptr, nullptr};
   const int32_t rc = module->activateInterface(*iface, host.global(), &local);
@@ -398,7 +418,9 @@ int validate(const std::string &path) {
   if (!module) return status;
   const hostsim::ValidationReport r = hostsim::validateModule(*module);
   for (const auto &line : r.lines) std::printf("%s\n", line.c_str());
-  std::printf("%s: %d check(s) failed\n", path.c_str(), r.failures);
+  std::size_t checks = 0;
+  for (const auto &line : r.lines) checks += line.rfind("ok", 0) == 0 || line.rfind("FAIL", 0) == 0;
+  std::printf("%s: %zu checks, %d failed\n", path.c_str(), checks, r.failures);
   return r.failures ? 1 : 0;
 }
 

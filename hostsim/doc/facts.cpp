@@ -190,11 +190,14 @@ void drawPanel(const Module &module, const SiteOptions &o, NodeFacts &f, const j
   Network net(host, module);
   HostNode *node = prefixed("\"" + f.server + "\": ", [&] { return net.add(f.server); });
   if (setup.contains("settings")) {
+    std::vector<std::string> warnings;
     try {
-      applySettings(host, module, node, setup["settings"], f.description.file + ": panel.settings");
+      applySettings(host, module, node, setup["settings"], f.description.file + ": panel.settings", warnings);
     } catch (const Error &e) {
       throw Error(e.what()); // its message names the description already
     }
+    // A page shows its panel as set: a value the panel warns of is a slip.
+    if (!warnings.empty()) throw Error(warnings.front());
   }
   const ServerInfo *iface = module.find(LWNODE_ICLASS, f.server);
   LWInterface local{node->instance, nullptr, nullptr, nullptr};
