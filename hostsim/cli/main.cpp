@@ -336,7 +336,9 @@ int panel(const PanelOptions &o) {
       if (s.className == LWNODE_HCLASS) names.push_back(s.name);
     return fail(path, "no node server \"" + server + "\"" + hostsim::nameHint(server, names));
   }
-  if (!iface || !iface->activate) return fail(path, "\"" + server + "\" has no panel");
+  const bool hasPanel = iface && iface->activate;
+  if (!hasPanel && (!o.settings.empty() || !o.images.empty() || !o.thumbnail.empty()))
+    return fail(path, "\"" + server + "\" has no panel");
   if (!o.thumbnail.empty()) {
     if (std::filesystem::path(o.thumbnail).extension() != ".png") return fail(o.thumbnail, "a thumbnail is written as .png");
     // Checked before any work, as render checks its picture.
@@ -361,6 +363,12 @@ int panel(const PanelOptions &o) {
     node = net.add(server);
   } catch (const hostsim::Error &e) {
     return fail(path, e.what());
+  }
+  // A node without a panel still has the names a scene connects by.
+  if (!hasPanel) {
+    std::printf("No panel for \"%s\" (%s)\n", node->name.c_str(), server.c_str());
+    std::fputs(connectionsText(*node).c_str(), stdout);
+    return 0;
   }
   if (!o.settings.empty()) {
     nlohmann::ordered_json settings;
