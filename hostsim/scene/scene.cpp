@@ -435,8 +435,9 @@ void readObjects(Scene &s, const json &doc) {
         const json size = j.value("size", json::array({1.0, 1.0}));
         if (!size.is_array() || size.size() != 2 || !size[0].is_number() || !size[1].is_number())
           fail(at(path, "size"), "should be two numbers, width and depth");
-        o.mesh = makePlane(positive(size[0].get<double>(), at(at(path, "size"), 0)),
-                           positive(size[1].get<double>(), at(at(path, "size"), 1)));
+        const double width = positive(size[0].get<double>(), at(at(path, "size"), 0));
+        const double depth = positive(size[1].get<double>(), at(at(path, "size"), 1));
+        o.mesh = makePlane(width, depth);
       } else {
         o.shape = Shape::Box;
         Vec3 size = vec3(j, "size", {1, 1, 1}, path);
