@@ -608,6 +608,15 @@ TEST_F(Command, SmallerMistakesAreSaidPlainly) {
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "hostsim: " + thumb + ": no folder \"" + (dir / "nowhere").string() + "\" to write into\n");
+  // validate ends with its totals: every check line counted.
+  r = run(std::string(HOSTSIM_PATH) + " validate " + module);
+  EXPECT_EQ(r.status, 0) << r.out;
+  std::size_t ok = 0;
+  for (std::size_t p = 0; (p = r.out.find("\nok   ", p)) != std::string::npos; ++p) ++ok;
+  ok += r.out.rfind("ok   ", 0) == 0;
+  EXPECT_GT(ok, 100u);
+  const std::string total = module + ": " + std::to_string(ok) + " checks, 0 failed\n";
+  EXPECT_EQ(r.out.substr(r.out.size() - std::min(r.out.size(), total.size())), total) << r.out.substr(r.out.size() - 200);
   // Hint tags by name, never as numbers.
   r = run(panel + " \"Jux Gaussian Reflections\"");
   EXPECT_NE(r.out.find("  (hint XPTAG_DIVADD, dividers added: 0x8009 [0x8005])\n"), std::string::npos) << r.out;
@@ -636,6 +645,39 @@ TEST_F(Command, SmallerMistakesAreSaidPlainly) {
   EXPECT_EQ(r.err, "hostsim: " + (dir / "s.json").string() +
                        ": surfaces[0].network.connections[2]: input \"Diffuse\" of \"Surface\" is connected twice: from "
                        "\"a\" output \"Value\" (connections[0]) and from \"b\" output \"Out\"\n");
+}
+
+// A node whose one evaluation would cast more than a million rays is named,
+// once, before the render starts: where the count first passes the limit.
+TEST_F(Command, ANodeCastingAMillionRaysAnEvaluationIsWarnedOf) {
+  const std::string scene = (dir / "s.json").string(), out = " -o " + (dir / "x.png").string();
+  writeFile("s.json", R"({"image": {"width": 4, "height": 3}, "surfaces": [{"name": "S", "network": {
+      "nodes": [{"name": "polar", "server": "Jux Ambient Occlusion",
+                 "settings": {"Mode": "Polar", "Polar Samples 1": 2000, "Polar Samples 2": 1000}},
+                {"name": "just", "server": "Jux Ambient Occlusion", "settings": {"Samples": 1000000}},
+                {"name": "over", "server": "Jux Ambient Occlusion", "settings": {"Samples": 1000001}},
+                {"name": "few", "server": "Jux Ambient Occlusion", "settings": {"Samples": 1000}},
+                {"name": "take", "server": "Jux Take Samples", "settings": {"Samples": 2000}},
+                {"name": "after", "server": "Jux Take Samples", "settings": {"Samples": 2}},
+                {"name": "sharp", "server": "Jux Gaussian Reflections", "settings": {"Samples": 100000000}},
+                {"name": "blurred", "server": "Jux Gaussian Refractions",
+                 "settings": {"Samples": 3000000, "Refraction Blur": 10}},
+                {"name": "fed", "server": "Jux Ambient Occlusion", "settings": {"Samples": 5000000}},
+                {"name": "n", "host": "Integer", "value": 4}],
+      "connections": [{"from": "few", "output": "Color", "to": "take", "input": "Color"},
+                      {"from": "take", "output": "Color", "to": "after", "input": "Color"},
+                      {"from": "n", "output": "Value", "to": "fed", "input": "Samples"}]}}]})");
+  const CommandRun r = hostsim("render " + scene + out);
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string at = "hostsim: " + scene + ": warning: surfaces[0].network.nodes[";
+  const std::string tail = " rays each time it is evaluated, in every shading sample; the render will be slow\n";
+  const std::string expected = at + "0]: node \"polar\" would cast about 1999001" + tail + //
+                               at + "2]: node \"over\" would cast about 1000001" + tail +  //
+                               at + "4]: node \"take\" would cast about 2000000" + tail +  //
+                               at + "7]: node \"blurred\" would cast about 3000000" + tail;
+  // Before the render's own summary line, and nothing more.
+  EXPECT_EQ(r.err.substr(0, expected.size()), expected) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 5) << r.err;
 }
 
 TEST_F(Command, AFailedWriteExitsTwoAndLeavesTheEarlierPicture) {

@@ -28,6 +28,7 @@
 #include "hostsim/render/image_output.h"
 #include "hostsim/render/renderer.h"
 #include "hostsim/scene/node_settings.h"
+#include "hostsim/scene/ray_budget.h"
 #include "hostsim/scene/scene.h"
 #include "hostsim/network.h"
 #include "hostsim/validate.h"
@@ -235,6 +236,11 @@ int render(Options &o) {
     return fail(o.out, "a " + std::to_string(width) + "x" + std::to_string(height) + " frame needs about " +
                            std::to_string(need >> 20) + " MB, more than the " + std::to_string(have >> 20) +
                            " MB this process can get; render it smaller");
+  try {
+    for (const std::string &w : hostsim::rayWarnings(scene, *s.host, *s.module)) warn(o.scene, w);
+  } catch (const hostsim::Error &e) {
+    return fail(o.scene, e.what());
+  }
   hostsim::RenderOptions ro;
   ro.threads = o.threads ? o.threads : scene.threads;
   ro.firstFrame = o.lastFrame >= o.firstFrame ? o.firstFrame : scene.firstFrame;

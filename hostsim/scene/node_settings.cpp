@@ -13,6 +13,8 @@ using json = nlohmann::ordered_json;
 
 [[noreturn]] void fail(const std::string &path, const std::string &what) { throw Error(path + ": " + what); }
 
+} // namespace
+
 // The node's panel, opened through its interface server as the host opens it
 // for a user.
 Panel &openPanel(Host &host, const Module &module, HostNode *node, const std::string &path) {
@@ -24,6 +26,8 @@ Panel &openPanel(Host &host, const Module &module, HostNode *node, const std::st
     fail(path, "the panel of \"" + node->userName + "\" did not open (activation result " + std::to_string(rc) + ")");
   return *XPanelService::of(local.panel);
 }
+
+namespace {
 
 // A control by label, or by id ("0x8003") where a label repeats.
 PanelControl &findControl(Panel &panel, const std::string &key, const std::string &path) {

@@ -11,6 +11,10 @@
 
 namespace hostsim {
 
+// The node's panel, opened through its interface server as the host opens
+// it for a user. Throws Error naming path when the node has none.
+Panel &openPanel(Host &host, const Module &module, HostNode *node, const std::string &path);
+
 // "settings": control label (or "0x8003" where labels repeat) to a value in
 // panel units. Throws Error naming path. What is taken with a warning (a
 // value outside a control's soft limits, one clamped to a hard limit, a
