@@ -70,7 +70,11 @@ std::string kindOf(const PanelControl &c) {
 // of 1 is 100 %).
 std::string rangeText(const PanelControl &c) {
   const double k = XPanelService::limitScale(c.controlType);
-  const std::string unit = XPanelService::panelUnit(c.controlType);
+  // The units the page shows values in.
+  const std::string unit = c.controlType == "angle-env"                 ? "°"
+                           : c.controlType == "percent-env"             ? " %"
+                           : c.controlType.rfind("distance", 0) == 0 ? " m"
+                                                                         : "";
   auto shown = [&](int32_t word) { return panelNumber(word * k) + unit; };
   std::vector<std::string> parts;
   if (c.min) parts.push_back("min " + shown(*c.min) + (c.hardMin ? " (hard)" : ""));
