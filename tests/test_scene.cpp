@@ -596,12 +596,12 @@ TEST_F(Command, SmallerMistakesAreSaidPlainly) {
   for (const std::string &args : {"servers " + gone, "panel " + gone + " \"Jux Sqrt\"", "validate " + gone}) {
     r = run(std::string(HOSTSIM_PATH) + " " + args);
     EXPECT_EQ(r.status, 2) << args;
-    EXPECT_EQ(r.err, "hostsim: " + gone + ": no such file\n") << args;
+    EXPECT_EQ(r.err, "hostsim: " + gone + ": not a loadable module (no such file)\n") << args;
   }
   writeFile("s.json", R"({"image": {"width": 4, "height": 3}})");
   r = run(std::string(HOSTSIM_PATH) + " render " + (dir / "s.json").string() + " -o " + (dir / "x.png").string() +
           " --module " + gone);
-  EXPECT_EQ(r.err, "hostsim: " + gone + ": no such file\n");
+  EXPECT_EQ(r.err, "hostsim: " + gone + ": not a loadable module (no such file)\n");
   // A thumbnail into a missing folder is refused before the panel is shown.
   const std::string thumb = (dir / "nowhere" / "t.png").string();
   r = run(panel + " \"Jux Pixel Image\" --thumbnail " + thumb);
