@@ -576,6 +576,23 @@ TEST_F(Command, PopupItemsMatchWithoutTheirBlanks) {
   CommandRun r = run(panel + " --set '{\"Mode\": \" Spherical Map \"}'");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("iPopChoice = 2 \"Spherical Map\""), std::string::npos) << r.out;
+  // Items that differ only in their blanks are told apart by them alone.
+  const std::string scene = (dir / "s.json").string(), out = " -o " + (dir / "x.png").string();
+  for (const char *slot : {"Grain", "Solo", " Grain"}) {
+    writeFile("s.json", std::string(R"({"image": {"width": 4, "height": 3}, "surfaces": [{"name": "S", "network": {
+        "nodes": [{"name": "a", "server": "Jux Store Material", "settings": {"Name": "Grain "}},
+                  {"name": "b", "server": "Jux Store Material", "settings": {"Name": " Grain"}},
+                  {"name": "c", "server": "Jux Store Material", "settings": {"Name": " Solo "}},
+                  {"name": "g", "server": "Jux Get Material", "settings": {"Slot": ")") + slot + R"("}}]}}]})");
+    r = hostsim("render " + scene + out);
+    if (std::string(slot) == "Grain") {
+      EXPECT_EQ(r.status, 2);
+      EXPECT_EQ(r.err, "hostsim: " + scene + ": surfaces[0].network.nodes[3].settings.Slot: \"Slot\" has no item "
+                           "\"Grain\" (\"(none)\", \"Grain \", \" Grain\", \" Solo \")\n");
+    } else {
+      EXPECT_EQ(r.status, 0) << slot << ": " << r.err;
+    }
+  }
   // Blanks inside an item still count.
   r = run(panel + " --set '{\"Mode\": \"Ray Tracing +  Spherical Map\"}'");
   EXPECT_EQ(r.status, 2);
