@@ -8,6 +8,7 @@
 #endif
 
 #include <cstdio>
+#include <filesystem>
 
 #include "hostsim/paths.h"
 
@@ -128,6 +129,11 @@ std::filesystem::path defaultModulePath() {
 }
 
 std::unique_ptr<Module> Module::open(const std::string &path) {
+  // Said plainly, before the system loader words it as a missing shared object.
+  std::error_code ec;
+  const auto kind = std::filesystem::status(pathFromUtf8(path), ec).type();
+  if (kind == std::filesystem::file_type::not_found) throw notLoadable(path, "no such file");
+  if (kind == std::filesystem::file_type::directory) throw notLoadable(path, "it is a folder");
   void *handle = openLibrary(path);
   auto *descriptor = static_cast<const ModuleDescriptor *>(findSymbol(handle, "_mod_descrip"));
   if (!descriptor) {

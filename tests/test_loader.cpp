@@ -148,6 +148,8 @@ TEST(Loader, RefusesFilesThatAreNotGoodModules) {
       {NO_DESCRIPTOR_PATH, "exports no _mod_descrip"},
       {NOT_A_MODULE_PATH, "not a loadable module"},
       {"/nonexistent/JuxsNodes.p", "not a loadable module"},
+      // Said before the system loader would word it as a missing library.
+      {"/nonexistent/JuxsNodes.p", "(no such file)"},
   };
   for (const Case &c : cases) {
     std::string error;
@@ -161,6 +163,13 @@ TEST(Loader, RefusesFilesThatAreNotGoodModules) {
     EXPECT_NE(error.find(c.fault), std::string::npos) << c.path << ": " << error;
     // The system's own reason follows, whichever system loads.
     EXPECT_EQ(error.find("unknown error"), std::string::npos) << c.path << ": " << error;
+  }
+  const std::string folder = testing::TempDir();
+  try {
+    hostsim::Module::open(folder);
+    ADD_FAILURE() << folder << " opened";
+  } catch (const hostsim::Error &e) {
+    EXPECT_EQ(std::string(e.what()), "not a loadable module (it is a folder)");
   }
 }
 

@@ -207,3 +207,57 @@ TEST(HintArrays, MalformedListsAreErrorsNotGuesses) {
 }
 
 } // namespace
+
+namespace {
+
+// Limits are read as the host reads them, whatever node gives them: a value
+// beyond a hard one is clamped, beyond a soft one kept, each with one
+// warning; angles' limit words are degrees, other types' the stored units.
+TEST_F(Panels, LimitsClampOrWarnInTheValuesUnits) {
+  HostNode *n = add("Jux Random");
+  Panel *p = openPanel(n);
+  hostsim::XPanelService &panels = host.panels();
+  hostsim::PanelControl &max = control(p, "Max");
+  max.max = 4;
+  max.hardMax = true;
+  panels.editValues(*p, max, {9.0});
+  EXPECT_EQ(panels.value(*p, max).param->value[0], 4.0);
+  EXPECT_EQ(panels.takeWarnings(), std::vector<std::string>{"9 is above the hard maximum of \"Max\": 4 is used"});
+  max.hardMax = false;
+  panels.editValues(*p, max, {9.0});
+  EXPECT_EQ(panels.value(*p, max).param->value[0], 9.0);
+  EXPECT_EQ(panels.takeWarnings(),
+            std::vector<std::string>{"9 is above the maximum of \"Max\", 4; it is used as given"});
+  panels.editValues(*p, max, {4.0});
+  EXPECT_TRUE(panels.takeWarnings().empty()); // on the limit is inside it
+  EXPECT_NE(panels.describe(*p, "").find("\"Max\" [0x8002] float-env = 4  max 4\n"), std::string::npos);
+
+  // The same control type shown in percent and in degrees.
+  max.controlType = "percent-env";
+  EXPECT_EQ(hostsim::XPanelService::limitsText(max), "  max 400 %");
+  max.controlType = "angle-env";
+  max.min = -10;
+  max.hardMin = true;
+  EXPECT_EQ(hostsim::XPanelService::limitsText(max), "  min -10 deg (hard)  max 4 deg");
+  max.controlType = "float-env";
+
+  // Whole-number controls, and warnings taken once.
+  HostNode *pix = add("Jux Pixel Image");
+  Panel *q = openPanel(pix);
+  hostsim::PanelControl &x = control(q, "X");
+  x.min = 0;
+  x.hardMin = true;
+  x.rangeMin = 0;
+  x.rangeMax = 10;
+  x.step = 1;
+  panels.editInteger(*q, x, -2000000000);
+  EXPECT_EQ(panels.value(*q, x).integer, 0);
+  panels.editInteger(*q, x, 12);
+  EXPECT_EQ(panels.value(*q, x).integer, 12);
+  EXPECT_EQ(panels.takeWarnings(),
+            (std::vector<std::string>{"-2000000000 is below the hard minimum of \"X\": 0 is used",
+                                      "12 is outside the range of \"X\", 0..10; it is used as given"}));
+  EXPECT_TRUE(panels.takeWarnings().empty());
+}
+
+} // namespace

@@ -434,6 +434,269 @@ TEST_F(Command, ACycleIsToldInTheScenesNames) {
   }
 }
 
+// Every size and radius that must be above 0, and every scale that must not
+// be 0, is refused the same way, in every object type.
+TEST_F(Command, SizesThatCannotBeAreRefusedAlike) {
+  const std::string scene = (dir / "s.json").string(), out = " -o " + (dir / "x.png").string();
+  struct Case {
+    const char *object, *said;
+  } cases[] = {
+      {R"("type": "plane", "size": [0, 0])", "objects[0].size[0]: should be above 0"},
+      {R"("type": "plane", "size": [20, -20])", "objects[0].size[1]: should be above 0"},
+      {R"("type": "box", "size": [-1, 1, 1])", "objects[0].size[0]: should be above 0"},
+      {R"("type": "box", "size": [1, 1, 0])", "objects[0].size[2]: should be above 0"},
+      {R"("type": "sphere", "radius": 0)", "objects[0].radius: should be above 0"},
+      {R"("type": "sphere", "radius": -2, "scale": -1)", "objects[0].radius: should be above 0"},
+      {R"("type": "sphere", "scale": 0)", "objects[0].scale: should not be 0"},
+      {R"("type": "box", "scale": [1, 0, 1])", "objects[0].scale[1]: should not be 0"},
+      {R"("type": "mesh", "file": "quad.obj", "scale": [2, 2, 0])", "objects[0].scale[2]: should not be 0"},
+  };
+  writeFile("quad.obj", "v 0 0 0\nv 1 0 0\nv 1 1 0\nf 1 2 3\n");
+  for (const Case &c : cases) {
+    writeFile("s.json", std::string(R"({"image": {"width": 4, "height": 3}, "surfaces": [{"name": "S"}],
+        "objects": [{"surface": "S", )") + c.object + "}]}");
+    const CommandRun r = hostsim("render " + scene + out);
+    EXPECT_EQ(r.status, 2) << c.object;
+    EXPECT_EQ(r.err, "hostsim: " + scene + ": " + c.said + "\n") << c.object;
+  }
+  // A negative scale mirrors: taken, as a positive size is.
+  writeFile("s.json", R"({"image": {"width": 4, "height": 3}, "surfaces": [{"name": "S"}],
+      "objects": [{"surface": "S", "type": "box", "size": [1, 2, 3], "scale": [-1, 1, 1]},
+                  {"surface": "S", "type": "plane", "size": [0.5, 40]}]})");
+  const CommandRun r = hostsim("render " + scene + out);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
+}
+
+// A disabled control names what enables it, in the panel and in the fault a
+// scene gets for setting it; limits are shown in the units the value is.
+TEST_F(Command, ControlsSayWhatGovernsThem) {
+  const std::string module = JUXS_MODULE_PATH, panel = std::string(HOSTSIM_PATH) + " panel " + module;
+  CommandRun r = run(panel + " \"Jux Ambient Occlusion\"");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\"Low\" [0x800b] float-env = 0  DISABLED\n          enabled when \"Clamp\" [0x800a] is on\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("\"Cone Angle\" [0x8006] angle-env = 90 deg  range 0..90 deg step 1\n"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("\"Brightness\" [0x8012] percent-env = 100 %  min 0 %\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"Samples\" [0x8002] integer = 27  min 1 (hard)\n"), std::string::npos) << r.out;
+  r = run(panel + " \"Jux Pixel Image\"");
+  EXPECT_NE(r.out.find("\"Opacity\" [0x8005] percent-env = 100 %  min 0 %  max 100 %\n"), std::string::npos) << r.out;
+  r = run(panel + " \"Jux Counter\"");
+  EXPECT_NE(r.out.find("\"B\" [0x8005] float-env = 0  DISABLED\n      enabled when \"Mode\" is \"A Equal To B\" or "
+                       "\"A Not Equal To B\" or "),
+            std::string::npos)
+      << r.out;
+  r = run(panel + " \"Jux Gaussian Reflections\" --set '{\"Tint Reflections\": true}'");
+  EXPECT_EQ(r.out.find("enabled when"), std::string::npos) << r.out; // nothing is disabled
+
+  const std::string scene = (dir / "s.json").string(), out = " -o " + (dir / "x.png").string();
+  struct Case {
+    const char *server, *settings, *said;
+  } cases[] = {
+      {"Jux Ambient Occlusion", R"({"Low": 0.2})",
+       "settings.Low: control \"Low\" is disabled; it is enabled when \"Clamp\" [0x800a] is on"},
+      {"Jux Ambient Occlusion", R"({"Ranged": false, "Srf Color": [1, 2, 3]})",
+       "settings.Srf Color: control \"Srf Color\" is disabled; it is enabled when \"Ranged\" is on"},
+      {"Jux Gaussian Reflections", R"({"Color": [10, 20, 30]})",
+       "settings.Color: control \"Color\" is disabled; it is enabled when \"Tint Reflections\" is on"},
+      {"Jux Counter", R"({"Mode": "A Does Change", "B": 2})",
+       "settings.B: control \"B\" is disabled; it is enabled when \"Mode\" is \"A Equal To B\" or "},
+  };
+  for (const Case &c : cases) {
+    writeFile("s.json", std::string(R"({"image": {"width": 4, "height": 3}, "surfaces": [{"name": "S", "network": {
+        "nodes": [{"name": "n", "server": ")") + c.server + R"(", "settings": )" + c.settings + "}]}}]}");
+    r = hostsim("render " + scene + out);
+    EXPECT_EQ(r.status, 2) << c.settings;
+    EXPECT_EQ(r.err.rfind("hostsim: " + scene + ": surfaces[0].network.nodes[0]." + c.said, 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  }
+  // Set in order, the switch first, the same value is taken.
+  writeFile("s.json", R"({"image": {"width": 4, "height": 3}, "surfaces": [{"name": "S", "network": {
+      "nodes": [{"name": "n", "server": "Jux Ambient Occlusion", "settings": {"0x800a": true, "Low": 0.2}}]}}]})");
+  r = hostsim("render " + scene + out);
+  EXPECT_EQ(r.status, 0) << r.err;
+}
+
+// Outside a soft limit a value is kept with one warning naming the limits;
+// beyond a hard one it is clamped with a warning naming the value used; a
+// node colour written 0-1 is warned of. Nothing else warns.
+TEST_F(Command, ValuesOutsideAControlsLimitsAreWarnedOf) {
+  const std::string scene = (dir / "s.json").string(), out = " -o " + (dir / "x.png").string();
+  writeFile("s.json", R"({"image": {"width": 4, "height": 3}, "surfaces": [{"name": "S", "network": {
+      "nodes": [{"name": "ao", "server": "Jux Ambient Occlusion",
+                 "settings": {"Cone Angle": 200, "Max": -3, "Samples": 0, "Srf Color": [1, 0.5, 0.2],
+                              "Sample Depth": -5, "0x8018": 50, "Bg Color": [1, 1, 0], "Occ Color": [255, 128, 0]},
+                 "keys": {"Jitter Angle": [{"frame": 1, "value": 10}, {"frame": 2, "value": -10}],
+                          "Limit Color": [{"frame": 1, "value": [0.5, 0.5, 0.5]}]}},
+                {"name": "pix", "server": "Jux Pixel Image", "settings": {"Opacity": 250, "Bg Color": [0, 0, 0]}}]}}]})");
+  const CommandRun r = hostsim("render " + scene + out);
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string at = "hostsim: " + scene + ": warning: surfaces[0].network.nodes[";
+  const std::string expected[] = {
+      at + "0].settings.Cone Angle: 200 deg is outside the range of \"Cone Angle\", 0..90 deg; it is used as given\n",
+      at + "0].settings.Max: -3 is below the minimum of \"Max\", 0; it is used as given\n",
+      at + "0].settings.Samples: 0 is below the hard minimum of \"Samples\": 1 is used\n",
+      at + "0].settings.Srf Color: [1, 0.5, 0.2] is dark as a node colour: node colours are 0\u2013255, as in the panel\n",
+      at + "0].settings.Sample Depth: -5 is below the hard minimum of \"Sample Depth\": 0 is used\n",
+      at + "0].keys.Jitter Angle[1].value: -10 deg is outside the range of \"Jitter Angle\", 0..90 deg; it is used as given\n",
+      at + "0].keys.Limit Color[0].value: [0.5, 0.5, 0.5] is dark as a node colour: node colours are 0\u2013255, as in the panel\n",
+      at + "1].settings.Opacity: 250 % is above the maximum of \"Opacity\", 100 %; it is used as given\n",
+  };
+  std::string all;
+  for (const std::string &e : expected) {
+    EXPECT_NE(r.err.find(e), std::string::npos) << e << "\nin:\n" << r.err;
+    all += e;
+  }
+  // One line each, in the order the scene gives them, and no more: values
+  // inside the limits, and colours in whole numbers, say nothing.
+  EXPECT_EQ(r.err.substr(0, all.size()), all) << r.err;
+  std::size_t warnings = 0;
+  for (std::size_t p = 0; (p = r.err.find(": warning: ", p)) != std::string::npos; ++p) ++warnings;
+  EXPECT_EQ(warnings, std::size(expected)) << r.err;
+
+  // The same through the panel command's --set, and the value used shows.
+  const CommandRun p = run(std::string(HOSTSIM_PATH) + " panel " + JUXS_MODULE_PATH +
+                           " \"Jux Ambient Occlusion\" --set '{\"Samples\": -4, \"Max\": 2}'");
+  EXPECT_EQ(p.status, 0) << p.err;
+  EXPECT_EQ(p.err, "hostsim: warning: --set.Samples: -4 is below the hard minimum of \"Samples\": 1 is used\n");
+  EXPECT_NE(p.out.find("\"Samples\" [0x8002] integer = 1  min 1 (hard)"), std::string::npos) << p.out;
+}
+
+// A popup item matches without the blanks around it, when that leaves one.
+TEST_F(Command, PopupItemsMatchWithoutTheirBlanks) {
+  const std::string panel = std::string(HOSTSIM_PATH) + " panel " + JUXS_MODULE_PATH + " \"Jux Gaussian Reflections\"";
+  for (const char *item : {"Ray Tracing + Spherical Map", " Ray Tracing + Spherical Map", "Ray Tracing + Spherical Map  "}) {
+    const CommandRun r = run(panel + " --set '{\"Mode\": \"" + item + "\"}'");
+    EXPECT_EQ(r.status, 0) << item << ": " << r.err;
+    EXPECT_NE(r.out.find("\"Mode\" [0x8001] iPopChoice = 3 \" Ray Tracing + Spherical Map\""), std::string::npos)
+        << item << ": " << r.out;
+  }
+  CommandRun r = run(panel + " --set '{\"Mode\": \" Spherical Map \"}'");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("iPopChoice = 2 \"Spherical Map\""), std::string::npos) << r.out;
+  // Items that differ only in their blanks are told apart by them alone.
+  const std::string scene = (dir / "s.json").string(), out = " -o " + (dir / "x.png").string();
+  for (const char *slot : {"Grain", "Solo", " Grain"}) {
+    writeFile("s.json", std::string(R"({"image": {"width": 4, "height": 3}, "surfaces": [{"name": "S", "network": {
+        "nodes": [{"name": "a", "server": "Jux Store Material", "settings": {"Name": "Grain "}},
+                  {"name": "b", "server": "Jux Store Material", "settings": {"Name": " Grain"}},
+                  {"name": "c", "server": "Jux Store Material", "settings": {"Name": " Solo "}},
+                  {"name": "g", "server": "Jux Get Material", "settings": {"Slot": ")") + slot + R"("}}]}}]})");
+    r = hostsim("render " + scene + out);
+    if (std::string(slot) == "Grain") {
+      EXPECT_EQ(r.status, 2);
+      EXPECT_EQ(r.err, "hostsim: " + scene + ": surfaces[0].network.nodes[3].settings.Slot: \"Slot\" has no item "
+                           "\"Grain\" (\"(none)\", \"Grain \", \" Grain\", \" Solo \")\n");
+    } else {
+      EXPECT_EQ(r.status, 0) << slot << ": " << r.err;
+    }
+  }
+  // Blanks inside an item still count.
+  r = run(panel + " --set '{\"Mode\": \"Ray Tracing +  Spherical Map\"}'");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("has no item \"Ray Tracing +  Spherical Map\""), std::string::npos) << r.err;
+}
+
+// The smaller mistakes: each said in one line, in the words a scene's faults
+// use, before any work.
+TEST_F(Command, SmallerMistakesAreSaidPlainly) {
+  const std::string module = JUXS_MODULE_PATH, panel = std::string(HOSTSIM_PATH) + " panel " + module;
+  // --set that is not JSON reads like a scene file that is not.
+  CommandRun r = run(panel + " \"Jux Counter\" --set '{\"Ranged\": 2'");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err.rfind("hostsim: --set: line 1, column 13: syntax error", 0), 0u) << r.err;
+  EXPECT_EQ(r.err.find("json.exception"), std::string::npos) << r.err;
+  // A module file that is not there.
+  const std::string gone = (dir / "gone.p").string();
+  for (const std::string &args : {"servers " + gone, "panel " + gone + " \"Jux Sqrt\"", "validate " + gone}) {
+    r = run(std::string(HOSTSIM_PATH) + " " + args);
+    EXPECT_EQ(r.status, 2) << args;
+    EXPECT_EQ(r.err, "hostsim: " + gone + ": not a loadable module (no such file)\n") << args;
+  }
+  writeFile("s.json", R"({"image": {"width": 4, "height": 3}})");
+  r = run(std::string(HOSTSIM_PATH) + " render " + (dir / "s.json").string() + " -o " + (dir / "x.png").string() +
+          " --module " + gone);
+  EXPECT_EQ(r.err, "hostsim: " + gone + ": not a loadable module (no such file)\n");
+  // A thumbnail into a missing folder is refused before the panel is shown.
+  const std::string thumb = (dir / "nowhere" / "t.png").string();
+  r = run(panel + " \"Jux Pixel Image\" --thumbnail " + thumb);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "hostsim: " + thumb + ": no folder \"" + (dir / "nowhere").string() + "\" to write into\n");
+  // validate ends with its totals: every check line counted.
+  r = run(std::string(HOSTSIM_PATH) + " validate " + module);
+  EXPECT_EQ(r.status, 0) << r.out;
+  std::size_t ok = 0;
+  for (std::size_t p = 0; (p = r.out.find("\nok   ", p)) != std::string::npos; ++p) ++ok;
+  ok += r.out.rfind("ok   ", 0) == 0;
+  EXPECT_GT(ok, 100u);
+  const std::string total = module + ": " + std::to_string(ok) + " checks, 0 failed\n";
+  EXPECT_EQ(r.out.substr(r.out.size() - std::min(r.out.size(), total.size())), total) << r.out.substr(r.out.size() - 200);
+  // Hint tags by name, never as numbers.
+  r = run(panel + " \"Jux Gaussian Reflections\"");
+  EXPECT_NE(r.out.find("  (hint XPTAG_DIVADD, dividers added: 0x8009 [0x8005])\n"), std::string::npos) << r.out;
+  r = run(panel + " \"Jux Pixel Image\"");
+  EXPECT_NE(r.out.find("  (hint XPTAG_LEFT, left-aligned layout: [0x8001])\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("(hint 0x"), std::string::npos) << r.out;
+  // A node without a panel still lists what a scene connects.
+  r = run(panel + " \"Jux Render Info\"");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("No panel for \"Render Info (1)\" (Jux Render Info)\n  inputs: none\n  outputs: \"Render X\" "
+                        "(integer), \"Render Y\" (integer), ",
+                        0),
+            0u)
+      << r.out;
+  r = run(panel + " \"Jux Render Info\" --set '{\"X\": 1}'");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "hostsim: " + module + ": \"Jux Render Info\" has no panel\n");
+  // A second connection to one input names both sources.
+  writeFile("s.json", R"({"image": {"width": 4, "height": 3}, "surfaces": [{"name": "S", "network": {
+      "nodes": [{"name": "a", "host": "Scalar", "value": 1}, {"name": "b", "server": "Jux Sqrt"}],
+      "connections": [{"from": "a", "output": "Value", "to": "Surface", "input": "Diffuse"},
+                      {"from": "a", "output": "Value", "to": "b", "input": "In"},
+                      {"from": "b", "output": "Out", "to": "Surface", "input": "Diffuse"}]}}]})");
+  r = hostsim("render " + (dir / "s.json").string() + " -o " + (dir / "x.png").string());
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "hostsim: " + (dir / "s.json").string() +
+                       ": surfaces[0].network.connections[2]: input \"Diffuse\" of \"Surface\" is connected twice: from "
+                       "\"a\" output \"Value\" (connections[0]) and from \"b\" output \"Out\"\n");
+}
+
+// A node whose one evaluation would cast more than a million rays is named,
+// once, before the render starts: where the count first passes the limit.
+TEST_F(Command, ANodeCastingAMillionRaysAnEvaluationIsWarnedOf) {
+  const std::string scene = (dir / "s.json").string(), out = " -o " + (dir / "x.png").string();
+  writeFile("s.json", R"({"image": {"width": 4, "height": 3}, "surfaces": [{"name": "S", "network": {
+      "nodes": [{"name": "polar", "server": "Jux Ambient Occlusion",
+                 "settings": {"Mode": "Polar", "Polar Samples 1": 2000, "Polar Samples 2": 1000}},
+                {"name": "just", "server": "Jux Ambient Occlusion", "settings": {"Samples": 1000000}},
+                {"name": "over", "server": "Jux Ambient Occlusion", "settings": {"Samples": 1000001}},
+                {"name": "few", "server": "Jux Ambient Occlusion", "settings": {"Samples": 1000}},
+                {"name": "take", "server": "Jux Take Samples", "settings": {"Samples": 2000}},
+                {"name": "after", "server": "Jux Take Samples", "settings": {"Samples": 2}},
+                {"name": "sharp", "server": "Jux Gaussian Reflections", "settings": {"Samples": 100000000}},
+                {"name": "blurred", "server": "Jux Gaussian Refractions",
+                 "settings": {"Samples": 3000000, "Refraction Blur": 10}},
+                {"name": "fed", "server": "Jux Ambient Occlusion", "settings": {"Samples": 5000000}},
+                {"name": "n", "host": "Integer", "value": 4}],
+      "connections": [{"from": "few", "output": "Color", "to": "take", "input": "Color"},
+                      {"from": "take", "output": "Color", "to": "after", "input": "Color"},
+                      {"from": "n", "output": "Value", "to": "fed", "input": "Samples"}]}}]})");
+  const CommandRun r = hostsim("render " + scene + out);
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string at = "hostsim: " + scene + ": warning: surfaces[0].network.nodes[";
+  const std::string tail = " rays each time it is evaluated, in every shading sample; the render will be slow\n";
+  const std::string expected = at + "0]: node \"polar\" would cast about 1999001" + tail + //
+                               at + "2]: node \"over\" would cast about 1000001" + tail +  //
+                               at + "4]: node \"take\" would cast about 2000000" + tail +  //
+                               at + "7]: node \"blurred\" would cast about 3000000" + tail;
+  // Before the render's own summary line, and nothing more.
+  EXPECT_EQ(r.err.substr(0, expected.size()), expected) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 5) << r.err;
+}
+
 TEST_F(Command, AFailedWriteExitsTwoAndLeavesTheEarlierPicture) {
   writeFile("s.json", R"({"image": {"width": 200, "height": 150}, "backdrop": {"color": [0.5, 0.25, 1]}})");
   const std::string scene = (dir / "s.json").string(), out = (dir / "pic.hdr").string();

@@ -28,6 +28,7 @@
 #include "hostsim/render/image_output.h"
 #include "hostsim/render/renderer.h"
 #include "hostsim/scene/node_settings.h"
+#include "hostsim/scene/ray_budget.h"
 #include "hostsim/scene/scene.h"
 #include "hostsim/network.h"
 #include "hostsim/validate.h"
@@ -55,6 +56,12 @@ std::string oneLine(std::string text) {
 int fail(const std::string &file, const std::string &what) {
   std::fprintf(stderr, "hostsim: %s: %s\n", file.c_str(), oneLine(what).c_str());
   return kUsageError;
+}
+
+// Something taken, but not as the user may think: one line, and the command
+// goes on.
+void warn(const std::string &file, const std::string &what) {
+  std::fprintf(stderr, "hostsim: %s%swarning: %s\n", file.c_str(), file.empty() ? "" : ": ", oneLine(what).c_str());
 }
 
 // A fault of the command line itself, which names no file.
@@ -205,6 +212,7 @@ bool openSession(const Options &o, Session &s, int &status) {
     status = fail(o.scene, e.what());
     return false;
   }
+  for (const std::string &w : s.scene->warnings) warn(o.scene, w);
   return true;
 }
 
@@ -228,6 +236,11 @@ int render(Options &o) {
     return fail(o.out, "a " + std::to_string(width) + "x" + std::to_string(height) + " frame needs about " +
                            std::to_string(need >> 20) + " MB, more than the " + std::to_string(have >> 20) +
                            " MB this process can get; render it smaller");
+  try {
+    for (const std::string &w : hostsim::rayWarnings(scene, *s.host, *s.module)) warn(o.scene, w);
+  } catch (const hostsim::Error &e) {
+    return fail(o.scene, e.what());
+  }
   hostsim::RenderOptions ro;
   ro.threads = o.threads ? o.threads : scene.threads;
   ro.firstFrame = o.lastFrame >= o.firstFrame ? o.firstFrame : scene.firstFrame;
@@ -329,9 +342,18 @@ int panel(const PanelOptions &o) {
       if (s.className == LWNODE_HCLASS) names.push_back(s.name);
     return fail(path, "no node server \"" + server + "\"" + hostsim::nameHint(server, names));
   }
-  if (!iface || !iface->activate) return fail(path, "\"" + server + "\" has no panel");
-  if (!o.thumbnail.empty() && std::filesystem::path(o.thumbnail).extension() != ".png")
-    return fail(o.thumbnail, "a thumbnail is written as .png");
+  const bool hasPanel = iface && iface->activate;
+  if (!hasPanel && (!o.settings.empty() || !o.images.empty() || !o.thumbnail.empty()))
+    return fail(path, "\"" + server + "\" has no panel");
+  if (!o.thumbnail.empty()) {
+    if (std::filesystem::path(o.thumbnail).extension() != ".png") return fail(o.thumbnail, "a thumbnail is written as .png");
+    // Checked before any work, as render checks its picture.
+    try {
+      hostsim::checkPictureTarget(o.thumbnail);
+    } catch (const hostsim::Error &e) {
+      return fail(e, o.thumbnail);
+    }
+  }
   hostsim::Host host;
   for (const std::string &file : o.images) {
     try {
@@ -348,14 +370,26 @@ int panel(const PanelOptions &o) {
   } catch (const hostsim::Error &e) {
     return fail(path, e.what());
   }
+  // A node without a panel still has the names a scene connects by.
+  if (!hasPanel) {
+    std::printf("No panel for \"%s\" (%s)\n", node->name.c_str(), server.c_str());
+    std::fputs(connectionsText(*node).c_str(), stdout);
+    return 0;
+  }
   if (!o.settings.empty()) {
+    nlohmann::ordered_json settings;
     try {
-      hostsim::applySettings(host, *module, node, nlohmann::ordered_json::parse(o.settings), "--set");
-    } catch (const nlohmann::json::exception &e) {
+      settings = hostsim::parseJson(o.settings);
+    } catch (const hostsim::Error &e) {
       return fail("--set", e.what());
+    }
+    std::vector<std::string> warnings;
+    try {
+      hostsim::applySettings(host, *module, node, settings, "--set", warnings);
     } catch (const hostsim::Error &e) {
       return fail(path, e.what());
     }
+    for (const std::string &w : warnings) warn("", w);
   }
   LWInterface local{node->instance, nullptr, nullptr, nullptr};
   const int32_t rc = module->activateInterface(*iface, host.global(), &local);
@@ -398,7 +432,9 @@ int validate(const std::string &path) {
   if (!module) return status;
   const hostsim::ValidationReport r = hostsim::validateModule(*module);
   for (const auto &line : r.lines) std::printf("%s\n", line.c_str());
-  std::printf("%s: %d check(s) failed\n", path.c_str(), r.failures);
+  std::size_t checks = 0;
+  for (const auto &line : r.lines) checks += line.rfind("ok", 0) == 0 || line.rfind("FAIL", 0) == 0;
+  std::printf("%s: %zu checks, %d failed\n", path.c_str(), checks, r.failures);
   return r.failures ? 1 : 0;
 }
 

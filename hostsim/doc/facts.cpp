@@ -13,6 +13,7 @@
 #include "hostsim/render/image_output.h"
 #include "hostsim/render/renderer.h"
 #include "hostsim/scene/node_settings.h"
+#include "hostsim/services/panel_text.h"
 
 namespace fs = std::filesystem;
 using json = nlohmann::ordered_json;
@@ -65,13 +66,22 @@ std::string kindOf(const PanelControl &c) {
   return k;
 }
 
+// Limits in the units the control shows its value in (an opacity's maximum
+// of 1 is 100 %).
 std::string rangeText(const PanelControl &c) {
+  const double k = XPanelService::limitScale(c.controlType);
+  // The units the page shows values in.
+  const std::string unit = c.controlType == "angle-env"                 ? "°"
+                           : c.controlType == "percent-env"             ? " %"
+                           : c.controlType.rfind("distance", 0) == 0 ? " m"
+                                                                         : "";
+  auto shown = [&](int32_t word) { return panelNumber(word * k) + unit; };
   std::vector<std::string> parts;
-  if (c.min) parts.push_back("min " + std::to_string(*c.min) + (c.hardMin ? " (hard)" : ""));
-  if (c.max) parts.push_back("max " + std::to_string(*c.max) + (c.hardMax ? " (hard)" : ""));
+  if (c.min) parts.push_back("min " + shown(*c.min) + (c.hardMin ? " (hard)" : ""));
+  if (c.max) parts.push_back("max " + shown(*c.max) + (c.hardMax ? " (hard)" : ""));
   if (c.rangeMin && c.rangeMax)
-    parts.push_back("slider " + std::to_string(*c.rangeMin) + " to " + std::to_string(*c.rangeMax) +
-                    (c.step ? ", step " + std::to_string(*c.step) : ""));
+    parts.push_back("slider " + shown(*c.rangeMin) + " to " + shown(*c.rangeMax) +
+                    (c.step ? ", step " + shown(*c.step) : ""));
   std::string s;
   for (const auto &p : parts) s += (s.empty() ? "" : "; ") + p;
   return s;
@@ -190,11 +200,14 @@ void drawPanel(const Module &module, const SiteOptions &o, NodeFacts &f, const j
   Network net(host, module);
   HostNode *node = prefixed("\"" + f.server + "\": ", [&] { return net.add(f.server); });
   if (setup.contains("settings")) {
+    std::vector<std::string> warnings;
     try {
-      applySettings(host, module, node, setup["settings"], f.description.file + ": panel.settings");
+      applySettings(host, module, node, setup["settings"], f.description.file + ": panel.settings", warnings);
     } catch (const Error &e) {
       throw Error(e.what()); // its message names the description already
     }
+    // A page shows its panel as set: a value the panel warns of is a slip.
+    if (!warnings.empty()) throw Error(warnings.front());
   }
   const ServerInfo *iface = module.find(LWNODE_ICLASS, f.server);
   LWInterface local{node->instance, nullptr, nullptr, nullptr};

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "hostsim/scene/scene.h"
+#include "hostsim/services/panel_text.h"
 
 namespace hostsim {
 namespace {
@@ -11,6 +12,8 @@ namespace {
 using json = nlohmann::ordered_json;
 
 [[noreturn]] void fail(const std::string &path, const std::string &what) { throw Error(path + ": " + what); }
+
+} // namespace
 
 // The node's panel, opened through its interface server as the host opens it
 // for a user.
@@ -23,6 +26,8 @@ Panel &openPanel(Host &host, const Module &module, HostNode *node, const std::st
     fail(path, "the panel of \"" + node->userName + "\" did not open (activation result " + std::to_string(rc) + ")");
   return *XPanelService::of(local.panel);
 }
+
+namespace {
 
 // A control by label, or by id ("0x8003") where a label repeats.
 PanelControl &findControl(Panel &panel, const std::string &key, const std::string &path) {
@@ -54,6 +59,12 @@ PanelControl &findControl(Panel &panel, const std::string &key, const std::strin
   return *c;
 }
 
+std::string trimmed(const std::string &s) {
+  const auto first = s.find_first_not_of(" \t");
+  if (first == std::string::npos) return "";
+  return s.substr(first, s.find_last_not_of(" \t") - first + 1);
+}
+
 // An edit the panel refuses, said at the place in the scene that asked for it.
 template <class Edit> void refusedAt(const std::string &path, Edit &&edit) {
   try {
@@ -79,7 +90,29 @@ std::vector<double> panelValues(const json &v, const std::string &path) {
   return out;
 }
 
-void applyOne(XPanelService &panels, Panel &panel, PanelControl &c, const json &v, const std::string &path) {
+// Node colours are in panel units, 0 to 255, while a surface's are 0 to 1: a
+// node colour written 0-1 would give a near-black tint without a word.
+void checkColour(const PanelControl &c, const std::vector<double> &values, const std::string &path,
+                 std::vector<std::string> &warnings) {
+  if (c.controlType != "color-env") return;
+  bool fraction = false;
+  std::string list;
+  for (double x : values) {
+    if (x < 0 || x > 1) return;
+    fraction = fraction || x != std::floor(x);
+    list += (list.empty() ? "[" : ", ") + panelNumber(x);
+  }
+  if (fraction)
+    warnings.push_back(path + ": " + list + "] is dark as a node colour: node colours are 0\u2013255, as in the panel");
+}
+
+// What the panel warned of, said at the place in the scene.
+void takeWarnings(XPanelService &panels, const std::string &path, std::vector<std::string> &warnings) {
+  for (const std::string &w : panels.takeWarnings()) warnings.push_back(path + ": " + w);
+}
+
+void applyOne(XPanelService &panels, Panel &panel, PanelControl &c, const json &v, const std::string &path,
+              std::vector<std::string> &warnings) {
   if (c.isPopup()) {
     // An item by its text, as the user picks it, or by its position.
     int32_t index = -1;
@@ -88,6 +121,14 @@ void applyOne(XPanelService &panels, Panel &panel, PanelControl &c, const json &
       const int32_t n = panels.popupCount(panel, c);
       for (int32_t i = 0; i < n && index < 0; ++i)
         if (panels.popupItem(panel, c, i) == item) index = i;
+      // Blanks around an item cannot be seen in a panel: without them the
+      // item still counts when exactly one matches.
+      if (index < 0) {
+        int32_t found = -1, matches = 0;
+        for (int32_t i = 0; i < n; ++i)
+          if (trimmed(panels.popupItem(panel, c, i)) == trimmed(item)) found = i, ++matches;
+        if (matches == 1) index = found;
+      }
       if (index < 0) {
         std::string items;
         for (int32_t i = 0; i < n; ++i) items += (i ? ", \"" : "\"") + panels.popupItem(panel, c, i) + "\"";
@@ -113,6 +154,7 @@ void applyOne(XPanelService &panels, Panel &panel, PanelControl &c, const json &
   } else if (c.isEnv()) {
     const std::vector<double> values = panelValues(v, path);
     refusedAt(path, [&] { panels.editValues(panel, c, values); });
+    checkColour(c, values, path, warnings);
   } else if (c.dataType == "string") {
     if (!v.is_string()) fail(path, "should be text");
     refusedAt(path, [&] { panels.editText(panel, c, v.get<std::string>()); });
@@ -123,7 +165,8 @@ void applyOne(XPanelService &panels, Panel &panel, PanelControl &c, const json &
 
 } // namespace
 
-void applySettings(Host &host, const Module &module, HostNode *node, const json &settings, const std::string &path) {
+void applySettings(Host &host, const Module &module, HostNode *node, const json &settings, const std::string &path,
+                   std::vector<std::string> &warnings) {
   if (!settings.is_object()) fail(path, "should be an object of control labels and values");
   Panel &panel = openPanel(host, module, node, path);
   // In the order written, as a user works down a panel: a control that a
@@ -131,7 +174,9 @@ void applySettings(Host &host, const Module &module, HostNode *node, const json 
   for (const auto &[key, value] : settings.items()) {
     const std::string at = path + "." + key;
     host.images().takeFailedLoad();
-    applyOne(host.panels(), panel, findControl(panel, key, at), value, at);
+    host.panels().takeWarnings();
+    applyOne(host.panels(), panel, findControl(panel, key, at), value, at, warnings);
+    takeWarnings(host.panels(), at, warnings);
     // An image the node asked the host to load, through its "(load Image)"
     // item, failed as a scene's own image would.
     if (const std::string why = host.images().takeFailedLoad(); !why.empty()) fail(at, why);
@@ -139,7 +184,7 @@ void applySettings(Host &host, const Module &module, HostNode *node, const json 
 }
 
 void applyKeys(Host &host, const Module &module, HostNode *node, const json &keys, double fps,
-               const std::string &path) {
+               const std::string &path, std::vector<std::string> &warnings) {
   if (!keys.is_object()) fail(path, "should be an object of control labels and key lists");
   Panel &panel = openPanel(host, module, node, path);
   for (const auto &[key, list] : keys.items()) {
@@ -163,7 +208,10 @@ void applyKeys(Host &host, const Module &module, HostNode *node, const json &key
       }
       const double time = k["frame"].get<double>() / fps;
       const std::vector<double> values = panelValues(k["value"], kp + ".value");
+      host.panels().takeWarnings();
       refusedAt(kp, [&] { host.panels().keyframe(panel, c, time, values, shape); });
+      takeWarnings(host.panels(), kp + ".value", warnings);
+      checkColour(c, values, kp + ".value", warnings);
     }
   }
 }

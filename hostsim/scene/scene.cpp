@@ -110,6 +110,13 @@ const json &array(const json &obj, const char *key, const std::string &path) {
   return *it;
 }
 
+// Every size and radius is refused alike when it is not above 0: a plane of
+// width 0 vanishes, a negative box size turns the box inside out.
+double positive(double v, const std::string &path) {
+  if (!(v > 0)) fail(path, "should be above 0");
+  return v;
+}
+
 double length(const Vec3 &v) { return std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]); }
 
 // A backdrop colour: [r, g, b], or {"keys": [...]} animated over frames.
@@ -306,13 +313,16 @@ void readNetwork(Scene &s, Surface &surface, Host &host, const Module &module, c
         LoadStream in(bytes, LWIO_BINARY);
         faultAt(at(np, "data"), [&] { net.load(n, in); });
       }
-      if (node.contains("settings")) applySettings(host, module, n, node["settings"], at(np, "settings"));
-      if (node.contains("keys")) applyKeys(host, module, n, node["keys"], s.fps, at(np, "keys"));
+      if (node.contains("settings")) applySettings(host, module, n, node["settings"], at(np, "settings"), s.warnings);
+      if (node.contains("keys")) applyKeys(host, module, n, node["keys"], s.fps, at(np, "keys"), s.warnings);
     }
     byName[name] = n;
     surface.nodes.push_back(n);
   }
   const json &connections = array(network, "connections", path);
+  // Each input takes one connection; in the editor a second one replaces the
+  // first, which a scene file would do without a word.
+  std::map<const NodeInput *, std::string> sourceOf;
   for (std::size_t i = 0; i < connections.size(); ++i) {
     const std::string cp = at(at(path, "connections"), i);
     const json &c = connections[i];
@@ -336,6 +346,10 @@ void readNetwork(Scene &s, Surface &surface, Host &host, const Module &module, c
       fail(at(cp, "input"), "node \"" + to + "\" has no input \"" + input + "\"" + nameHint(input, b->inputNames()));
     // Said here in the scene's own names; the network knows only the host's.
     if (dependsOn(a, b)) fail(cp, "connecting \"" + from + "\" to \"" + to + "\" would make a cycle");
+    const std::string source = "\"" + from + "\" output \"" + output + "\"";
+    if (auto it = sourceOf.find(b->input(input)); it != sourceOf.end())
+      fail(cp, "input \"" + input + "\" of \"" + to + "\" is connected twice: from " + it->second + " and from " + source);
+    sourceOf[b->input(input)] = source + " (connections[" + std::to_string(i) + "])";
     faultAt(cp, [&] { net.connect(a, output, b, input); });
   }
 }
@@ -394,8 +408,13 @@ void readObjects(Scene &s, const json &doc) {
       } else {
         o.transform.scale = vec3(j["scale"], at(path, "scale"));
       }
-      for (double k : o.transform.scale)
-        if (k == 0) fail(at(path, "scale"), "should not be zero");
+      // A negative scale mirrors; only zero flattens the object away.
+      if (j["scale"].is_number()) {
+        if (o.transform.scale[0] == 0) fail(at(path, "scale"), "should not be 0");
+      } else {
+        for (std::size_t k = 0; k < 3; ++k)
+          if (o.transform.scale[k] == 0) fail(at(at(path, "scale"), k), "should not be 0");
+      }
     }
     const std::string type = string(j, "type", path);
     auto unused = [&](std::initializer_list<const char *> keys) {
@@ -407,8 +426,7 @@ void readObjects(Scene &s, const json &doc) {
       const Vec3 &k = o.transform.scale;
       if (k[0] != k[1] || k[1] != k[2]) fail(at(path, "scale"), "a sphere takes one scale for all three axes");
       o.shape = Shape::Sphere;
-      o.radius = number(j, "radius", 1.0, path) * std::fabs(k[0]);
-      if (o.radius <= 0) fail(at(path, "radius"), "should be above 0");
+      o.radius = positive(number(j, "radius", 1.0, path), at(path, "radius")) * std::fabs(k[0]);
       o.centre = o.transform.position;
     } else if (type == "plane" || type == "box") {
       unused({"radius", "file"});
@@ -417,10 +435,14 @@ void readObjects(Scene &s, const json &doc) {
         const json size = j.value("size", json::array({1.0, 1.0}));
         if (!size.is_array() || size.size() != 2 || !size[0].is_number() || !size[1].is_number())
           fail(at(path, "size"), "should be two numbers, width and depth");
-        o.mesh = makePlane(size[0].get<double>(), size[1].get<double>());
+        const double width = positive(size[0].get<double>(), at(at(path, "size"), 0));
+        const double depth = positive(size[1].get<double>(), at(at(path, "size"), 1));
+        o.mesh = makePlane(width, depth);
       } else {
         o.shape = Shape::Box;
-        o.mesh = makeBox(vec3(j, "size", {1, 1, 1}, path));
+        Vec3 size = vec3(j, "size", {1, 1, 1}, path);
+        for (std::size_t k = 0; k < 3; ++k) positive(size[k], at(at(path, "size"), k));
+        o.mesh = makeBox(size);
       }
       o.mesh.transform(o.transform);
     } else if (type == "mesh") {
@@ -518,6 +540,8 @@ std::unique_ptr<Scene> readScene(Host &host, const Module &module, const std::st
 }
 
 } // namespace
+
+json parseJson(const std::string &text) { return parseDocument(text); }
 
 // The library's message without its "[json.exception.type_error.302] " prefix.
 std::string jsonMessage(const nlohmann::json::exception &e) {

@@ -93,6 +93,8 @@ struct Scene {
   std::vector<Surface> surfaces;
   std::vector<Object> objects;
   nlohmann::ordered_json document; // as read, for saving
+  // What was taken with a warning while reading, one line each, "where: what".
+  std::vector<std::string> warnings;
 
   double timeOf(int frame) const { return frame / fps; }
 };
@@ -108,6 +110,10 @@ std::unique_ptr<Scene> parseScene(Host &host, const Module &module, const std::s
 // relative to the new file's folder. Throws Error.
 void saveScene(Scene &scene, Host &host, const std::string &path);
 std::string sceneText(Scene &scene, Host &host, const std::string &path);
+
+// JSON text as a scene reads it; a fault is an Error saying where
+// ("line 1, column 12: ...") in the words a scene's faults use.
+nlohmann::ordered_json parseJson(const std::string &text);
 
 // The JSON library's message without its "[json.exception.type_error.302] "
 // prefix, as scene faults quote it.

@@ -14,4 +14,11 @@ inline std::string hexId(uint32_t id) {
   return buf;
 }
 
+// A value as the listing and the messages show it: six significant digits.
+inline std::string panelNumber(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.6g", v);
+  return buf;
+}
+
 } // namespace hostsim

@@ -13,11 +13,13 @@
 #include <sstream>
 
 #include "host/lw_nodes.h"
+#include "hostsim/services/panel_text.h"
 
 namespace hostsim {
 namespace {
 
 XPanelService *gCurrent = nullptr;
+constexpr std::size_t kMaxWarnings = 256;
 
 } // namespace
 
@@ -217,7 +219,7 @@ std::string XPanelService::popupItem(Panel &p, const PanelControl &c, int32_t in
   return index >= 0 && static_cast<std::size_t>(index) < c.items.size() ? c.items[index] : "";
 }
 
-std::optional<std::string> XPanelService::disabledBy(Panel &p, const PanelControl &c) const {
+const PanelRule *XPanelService::disablingRule(Panel &p, const PanelControl &c) const {
   for (const PanelRule &r : p.rules) {
     if (std::find(r.dependants.begin(), r.dependants.end(), c.id) == r.dependants.end()) continue;
     PanelControl *controller = p.control(r.controller);
@@ -228,14 +230,96 @@ std::optional<std::string> XPanelService::disabledBy(Panel &p, const PanelContro
     const bool on = r.map ? (v.integer >= 0 && v.integer < popupCount(p, *controller) &&
                              r.map[static_cast<std::size_t>(v.integer)] != 0)
                              : v.integer != 0;
-    if (!on) return r.message;
+    if (!on) return &r;
   }
+  return nullptr;
+}
+
+std::optional<std::string> XPanelService::disabledBy(Panel &p, const PanelControl &c) const {
+  if (const PanelRule *r = disablingRule(p, c)) return r->message;
   return std::nullopt;
+}
+
+std::string XPanelService::controlName(Panel &p, const PanelControl &c) {
+  bool repeated = false;
+  p.control(c.label, &repeated);
+  return "\"" + c.label + "\"" + (repeated ? " [" + hexId(c.id) + "]" : "");
+}
+
+std::optional<std::string> XPanelService::enabledWhen(Panel &p, const PanelControl &c) const {
+  const PanelRule *r = disablingRule(p, c);
+  if (!r) return std::nullopt;
+  PanelControl &controller = *p.control(r->controller);
+  std::string when = controlName(p, controller) + " is ";
+  if (!r->map) return when + (controller.controlType == "iBoolean" ? "on" : "not 0");
+  std::string items;
+  for (int32_t i = 0, n = popupCount(p, controller); i < n; ++i)
+    if (r->map[i]) items += (items.empty() ? "\"" : " or \"") + popupItem(p, controller, i) + "\"";
+  if (items.empty()) return "never (no item of " + controlName(p, controller) + " enables it)";
+  return when + items;
+}
+
+double XPanelService::limitScale(const std::string &type) { return type == "angle-env" ? 1.0 : panelScale(type); }
+
+const char *XPanelService::panelUnit(const std::string &type) {
+  if (type == "angle-env") return " deg";
+  if (type == "percent-env") return " %";
+  return "";
+}
+
+std::string XPanelService::limitsText(const PanelControl &c) {
+  const double k = limitScale(c.controlType);
+  const std::string unit = panelUnit(c.controlType);
+  std::string s;
+  if (c.min) s += "  min " + panelNumber(*c.min * k) + unit + (c.hardMin ? " (hard)" : "");
+  if (c.max) s += "  max " + panelNumber(*c.max * k) + unit + (c.hardMax ? " (hard)" : "");
+  if (c.rangeMin && c.rangeMax)
+    s += "  range " + panelNumber(*c.rangeMin * k) + ".." + panelNumber(*c.rangeMax * k) + unit +
+         (c.step ? " step " + panelNumber(*c.step * k) : "");
+  return s;
+}
+
+double XPanelService::checkLimits(const PanelControl &c, double v) {
+  const double k = limitScale(c.controlType);
+  const std::string unit = panelUnit(c.controlType);
+  // Whole-number controls show whole numbers, however large.
+  auto show = [&](double x) { return c.isInteger() ? std::to_string(std::llround(x)) : panelNumber(x); };
+  const std::string given = show(v) + unit, name = "\"" + c.label + "\"";
+  auto limit = [&](int32_t word) { return show(word * k) + unit; };
+  // A program that edits panels for hours keeps only the latest warnings.
+  if (warnings_.size() >= kMaxWarnings) warnings_.erase(warnings_.begin());
+  // Hard limits hold whatever is typed; soft ones only bound the slider.
+  if (c.min && v < *c.min * k) {
+    if (c.hardMin) {
+      warnings_.push_back(given + " is below the hard minimum of " + name + ": " + limit(*c.min) + " is used");
+      return *c.min * k;
+    }
+    warnings_.push_back(given + " is below the minimum of " + name + ", " + limit(*c.min) + "; it is used as given");
+    return v;
+  }
+  if (c.max && v > *c.max * k) {
+    if (c.hardMax) {
+      warnings_.push_back(given + " is above the hard maximum of " + name + ": " + limit(*c.max) + " is used");
+      return *c.max * k;
+    }
+    warnings_.push_back(given + " is above the maximum of " + name + ", " + limit(*c.max) + "; it is used as given");
+    return v;
+  }
+  if (c.rangeMin && c.rangeMax && (v < *c.rangeMin * k || v > *c.rangeMax * k))
+    warnings_.push_back(given + " is outside the range of " + name + ", " + show(*c.rangeMin * k) + ".." +
+                        limit(*c.rangeMax) + "; it is used as given");
+  return v;
+}
+
+// A disabled control says what would enable it.
+static Error disabledError(const XPanelService &s, Panel &p, const PanelControl &c) {
+  const auto when = s.enabledWhen(p, c);
+  return Error("control \"" + c.label + "\" is disabled" + (when ? "; it is enabled when " + *when : ""));
 }
 
 void XPanelService::editInteger(Panel &p, PanelControl &c, int32_t v) {
   if (!c.isInteger()) throw Error("control \"" + c.label + "\" is not an integer control");
-  if (!enabled(p, c)) throw Error("control \"" + c.label + "\" is disabled");
+  if (!enabled(p, c)) throw disabledError(*this, p, c);
   if (value(p, c).kind != ControlValue::Integer)
     throw Error("control \"" + c.label + "\" shows no value (its input is connected)");
   if (c.isPopup()) {
@@ -243,25 +327,27 @@ void XPanelService::editInteger(Panel &p, PanelControl &c, int32_t v) {
     if (v < 0 || v >= n) throw Error("control \"" + c.label + "\" has no item " + std::to_string(v));
   }
   if (c.controlType == "iBoolean" && v != 0) v = 1;
-  // Hard limits hold whatever is typed; soft ones only bound the slider.
-  if (c.hardMin && c.min && v < *c.min) v = *c.min;
-  if (c.hardMax && c.max && v > *c.max) v = *c.max;
+  if (!c.isPopup()) v = static_cast<int32_t>(checkLimits(c, v));
   p.set(p.instance, c.id, &v);
   if (p.notify) p.notify(reinterpret_cast<LWXPanelID>(&p), c.id, 0, LWXPEVENT_VALUE);
 }
 
 void XPanelService::editValues(Panel &p, PanelControl &c, const std::vector<double> &values, bool track) {
   if (!c.isEnv()) throw Error("control \"" + c.label + "\" is not a parameter control");
-  if (!enabled(p, c)) throw Error("control \"" + c.label + "\" is disabled");
+  if (!enabled(p, c)) throw disabledError(*this, p, c);
   ControlValue v = value(p, c);
   if (v.kind != ControlValue::Param)
     throw Error("control \"" + c.label + "\" shows no value (its input is connected)");
   if (static_cast<int>(values.size()) != v.param->components)
     throw Error("control \"" + c.label + "\" takes " + std::to_string(v.param->components) + " value(s)");
   const double scale = panelScale(c.controlType);
-  for (int i = 0; i < v.param->components; ++i) {
+  for (int i = 0; i < v.param->components; ++i)
     if (!std::isfinite(values[i])) throw Error("control \"" + c.label + "\" takes finite numbers");
-    v.param->value[i] = values[i] / scale;
+  const std::size_t warned = warnings_.size();
+  for (int i = 0; i < v.param->components; ++i) {
+    v.param->value[i] = checkLimits(c, values[i]) / scale;
+    // One line for the control, however many of its components are out.
+    if (warnings_.size() > warned + 1) warnings_.pop_back();
   }
   p.set(p.instance, c.id, static_cast<void *>(v.param));
   if (p.notify) p.notify(reinterpret_cast<LWXPanelID>(&p), c.id, 0, track ? LWXPEVENT_TRACK : LWXPEVENT_VALUE);
@@ -284,9 +370,12 @@ void XPanelService::keyframe(Panel &p, PanelControl &c, double time, const std::
     throw Error("control \"" + c.label + "\" takes " + std::to_string(v.param->components) + " value(s)");
   if (!std::isfinite(time)) throw Error("a keyframe needs a finite time");
   const double scale = panelScale(c.controlType);
-  for (int i = 0; i < v.param->components; ++i) {
+  for (int i = 0; i < v.param->components; ++i)
     if (!std::isfinite(values[i])) throw Error("control \"" + c.label + "\" takes finite numbers");
-    v.param->env[i].set(time, values[i] / scale, shape);
+  const std::size_t warned = warnings_.size();
+  for (int i = 0; i < v.param->components; ++i) {
+    v.param->env[i].set(time, checkLimits(c, values[i]) / scale, shape);
+    if (warnings_.size() > warned + 1) warnings_.pop_back();
   }
   p.set(p.instance, c.id, static_cast<void *>(v.param));
   if (p.notify) p.notify(reinterpret_cast<LWXPanelID>(&p), c.id, 0, LWXPEVENT_VALUE);

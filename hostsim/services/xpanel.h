@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/lw_xpanel.h"
@@ -137,6 +138,13 @@ public:
   // Nothing while the control is enabled, else the message of the rule
   // that disables it.
   std::optional<std::string> disabledBy(Panel &p, const PanelControl &c) const;
+  // While the control is disabled, what enables it, as a user would set it:
+  // "\"Clamp\" [0x800a] is on", "\"Mode\" is \"A\" or \"B\""; nothing while
+  // it is enabled.
+  std::optional<std::string> enabledWhen(Panel &p, const PanelControl &c) const;
+  // The control as messages name it: its label, with its id where the label
+  // repeats in the panel.
+  static std::string controlName(Panel &p, const PanelControl &c);
   std::string describe(Panel &p, const std::string &title) const;
   DrawArea drawThumbnail(Panel &p, const PanelControl &c, int32_t width, int32_t height) const;
   // The drawing area a thumbnail control gets from its THUM_* bits: small 80,
@@ -159,14 +167,33 @@ public:
 
   // Panel units of an -env control type: the factor from stored to shown.
   static double panelScale(const std::string &controlType);
+  // The unit a value of the control type is shown with: " deg", " %" or "".
+  static const char *panelUnit(const std::string &controlType);
+  // The factor from a limit word (minimum, maximum, range, step) of the
+  // control type to panel units. Limit words are whole numbers: angles give
+  // them in degrees, as a user reads them; every other type in the value's
+  // own units (an opacity's maximum of 1 is 100 %).
+  static double limitScale(const std::string &controlType);
+  // The control's limits as the listing shows them, in panel units:
+  // "  min 0 %  max 100 %", "  range 0..90 deg step 1".
+  static std::string limitsText(const PanelControl &c);
+
+  // What the edits since the last call warned of, one line each: a value
+  // outside a control's soft limits (kept), or beyond a hard one (clamped).
+  std::vector<std::string> takeWarnings() { return std::exchange(warnings_, {}); }
 
 private:
   friend struct PanelOps;
+  const PanelRule *disablingRule(Panel &p, const PanelControl &c) const;
+  // A value in panel units checked against the control's limits: the value
+  // to use, and a warning where it is outside them.
+  double checkLimits(const PanelControl &c, double v);
   static LWXPDrawFuncs drawFunctions(); // xpanel_view.cpp
   LWXPanelFuncs funcs_{};
   LWXPDrawFuncs drawFuncs_{};
   std::vector<std::unique_ptr<Panel>> panels_;
   std::vector<std::pair<std::string, void *>> updates_;
+  std::vector<std::string> warnings_;
   VParmService *vparms_ = nullptr;
   int failCreates_ = 0;
 };

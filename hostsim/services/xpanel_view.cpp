@@ -14,10 +14,19 @@
 namespace hostsim {
 namespace {
 
-std::string number(double v) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.6g", v);
-  return buf;
+// The hints the panel model holds no field for, by their names, as a module
+// author wrote them.
+std::string hintName(uint32_t tag) {
+  static const struct {
+    uint32_t tag;
+    const char *name, *what;
+  } kNames[] = {{XPTAG_LEFT, "XPTAG_LEFT", "left-aligned layout"},
+                {XPTAG_NARROW, "XPTAG_NARROW", "narrow layout"},
+                {XPTAG_DIVADD, "XPTAG_DIVADD", "dividers added"},
+                {XPTAG_DIVREM, "XPTAG_DIVREM", "dividers removed"}};
+  for (const auto &n : kNames)
+    if (n.tag == tag) return std::string(n.name) + ", " + n.what;
+  return "of a tag this host does not know, " + hexId(tag);
 }
 
 struct DrawOps {
@@ -203,21 +212,18 @@ std::string XPanelService::describe(Panel &p, const std::string &title) const {
         break;
       case ControlValue::Param: {
         const double scale = panelScale(c->controlType);
-        for (int i = 0; i < v.param->components; ++i) out << (i ? " " : "") << number(v.param->value[i] * scale);
-        if (c->controlType == "angle-env") out << " deg";
-        if (c->controlType == "percent-env") out << " %";
+        for (int i = 0; i < v.param->components; ++i) out << (i ? " " : "") << panelNumber(v.param->value[i] * scale);
+        out << panelUnit(c->controlType);
         if (v.param->animated()) out << " (animated)";
         break;
       }
       }
     }
-    if (c->min) out << "  min " << *c->min;
-    if (c->max) out << "  max " << *c->max;
-    if (c->hardMin) out << " (hard)";
-    if (c->rangeMin) out << "  range " << *c->rangeMin << ".." << *c->rangeMax << " step " << *c->step;
+    out << limitsText(*c);
     if (c->draw || c->thumbnail) out << "  thumbnail";
     if (const auto why = disabledBy(p, *c)) out << "  DISABLED" << (why->empty() ? "" : ": " + *why);
     out << "\n";
+    if (const auto when = enabledWhen(p, *c)) out << pad << "    enabled when " << *when << "\n";
     if (c->isPopup()) {
       const int32_t n = popupCount(p, *c);
       out << pad << "    items:";
@@ -234,8 +240,8 @@ std::string XPanelService::describe(Panel &p, const std::string &title) const {
   std::stable_sort(top.begin(), top.end(), [&](uint32_t a, uint32_t b) { return firstControl(a) < firstControl(b); });
   for (uint32_t id : top) show(id, 1);
   for (const auto &h : p.unknown) {
-    out << "  (hint " << hexId(h.tag) << ":";
-    for (intptr_t a : h.args) out << " " << a;
+    out << "  (hint " << hintName(h.tag) << ":";
+    for (intptr_t a : h.args) out << " " << (a > 0x8000 && a <= static_cast<intptr_t>(UINT32_MAX) ? hexId(static_cast<uint32_t>(a)) : std::to_string(a));
     if (XPTAG_HAS_LIST(h.tag)) {
       out << " [";
       for (std::size_t i = 0; i < h.list.size(); ++i) out << (i ? " " : "") << hexId(h.list[i]);
