@@ -3,6 +3,12 @@
 // sanitizer.
 #include <atomic>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <limits>
+#include <set>
+#include <string>
 #include <numbers>
 #include <mutex>
 #include <thread>
@@ -311,6 +317,235 @@ TEST_F(Render, EveryFrameComesBetweenOneInitAndOneCleanup) {
   EXPECT_FLOAT_EQ(centre[0], 0.0f);
   EXPECT_FLOAT_EQ(centre[1], 0.5f);
   EXPECT_FLOAT_EQ(centre[2], 1.0f);
+}
+
+} // namespace
+
+namespace {
+
+// The members of two contexts that differ, bit for bit, by name; empty when
+// they are the same.
+std::string differences(const LWNodalAccess &a, const LWNodalAccess &b) {
+  std::string out;
+  auto member = [&](const char *name, const auto &x, const auto &y) {
+    if (std::memcmp(&x, &y, sizeof x) != 0) out += std::string(out.empty() ? "" : " ") + name;
+  };
+#define JUXS_MEMBER(m) member(#m, a.m, b.m)
+  JUXS_MEMBER(sx), JUXS_MEMBER(sy), JUXS_MEMBER(oPos), JUXS_MEMBER(wPos), JUXS_MEMBER(gNorm);
+  JUXS_MEMBER(wNorm), JUXS_MEMBER(wNorm0), JUXS_MEMBER(raySource), JUXS_MEMBER(rayLength);
+  JUXS_MEMBER(spotSize), JUXS_MEMBER(cosine), JUXS_MEMBER(bumpHeight), JUXS_MEMBER(oXfrm), JUXS_MEMBER(wXfrm);
+  JUXS_MEMBER(illuminate), JUXS_MEMBER(illuminateSample), JUXS_MEMBER(rayTrace), JUXS_MEMBER(rayCast);
+  JUXS_MEMBER(rayShade), JUXS_MEMBER(rayTraceMode), JUXS_MEMBER(bounces), JUXS_MEMBER(sourceID);
+  JUXS_MEMBER(objID), JUXS_MEMBER(polNum), JUXS_MEMBER(verts), JUXS_MEMBER(weights), JUXS_MEMBER(vertsWPos);
+  JUXS_MEMBER(polygon), JUXS_MEMBER(incomingEta), JUXS_MEMBER(threadNum), JUXS_MEMBER(flags);
+  JUXS_MEMBER(randomData), JUXS_MEMBER(randomFloat), JUXS_MEMBER(illuminateNormal);
+  JUXS_MEMBER(illuminateSampleNormal), JUXS_MEMBER(subsx), JUXS_MEMBER(subsy), JUXS_MEMBER(rayDir);
+  JUXS_MEMBER(rayTraceData), JUXS_MEMBER(rayTraceShade), JUXS_MEMBER(render), JUXS_MEMBER(getVal);
+  JUXS_MEMBER(setVal), JUXS_MEMBER(outsiz), JUXS_MEMBER(vertexIndexes);
+#undef JUXS_MEMBER
+  return out;
+}
+
+// A worker keeps its contexts from hit to hit and refills only part of them:
+// every context a node sees must be the one a worker that never shaded
+// anything before would give it, whatever the worker shaded in between:
+// spheres, flat and smooth meshes, other triangles of the same mesh, other
+// depths.
+TEST_F(Render, AContextIsTheSameWhateverTheWorkerShadedBefore) {
+  // A smooth pyramid: a normal at every corner.
+  writeFile("smooth.obj", "v -0.5 0 -0.5\nv 0.5 0 -0.5\nv 0.5 0 0.5\nv -0.5 0 0.5\nv 0 1 0\n"
+                          "vn -0.6 0.3 -0.6\nvn 0.6 0.3 -0.6\nvn 0.6 0.3 0.6\nvn -0.6 0.3 0.6\nvn 0 1 0\n"
+                          "f 1//1 2//2 3//3 4//4\nf 1//1 5//5 2//2\nf 2//2 5//5 3//3\nf 3//3 5//5 4//4\nf 4//4 5//5 1//1\n");
+  hostsim::Scene &s = load(R"({"image": {"width": 24, "height": 16, "samples": 2},
+    "camera": {"position": [0, 1.5, -5], "target": [0, 0.3, 0], "fov": 70},
+    "surfaces": [{"name": "Ball", "reflection": 0.5}, {"name": "Crate"}, {"name": "Smooth", "transparency": 0.5},
+                 {"name": "Floor", "reflection": 0.3}],
+    "objects": [{"type": "sphere", "surface": "Ball", "radius": 0.7, "position": [-1.2, 0.7, 0]},
+                {"type": "box", "surface": "Crate", "size": [0.8, 0.8, 0.8], "position": [1.2, 0.4, 0], "rotation": [30, 10, 0]},
+                {"type": "mesh", "surface": "Smooth", "file": "smooth.obj", "position": [0, 0, 1.5], "scale": 1.5},
+                {"type": "plane", "surface": "Floor", "size": [12, 12]}]})");
+  std::vector<LWNodalAccess> seen;
+  for (hostsim::Surface &surface : s.surfaces)
+    probe(surface, [&](LWNodalAccess *na, OutputValue *out) {
+      seen.push_back(*na);
+      out->v[0] = out->v[1] = out->v[2] = 0.5;
+    });
+  hostsim::Worker w;
+  w.renderer = &render();
+  struct Sample {
+    int x, y, s;
+  };
+  std::vector<Sample> order;
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 24; ++x)
+      for (int k = 0; k < 2; ++k) order.push_back({x, y, k});
+  // Each sample's contexts from a worker that has shaded nothing yet.
+  std::vector<std::vector<LWNodalAccess>> fresh;
+  std::set<int32_t> depths;
+  std::set<LWItemID> objects;
+  for (const Sample &p : order) {
+    std::fill(std::begin(w.contexts), std::end(w.contexts), hostsim::PreparedContext{});
+    seen.clear();
+    double c[3];
+    renderer->sample(w, p.x, p.y, p.s, 1, c);
+    for (const LWNodalAccess &na : seen) {
+      depths.insert(na.bounces);
+      objects.insert(na.objID);
+    }
+    fresh.push_back(seen);
+  }
+  ASSERT_GE(depths.size(), 2u) << "the mirrors and the glass shade deeper hits";
+  ASSERT_EQ(objects.size(), 4u) << "every object is seen";
+  // Now every sample again on the same worker, in an order that moves from
+  // object to object and triangle to triangle all the time.
+  int compared = 0;
+  for (int pass = 0; pass < 2; ++pass)
+    for (std::size_t i = 0; i < order.size(); ++i) {
+      const std::size_t j = pass == 0 ? order.size() - 1 - i : (i * 7919) % order.size();
+      seen.clear();
+      double c[3];
+      renderer->sample(w, order[j].x, order[j].y, order[j].s, 1, c);
+      ASSERT_EQ(seen.size(), fresh[j].size());
+      for (std::size_t k = 0; k < seen.size(); ++k, ++compared)
+        ASSERT_EQ(differences(seen[k], fresh[j][k]), "")
+            << "pixel " << order[j].x << "," << order[j].y << " sample " << order[j].s << " depth " << seen[k].bounces;
+    }
+  std::size_t total = 0;
+  for (const auto &contexts : fresh) total += contexts.size();
+  EXPECT_EQ(compared, static_cast<int>(2 * total));
+  EXPECT_GT(total, order.size() / 2) << "most samples hit something";
+}
+
+// The contexts a worker keeps belong to the renderer that filled them: a
+// later renderer, of another scene, perhaps at the same address, and with the
+// same geometry numbers, does not find the earlier one's object in them.
+TEST_F(Render, AWorkerMovedToAnotherRendererSeesThatRenderersObjects) {
+  const char *const scene = R"({"image": {"width": 1, "height": 1},
+    "camera": {"position": [0, 0, -5], "target": [0, 0, 0], "fov": 10},
+    "surfaces": [{"name": "S"}], "objects": [{"type": "box", "surface": "S", "position": [0, 0, %d], "rotation": [%d, 0, 0]}]})";
+  hostsim::Worker w;
+  std::vector<LWNodalAccess> seen;
+  for (int i = 0; i < 3; ++i) {
+    char text[512];
+    std::snprintf(text, sizeof text, scene, i, 20 * i);
+    renderer.reset();
+    hostsim::Scene &s = load(text);
+    probe(s.surfaces[0], [&](LWNodalAccess *na, OutputValue *) { seen.push_back(*na); });
+    w.renderer = &render();
+    double c[3];
+    renderer->sample(w, 0, 0, 0, 1, c);
+    ASSERT_EQ(seen.size(), static_cast<std::size_t>(i + 1));
+    const LWNodalAccess &na = seen.back();
+    EXPECT_EQ(na.objID, reinterpret_cast<LWItemID>(&s.objects[0]));
+    const auto inverse = s.objects[0].transform.inverse();
+    for (int r = 0; r < 3; ++r)
+      for (int c2 = 0; c2 < 3; ++c2) EXPECT_EQ(na.oXfrm[r * 3 + c2], inverse[static_cast<std::size_t>(r * 4 + c2)]);
+    // The hit's object-space position is that of this box: its near face.
+    EXPECT_NEAR(na.oPos[2], -0.5, 1e-5);
+  }
+}
+
+// A hit's context stays as it was while the rays sent from it are out, at
+// every depth: those shade in contexts of their own, one deeper, and so do
+// rays deeper than any scene file's limit allows, which a scene set up in code
+// can still ask for.
+TEST_F(Render, ACallersContextStaysAsItWasWhileItsRaysAreOut) {
+  hostsim::Scene &s = load(R"({"camera": {"position": [0, 0, 0], "target": [0, 0, 1], "fov": 1},
+    "image": {"width": 1, "height": 1},
+    "surfaces": [{"name": "Mirror", "reflection": 1}],
+    "objects": [{"type": "box", "surface": "Mirror", "size": [10, 10, 0.1], "position": [0, 0, 2]},
+                {"type": "sphere", "surface": "Mirror", "radius": 5, "position": [0, 0, -7.05]}]})");
+  const int limit = hostsim::kPreparedDepths + 3;
+  s.recursionLimit = limit;
+  struct Open {
+    const LWNodalAccess *na;
+    LWNodalAccess copy;
+  };
+  std::vector<Open> open; // the contexts of the hits shading now, outermost first
+  std::vector<int32_t> depths;
+  int changed = 0;
+  probe(s.surfaces[0], [&](LWNodalAccess *na, OutputValue *) {
+    for (const Open &o : open) changed += !differences(*o.na, o.copy).empty();
+    while (!open.empty() && open.back().na->bounces >= na->bounces) open.pop_back();
+    depths.push_back(na->bounces);
+    open.push_back({na, *na});
+    // A node's own trace from here, sideways and away from both mirrors into
+    // nothing: it leaves this context as it found it too.
+    const double side[3] = {1, 0, na->wPos[2] > 0 ? -0.1 : 0.1};
+    double c[3];
+    na->rayTraceMode(na->wPos, side, c, 1.0, RTMODE_REFLECTION);
+    changed += !differences(*na, open.back().copy).empty();
+  });
+  hostsim::Worker w;
+  w.renderer = &render();
+  double c[3];
+  renderer->sample(w, 0, 0, 0, 1, c);
+  ASSERT_EQ(depths.size(), static_cast<std::size_t>(limit + 1));
+  for (int d = 0; d <= limit; ++d) EXPECT_EQ(depths[static_cast<std::size_t>(d)], d);
+  EXPECT_EQ(changed, 0);
+  // Past the kept contexts as well, each hit's context is its own and whole.
+  ASSERT_EQ(open.size(), static_cast<std::size_t>(limit + 1));
+  for (int d = hostsim::kPreparedDepths - 1; d <= limit; ++d) {
+    const LWNodalAccess &na = open[static_cast<std::size_t>(d)].copy;
+    EXPECT_EQ(na.objID, reinterpret_cast<LWItemID>(&s.objects[static_cast<std::size_t>(d % 2)]));
+    EXPECT_NEAR(na.wPos[2], d % 2 ? -2.05 : 1.95, 1e-4);
+    EXPECT_EQ(na.randomData, reinterpret_cast<RandomFloatData>(&w));
+    EXPECT_EQ(na.rayShade, open[0].copy.rayShade);
+    EXPECT_EQ(na.wXfrm[0] + na.wXfrm[4] + na.wXfrm[8], 3.0);
+  }
+}
+
+// Frames take the camera rays of a row's samples together: each pixel is
+// still the mean of its samples as sample() shades them one by one, where
+// rows are not whole tiles and a pixel's samples fall on both sides of a run.
+TEST_F(Render, AFrameIsTheMeanOfItsPixelsSamplesTakenOneByOne) {
+  load(R"({"image": {"width": 37, "height": 19, "samples": 3},
+    "camera": {"position": [0, 1, -4], "target": [0, 0, 0]},
+    "surfaces": [{"name": "Ball", "reflection": 0.4}, {"name": "Floor", "color": [0.3, 0.6, 0.2]}],
+    "objects": [{"type": "sphere", "surface": "Ball"},
+                {"type": "plane", "surface": "Floor", "size": [20, 20], "position": [0, -1, 0]}]})");
+  hostsim::FrameBuffer fb;
+  hostsim::RenderOptions ro;
+  ro.firstFrame = ro.lastFrame = 2;
+  render().render(ro, [&](int, const hostsim::FrameBuffer &f) { fb = f; });
+  ASSERT_EQ(fb.width, 37);
+  hostsim::Worker w;
+  w.renderer = renderer.get();
+  int differ = 0;
+  for (int y = 0; y < 19; ++y)
+    for (int x = 0; x < 37; ++x) {
+      double sum[3] = {0, 0, 0};
+      for (int k = 0; k < 3; ++k) {
+        double c[3];
+        renderer->sample(w, x, y, k, 2, c);
+        for (int i = 0; i < 3; ++i) sum[i] += c[i];
+      }
+      for (int i = 0; i < 3; ++i) differ += fb.pixel(x, y)[i] != static_cast<float>(sum[i] * (1.0 / 3));
+    }
+  EXPECT_EQ(differ, 0);
+}
+
+// The gradient backdrop's elevation, for any direction a node may hand a
+// trace, against the clamping through fmin and fmax it is written to match.
+TEST_F(Render, TheBackdropOfOddDirectionsIsThatOfAClampedElevation) {
+  hostsim::Gradient g;
+  g.zenith[0] = 1, g.sky[0] = 0.25, g.ground[0] = 0.5, g.nadir[0] = 0;
+  host.scene().setGradientBackdrop(g);
+  const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
+  const double dirs[][3] = {{0, 1, 0},      {0, -1, 0},   {0, -0.0, 1},   {0, 0.0, -1},  {0, inf, 0},
+                            {0, -inf, 0},   {inf, 1, 0},  {0, nan, 0},    {nan, 0, 0},   {1e300, 1e300, 0},
+                            {0, 1e-300, 0}, {0, 3, 4},    {0, -1e200, 1}, {0, 0, 0},     {0, 1 + 1e-13, 0}};
+  for (const auto &d : dirs) {
+    const double len2 = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+    const double y = std::fabs(len2 - 1.0) < 1e-12 ? d[1] : len2 > 0 ? d[1] / std::sqrt(len2) : 0.0;
+    const double e = std::asin(std::fmin(1.0, std::fmax(-1.0, y))) / (std::numbers::pi / 2);
+    const double want = e >= 0 ? g.sky[0] + (g.zenith[0] - g.sky[0]) * std::fabs(e)
+                               : g.ground[0] + (g.nadir[0] - g.ground[0]) * std::fabs(e);
+    double got[3];
+    host.scene().backdropColor(0.0, d, got);
+    EXPECT_EQ(std::memcmp(&got[0], &want, sizeof want), 0) << d[0] << " " << d[1] << " " << d[2] << ": " << got[0]
+                                                           << " against " << want;
+  }
 }
 
 } // namespace

@@ -35,6 +35,8 @@ double hashUnit(uint64_t x) {
   return (x >> 11) * (1.0 / 9007199254740992.0);
 }
 
+std::atomic<uint64_t> nextSerial{0};
+
 void embreeError(void *, RTCError code, const char *message) {
   std::fprintf(stderr, "hostsim: Embree error %d: %s\n", static_cast<int>(code), message ? message : "");
 }
@@ -42,7 +44,7 @@ void embreeError(void *, RTCError code, const char *message) {
 } // namespace
 
 Renderer::Renderer(Scene &scene, Host &host)
-    : scene_(scene), host_(host), width_(scene.width), height_(scene.height) {
+    : scene_(scene), host_(host), serial_(nextSerial.fetch_add(1) + 1), width_(scene.width), height_(scene.height) {
   // Embree builds the BVH on the calling thread rather than on TBB workers of
   // its own: scenes here build in milliseconds, rendering runs on our own
   // threads, and so every thread of a render is one the sanitizers can see.
@@ -135,9 +137,11 @@ void Renderer::setupCamera() {
   halfHeight_ = tanHalf_ * height_ / width_;
 }
 
-void Renderer::cameraRay(int x, int y, int s, int frame, double origin[3], double direction[3], double *subx,
-                         double *suby) const {
-  double jx = 0.5, jy = 0.5;
+// Where in its pixel a camera sample passes, and its direction before it is
+// made unit length.
+inline void Renderer::cameraSample(int x, int y, int s, int frame, double direction[3], double &jx,
+                                   double &jy) const {
+  jx = jy = 0.5;
   if (scene_.samples > 1) {
     const uint64_t key = (static_cast<uint64_t>(static_cast<uint32_t>(frame)) << 44) ^
                          (static_cast<uint64_t>(y) << 30) ^ (static_cast<uint64_t>(x) << 14) ^ static_cast<uint64_t>(s);
@@ -146,13 +150,45 @@ void Renderer::cameraRay(int x, int y, int s, int frame, double origin[3], doubl
   }
   const double px = (x + jx) * pixelAngle_ - tanHalf_;
   const double py = halfHeight_ - (y + jy) * pixelAngle_;
-  for (int c = 0; c < 3; ++c) {
-    origin[c] = camOrigin_[c];
-    direction[c] = camForward_[c] + camRight_[c] * px + camUp_[c] * py;
-  }
+  for (int c = 0; c < 3; ++c) direction[c] = camForward_[c] + camRight_[c] * px + camUp_[c] * py;
+}
+
+void Renderer::cameraRay(int x, int y, int s, int frame, double origin[3], double direction[3], double *subx,
+                         double *suby) const {
+  double jx, jy;
+  cameraSample(x, y, s, frame, direction, jx, jy);
+  for (int c = 0; c < 3; ++c) origin[c] = camOrigin_[c];
   normalize(direction);
   if (subx) *subx = jx;
   if (suby) *suby = jy;
+}
+
+void Renderer::cameraRays(int x, int y, int s, int frame, int count, CameraRays &rays) const {
+  const int samples = scene_.samples;
+  double *dx = rays.x, *dy = rays.y, *dz = rays.z;
+  for (int i = 0; i < count; ++i) {
+    double d[3];
+    cameraSample(x, y, s, frame, d, rays.subx[i], rays.suby[i]);
+    dx[i] = d[0], dy[i] = d[1], dz[i] = d[2];
+    if (++s == samples) {
+      s = 0;
+      ++x;
+    }
+  }
+  // Unit length as cameraRay makes it, apart and component by component: the
+  // roots and divisions of several rays go together, where one at a time each
+  // would wait for the one before.
+  for (int i = 0; i < count; ++i) {
+    const double len2 = dx[i] * dx[i] + dy[i] * dy[i] + dz[i] * dz[i];
+    const double inv = std::sqrt(len2) / len2;
+    // Above 0 and finite, as normalize asks, without a branch; otherwise
+    // left as it is (times 1).
+    const bool valid = (len2 > 0) & (len2 <= std::numeric_limits<double>::max());
+    const double k = valid ? inv : 1.0;
+    dx[i] *= k;
+    dy[i] *= k;
+    dz[i] *= k;
+  }
 }
 
 bool Renderer::intersect(const double o[3], const double d[3], Hit &hit) const {
@@ -321,23 +357,44 @@ RenderStats Renderer::render(const RenderOptions &options,
     host_.scene().setTime(frame, time);
     for (Surface &s : scene_.surfaces) s.network->newTime(frame, time);
     for (Worker &w : pool_->workers) w.time = time;
-    fb.rgb.assign(static_cast<std::size_t>(width_) * height_ * 3, 0.0f);
+    // Every pixel of every frame is written: no need to clear it between them.
+    fb.rgb.resize(static_cast<std::size_t>(width_) * height_ * 3);
     std::atomic<int> nextTile{0}, doneTiles{0};
     const std::function<void(Worker &)> work = [&](Worker &w) {
-      const double inv = 1.0 / scene_.samples;
+      const int samples = scene_.samples;
+      const double inv = 1.0 / samples;
+      CameraRays rays;
       for (int t; (t = nextTile.fetch_add(1)) < tiles;) {
         const int x0 = (t % tilesX) * kTile, y0 = (t / tilesX) * kTile;
-        for (int y = y0; y < std::min(y0 + kTile, height_); ++y)
-          for (int x = x0; x < std::min(x0 + kTile, width_); ++x) {
-            double sum[3] = {0, 0, 0};
-            for (int s = 0; s < scene_.samples; ++s) {
+        const int x1 = std::min(x0 + kTile, width_), y1 = std::min(y0 + kTile, height_);
+        // A tile's row at a time, pixel by pixel and in each its samples in
+        // turn, as sample() would take them: the camera rays of a run of
+        // them first, then each traced.
+        for (int y = y0; y < y1; ++y) {
+          int x = x0, s = 0;
+          double sum[3] = {0, 0, 0};
+          for (int left = (x1 - x0) * samples; left > 0;) {
+            const int count = std::min(left, CameraRays::kCount);
+            cameraRays(x, y, s, frame, count, rays);
+            left -= count;
+            for (int i = 0; i < count; ++i) {
+              Ray ray{x, y, 0, LWRT_CAMERA, 1.0, 0.0, rays.subx[i], rays.suby[i]};
               double c[3];
-              sample(w, x, y, s, frame, c);
+              ++w.samples;
+              const double d[3] = {rays.x[i], rays.y[i], rays.z[i]};
+              trace(w, ray, camOrigin_, d, c, nullptr);
               for (int k = 0; k < 3; ++k) sum[k] += c[k];
+              if (++s < samples) continue;
+              float *p = &fb.rgb[(static_cast<std::size_t>(y) * width_ + x) * 3];
+              for (int k = 0; k < 3; ++k) {
+                p[k] = static_cast<float>(sum[k] * inv);
+                sum[k] = 0;
+              }
+              s = 0;
+              ++x;
             }
-            float *p = &fb.rgb[(static_cast<std::size_t>(y) * width_ + x) * 3];
-            for (int k = 0; k < 3; ++k) p[k] = static_cast<float>(sum[k] * inv);
           }
+        }
         doneTiles.fetch_add(1, std::memory_order_relaxed);
       }
     };

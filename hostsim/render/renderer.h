@@ -36,6 +36,21 @@ struct RenderStats {
 };
 
 class Renderer;
+struct Worker;
+
+// A shading context a worker keeps from one hit to the next at one ray depth:
+// what every hit shares is filled once, what belongs to an object when the
+// hits move on to another, and at each hit only what the hit itself decides.
+struct PreparedContext {
+  LWNodalAccess na{};
+  const Worker *worker = nullptr; // whose shared members na holds
+  uint64_t renderer = 0;          // serial of the renderer whose object na holds; 0 for none
+  unsigned geometry = 0;          // that object's Embree geometry id
+  unsigned primitive = 0;         // the triangle whose corners and normal na holds, of a mesh
+};
+
+// Camera rays shade at depth 0, each ray traced from a hit one deeper.
+constexpr int kPreparedDepths = kMaxRecursionLimit + 1;
 
 // One render thread's state. A cache line each: workers count their rays side
 // by side.
@@ -45,6 +60,9 @@ struct alignas(64) Worker {
   LWTime time = 0;
   uint64_t samples = 0, casts = 0, traces = 0;
   uint64_t random = 0x9E3779B97F4A7C15ull; // the contexts' randomFloat, per thread
+  // A context for each depth: a ray traced while a hit is shaded shades one
+  // deeper, so the caller's context stays as it was while its rays are out.
+  PreparedContext contexts[kPreparedDepths];
 };
 
 // The sample a thread is shading. The host's ray functions take no context,
@@ -55,16 +73,26 @@ struct alignas(64) Worker {
 // cast from.
 class SampleScope {
 public:
-  SampleScope(const LWNodalAccess &na, Worker &worker) noexcept;
-  ~SampleScope();
+  // Inline: one goes round every hit shaded.
+  SampleScope(const LWNodalAccess &na, Worker &worker) noexcept : outerSample_(sample_), outerWorker_(worker_) {
+    sample_ = &na;
+    worker_ = &worker;
+  }
+  ~SampleScope() {
+    sample_ = outerSample_;
+    worker_ = outerWorker_;
+  }
   SampleScope(const SampleScope &) = delete;
   SampleScope &operator=(const SampleScope &) = delete;
 
   // The calling thread's sample and worker, or null outside any scope.
-  static const LWNodalAccess *current() noexcept;
-  static Worker *currentWorker() noexcept;
+  static const LWNodalAccess *current() noexcept { return sample_; }
+  static Worker *currentWorker() noexcept { return worker_; }
 
 private:
+  // Plain pointers: no destructor runs at thread exit.
+  static inline thread_local const LWNodalAccess *sample_ = nullptr;
+  static inline thread_local Worker *worker_ = nullptr;
   const LWNodalAccess *outerSample_;
   Worker *outerWorker_;
 };
@@ -138,12 +166,22 @@ private:
 
   // Shading contexts (shading_context.cpp).
   void fillContext(LWNodalAccess &na, Worker &w) const;
+  // Brings a worker's context up to date for a hit.
   void hitContext(Worker &w, const Ray &ray, const double origin[3], const double direction[3], const Hit &hit,
-                  LWNodalAccess &na) const;
+                  PreparedContext &pc) const;
   static void shaderRecord(const LWNodalAccess &na, const Shading &s, LWShaderAccess &record);
 
   void buildScene();
   void setupCamera();
+  void cameraSample(int x, int y, int sample, int frame, double direction[3], double &subx, double &suby) const;
+  // Camera rays of count samples in a row, from pixel x's sample s on, in
+  // the order the pixels' samples are taken: each as cameraRay makes it.
+  struct CameraRays {
+    static constexpr int kCount = 32;
+    double x[kCount], y[kCount], z[kCount]; // the unit directions
+    double subx[kCount], suby[kCount];
+  };
+  void cameraRays(int x, int y, int sample, int frame, int count, CameraRays &rays) const;
   bool occluded(const double origin[3], const double direction[3]) const;
   // Traces a ray that shades what it hits, or sees the backdrop; the depth
   // limit is the caller's. Fills sa when given. Returns the distance or -1.
@@ -151,6 +189,8 @@ private:
                LWShaderAccess *sa) const;
   void shadeHit(Worker &w, const Ray &ray, const double origin[3], const double direction[3], const Hit &hit,
                 double color[3], LWShaderAccess *sa) const;
+  void shadeIn(PreparedContext &pc, Worker &w, const Ray &ray, const double origin[3], const double direction[3],
+               const Hit &hit, double color[3], LWShaderAccess *sa) const;
   // The steps of shading a hit (shade.cpp).
   void surfaceChannels(const Surface &surface, const double direction[3], LWNodalAccess &na, Shading &s) const;
   void directLight(Worker &w, const LWNodalAccess &na, Shading &s) const;
@@ -170,6 +210,9 @@ private:
 
   Scene &scene_;
   Host &host_;
+  // Tells this renderer's objects in a worker's contexts from those of one
+  // that lived before it, at the same address or not.
+  const uint64_t serial_;
   int width_, height_;
   RTCDevice device_ = nullptr;
   RTCScene rtcScene_ = nullptr;

@@ -4,6 +4,7 @@
 // reads.
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 #include "hostsim/render/renderer.h"
 #include "hostsim/render/vector_ops.h"
@@ -27,9 +28,20 @@ double Renderer::trace(Worker &w, const Ray &ray, const double o[3], const doubl
 
 void Renderer::shadeHit(Worker &w, const Ray &ray, const double o[3], const double d[3], const Hit &hit,
                         double color[3], LWShaderAccess *sa) const {
+  if (ray.depth >= 0 && ray.depth < kPreparedDepths) {
+    shadeIn(w.contexts[ray.depth], w, ray, o, d, hit, color, sa);
+    return;
+  }
+  // Deeper than any scene file may ask for: a context of its own, made afresh.
+  PreparedContext spare;
+  shadeIn(spare, w, ray, o, d, hit, color, sa);
+}
+
+void Renderer::shadeIn(PreparedContext &pc, Worker &w, const Ray &ray, const double o[3], const double d[3],
+                       const Hit &hit, double color[3], LWShaderAccess *sa) const {
   const Geometry &g = geometries_[hit.geom];
-  LWNodalAccess na{};
-  hitContext(w, ray, o, d, hit, na);
+  hitContext(w, ray, o, d, hit, pc);
+  LWNodalAccess &na = pc.na;
   // The network's nodes, and every ray they send, find this sample.
   const SampleScope scope(na, w);
 
@@ -42,18 +54,109 @@ void Renderer::shadeHit(Worker &w, const Ray &ray, const double o[3], const doub
   if (sa) shaderRecord(na, s, *sa);
 }
 
+// The context of a hit: where it lies in the world and on its object, the
+// normals, the ray that reached it, and the shared members. A worker's
+// context keeps from hit to hit what does not change between them, so that
+// a hit writes little more than its own position, normals and ray; what a
+// node reads is the same as in a context made afresh for the hit.
+void Renderer::hitContext(Worker &w, const Ray &ray, const double o[3], const double d[3], const Hit &hit,
+                          PreparedContext &pc) const {
+  LWNodalAccess &na = pc.na;
+  // Made afresh for a worker it was not made for (a copy's, or one whose
+  // thread number changed), and so zero in every member nothing here fills.
+  if (pc.worker != &w || na.threadNum != w.threadNum) {
+    na = LWNodalAccess{};
+    fillContext(na, w);
+    // The world's own transform is the identity.
+    for (int i = 0; i < 9; i += 4) na.wXfrm[i] = 1.0;
+    pc.worker = &w;
+    pc.renderer = 0;
+  }
+  const Geometry &g = geometries_[hit.geom];
+  const Object &obj = *g.object;
+  const bool sphere = obj.shape == Shape::Sphere;
+  bool newTriangle = !sphere && pc.primitive != hit.prim;
+  if (pc.renderer != serial_ || pc.geometry != hit.geom) {
+    // World to object: the linear part of the inverse.
+    for (int r = 0; r < 3; ++r)
+      for (int c = 0; c < 3; ++c) na.oXfrm[r * 3 + c] = g.inverse[static_cast<std::size_t>(r * 4 + c)];
+    na.objID = reinterpret_cast<LWItemID>(const_cast<Object *>(&obj));
+    // A sphere has no corners to weigh; a triangle's three are set below.
+    std::fill(std::begin(na.weights), std::end(na.weights), 0.0f);
+    for (auto &v : na.vertsWPos) std::fill(std::begin(v), std::end(v), 0.0f);
+    pc.renderer = serial_;
+    pc.geometry = hit.geom;
+    newTriangle = !sphere;
+  }
+  // The ray as it came: read before anything is written, whatever it points into.
+  const double t = hit.t;
+  const double ox = o[0], oy = o[1], oz = o[2], dx = d[0], dy = d[1], dz = d[2];
+  const double p[3] = {ox + dx * t, oy + dy * t, oz + dz * t};
+  na.sx = ray.sx;
+  na.sy = ray.sy;
+  na.wPos[0] = p[0], na.wPos[1] = p[1], na.wPos[2] = p[2];
+  na.raySource[0] = ox, na.raySource[1] = oy, na.raySource[2] = oz;
+  na.rayDir[0] = dx, na.rayDir[1] = dy, na.rayDir[2] = dz;
+  double gn[3], n[3];
+  if (sphere) {
+    for (int c = 0; c < 3; ++c) gn[c] = n[c] = (p[c] - obj.centre[c]) * g.inverseRadius;
+    for (int c = 0; c < 3; ++c) na.gNorm[c] = gn[c];
+  } else {
+    // The hit's barycentric coordinates on its triangle weigh its corners;
+    // the corners and the face's normal only change with the triangle.
+    const Mesh &m = obj.mesh;
+    const uint32_t *tri = &m.indices[hit.prim * 3];
+    if (newTriangle) {
+      const float *fn = &g.faceNormals[hit.prim * 3];
+      for (int k = 0; k < 3; ++k)
+        for (int c = 0; c < 3; ++c) na.vertsWPos[k][c] = m.positions[tri[k] * 3 + c];
+      for (int c = 0; c < 3; ++c) na.gNorm[c] = fn[c];
+      pc.primitive = hit.prim;
+    }
+    const double b0 = 1.0 - hit.u - hit.v;
+    na.weights[0] = static_cast<float>(b0);
+    na.weights[1] = static_cast<float>(hit.u);
+    na.weights[2] = static_cast<float>(hit.v);
+    for (int c = 0; c < 3; ++c) gn[c] = n[c] = na.gNorm[c];
+    if (!m.normals.empty()) {
+      const float *n0 = &m.normals[tri[0] * 3], *n1 = &m.normals[tri[1] * 3], *n2 = &m.normals[tri[2] * 3];
+      for (int c = 0; c < 3; ++c) n[c] = b0 * n0[c] + hit.u * n1[c] + hit.v * n2[c];
+      if (!normalize(n))
+        for (int c = 0; c < 3; ++c) n[c] = gn[c];
+    }
+  }
+  for (int c = 0; c < 3; ++c) na.wNorm[c] = na.wNorm0[c] = n[c]; // nothing perturbs the normal
+  const Vec3 op = transformPoint(g.inverse, {p[0], p[1], p[2]});
+  for (int c = 0; c < 3; ++c) na.oPos[c] = op[c];
+  na.rayLength = t;
+  na.spotSize = ray.spot + t * pixelAngle_;
+  na.cosine = -(dx * n[0] + dy * n[1] + dz * n[2]);
+  na.bounces = ray.depth;
+  na.polNum = static_cast<int32_t>(hit.prim);
+  na.incomingEta = ray.eta;
+  na.flags = ray.flags | (dx * gn[0] + dy * gn[1] + dz * gn[2] > 0 ? LWRT_POLYSIDE : 0);
+  na.subsx = ray.subx;
+  na.subsy = ray.suby;
+}
+
 // The surface's channels: its own values, replaced by what the network
 // delivers to each connected input of its root; then the shading normal and
 // the mirror and glass fractions they give.
 void Renderer::surfaceChannels(const Surface &surface, const double d[3], LWNodalAccess &na, Shading &s) const {
-  const double init[kChannelCount][3] = {{surface.color[0], surface.color[1], surface.color[2]},
-                                         {surface.luminosity},
-                                         {surface.diffuse},
-                                         {surface.reflection},
-                                         {surface.transparency},
-                                         {surface.refractionIndex},
-                                         {na.wNorm[0], na.wNorm[1], na.wNorm[2]}};
-  std::copy(&init[0][0], &init[0][0] + kChannelCount * 3, &s.ch[0][0]);
+  // Straight into place: a table copied over them costs more than the rest
+  // of a plain surface's shading.
+  auto set = [&s](int c, double x, double y, double z) {
+    s.ch[c][0] = x;
+    s.ch[c][1] = y;
+    s.ch[c][2] = z;
+  };
+  set(kChannelColor, surface.color[0], surface.color[1], surface.color[2]);
+  set(kChannelLuminosity, surface.luminosity, 0, 0);
+  set(kChannelDiffuse, surface.diffuse, 0, 0);
+  set(kChannelReflection, surface.reflection, 0, 0);
+  set(kChannelTransparency, surface.transparency, 0, 0);
+  set(kChannelRefractionIndex, surface.refractionIndex, 0, 0);
+  set(kChannelNormal, na.wNorm[0], na.wNorm[1], na.wNorm[2]);
   for (int c = 0; c < kChannelCount; ++c) {
     const NodeInput *in = surface.channels[c];
     if (!in || !in->source) continue;

@@ -1,7 +1,7 @@
 // The shading contexts the module's nodes see: the members every context of
-// a renderer shares, the context of a hit, the shader record a rayShade
-// caller receives, and the ray operations a context hands out, which find
-// their caller's sample through SampleScope.
+// a renderer shares, the shader record a rayShade caller receives, and the
+// ray operations a context hands out, which find their caller's sample
+// through SampleScope. The context of a hit is made where the hit is shaded.
 #include <algorithm>
 #include <iterator>
 
@@ -11,30 +11,10 @@
 namespace hostsim {
 namespace {
 
-using render_ops::dot;
 using render_ops::margin;
 using render_ops::normalize;
 
-// The sample each thread is shading (see SampleScope). Plain pointers: no
-// destructor runs at thread exit.
-thread_local const LWNodalAccess *tSample = nullptr;
-thread_local Worker *tWorker = nullptr;
-
 } // namespace
-
-SampleScope::SampleScope(const LWNodalAccess &na, Worker &worker) noexcept
-    : outerSample_(tSample), outerWorker_(tWorker) {
-  tSample = &na;
-  tWorker = &worker;
-}
-
-SampleScope::~SampleScope() {
-  tSample = outerSample_;
-  tWorker = outerWorker_;
-}
-
-const LWNodalAccess *SampleScope::current() noexcept { return tSample; }
-Worker *SampleScope::currentWorker() noexcept { return tWorker; }
 
 // The members every context of this renderer shares.
 void Renderer::fillContext(LWNodalAccess &na, Worker &w) const {
@@ -73,64 +53,6 @@ LWNodalAccess Renderer::context(Worker &worker) const {
   na.subsx = na.subsy = 0.5;
   fillContext(na, worker);
   return na;
-}
-
-// The context of a hit: where it lies in the world and on its object, the
-// normals, the ray that reached it, and the shared members.
-void Renderer::hitContext(Worker &w, const Ray &ray, const double o[3], const double d[3], const Hit &hit,
-                          LWNodalAccess &na) const {
-  const Geometry &g = geometries_[hit.geom];
-  const Object &obj = *g.object;
-  na.sx = ray.sx;
-  na.sy = ray.sy;
-  for (int c = 0; c < 3; ++c) {
-    na.wPos[c] = o[c] + d[c] * hit.t;
-    na.raySource[c] = o[c];
-    na.rayDir[c] = d[c];
-  }
-  if (obj.shape == Shape::Sphere) {
-    for (int c = 0; c < 3; ++c) na.gNorm[c] = na.wNorm[c] = (na.wPos[c] - obj.centre[c]) * g.inverseRadius;
-  } else {
-    // The hit's barycentric coordinates on its triangle weigh its corners.
-    const Mesh &m = obj.mesh;
-    const uint32_t *tri = &m.indices[hit.prim * 3];
-    const float *fn = &g.faceNormals[hit.prim * 3];
-    const double b0 = 1.0 - hit.u - hit.v;
-    const double w[3] = {b0, hit.u, hit.v};
-    for (int k = 0; k < 3; ++k) {
-      na.weights[k] = static_cast<float>(w[k]);
-      for (int c = 0; c < 3; ++c) na.vertsWPos[k][c] = m.positions[tri[k] * 3 + c];
-    }
-    for (int c = 0; c < 3; ++c) na.gNorm[c] = fn[c];
-    if (!m.normals.empty()) {
-      const float *n0 = &m.normals[tri[0] * 3], *n1 = &m.normals[tri[1] * 3], *n2 = &m.normals[tri[2] * 3];
-      for (int c = 0; c < 3; ++c) na.wNorm[c] = b0 * n0[c] + hit.u * n1[c] + hit.v * n2[c];
-      if (!normalize(na.wNorm))
-        for (int c = 0; c < 3; ++c) na.wNorm[c] = na.gNorm[c];
-    } else {
-      for (int c = 0; c < 3; ++c) na.wNorm[c] = na.gNorm[c];
-    }
-  }
-  for (int c = 0; c < 3; ++c) na.wNorm0[c] = na.wNorm[c]; // nothing perturbs the normal
-  const Vec3 op = transformPoint(g.inverse, {na.wPos[0], na.wPos[1], na.wPos[2]});
-  for (int c = 0; c < 3; ++c) na.oPos[c] = op[c];
-  // World to object: the linear part of the inverse; the world's own is the identity.
-  for (int r = 0; r < 3; ++r)
-    for (int c = 0; c < 3; ++c) {
-      na.oXfrm[r * 3 + c] = g.inverse[static_cast<std::size_t>(r * 4 + c)];
-      na.wXfrm[r * 3 + c] = r == c ? 1.0 : 0.0;
-    }
-  na.rayLength = hit.t;
-  na.spotSize = ray.spot + hit.t * pixelAngle_;
-  na.cosine = -dot(d, na.wNorm);
-  na.bounces = ray.depth;
-  na.objID = reinterpret_cast<LWItemID>(const_cast<Object *>(&obj));
-  na.polNum = static_cast<int32_t>(hit.prim);
-  na.incomingEta = ray.eta;
-  na.flags = ray.flags | (dot(d, na.gNorm) > 0 ? LWRT_POLYSIDE : 0);
-  na.subsx = ray.subx;
-  na.subsy = ray.suby;
-  fillContext(na, w);
 }
 
 // What a rayShade caller learns of the hit: its context, and the surface as
@@ -206,7 +128,7 @@ void Renderer::shaderRecord(const LWNodalAccess &na, const Shading &s, LWShaderA
 // ---------------------------------------------------------------- ray operations
 
 double Renderer::rayCast(const double position[3], const double direction[3]) {
-  Worker *w = tWorker;
+  Worker *w = SampleScope::currentWorker();
   if (!w || !position || !direction) return -1.0;
   double d[3] = {direction[0], direction[1], direction[2]};
   if (!normalize(d)) return -1.0;
@@ -216,8 +138,8 @@ double Renderer::rayCast(const double position[3], const double direction[3]) {
 }
 
 double Renderer::rayShade(const double position[3], const double direction[3], LWShaderAccess *sa) {
-  const LWNodalAccess *na = tSample;
-  Worker *w = tWorker;
+  const LWNodalAccess *na = SampleScope::current();
+  Worker *w = SampleScope::currentWorker();
   if (!na || !w || !position || !direction) return -1.0;
   const Renderer &r = *w->renderer;
   double d[3] = {direction[0], direction[1], direction[2]};
@@ -235,8 +157,8 @@ double Renderer::rayShade(const double position[3], const double direction[3], L
 
 double Renderer::rayTraceMode(const double position[3], const double direction[3], double color[3], const double eta,
                               const int32_t mode) {
-  const LWNodalAccess *na = tSample;
-  Worker *w = tWorker;
+  const LWNodalAccess *na = SampleScope::current();
+  Worker *w = SampleScope::currentWorker();
   if (!na || !w || !position || !direction) {
     // Outside a sample there is nothing to trace against but the backdrop.
     if (Host *h = Host::active(); h && color && direction) h->scene().backdropColor(direction, color);
@@ -259,14 +181,14 @@ double Renderer::rayTraceMode(const double position[3], const double direction[3
 }
 
 double Renderer::rayTrace(const double position[3], const double direction[3], double color[3]) {
-  const LWNodalAccess *na = tSample;
+  const LWNodalAccess *na = SampleScope::current();
   return rayTraceMode(position, direction, color, na ? na->incomingEta : 1.0, RTMODE_REFLECTION);
 }
 
 // The scene's one light, whatever the id: its direction and colour where it
 // reaches the position, 0 where something shadows it.
 int32_t Renderer::illuminate(LWItemID, const double position[3], double direction[3], double color[3]) {
-  Worker *w = tWorker;
+  Worker *w = SampleScope::currentWorker();
   if (!w || !position) return 0;
   const Renderer &r = *w->renderer;
   if (direction)

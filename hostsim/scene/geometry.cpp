@@ -60,12 +60,6 @@ std::array<double, 12> Transform::inverse() const {
   return m;
 }
 
-Vec3 transformPoint(const std::array<double, 12> &m, const Vec3 &p) {
-  Vec3 r;
-  for (int i = 0; i < 3; ++i) r[i] = m[i * 4] * p[0] + m[i * 4 + 1] * p[1] + m[i * 4 + 2] * p[2] + m[i * 4 + 3];
-  return r;
-}
-
 Vec3 transformNormal(const std::array<double, 12> &inv, const Vec3 &n) {
   Vec3 r;
   for (int i = 0; i < 3; ++i) r[i] = inv[i] * n[0] + inv[4 + i] * n[1] + inv[8 + i] * n[2];

@@ -26,7 +26,12 @@ struct Transform {
   std::array<double, 12> inverse() const;
 };
 
-Vec3 transformPoint(const std::array<double, 12> &m, const Vec3 &p);
+// Inline: the renderer takes every hit into its object's space.
+inline Vec3 transformPoint(const std::array<double, 12> &m, const Vec3 &p) {
+  Vec3 r;
+  for (int i = 0; i < 3; ++i) r[i] = m[i * 4] * p[0] + m[i * 4 + 1] * p[1] + m[i * 4 + 2] * p[2] + m[i * 4 + 3];
+  return r;
+}
 // Normals go through the inverse transpose; the result is unit length.
 Vec3 transformNormal(const std::array<double, 12> &inverse, const Vec3 &n);
 

@@ -512,7 +512,7 @@ std::unique_ptr<Scene> readScene(Host &host, const Module &module, const std::st
   if (s->lastFrame < s->firstFrame) fail("frames.last", "is before the first frame");
   s->fps = number(frames, "fps", s->fps, "frames");
   if (s->fps <= 0) fail("frames.fps", "should be above 0");
-  s->recursionLimit = integer(doc, "rayRecursionLimit", s->recursionLimit, "", 0, 64);
+  s->recursionLimit = integer(doc, "rayRecursionLimit", s->recursionLimit, "", 0, kMaxRecursionLimit);
   s->threads = integer(doc, "threads", s->threads, "", 1, kMaxThreads);
   readLight(*s, doc);
 

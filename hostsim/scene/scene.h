@@ -26,6 +26,8 @@ namespace hostsim {
 // Render threads at most, as many as nodes keep per-thread state for (the
 // context's thread number indexes it).
 constexpr int kMaxThreads = 64;
+// The deepest ray recursion a scene may ask for.
+constexpr int kMaxRecursionLimit = 64;
 
 struct Camera {
   Vec3 position{0, 0, -5};

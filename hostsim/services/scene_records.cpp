@@ -95,15 +95,25 @@ void SceneRecords::backdropColor(LWTime time, const double d[3], double rgb[3]) 
     for (int c = 0; c < 3; ++c) rgb[c] = keys_[kSolid][c].keys.empty() ? solid_[c] : keys_[kSolid][c].at(time);
     return;
   }
-  // No copy of the gradient unless keys animate it: this runs for every ray that misses.
-  Gradient animated;
-  if (animated_) animated = gradientAt(time);
-  const Gradient &g = animated_ ? animated : gradient_;
+  // No gradient made, not even a default one, unless keys animate it: this
+  // runs for every ray that misses.
+  if (animated_) {
+    const Gradient animated = gradientAt(time);
+    blendGradient(animated, d, rgb);
+  } else {
+    blendGradient(gradient_, d, rgb);
+  }
+}
+
+void SceneRecords::blendGradient(const Gradient &g, const double d[3], double rgb[3]) {
   // Blend by elevation: horizon (0) to zenith or nadir (1), linear in angle.
   // Renderers hand unit directions: those skip the square root and division.
   const double len2 = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
   const double y = std::fabs(len2 - 1.0) < 1e-12 ? d[1] : len2 > 0 ? d[1] / std::sqrt(len2) : 0.0;
-  const double e = std::asin(std::fmin(1.0, std::fmax(-1.0, y))) / (std::numbers::pi / 2);
+  // Into [-1, 1], NaN to -1, as fmin(1, fmax(-1, y)) would, without a call
+  // to either.
+  const double clamped = !(y >= -1.0) ? -1.0 : y > 1.0 ? 1.0 : y;
+  const double e = std::asin(clamped) / (std::numbers::pi / 2);
   const double *from = e >= 0 ? g.sky : g.ground;
   const double *to = e >= 0 ? g.zenith : g.nadir;
   const double f = std::fabs(e);

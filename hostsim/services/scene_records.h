@@ -55,6 +55,8 @@ private:
   LWSceneInfo scene_{};
   std::string name_, file_;
   LWTimeInfo time_{};
+  static void blendGradient(const Gradient &g, const double direction[3], double rgb[3]);
+
   LWBackdropInfo backdrop_{};
   double solid_[3] = {0, 0, 0};
   Gradient gradient_;
