@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -25,8 +24,12 @@ namespace {
 // The labels of the SVG's controls, in drawing order.
 std::vector<std::string> labelsOf(const std::string &svg) {
   std::vector<std::string> labels;
-  static const std::regex label(R"(<text class="xp-label"[^>]*>([^<]*)</text>)");
-  for (std::sregex_iterator it(svg.begin(), svg.end(), label), end; it != end; ++it) labels.push_back((*it)[1]);
+  const std::string open = "<text class=\"xp-label\"";
+  for (std::size_t at = svg.find(open); at != std::string::npos; at = svg.find(open, at + open.size())) {
+    const std::size_t start = svg.find('>', at) + 1, end = svg.find('<', start);
+    if (start == 0 || end == std::string::npos || svg.compare(end, 7, "</text>") != 0) continue;
+    labels.push_back(svg.substr(start, end - start));
+  }
   return labels;
 }
 
