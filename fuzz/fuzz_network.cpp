@@ -191,10 +191,11 @@ struct Editor {
 // that leaves them as the next input needs them: a render left open is
 // ended, every node is removed (as a user deletes them, so each node's
 // destroy runs), and the host's records of what was asked of it (service
-// look-ups, instance updates) are cleared. What carries over from input to
-// input is what a user's session carries over: the module-wide state (the
-// material registry's running identifier above all; a fault report shows
-// it) and the host's counts behind node names.
+// look-ups, instance updates, warnings of edits past a control's limits)
+// are cleared. What carries over from input to input is what a user's
+// session carries over: the module-wide state (the material registry's
+// running identifier above all; a fault report shows it) and the host's
+// counts behind node names.
 struct Session {
   hostsim::Host host;
   hostsim::Network net{host, fuzz::module(), "Fuzz"};
@@ -204,6 +205,7 @@ struct Session {
     while (!net.nodes().empty()) net.remove(net.nodes().back().get());
     host.clearLookupLog();
     host.panels().clearUpdates();
+    host.panels().takeWarnings();
   }
 };
 

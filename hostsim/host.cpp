@@ -59,11 +59,13 @@ void *Host::lookup(const char *name) {
     std::lock_guard lock(logMutex_);
     log_.emplace_back(name);
   }
-  if (withheld_.count(name)) return nullptr;
-  return answer(name);
+  // Every node's activation asks for a dozen services: no copies of the name.
+  const std::string_view n(name);
+  if (!withheld_.empty() && withheld_.find(n) != withheld_.end()) return nullptr;
+  return answer(n);
 }
 
-void *Host::answer(const std::string &n) {
+void *Host::answer(std::string_view n) {
   if (n == LWNODEFUNCS_GLOBAL) return const_cast<LWNodeFuncs *>(nodes_.nodeFuncs());
   if (n == LWNODEEDITORFUNCS_GLOBAL) return const_cast<LWNodeEditorFuncs *>(nodes_.editorFuncs());
   if (n == LWNODEINPUTFUNCS_GLOBAL_FIRST || n == LWNODEINPUTFUNCS_GLOBAL_SDK96)

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "hostsim/services/file_request.h"
@@ -55,7 +56,7 @@ public:
   std::string uniqueNodeName(const std::string &userName);
 
 private:
-  void *answer(const std::string &name);
+  void *answer(std::string_view name);
 
   NodeServices nodes_;
   VParmService vparms_;
@@ -64,7 +65,7 @@ private:
   NodeUtility utility_;
   FileRequester fileRequester_;
   XPanelService panels_;
-  std::set<std::string> withheld_;
+  std::set<std::string, std::less<>> withheld_;
   std::map<std::string, int> nameCounts_;
   mutable std::mutex logMutex_;
   std::vector<std::string> log_;
