@@ -249,6 +249,8 @@ TEST(DocSite, RefusesFaultyPreviewBlocksNamingTheDescription) {
       {R"({"network": {"nodes": [3]}})", file + ": preview block: network.nodes[0]: should be an object", true},
       {R"({"network": {"nodes": [{"name": 1}]}})", file + ": preview block: network.nodes[0].name: should be a string",
        true},
+      {R"({"network": {"nodes": [{"name": "ao", "settings": 1}]}, "variations": [{"Samples": 4}]})",
+       file + ": preview block: network.nodes[0].settings: should be an object", true},
       {"{" + net + R"(, "vary": 5})", file + ": preview block: vary: should be", true},
       {"{" + net + R"(, "variations": {"Samples": 4}})", file + ": preview block: variations: should be a list", true},
       {"{" + net + R"(, "variations": [5]})", file + ": preview block: variations[0]: should be an object", true},

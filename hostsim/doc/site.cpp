@@ -319,6 +319,9 @@ public:
       if (!node.is_object()) fault(at, "should be an object");
       for (const char *key : {"name", "server", "host"})
         if (node.contains(key) && !node[key].is_string()) fault(at + "." + key, "should be a string");
+      // A variation's settings are added to these.
+      if (node.contains("settings") && !node["settings"].is_object())
+        fault(at + ".settings", "should be an object of control labels and values");
     }
     if (spec.contains("vary") && !spec["vary"].is_string()) fault("vary", "should be the name of a node");
     if (spec.contains("floor") && !spec["floor"].is_boolean()) fault("floor", "should be true or false");
