@@ -1,16 +1,22 @@
-// Gaussian Reflections' own work per reflection sample (nine draws from the
-// module generator, the jittered normal, the mirror direction, the averaging)
-// against one bare Embree intersection of the scene the rays would be traced
-// in, measured in the same run. The node is evaluated through the host with a
-// trace that returns at once, so only the node's side is timed. The ratio is
-// printed after the table.
+// Gaussian Reflections' and Gaussian Refractions' own work per sample (nine
+// draws from the module generator, the jittered normal, the mirror or
+// refracted direction, the averaging) against one bare Embree intersection of
+// the scene the rays would be traced in, measured in the same run. Each node
+// is evaluated through the host with a trace that returns at once, so only
+// the node's side is timed: once tracing (rays made a batch ahead, each
+// sample taking its draws just before its trace, as it must since a trace
+// may draw) and once from a spherical map with no image chosen (the source
+// adds no work of its own). Allocations and mutex locks while evaluating are
+// counted. The ratios are printed after the table.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 #include <cstdio>
 #include <limits>
 #include <memory>
+#include <string>
 
+#include "bench/alloc_counter.h"
 #include "bench/ratio_reporter.h"
 #include "hostsim/network.h"
 #include "hostsim/render/renderer.h"
@@ -35,27 +41,36 @@ constexpr int32_t kSamples = 64;
 
 double noTrace(const double *, const double *, double *, const double, const int32_t) { return 1.0; }
 
+constexpr const char *kNodes[] = {"Jux Gaussian Reflections", "Jux Gaussian Refractions"};
+constexpr const char *kBlur[] = {"Reflection Blur", "Refraction Blur"};
+constexpr int32_t kModes[] = {1, 2}; // Ray Tracing + Backdrop; Spherical Map (no image)
+
 struct World {
   std::unique_ptr<hostsim::Module> module;
   std::unique_ptr<hostsim::Host> host;
   std::unique_ptr<hostsim::Scene> scene;
   std::unique_ptr<hostsim::Renderer> renderer;
   std::unique_ptr<hostsim::Network> net;
-  hostsim::HostNode *node = nullptr;
+  hostsim::HostNode *nodes[2][2] = {}; // [node][mode]
   World() {
     module = hostsim::Module::fromDescriptor(&_mod_descrip);
     host = std::make_unique<hostsim::Host>();
     scene = hostsim::parseScene(*host, *module, kScene, "bench.json");
     renderer = std::make_unique<hostsim::Renderer>(*scene, *host);
     net = std::make_unique<hostsim::Network>(*host, *module);
-    node = net->add("Jux Gaussian Reflections");
-    // Blur 20 % and 64 samples, set as a user sets them.
-    const hostsim::ServerInfo *s = module->find(LWNODE_ICLASS, node->serverName);
-    LWInterface local{node->instance, nullptr, nullptr, nullptr};
-    s->activate(LWNODE_IVERSION, host->global(), &local, module->serverData());
-    hostsim::Panel *p = hostsim::XPanelService::of(local.panel);
-    host->panels().editValues(*p, *p->control("Reflection Blur"), {20.0});
-    host->panels().editInteger(*p, *p->control("Samples"), kSamples);
+    for (int k = 0; k < 2; ++k)
+      for (int m = 0; m < 2; ++m) {
+        hostsim::HostNode *node = nodes[k][m] = net->add(kNodes[k]);
+        // Blur 20 % and 64 samples (and an index of 1.5), set as a user sets them.
+        const hostsim::ServerInfo *s = module->find(LWNODE_ICLASS, node->serverName);
+        LWInterface local{node->instance, nullptr, nullptr, nullptr};
+        s->activate(LWNODE_IVERSION, host->global(), &local, module->serverData());
+        hostsim::Panel *p = hostsim::XPanelService::of(local.panel);
+        host->panels().editValues(*p, *p->control(kBlur[k]), {20.0});
+        host->panels().editInteger(*p, *p->control("Samples"), kSamples);
+        host->panels().editInteger(*p, *p->control("Mode"), kModes[m]);
+        if (k == 1) host->panels().editValues(*p, *p->control("Refraction Index"), {1.5});
+      }
     net->beginRender();
     net->newTime(1, 0.0);
   }
@@ -130,38 +145,58 @@ void bareEmbree(benchmark::State &state) {
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(rays.size()));
 }
 
-// One evaluation: the node's inputs, then kSamples jittered mirror rays.
+// One evaluation: the node's inputs, then kSamples jittered rays.
+// state.range(0): the node (0 Reflections, 1 Refractions); range(1): the mode
+// (0 tracing, 1 spherical map).
 void gaussianSamples(benchmark::State &state) {
   World &w = world();
+  hostsim::HostNode *node = w.nodes[state.range(0)][state.range(1)];
   LWNodalAccess na = hostsim::emptyWorldContext();
   na.raySource[0] = -1;
   na.raySource[1] = 1;
   na.rayTraceMode = &noTrace;
+  const uint64_t a0 = gAllocations, l0 = gLocks;
+  tCounting = true;
   for (auto _ : state) {
-    const hostsim::OutputValue v = w.net->evaluate(w.node, "Color", na);
+    const hostsim::OutputValue v = w.net->evaluate(node, "Color", na);
     benchmark::DoNotOptimize(v.v[0]);
   }
+  tCounting = false;
   state.SetItemsProcessed(state.iterations() * kSamples);
+  state.counters["allocations"] = double(gAllocations - a0);
+  state.counters["locks"] = double(gLocks - l0);
 }
 
 BENCHMARK(bareEmbree)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(gaussianSamples)->Unit(benchmark::kMicrosecond);
+BENCHMARK(gaussianSamples)->ArgsProduct({{0, 1}, {0, 1}})->Unit(benchmark::kMicrosecond);
 
 } // namespace
 
 int main(int argc, char **argv) {
   benchmark::Initialize(&argc, argv);
-  juxsbench::RatioReporter reporter;
+  std::printf("Processor: %s\n", juxsbench::processor().c_str());
+  juxsbench::RatioReporter reporter({"allocations", "locks"});
   benchmark::RunSpecifiedBenchmarks(&reporter);
   const double camera = reporter.rate("bareEmbree/0"), mirror = reporter.rate("bareEmbree/1");
-  const double samples = reporter.rate("gaussianSamples");
-  // Time per sample over time per intersection: the rates inverted.
-  if (camera > 0 && samples > 0)
-    std::printf("Gaussian Reflections work per sample / one bare rtcIntersect1 of a camera ray: %.3f (goal: at most 0.2)\n",
-                camera / samples);
-  if (mirror > 0 && samples > 0)
-    std::printf("Gaussian Reflections work per sample / one bare rtcIntersect1 of a mirror ray: %.3f (goal: at most 0.2)\n",
-                mirror / samples);
+  const char *const names[] = {"Gaussian Reflections", "Gaussian Refractions"};
+  const char *const modes[] = {"tracing", "spherical map"};
+  bool any = false;
+  for (int k = 0; k < 2; ++k)
+    for (int m = 0; m < 2; ++m) {
+      const double samples = reporter.rate("gaussianSamples/" + std::to_string(k) + "/" + std::to_string(m));
+      if (samples <= 0) continue;
+      any = true;
+      // Time per sample over time per intersection: the rates inverted.
+      if (camera > 0)
+        std::printf("%s (%s) work per sample / one bare rtcIntersect1 of a camera ray: %.3f (goal: at most 0.2)\n",
+                    names[k], modes[m], camera / samples);
+      if (mirror > 0)
+        std::printf("%s (%s) work per sample / one bare rtcIntersect1 of a mirror ray: %.3f (goal: at most 0.2)\n",
+                    names[k], modes[m], mirror / samples);
+    }
+  if (any)
+    std::printf("while evaluating: %.0f allocations, %.0f mutex locks (goal: none)\n", reporter.totals["allocations"],
+                reporter.totals["locks"]);
   gWorld.reset();
   benchmark::Shutdown();
   return 0;

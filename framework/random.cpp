@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstring>
 #include <thread>
 
 #if defined(__x86_64__) || defined(_M_X64)
@@ -243,16 +244,23 @@ void relax(int &spins) {
 // home is the copy the thread drew from last, so that its next draw finds
 // that copy at its own generation and in its own cache. The rest is what it
 // holds between a Hold's start and end: a copy of the state, leased for the
-// whole time, and the positions not yet drawn.
+// whole time, the positions not yet drawn, and the next few of them already
+// tempered (ready of them, from ahead[at], for positions next on), so that
+// the many small draws of an evaluation are a copy each and the tempering is
+// done a run of words at a time.
 constexpr uint32_t kNoHome = ~0u;
+constexpr std::size_t kAhead = 256;
+constexpr std::size_t kAheadUpTo = 32; // larger draws are tempered straight out
 struct ThreadRecord {
   uint32_t home;
   uint32_t depth;
   State *state;
   uint64_t seeding;
-  uint64_t next, end;
+  uint64_t end;
+  Place place;
+  uint32_t ahead[kAhead];
 };
-thread_local constinit ThreadRecord tThread{kNoHome, 0, nullptr, 0, 0, 0};
+thread_local constinit ThreadRecord tThread{kNoHome, 0, nullptr, 0, 0, {0, 0, 0}, {}};
 
 uint32_t home(ThreadRecord &t) {
   if (t.home == kNoHome) [[unlikely]]
@@ -366,18 +374,57 @@ void show(State &s) {
   s.version.store(v + 2, std::memory_order_release);
 }
 
+// The next n of the held positions from those tempered ahead; n <= ready.
+inline void takeAhead(ThreadRecord &h, uint32_t *out, std::size_t n) {
+  const uint32_t *from = h.ahead + h.place.at;
+  std::size_t j = 0;
+  for (; j + 4 <= n; j += 4) std::memcpy(out + j, from + j, 4 * sizeof *out);
+  for (; j < n; ++j) out[j] = from[j];
+  h.place.at += static_cast<uint32_t>(n);
+  h.place.ready -= static_cast<uint32_t>(n);
+  h.place.next += n;
+}
+
+// A held draw that found too few numbers tempered ahead: those there are,
+// then either more tempered ahead or, for a large draw, the rest tempered
+// straight out; beyond the hold, claimed.
 [[gnu::noinline]] void drawHeld(ThreadRecord &h, uint32_t *out, std::size_t n) {
-  const std::size_t k = static_cast<std::size_t>(std::min<uint64_t>(n, h.end - h.next));
-  fill(*h.state, h.seeding, h.next, out, k);
-  h.next += k;
+  const std::size_t have = h.place.ready;
+  takeAhead(h, out, have);
+  out += have;
+  n -= have;
+  const uint64_t left = h.end - h.place.next;
+  if (n <= kAheadUpTo && n <= left) {
+    const auto m = static_cast<std::size_t>(std::min<uint64_t>(kAhead, left));
+    fill(*h.state, h.seeding, h.place.next, h.ahead, m);
+    h.place.at = 0;
+    h.place.ready = static_cast<uint32_t>(m);
+    takeAhead(h, out, n);
+    return;
+  }
+  const std::size_t k = static_cast<std::size_t>(std::min<uint64_t>(n, left));
+  fill(*h.state, h.seeding, h.place.next, out, k);
+  h.place.next += k;
   if (n == k) [[likely]]
     return;
   // Beyond what was held: claimed like any draw. On one thread nothing came
   // in between, so these follow on where the held ones ended.
   h.seeding = gen.seeding.load(std::memory_order_acquire);
-  h.next = gen.cursor.fetch_add(n - k, std::memory_order_relaxed);
-  fill(*h.state, h.seeding, h.next, out + k, n - k);
-  h.next = h.end = h.next + (n - k);
+  h.place.next = gen.cursor.fetch_add(n - k, std::memory_order_relaxed);
+  fill(*h.state, h.seeding, h.place.next, out + k, n - k);
+  h.place.next = h.end = h.place.next + (n - k);
+}
+
+// Tempers ahead until n are ready (n <= kAhead and within the hold), the
+// ready ones moved to the front first.
+void temperAhead(ThreadRecord &h, std::size_t n) {
+  const std::size_t ready = h.place.ready;
+  if (n <= ready) return;
+  std::copy(h.ahead + h.place.at, h.ahead + h.place.at + ready, h.ahead);
+  h.place.at = 0;
+  const auto more = static_cast<std::size_t>(std::min<uint64_t>(kAhead - ready, h.end - h.place.next - ready));
+  fill(*h.state, h.seeding, h.place.next + ready, h.ahead + ready, more);
+  h.place.ready = static_cast<uint32_t>(ready + more);
 }
 
 // A draw of positions p to p + n that found no shown generation to read.
@@ -407,8 +454,9 @@ Hold::Hold(std::size_t n) noexcept {
   n = std::min<std::size_t>(n, kMaxHeld);
   h.state = &lease(h);
   h.seeding = gen.seeding.load(std::memory_order_acquire);
-  h.next = gen.cursor.fetch_add(n, std::memory_order_relaxed);
-  h.end = h.next + n;
+  h.place.next = gen.cursor.fetch_add(n, std::memory_order_relaxed);
+  h.end = h.place.next + n;
+  h.place.at = h.place.ready = 0;
 }
 
 Hold::~Hold() {
@@ -417,10 +465,19 @@ Hold::~Hold() {
   // The rest goes back if nothing was claimed after it (always so on one
   // thread), so that the draws that follow are the ones that would have.
   uint64_t end = h.end;
-  if (h.next != end && gen.seeding.load(std::memory_order_relaxed) == h.seeding)
-    gen.cursor.compare_exchange_strong(end, h.next, std::memory_order_relaxed);
+  if (h.place.next != end && gen.seeding.load(std::memory_order_relaxed) == h.seeding)
+    gen.cursor.compare_exchange_strong(end, h.place.next, std::memory_order_relaxed);
   release(*h.state);
   h.state = nullptr;
+  h.place.ready = 0;
+}
+
+Ahead peek(std::size_t n) noexcept {
+  ThreadRecord &h = tThread;
+  if (!h.depth) return {nullptr, 0, 0, nullptr};
+  n = static_cast<std::size_t>(std::min<uint64_t>({n, kAhead, h.end - h.place.next}));
+  temperAhead(h, n);
+  return {h.ahead + h.place.at, n, h.place.next, &h.place};
 }
 
 void seed(uint32_t s) noexcept {
@@ -435,7 +492,10 @@ void draw(uint32_t *out, std::size_t n) noexcept {
   if (!out || n == 0) return;
   ThreadRecord &t = tThread;
   if (t.depth) {
-    drawHeld(t, out, n);
+    if (n <= t.place.ready) [[likely]]
+      takeAhead(t, out, n);
+    else
+      drawHeld(t, out, n);
     return;
   }
   // Nothing but the claim takes more than a few instructions here, and what

@@ -43,6 +43,42 @@ public:
   Hold &operator=(const Hold &) = delete;
 };
 
+// Where a thread's held draws stand: the position of its next number, and
+// the numbers tempered ahead for it (ready of them, from the at-th on).
+// Shown by peek so that take is inline.
+struct Place {
+  uint64_t next;
+  uint32_t at, ready;
+};
+
+// Looking ahead inside a Hold, for an evaluation that makes the rays of
+// several samples at once although the trace of each may draw (its shading
+// does, on this thread). peek(n): up to n of the numbers this thread's next
+// draws will take if nothing else draws first, in order, with where the
+// thread stands. They stay as they are until this thread next draws, peeks
+// or takes. Outside a Hold, and past what it holds, fewer (none) are shown.
+struct Ahead {
+  const uint32_t *numbers;
+  std::size_t count;
+  uint64_t at;
+  Place *place; // this thread's
+};
+// render threads
+Ahead peek(std::size_t n) noexcept;
+
+// Takes n numbers unread, as a draw of n would, if they are still the next:
+// those a shows from its from-th on, with nothing drawn since the peek but
+// what took the ones before them. Otherwise false, taking nothing.
+// render threads
+inline bool take(const Ahead &a, std::size_t from, std::size_t n) noexcept {
+  Place *p = a.place;
+  if (!p || p->next != a.at + from || n > p->ready) return false;
+  p->next += n;
+  p->at += static_cast<uint32_t>(n);
+  p->ready -= static_cast<uint32_t>(n);
+  return true;
+}
+
 // A draw d as d / (2^32 - 1): 0 and 1 both reachable.
 constexpr double unit(uint32_t d) noexcept { return d * (1.0 / 4294967295.0); }
 

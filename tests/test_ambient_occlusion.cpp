@@ -1,9 +1,13 @@
 // Ambient Occlusion: its rays, weights, colours, counts and draws, against a
 // world the test scripts and against the renderer's; its settings, panel and
 // block.
+#include <bit>
 #include <cmath>
+#include <numbers>
 #include <random>
+#include <vector>
 
+#include "nodes/raytrace/cone_directions.h"
 #include "tests/support/host_fixture.h"
 #include "tests/support/scripted_rays.h"
 
@@ -146,6 +150,44 @@ TEST_F(AmbientOcclusion, DirectionsMatchTheDefinedFormula) {
   EXPECT_EQ(evaluations, 300u);
 }
 
+// The sines and cosines of a batch of ray angles come out the same, to the
+// bit, four to a register as two, and near the library's: over the angles
+// the nodes make (within a few turns), in batches that end anywhere, and
+// with a batch the fast way cannot take (a huge angle, no number).
+TEST(ConeDirections, SinesAndCosinesAreTheSameOnEitherPath) {
+  struct KeepWide {
+    ~KeepWide() { juxs::raytrace::sinCosWide(true); }
+  } keep;
+  std::mt19937_64 gen(7);
+  std::uniform_real_distribution<double> angle(-20.0, 20.0);
+  std::vector<double> x(131);
+  for (double &a : x) a = angle(gen);
+  x[5] = 0.0, x[6] = -0.0, x[7] = std::numbers::pi / 4, x[8] = -std::numbers::pi / 2;
+  const bool wide = juxs::raytrace::sinCosWide(true);
+  for (std::size_t n : {std::size_t{1}, std::size_t{3}, std::size_t{4}, std::size_t{7}, std::size_t{64}, x.size()}) {
+    std::vector<double> s2(n), c2(n), s4(n), c4(n);
+    ASSERT_TRUE(juxs::raytrace::sinCosWide(false));
+    juxs::raytrace::sinCos(x.data(), s2.data(), c2.data(), n);
+    if (wide) {
+      ASSERT_TRUE(juxs::raytrace::sinCosWide(true));
+    }
+    juxs::raytrace::sinCos(x.data(), s4.data(), c4.data(), n);
+    for (std::size_t i = 0; i < n; ++i) {
+      ASSERT_EQ(std::bit_cast<uint64_t>(s2[i]), std::bit_cast<uint64_t>(s4[i])) << x[i];
+      ASSERT_EQ(std::bit_cast<uint64_t>(c2[i]), std::bit_cast<uint64_t>(c4[i])) << x[i];
+      EXPECT_NEAR(s2[i], std::sin(x[i]), 1e-15) << x[i];
+      EXPECT_NEAR(c2[i], std::cos(x[i]), 1e-15) << x[i];
+    }
+  }
+  x[2] = 1e300;
+  x[3] = std::nan("");
+  std::vector<double> s(8), c(8);
+  juxs::raytrace::sinCos(x.data(), s.data(), c.data(), 8);
+  EXPECT_EQ(s[2], std::sin(1e300));
+  EXPECT_TRUE(std::isnan(c[3]));
+  EXPECT_EQ(s[4], std::sin(x[4])) << "the library's for the whole batch";
+}
+
 TEST_F(AmbientOcclusion, OpenSkyIsFullyOpenAndTakesTheBackgroundColour) {
   set("Bg Color", {0.2, 0.4, 0.6});
   set("Bg Brightness", {0.5});
@@ -212,6 +254,59 @@ TEST_F(AmbientOcclusion, RangedWeightsAndTheTwoClamps) {
   setInt(0x800c, 0);
   setInt(0x800a, 1);
   EXPECT_DOUBLE_EQ(scalar(), 1.0);
+}
+
+// Cast rays are weighed and blended a batch at a time: over several batches,
+// with hits near and beyond Max, misses and distances that are no number,
+// the outputs are the plain ray-by-ray formula's.
+TEST_F(AmbientOcclusion, WeightsAndBlendsOverSeveralBatchesAsRayByRay) {
+  constexpr int kRays = 150;
+  constexpr double kMax = 4.0, kShift = 0.05, kLow = 0.1, kHigh = 0.8;
+  auto distance = [](int i) {
+    if (i % 5 == 0) return -1.0;
+    if (i % 7 == 0) return std::nan("");
+    return 0.37 * (i % 13); // 4.44 at most: some beyond Max
+  };
+  auto plainWeight = [&](double t) {
+    double w = 0;
+    if (!std::isnan(t) && t >= 0 && t <= kMax) w = 1 - t / kMax - kShift;
+    if (w > 1 - kLow) return 1 - kLow;
+    if (w < 1 - kHigh) return 1 - kHigh;
+    return w;
+  };
+  connect(constant(CONN_INTEGER, 0, kRays), "Samples");
+  set("Max", {kMax});
+  set("Shift", {kShift});
+  setInt(0x800a, 1);
+  set("Low", {kLow});
+  setInt(0x800c, 1);
+  set("High", {kHigh});
+  const double srf[3] = {0.25, 0.5, 1}, bg[3] = {0.9, 0.8, 0.7}, occ[3] = {0.1, 0.2, 0.3};
+  set("Srf Color", {srf[0], srf[1], srf[2]});
+  set("Bg Color", {bg[0], bg[1], bg[2]});
+  set("Occ Color", {occ[0], occ[1], occ[2]});
+  set("Occ Brightness", {0.5});
+  int n = 0;
+  rays.answer = [&](const RayCall &, double *) { return distance(n++); };
+
+  double sum = 0, want[3] = {0, 0, 0};
+  int clampedLow = 0, clampedHigh = 0;
+  for (int i = 0; i < kRays; ++i) {
+    const double t = distance(i), w = plainWeight(t);
+    sum += w;
+    clampedLow += w == 1 - kLow;
+    clampedHigh += w == 1 - kHigh;
+    const double *base = t >= 0 ? srf : bg;
+    for (int c = 0; c < 3; ++c) want[c] += ((1 - w) * base[c] + w * occ[c] * 0.5) / kRays;
+  }
+  ASSERT_GT(clampedLow, 0);
+  ASSERT_GT(clampedHigh, 0);
+  EXPECT_NEAR(scalar(), 1 - sum / kRays, 1e-12);
+  EXPECT_EQ(n, kRays);
+  n = 0;
+  const auto c = color();
+  EXPECT_EQ(n, kRays);
+  for (int k = 0; k < 3; ++k) EXPECT_NEAR(c[k], want[k], 1e-12) << k;
 }
 
 TEST_F(AmbientOcclusion, MaxZeroCountsAHitAtZeroAsFullyOccluded) {

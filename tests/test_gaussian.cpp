@@ -2,11 +2,13 @@
 // them: the rays they trace (direction, refraction index, mode word), the
 // numbers they draw from the module generator, and their colour sources.
 #include <cmath>
+#include <limits>
 #include <numbers>
 #include <string>
 #include <vector>
 
 #include "framework/random.h"
+#include "nodes/raytrace/gaussian.h"
 #include "hostsim/services/node_utility.h"
 #include "tests/support/host_fixture.h"
 
@@ -24,7 +26,17 @@ std::vector<Traced> gTraced;
 double gTraceDistance = 3.0;
 constexpr double kTraceColor[3] = {0.25, 0.5, 0.75};
 
+// How many numbers the surface each trace shades draws, by trace (none past
+// the end): what a traced surface with its own drawing nodes does.
+std::vector<int> gDrawsInTrace;
+
 double recordTrace(const double p[3], const double d[3], double c[3], const double eta, const int32_t mode) {
+  if (gTraced.size() < gDrawsInTrace.size() && gDrawsInTrace[gTraced.size()] > 0) {
+    // As a node of the shaded surface would: some in a hold of their own.
+    const juxs::fw::rng::Hold nested(5);
+    std::vector<uint32_t> r(static_cast<std::size_t>(gDrawsInTrace[gTraced.size()]));
+    juxs::fw::rng::draw(r.data(), r.size());
+  }
   gTraced.push_back({{p[0], p[1], p[2]}, {d[0], d[1], d[2]}, eta, static_cast<uint32_t>(mode)});
   for (int i = 0; i < 3; ++i) c[i] = kTraceColor[i];
   return gTraceDistance;
@@ -48,6 +60,23 @@ void mirror(const double v[3], const double n[3], double out[3]) {
   for (int i = 0; i < 3; ++i) out[i] = v[i] - 2 * d * n[i];
 }
 
+// A ray through the surface about the unit normal m as the node defines it,
+// written out plainly: reflected (keeping the current index) beyond the
+// critical angle out of a denser medium, else bent by Snell's law.
+void plainBend(const double v[3], const double m[3], double etaHere, double eta, double out[3], double &etaOut) {
+  const double cosine = v[0] * m[0] + v[1] * m[1] + v[2] * m[2];
+  if (etaHere > eta && std::acos(std::fmin(1.0, std::fmax(-1.0, -cosine))) > std::asin(eta / etaHere)) {
+    mirror(v, m, out);
+    etaOut = etaHere;
+    return;
+  }
+  const double w = etaHere / eta;
+  const double root = std::sqrt(std::fmax(0.0, 1 - w * w * (1 - cosine * cosine)));
+  const double along = cosine >= 0 ? root - w * cosine : -(w * cosine + root);
+  for (int i = 0; i < 3; ++i) out[i] = w * v[i] + along * m[i];
+  etaOut = eta;
+}
+
 void expectDir(const Traced &t, const double want[3]) {
   for (int i = 0; i < 3; ++i) EXPECT_NEAR(t.dir[i], want[i], 1e-12) << "component " << i;
 }
@@ -59,6 +88,7 @@ protected:
   void SetUp() override {
     HostFixture::SetUp();
     gTraced.clear();
+    gDrawsInTrace.clear();
     gTraceDistance = 3.0;
     juxs::fw::rng::seed(kSeed);
   }
@@ -378,6 +408,239 @@ TEST_F(Gaussian, AZeroNormalFallsBackToTheGeometricNormalAndARayFromThePointMirr
   colorOf(h, here);
   ASSERT_EQ(gTraced.size(), 1u);
   expectDir(gTraced[0], kUp);
+}
+
+// ---------------------------------------------------------------- batches
+
+namespace gs = juxs::gaussian;
+
+// n unit vectors and their draws, made up from the generator itself.
+struct Batch {
+  uint32_t draws[gs::kSampleBatch * gs::kDrawsPerNormal];
+  double n[3], v[3];
+  explicit Batch(uint32_t seed) {
+    juxs::fw::rng::seed(seed);
+    juxs::fw::rng::draw(draws, std::size(draws));
+    for (double *x : {n, v}) {
+      for (int i = 0; i < 3; ++i) x[i] = juxs::fw::rng::unit(juxs::fw::rng::draw1()) - 0.5;
+      const double len = std::sqrt(x[0] * x[0] + x[1] * x[1] + x[2] * x[2]);
+      for (int i = 0; i < 3; ++i) x[i] /= len;
+    }
+  }
+};
+
+// A batch of samples gives each sample exactly what it gets alone, which is
+// what a tracing source does, and what the formula gives.
+TEST(GaussianBatch, MirrorDirectionsMatchOneAtATimeAndThePlainFormula) {
+  constexpr std::size_t kN = gs::kSampleBatch;
+  for (uint32_t seed = 1; seed <= 40; ++seed) {
+    const Batch b(seed);
+    for (double blur : {0.01, 0.3, 1.0, 7.5}) {
+      double j[kN][3];
+      gs::SampleRay together[kN];
+      gs::jitterAll(b.n, blur, b.draws, kN, j);
+      gs::mirrorsAbout(b.v, b.n, j, kN, 1.25, together);
+      for (std::size_t i = 0; i < kN; ++i) {
+        const uint32_t *r = b.draws + gs::kDrawsPerNormal * i;
+        double one[1][3];
+        gs::SampleRay alone;
+        gs::jitterAll(b.n, blur, r, 1, one);
+        gs::mirrorsAbout(b.v, b.n, one, 1, 1.25, &alone);
+        double m[3], want[3];
+        plainJitter(b.n, blur, r, m);
+        mirror(b.v, m, want);
+        for (int a = 0; a < 3; ++a) {
+          EXPECT_EQ(together[i].d[a], alone.d[a]) << seed << " " << blur << " " << i;
+          EXPECT_NEAR(together[i].d[a], want[a], 1e-12) << seed << " " << blur << " " << i;
+        }
+        EXPECT_EQ(together[i].eta, 1.25);
+      }
+    }
+  }
+}
+
+TEST(GaussianBatch, AJitterWithNoDirectionLeftMirrorsAboutTheNormal) {
+  const Batch b(7);
+  double want[3];
+  mirror(b.v, b.n, want);
+  for (double blur : {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN(), 1e300}) {
+    double j[3][3];
+    gs::SampleRay rays[3];
+    gs::jitterAll(b.n, blur, b.draws, 3, j);
+    gs::mirrorsAbout(b.v, b.n, j, 3, 1.0, rays);
+    double m[3][3];
+    std::copy(&j[0][0], &j[0][0] + 9, &m[0][0]);
+    gs::normalizeAll(b.n, m, 3);
+    for (int i = 0; i < 3; ++i)
+      for (int a = 0; a < 3; ++a) {
+        EXPECT_EQ(rays[i].d[a], want[a]) << blur;
+        EXPECT_EQ(m[i][a], b.n[a]) << blur << ": the normal kept";
+      }
+  }
+}
+
+TEST(GaussianBatch, RefractionDirectionsMatchOneAtATimeAndThePlainFormula) {
+  constexpr std::size_t kN = gs::kSampleBatch;
+  int reflected = 0, bent = 0;
+  for (uint32_t seed = 1; seed <= 40; ++seed) {
+    const Batch b(seed);
+    for (double blur : {0.05, 0.4, 2.0})
+      for (auto [here, eta] : {std::pair{1.0, 1.5}, {1.5, 1.0}, {1.33, 1.33}, {2.4, 1.7}}) {
+        double m[kN][3];
+        gs::SampleRay together[kN];
+        gs::jitterAll(b.n, blur, b.draws, kN, m);
+        gs::normalizeAll(b.n, m, kN);
+        gs::bendAll(b.v, m, kN, here, eta, together);
+        for (std::size_t i = 0; i < kN; ++i) {
+          const uint32_t *r = b.draws + gs::kDrawsPerNormal * i;
+          double one[1][3];
+          gs::SampleRay alone;
+          gs::jitterAll(b.n, blur, r, 1, one);
+          gs::normalizeAll(b.n, one, 1);
+          gs::bendAll(b.v, one, 1, here, eta, &alone);
+          double unit[3], want[3], wantEta = 0;
+          plainJitter(b.n, blur, r, unit);
+          plainBend(b.v, unit, here, eta, want, wantEta);
+          for (int a = 0; a < 3; ++a) {
+            EXPECT_EQ(together[i].d[a], alone.d[a]) << seed << " " << blur << " " << i;
+            EXPECT_NEAR(together[i].d[a], want[a], 1e-12) << seed << " " << blur << " " << here << " " << eta;
+          }
+          EXPECT_EQ(together[i].eta, alone.eta);
+          EXPECT_EQ(together[i].eta, wantEta);
+          (wantEta == here && here != eta ? reflected : bent) += 1;
+        }
+      }
+  }
+  EXPECT_GT(reflected, 100) << "both ways are exercised";
+  EXPECT_GT(bent, 100);
+}
+
+// A source that does not trace makes its rays a batch at a time: over more
+// samples than one batch, the same draws go to the same samples.
+TEST_F(Gaussian, BackdropSamplesOverSeveralBatchesDrawAndAverageAsOneAtATime) {
+  constexpr int32_t kSamples = static_cast<int32_t>(2 * gs::kSampleBatch + 5);
+  for (const char *server : {"Jux Gaussian Reflections", "Jux Gaussian Refractions"}) {
+    const bool reflections = std::string(server) == "Jux Gaussian Reflections";
+    HostNode *g = add(server);
+    setInt(g, "Mode", 0);
+    setParam(g, reflections ? "Reflection Blur" : "Refraction Blur", {40.0});
+    if (!reflections) setParam(g, "Refraction Index", {1.2});
+    feed(g, "Samples", integer(kSamples));
+    LWNodalAccess na = context();
+    na.incomingEta = reflections ? 1.0 : 1.6; // out of a denser medium: some samples reflect
+    gTraced.clear();
+    juxs::fw::rng::seed(kSeed);
+    const OutputValue c = colorOf(g, na);
+    EXPECT_TRUE(gTraced.empty());
+    const uint32_t next = juxs::fw::rng::draw1();
+    EXPECT_EQ(next, nthDraw(9 * kSamples + 1)) << server;
+
+    juxs::fw::rng::seed(kSeed);
+    double want[3] = {0, 0, 0};
+    for (int32_t s = 0; s < kSamples; ++s) {
+      uint32_t r[9];
+      juxs::fw::rng::draw(r, 9);
+      double m[3], dir[3], eta = 0, colour[3];
+      plainJitter(kUp, 0.4, r, m);
+      if (reflections)
+        mirror(kV, m, dir);
+      else
+        plainBend(kV, m, 1.6, 1.2, dir, eta);
+      host.scene().backdropColor(0.0, dir, colour);
+      for (int i = 0; i < 3; ++i) want[i] += colour[i] / kSamples;
+    }
+    for (int i = 0; i < 3; ++i) EXPECT_NEAR(c.v[i], want[i], 1e-12) << server;
+  }
+}
+
+// Traces whose shading draws too: each sample still takes the nine numbers
+// that come next when it draws, as one sample at a time would, whether the
+// trace drawing comes at the first sample, in mid-batch, in a row or never.
+TEST_F(Gaussian, SamplesWhoseTracesDrawTakeTheNumbersThatComeNext) {
+  constexpr int32_t kSamples = static_cast<int32_t>(2 * gs::kSampleBatch + 7);
+  const std::vector<std::vector<int>> patterns = {
+      {}, {2}, {0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 7},
+      std::vector<int>(kSamples, 1)};
+  for (const char *server : {"Jux Gaussian Reflections", "Jux Gaussian Refractions"}) {
+    const bool reflections = std::string(server) == "Jux Gaussian Reflections";
+    HostNode *g = add(server);
+    setParam(g, reflections ? "Reflection Blur" : "Refraction Blur", {40.0});
+    if (!reflections) setParam(g, "Refraction Index", {1.2});
+    feed(g, "Samples", integer(kSamples));
+    LWNodalAccess na = context();
+    na.incomingEta = reflections ? 1.0 : 1.6; // out of a denser medium: some samples reflect
+    for (const std::vector<int> &pattern : patterns) {
+      SCOPED_TRACE(pattern.size());
+      gDrawsInTrace = pattern;
+      gTraced.clear();
+      juxs::fw::rng::seed(kSeed);
+      colorOf(g, na);
+      ASSERT_EQ(gTraced.size(), static_cast<std::size_t>(kSamples)) << server;
+      const uint32_t next = juxs::fw::rng::draw1();
+
+      juxs::fw::rng::seed(kSeed);
+      int drawn = 0;
+      for (int32_t s = 0; s < kSamples; ++s) {
+        uint32_t r[9];
+        juxs::fw::rng::draw(r, 9);
+        double m[3], want[3], eta = 1.0;
+        plainJitter(kUp, 0.4, r, m);
+        if (reflections)
+          mirror(kV, m, want);
+        else
+          plainBend(kV, m, 1.6, 1.2, want, eta);
+        expectDir(gTraced[static_cast<std::size_t>(s)], want);
+        if (!reflections) {
+          EXPECT_EQ(gTraced[static_cast<std::size_t>(s)].eta, eta) << s;
+        }
+        const int extra = static_cast<std::size_t>(s) < pattern.size() ? pattern[static_cast<std::size_t>(s)] : 0;
+        for (int k = 0; k < extra; ++k) juxs::fw::rng::draw1();
+        drawn += 9 + extra;
+      }
+      EXPECT_EQ(next, juxs::fw::rng::draw1()) << server << ": " << drawn << " drawn in all";
+    }
+  }
+}
+
+// Out of a denser medium the critical angle decides between a reflected and
+// a refracted ray: right at it, within rounding of it, and a little way off
+// on either side, the decision is the arc cosine's.
+TEST(GaussianBatch, TheCriticalAngleDecidesAsTheArcCosineDoes) {
+  int reflected = 0, bent = 0;
+  for (auto [here, eta] : {std::pair{1.5, 1.0}, {2.4, 1.7}, {1.0000001, 1.0}, {1e6, 1.0}}) {
+    const double critical = std::asin(eta / here);
+    std::vector<double> angles;
+    for (double theta = critical, k = 0; k < 60; ++k) { // the nearest few, an ulp at a time
+      angles.push_back(std::nextafter(theta, 4.0));
+      theta = angles.back();
+    }
+    for (double theta = critical, k = 0; k < 60; ++k) {
+      angles.push_back(std::nextafter(theta, -4.0));
+      theta = angles.back();
+    }
+    for (int e = -16; e <= -2; ++e)
+      for (int j = 1; j <= 9; ++j)
+        for (double sign : {-1.0, 1.0}) angles.push_back(critical + sign * j * std::pow(10.0, e));
+    angles.push_back(critical);
+    for (double theta : angles) {
+      // The view comes in at theta from the reversed normal (0, 1, 0).
+      const double v[3] = {std::sin(theta), -std::cos(theta), 0};
+      const double m[1][3] = {{0, 1, 0}};
+      gs::SampleRay got;
+      gs::bendAll(v, m, 1, here, eta, &got);
+      double want[3], wantEta = 0;
+      plainBend(v, m[0], here, eta, want, wantEta);
+      ASSERT_EQ(got.eta, wantEta) << here << " " << eta << " at " << theta - critical;
+      // A ray refracted this close to the critical angle grazes the surface:
+      // the square root of a difference near 0 magnifies how each rounds it.
+      const bool grazing = wantEta == eta && std::fabs(want[1]) < 1e-3;
+      for (int a = 0; a < 3; ++a)
+        ASSERT_NEAR(got.d[a], want[a], grazing ? 1e-7 : 1e-12) << here << " " << eta << " at " << theta - critical;
+      (wantEta == here ? reflected : bent) += 1;
+    }
+  }
+  EXPECT_GT(reflected, 400);
+  EXPECT_GT(bent, 400);
 }
 
 } // namespace

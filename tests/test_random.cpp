@@ -77,6 +77,55 @@ TEST(Generator, AHoldKeepsOneThreadsSequence) {
   }
 }
 
+// Looking ahead in a hold shows the numbers the next draws get, across
+// generations and up to what is held; taking them is drawing them; after any
+// other draw the numbers shown are no longer the next and are not taken.
+TEST(Generator, PeekShowsTheNextNumbersAndTakeDrawsThem) {
+  EXPECT_EQ(rng::peek(9).count, 0u) << "nothing outside a hold";
+  for (std::size_t skip : {std::size_t{0}, std::size_t{600}}) { // the second straddles a generation
+    SCOPED_TRACE(skip);
+    rng::seed(3);
+    std::mt19937 reference(3);
+    std::vector<uint32_t> first(skip + 1);
+    rng::draw(first.data(), skip);
+    reference.discard(skip);
+    const rng::Hold hold(200);
+    rng::Ahead a = rng::peek(144);
+    ASSERT_EQ(a.count, 144u);
+    std::vector<uint32_t> shown(a.numbers, a.numbers + a.count);
+    std::mt19937 ahead = reference;
+    for (uint32_t x : shown) ASSERT_EQ(x, ahead());
+    // Taking out of order, or past what is shown, takes nothing.
+    EXPECT_FALSE(rng::take(a, 9, 9));
+    ASSERT_TRUE(rng::take(a, 0, 9));
+    ASSERT_TRUE(rng::take(a, 9, 18));
+    reference.discard(27);
+    uint32_t w[5];
+    rng::draw(w, 5); // a traced surface's draw
+    for (uint32_t x : w) ASSERT_EQ(x, reference());
+    EXPECT_FALSE(rng::take(a, 27, 9)) << "no longer the next";
+    a = rng::peek(1000);
+    EXPECT_EQ(a.count, 200u - 27 - 5) << "no further than held";
+    std::mt19937 held = reference;
+    for (std::size_t i = 0; i < a.count; ++i) ASSERT_EQ(a.numbers[i], held()) << i;
+    // A peek of more than was ready keeps what had been shown.
+    ASSERT_TRUE(rng::take(a, 0, 3));
+    reference.discard(3);
+    a = rng::peek(100);
+    ASSERT_EQ(a.count, 100u);
+    std::mt19937 check = reference;
+    for (std::size_t i = 0; i < a.count; ++i) ASSERT_EQ(a.numbers[i], check()) << i;
+    rng::draw(w, 2);
+    for (std::size_t i = 0; i < 2; ++i) ASSERT_EQ(w[i], reference());
+    ASSERT_FALSE(rng::take(a, 0, 1));
+    // Past the hold, draws claim on as before.
+    std::vector<uint32_t> rest(400);
+    rng::draw(rest.data(), rest.size());
+    for (uint32_t x : rest) ASSERT_EQ(x, reference());
+    EXPECT_EQ(rng::peek(9).count, 0u);
+  }
+}
+
 // The instructions this processor can twist and temper with; each draws the
 // same sequence. Plain C++ and, on x86-64, SSE2 are always there.
 std::vector<rng::Simd> paths() {

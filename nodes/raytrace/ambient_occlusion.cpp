@@ -229,33 +229,55 @@ public:
     for (int c = 0; c < 3; ++c) origin_[c] = na->wPos[c] + s.offset * na->gNorm[c];
   }
 
-  // Occlusion weight of one ray from its hit distance (negative: no hit).
-  double weight(double t) const {
-    double w;
-    if (!(t >= 0.0)) { // a miss, and a distance that is no number
-      w = 0.0;
-    } else if (x_.ranged) {
-      // Beyond Max the ray counts as open; so does every ray when Max is no
-      // number, rather than weighing NaN.
-      if (!(t <= s_.max)) return clamp(0.0);
-      // Max 0 leaves only hits at distance 0, which are as close as a hit can
-      // be: fully occluded, as every smaller Max would grade them.
-      w = (s_.max > 0.0 ? 1.0 - t / s_.max : 1.0) - s_.shift;
-    } else {
-      w = 1.0 - s_.shift;
+  // Occlusion weights of k rays from their hit distances (negative: no hit),
+  // with no branch on a ray's own distance so that a batch is weighed a few
+  // rays to a register.
+  void weights(const double t[], std::size_t k, double w[]) const {
+    const bool ranged = x_.ranged != 0, graded = s_.max > 0.0;
+    const double max = s_.max, flat = 1.0 - s_.shift;
+    for (std::size_t i = 0; i < k; ++i) {
+      // A miss, and a distance that is no number, weigh 0. Beyond Max a ray
+      // counts as open; so does every ray when Max is no number, rather than
+      // weighing NaN. Max 0 leaves only hits at distance 0, which are as close
+      // as a hit can be: fully occluded, as every smaller Max would grade them.
+      const double near = (graded ? 1.0 - t[i] / max : 1.0) - s_.shift;
+      const double hit = ranged ? (t[i] <= max ? near : 0.0) : flat;
+      w[i] = clamp(t[i] >= 0.0 ? hit : 0.0);
     }
-    return clamp(w);
   }
 
   void ray(const double d[3]) {
     if (!color_) {
-      accum_[0] += weight(na_->rayCast(origin_, d));
+      const double t = na_->rayCast(origin_, d);
+      double w;
+      weights(&t, 1, &w);
+      accum_[0] += w;
       return;
     }
     double traced[3] = {0.0, 0.0, 0.0};
     const double t = trace_ ? na_->rayTraceMode(origin_, d, traced, na_->incomingEta, kTraceMode)
                             : na_->rayCast(origin_, d);
-    const double w = weight(t);
+    double w;
+    weights(&t, 1, &w);
+    blend(d, t, w, traced);
+  }
+
+  // k rays that are cast, not traced: cast in order, then weighed together,
+  // then added in order, so that the sums take the same steps as ray by ray.
+  void castRays(const double (*d)[3], std::size_t k) {
+    double t[raytrace::kDirectionBatch], w[raytrace::kDirectionBatch];
+    for (std::size_t i = 0; i < k; ++i) t[i] = na_->rayCast(origin_, d[i]);
+    weights(t, k, w);
+    if (!color_) {
+      for (std::size_t i = 0; i < k; ++i) accum_[0] += w[i];
+      return;
+    }
+    const double none[3] = {0.0, 0.0, 0.0};
+    for (std::size_t i = 0; i < k; ++i) blend(d[i], t[i], w[i], none);
+  }
+
+  // Adds one ray's colour, weighed w, to the Color pass's sum.
+  void blend(const double d[3], double t, double w, const double traced[3]) {
     // The backdrop in the ray's direction, looked up once at most.
     double sky[3];
     bool looked = false;
@@ -339,9 +361,8 @@ public:
 
 private:
   double clamp(double w) const {
-    if (x_.clampLow && w > 1.0 - s_.low) return 1.0 - s_.low;
-    if (x_.clampHigh && w < 1.0 - s_.high) return 1.0 - s_.high;
-    return w;
+    const double low = 1.0 - s_.low, high = 1.0 - s_.high;
+    return x_.clampLow && w > low ? low : (x_.clampHigh && w < high ? high : w);
   }
 
   // n rays whose angles angles() makes from their index and two draws.
@@ -358,7 +379,10 @@ private:
       fw::rng::draw(words, 2 * k);
       for (std::size_t i = 0; i < k; ++i) angles(done + static_cast<int64_t>(i), words[2 * i], words[2 * i + 1], alpha[i], beta[i]);
       raytrace::coneDirections(frame, alpha, beta, k, dirs);
-      for (std::size_t i = 0; i < k; ++i) ray(dirs[i]);
+      if (trace_)
+        ray(dirs[0]);
+      else
+        castRays(dirs, k);
       done += static_cast<int64_t>(k);
     }
   }

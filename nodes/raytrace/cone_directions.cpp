@@ -1,6 +1,7 @@
 #include "nodes/raytrace/cone_directions.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 
@@ -28,8 +29,11 @@ inline double cosKernel(double z) {
 // Straight-line work on every element, so that the loop vectorises: the
 // quadrant by rounding with the 1.5 * 2^52 trick, the remainder with pi/2 in
 // two parts (the first exact in 33 bits), the kernels, then the quadrant's
-// swap and signs as selections.
-void sinCosFast(const double *x, double *s, double *c, std::size_t n) {
+// swap and signs as selections. Compiled twice below: for every x86-64
+// processor (two numbers to a register) and for AVX2 (four); the same
+// operations in the same order either way, and no fused multiply-add, so
+// the two give the same bits.
+[[gnu::always_inline]] inline void sinCosLoop(const double *x, double *s, double *c, std::size_t n) {
   constexpr double kTwoOverPi = 6.36619772367581382433e-01;
   constexpr double kPio2Hi = 1.57079632673412561417e+00, kPio2Lo = 6.07710050650619224932e-11;
   constexpr double kRound = 6755399441055744.0;
@@ -46,7 +50,57 @@ void sinCosFast(const double *x, double *s, double *c, std::size_t n) {
   }
 }
 
+// Whether every angle is one the loop above takes (false for NaN), in a
+// loop that vectorises too.
+[[gnu::always_inline]] inline bool allFast(const double *x, std::size_t n) {
+  int slow = 0;
+  for (std::size_t i = 0; i < n; ++i) slow |= !(std::fabs(x[i]) <= kFastLimit);
+  return !slow;
+}
+
+// The sines and cosines of n angles if all are fast ones; false, computing
+// nothing, otherwise.
+bool sinCosBase(const double *x, double *s, double *c, std::size_t n) {
+  if (!allFast(x, n)) return false;
+  sinCosLoop(x, s, c, n);
+  return true;
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+__attribute__((target("avx2"))) bool sinCosAvx2(const double *x, double *s, double *c, std::size_t n) {
+  if (!allFast(x, n)) return false;
+  sinCosLoop(x, s, c, n);
+  return true;
+}
+bool hasAvx2() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2");
+}
+#else
+constexpr auto sinCosAvx2 = sinCosBase;
+bool hasAvx2() { return false; }
+#endif
+
+using SinCos = bool (*)(const double *, double *, double *, std::size_t);
+// Chosen at the first use; threads that choose at once choose alike.
+constinit std::atomic<SinCos> gSinCos{nullptr};
+
+bool sinCosFast(const double *x, double *s, double *c, std::size_t n) {
+  SinCos f = gSinCos.load(std::memory_order_relaxed);
+  if (!f) [[unlikely]] {
+    f = hasAvx2() ? sinCosAvx2 : sinCosBase;
+    gSinCos.store(f, std::memory_order_relaxed);
+  }
+  return f(x, s, c, n);
+}
+
 } // namespace
+
+bool sinCosWide(bool wide) noexcept {
+  if (wide && !hasAvx2()) return false;
+  gSinCos.store(wide ? sinCosAvx2 : sinCosBase, std::memory_order_relaxed);
+  return true;
+}
 
 ConeFrame coneFrame(const double n[3]) noexcept {
   // Azimuth theta = atan2(z, x) and elevation phi = atan2(y, h), h the length
@@ -83,12 +137,7 @@ ConeFrame coneFrame(const double n[3]) noexcept {
 }
 
 void sinCos(const double *angle, double *sine, double *cosine, std::size_t n) noexcept {
-  bool fast = true;
-  for (std::size_t i = 0; i < n; ++i) fast &= std::fabs(angle[i]) <= kFastLimit; // false for NaN
-  if (fast) {
-    sinCosFast(angle, sine, cosine, n);
-    return;
-  }
+  if (sinCosFast(angle, sine, cosine, n)) return;
   for (std::size_t i = 0; i < n; ++i) {
     sine[i] = std::sin(angle[i]);
     cosine[i] = std::cos(angle[i]);

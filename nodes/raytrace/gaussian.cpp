@@ -14,13 +14,15 @@ bool viewOf(const LWNodalAccess *na, double n[3], double v[3]) noexcept {
   return true;
 }
 
+void imageColourOf(const Source &s, const double r[3], double c[3]) noexcept {
+  if (!s.image) return;
+  double u = 0.0, v = 0.0, dir[3] = {r[0], r[1], r[2]};
+  s.svc->utility->reflectionMapping(s.seam, dir, &u, &v);
+  s.svc->images->RGBSpot(s.image, u, v, s.na->spotSize, 1, c);
+}
+
 void colourOf(const Source &s, const double r[3], double eta, int32_t word, double c[3]) noexcept {
-  auto fromImage = [&] {
-    if (!s.image) return;
-    double u = 0.0, v = 0.0, dir[3] = {r[0], r[1], r[2]};
-    s.svc->utility->reflectionMapping(s.seam, dir, &u, &v);
-    s.svc->images->RGBSpot(s.image, u, v, s.na->spotSize, 1, c);
-  };
+  auto fromImage = [&] { imageColourOf(s, r, c); };
   switch (s.mode) {
   case kBackdrop:
     if (s.svc->backdrop && s.svc->time) s.svc->backdrop->backdrop(s.svc->time->time, r, c);

@@ -105,10 +105,10 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue value)
       colourOf(src, r, na->incomingEta, RTMODE_REFLECTION, q);
     } else {
       const int32_t word = traceWord(RTMODE_REFLECTION, blur);
-      averageSamples(samples, blur, [&](const uint32_t *draws, double c[3]) {
-        double r[3];
-        mirrorAboutJittered(v, n, blur, draws, r);
-        colourOf(src, r, na->incomingEta, word, c);
+      averageSamples(src, word, samples, blur, [&](const uint32_t *draws, std::size_t k, SampleRay *rays) {
+        double j[kSampleBatch][3];
+        jitterAll(n, blur, draws, k, j);
+        mirrorsAbout(v, n, j, k, na->incomingEta, rays);
       }, q);
     }
   }

@@ -82,33 +82,6 @@ constexpr fw::Hint kExtra[] = {{.tag = XPTAG_DIVADD, .args = kDivider, .list = k
 
 // ---------------------------------------------------------------- evaluate
 
-// One ray through the surface about the unit normal m, its colour into c.
-// Light inside a denser medium (current index above the node's) beyond the
-// critical angle is reflected and keeps the current index; a refracted ray
-// carries the node's.
-void bend(const Source &src, const double v[3], const double m[3], double etaC, double eta, int32_t word,
-          double c[3]) {
-  const double w = etaC / eta;
-  double r[3];
-  if (etaC > eta) {
-    const double back[3] = {-v[0], -v[1], -v[2]};
-    // Rounding can carry a cosine of unit vectors a hair past 1.
-    const double theta = std::acos(std::fmin(1.0, std::fmax(-1.0, dot(back, m))));
-    if (theta > std::asin(eta / etaC)) {
-      mirror(v, m, r);
-      colourOf(src, r, etaC, word, c);
-      return;
-    }
-  }
-  const double d = dot(v, m);
-  // Just inside the critical angle rounding can leave the root a hair below
-  // zero: that ray grazes the surface.
-  const double k = std::sqrt(std::fmax(0.0, 1.0 - (1.0 - d * d) * w * w));
-  const double along = d >= 0.0 ? k - w * d : -(w * d + k);
-  for (int i = 0; i < 3; ++i) r[i] = w * v[i] + along * m[i];
-  colourOf(src, r, eta, word, c);
-}
-
 // An index that is no positive number bends nothing: such a surface is taken
 // to match the medium the ray is in.
 bool usableIndex(double eta) { return eta > 0.0 && std::isfinite(eta); }
@@ -139,12 +112,17 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue value)
     if (!usableIndex(eta)) eta = etaC;
     const int32_t word = traceWord(RTMODE_REFRACTION, blur);
     if ((na->flags & LWRT_SAMPLEDRAY) && na->bounces > depth) {
-      bend(src, v, n, etaC, eta, word, q);
+      SampleRay ray;
+      const double m[1][3] = {{n[0], n[1], n[2]}};
+      bendAll(v, m, 1, etaC, eta, &ray);
+      colourOf(src, ray.d, ray.eta, word, q);
     } else {
-      averageSamples(samples, blur, [&](const uint32_t *draws, double c[3]) {
-        double jittered[3];
-        jitteredNormal(n, blur, draws, jittered);
-        bend(src, v, jittered, etaC, eta, word, c);
+      const Bend bend = bendFor(etaC, eta);
+      averageSamples(src, word, samples, blur, [&](const uint32_t *draws, std::size_t k, SampleRay *rays) {
+        double m[kSampleBatch][3];
+        jitterAll(n, blur, draws, k, m);
+        normalizeAll(n, m, k);
+        bendAll(bend, v, m, k, rays);
       }, q);
     }
   }
