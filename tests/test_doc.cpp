@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -25,8 +24,12 @@ namespace {
 // The labels of the SVG's controls, in drawing order.
 std::vector<std::string> labelsOf(const std::string &svg) {
   std::vector<std::string> labels;
-  static const std::regex label(R"(<text class="xp-label"[^>]*>([^<]*)</text>)");
-  for (std::sregex_iterator it(svg.begin(), svg.end(), label), end; it != end; ++it) labels.push_back((*it)[1]);
+  const std::string open = "<text class=\"xp-label\"";
+  for (std::size_t at = svg.find(open); at != std::string::npos; at = svg.find(open, at + open.size())) {
+    const std::size_t start = svg.find('>', at) + 1, end = svg.find('<', start);
+    if (start == 0 || end == std::string::npos || svg.compare(end, 7, "</text>") != 0) continue;
+    labels.push_back(svg.substr(start, end - start));
+  }
   return labels;
 }
 
@@ -207,4 +210,72 @@ TEST(DocSite, EveryNodeHasOneDescriptionAndEveryDescriptionANode) {
   error = refusal();
   EXPECT_NE(error.find("described in"), std::string::npos) << error;
   EXPECT_FALSE(fs::exists(o.out)) << "nothing is written before the descriptions check out";
+}
+
+// A faulty preview block ends in one Error naming the description (and the
+// line, where the JSON itself is broken), whatever the fault: never the JSON
+// library's own exception, never a file written outside the site's folder.
+TEST(DocSite, RefusesFaultyPreviewBlocksNamingTheDescription) {
+  const fs::path root = fs::path(JUXS_TEST_WORK) / "doc_site_previews";
+  fs::remove_all(root);
+  fs::create_directories(root / "nodes");
+  fs::create_directories(root / "examples");
+  fs::copy(fs::path(JUXS_SOURCE_DIR) / "examples" / "images", root / "examples" / "images");
+  for (const auto &e : fs::recursive_directory_iterator(fs::path(JUXS_SOURCE_DIR) / "nodes"))
+    if (e.path().extension() == ".md") fs::copy_file(e.path(), root / "nodes" / e.path().filename());
+  hostsim::doc::SiteOptions o;
+  o.module = JUXS_MODULE_PATH;
+  o.out = (root / "site").string();
+  o.sourceDir = root.string();
+  // The module's first node, so that a fault found only when its scene is
+  // built is met before any other node is rendered.
+  const std::string file = "nodes/ambient_occlusion.md";
+  auto refusal = [&](const std::string &block) {
+    std::ofstream(root / file) << "# Jux Ambient Occlusion\n\nText.\n\n```json\n" << block << "\n```\n";
+    return thrownBy([&] { hostsim::doc::writeSite(o); });
+  };
+  const std::string node = R"({"name": "ao", "server": "Jux Ambient Occlusion"})";
+  const std::string net = R"("network": {"nodes": [)" + node + "]}";
+  const struct {
+    std::string block, expected;
+    bool beforeWriting; // found before the site's folder is made
+  } cases[] = {
+      {"{\n  \"network\": {\"nodes\": [],}\n}", file + ":7: preview block: syntax error", true},
+      {R"({"network": {"nodes": []}, "x": 1e999})", file + ": preview block: number overflow", true},
+      {"[1, 2]", file + ": preview block: should be a JSON object", true},
+      {"{}", file + ": preview block: no \"network\"", true},
+      {"{" + net + R"(, "colour": 1})", file + ": preview block: colour: unknown key", true},
+      {R"({"network": {"nodes": 3}})", file + ": preview block: network.nodes: should be a list", true},
+      {R"({"network": {"nodes": [3]}})", file + ": preview block: network.nodes[0]: should be an object", true},
+      {R"({"network": {"nodes": [{"name": 1}]}})", file + ": preview block: network.nodes[0].name: should be a string",
+       true},
+      {R"({"network": {"nodes": [{"name": "ao", "settings": 1}]}, "variations": [{"Samples": 4}]})",
+       file + ": preview block: network.nodes[0].settings: should be an object", true},
+      {"{" + net + R"(, "vary": 5})", file + ": preview block: vary: should be", true},
+      {"{" + net + R"(, "variations": {"Samples": 4}})", file + ": preview block: variations: should be a list", true},
+      {"{" + net + R"(, "variations": [5]})", file + ": preview block: variations[0]: should be an object", true},
+      {"{" + net + R"(, "images": [1]})", file + ": preview block: images: should be a list", true},
+      {"{" + net + R"(, "images": ["none.png"]})", file + ": preview block: images: no example picture \"none.png\"",
+       true},
+      {"{" + net + R"(, "images": ["../../escape.png"]})", file + ": preview block: images: \"../../escape.png\" is not",
+       true},
+      {"{" + net + R"(, "panel": 5})", file + ": preview block: panel: should be an object", true},
+      {"{" + net + R"(, "panel": {"settings": {"Nope": 1}}})", file + ": panel.settings.Nope: no control \"Nope\"",
+       false},
+      {"{" + net + R"(, "vary": "other"})", file + ": preview: the preview network has no node \"other\"", false},
+      {"{" + net + R"(, "variations": [{"Nope": 1}]})", file + ": preview (written as ", false},
+      {R"({"network": {"nodes": [{"name": "x", "server": "Jux Sqrt"}]}})",
+       file + ": preview: no node of \"Jux Ambient Occlusion\"", false},
+  };
+  for (const auto &c : cases) {
+    fs::remove_all(o.out);
+    const std::string error = refusal(c.block);
+    EXPECT_EQ(error.rfind(c.expected, 0), 0u) << c.block << "\n  gave: " << error;
+    if (c.beforeWriting) {
+      EXPECT_FALSE(fs::exists(o.out)) << c.block;
+    }
+  }
+  const std::string variation = refusal("{" + net + R"(, "variations": [{"Nope": 1}]})");
+  EXPECT_NE(variation.find("settings.Nope: no control \"Nope\""), std::string::npos) << variation;
+  EXPECT_FALSE(fs::exists(root / "escape.png"));
 }

@@ -445,6 +445,9 @@ int doc(hostsim::doc::SiteOptions &o) {
   try {
     report = hostsim::doc::writeSite(o);
   } catch (const hostsim::Error &e) {
+    // The site writer's faults name their file (a description, a picture,
+    // the module) themselves; the site's folder is seldom the one at fault.
+    if (e.file().empty()) return failUsage(e.what());
     return fail(e, o.out);
   }
   std::printf("hostsim: wrote %d node pages, an index and %d preview renders to %s in %.1f s\n", report.pages,

@@ -33,6 +33,7 @@ Description parseDescription(const std::string &file, const std::string &text) {
     if (line == "```json") {
       if (sawJson) throw Error(file + ":" + std::to_string(lineNo) + ": a second preview block");
       inJson = sawJson = true;
+      d.previewLine = lineNo + 1;
       if (!para.empty()) d.paragraphs.push_back(para);
       para.clear();
       continue;

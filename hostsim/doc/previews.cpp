@@ -88,7 +88,7 @@ void renderPreviews(const Module &module, const SiteOptions &o, NodeFacts &f, co
     try {
       sc = loadScene(host, module, (fs::path(o.out) / (stem + ".json")).string());
     } catch (const Error &e) {
-      throw Error(stem + ".json: " + e.what());
+      throw Error(where + " (written as " + stem + ".json): " + e.what());
     }
     Renderer renderer(*sc, host);
     RenderOptions ro;

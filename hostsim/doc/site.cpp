@@ -13,6 +13,7 @@
 #include "hostsim/doc/panel_svg.h"
 #include "hostsim/doc/site_parts.h"
 #include "hostsim/render/image_output.h"
+#include "hostsim/scene/scene.h"
 
 namespace fs = std::filesystem;
 using json = nlohmann::ordered_json;
@@ -271,6 +272,101 @@ if (location.hash === '#check') {
 }
 )js";
 
+
+// ------------------------------------------------------- preview blocks
+
+// A description's preview block, read and checked before anything is drawn
+// or written: each fault names the description (and, for the JSON itself,
+// the line in it), never the library's bare message.
+class PreviewReader {
+public:
+  PreviewReader(const Description &d, const fs::path &imagesDir) : d_(d), imagesDir_(imagesDir) {}
+
+  json read() const {
+    json spec;
+    try {
+      spec = json::parse(d_.previewJson);
+    } catch (const json::parse_error &e) {
+      // The library counts lines in the block; the file's are wanted.
+      const std::size_t end = std::min<std::size_t>(e.byte == 0 ? 0 : e.byte - 1, d_.previewJson.size());
+      const auto line = d_.previewLine + std::count(d_.previewJson.begin(), d_.previewJson.begin() + static_cast<long>(end), '\n');
+      std::string what = jsonMessage(e);
+      if (const auto at = what.find(": "); what.rfind("parse error", 0) == 0 && at != std::string::npos)
+        what.erase(0, at + 2); // "parse error at line 1, column 3: " says the block's place
+      throw Error(d_.file + ":" + std::to_string(line) + ": preview block: " + what);
+    } catch (const json::exception &e) {
+      fault("", jsonMessage(e));
+    }
+    if (!spec.is_object()) fault("", "should be a JSON object");
+    onlyKeys(spec, {"images", "panel", "surface", "network", "vary", "floor", "variations"}, "");
+    pictures(spec, "images", "");
+    if (spec.contains("panel")) {
+      const json &panel = spec["panel"];
+      if (!panel.is_object()) fault("panel", "should be an object");
+      onlyKeys(panel, {"images", "settings"}, "panel.");
+      pictures(panel, "images", "panel.");
+      if (panel.contains("settings") && !panel["settings"].is_object())
+        fault("panel.settings", "should be an object of control labels and values");
+    }
+    if (spec.contains("surface") && !spec["surface"].is_object()) fault("surface", "should be an object");
+    if (!spec.contains("network")) fault("", "no \"network\"");
+    const json &network = spec["network"];
+    if (!network.is_object()) fault("network", "should be an object");
+    if (!network.contains("nodes") || !network["nodes"].is_array()) fault("network.nodes", "should be a list of nodes");
+    for (std::size_t i = 0; i < network["nodes"].size(); ++i) {
+      const json &node = network["nodes"][i];
+      const std::string at = "network.nodes[" + std::to_string(i) + "]";
+      if (!node.is_object()) fault(at, "should be an object");
+      for (const char *key : {"name", "server", "host"})
+        if (node.contains(key) && !node[key].is_string()) fault(at + "." + key, "should be a string");
+      // A variation's settings are added to these.
+      if (node.contains("settings") && !node["settings"].is_object())
+        fault(at + ".settings", "should be an object of control labels and values");
+    }
+    if (spec.contains("vary") && !spec["vary"].is_string()) fault("vary", "should be the name of a node");
+    if (spec.contains("floor") && !spec["floor"].is_boolean()) fault("floor", "should be true or false");
+    if (spec.contains("variations")) {
+      const json &variations = spec["variations"];
+      if (!variations.is_array()) fault("variations", "should be a list of settings");
+      for (std::size_t i = 0; i < variations.size(); ++i)
+        if (!variations[i].is_object())
+          fault("variations[" + std::to_string(i) + "]", "should be an object of control labels and values");
+    }
+    return spec;
+  }
+
+private:
+  [[noreturn]] void fault(const std::string &where, const std::string &what) const {
+    throw Error(d_.file + ": preview block: " + (where.empty() ? "" : where + ": ") + what);
+  }
+
+  void onlyKeys(const json &object, std::initializer_list<const char *> known, const std::string &prefix) const {
+    for (const auto &[key, value] : object.items())
+      if (std::none_of(known.begin(), known.end(), [&](const char *k) { return key == k; }))
+        fault(prefix + key, "unknown key");
+  }
+
+  // A list of example pictures: plain file names (the site copies each
+  // beside its pages, so a path could write outside the site's folder) of
+  // pictures that are there.
+  void pictures(const json &object, const char *key, const std::string &prefix) const {
+    if (!object.contains(key)) return;
+    const json &list = object[key];
+    const std::string where = prefix + key;
+    if (!list.is_array()) fault(where, "should be a list of example picture names");
+    for (const auto &item : list) {
+      if (!item.is_string()) fault(where, "should be a list of example picture names");
+      const std::string name = item.get<std::string>();
+      if (name.empty() || name == "." || name == ".." || name.find_first_of("/\\") != std::string::npos)
+        fault(where, "\"" + name + "\" is not a file name in examples/images");
+      if (!fs::is_regular_file(imagesDir_ / name)) fault(where, "no example picture \"" + name + "\" in " + imagesDir_.string());
+    }
+  }
+
+  const Description &d_;
+  fs::path imagesDir_;
+};
+
 } // namespace
 
 SiteReport writeSite(const SiteOptions &o) {
@@ -309,27 +405,30 @@ SiteReport writeSite(const SiteOptions &o) {
       throw Error(descriptions.begin()->second.file + ": the module has no node server \"" +
                   descriptions.begin()->first + "\"");
 
-    fs::create_directories(o.out);
     // The example pictures the previews and panels use, beside the pages.
     std::set<std::string> images;
     std::vector<json> specs;
+    const fs::path imagesDir = fs::path(o.sourceDir) / "examples" / "images";
     for (auto &f : all) {
-      try {
-        specs.push_back(json::parse(f.description.previewJson));
-      } catch (const json::exception &e) {
-        throw Error(f.description.file + ": preview block: " + e.what());
-      }
+      specs.push_back(PreviewReader(f.description, imagesDir).read());
       if (specs.back().contains("images"))
         for (const auto &img : specs.back()["images"]) images.insert(img.get<std::string>());
     }
+    fs::create_directories(o.out);
     for (const auto &img : images) {
       const fs::path from = fs::path(o.sourceDir) / "examples" / "images" / img;
       const std::string bytes = readFile(from);
       writeText(o.out, "images/" + img, bytes, report);
     }
     for (std::size_t i = 0; i < all.size(); ++i) {
-      if (all[i].hasPanel) drawPanel(*module, o, all[i], specs[i].value("panel", json::object()), report);
-      renderPreviews(*module, o, all[i], specs[i], report);
+      try {
+        if (all[i].hasPanel) drawPanel(*module, o, all[i], specs[i].value("panel", json::object()), report);
+        renderPreviews(*module, o, all[i], specs[i], report);
+      } catch (const json::exception &e) {
+        // The reader's checks should leave the library nothing to object to;
+        // should one slip through, it is still the description's fault.
+        throw Error(all[i].description.file + ": preview block: " + jsonMessage(e));
+      }
     }
     for (const auto &f : all) {
       writeText(o.out, f.slug + ".html", nodePage(f, all), report);

@@ -34,6 +34,7 @@ struct Description {
   std::string server;
   std::vector<std::string> paragraphs;
   std::string previewJson;
+  int previewLine = 0; // the file's line of the preview block's first line
 };
 
 // Reads one description; throws Error, its message starting with the file
