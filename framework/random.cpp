@@ -375,7 +375,9 @@ void show(State &s) {
 }
 
 // The next n of the held positions from those tempered ahead; n <= ready.
-inline void takeAhead(ThreadRecord &h, uint32_t *out, std::size_t n) {
+// Not inlined: its copy loop would make draw save six registers on entry,
+// and one number a call outside a hold pays for that.
+[[gnu::noinline]] void takeAhead(ThreadRecord &h, uint32_t *out, std::size_t n) {
   const uint32_t *from = h.ahead + h.place.at;
   std::size_t j = 0;
   for (; j + 4 <= n; j += 4) std::memcpy(out + j, from + j, 4 * sizeof *out);
@@ -389,10 +391,11 @@ inline void takeAhead(ThreadRecord &h, uint32_t *out, std::size_t n) {
 // then either more tempered ahead or, for a large draw, the rest tempered
 // straight out; beyond the hold, claimed.
 [[gnu::noinline]] void drawHeld(ThreadRecord &h, uint32_t *out, std::size_t n) {
-  const std::size_t have = h.place.ready;
-  takeAhead(h, out, have);
-  out += have;
-  n -= have;
+  if (const std::size_t have = h.place.ready) {
+    takeAhead(h, out, have);
+    out += have;
+    n -= have;
+  }
   const uint64_t left = h.end - h.place.next;
   if (n <= kAheadUpTo && n <= left) {
     const auto m = static_cast<std::size_t>(std::min<uint64_t>(kAhead, left));
