@@ -57,7 +57,9 @@ GlobalFunc Host::global() const { return &globalLookup; }
 void *Host::lookup(const char *name) {
   {
     std::lock_guard lock(logMutex_);
-    log_.emplace_back(name);
+    auto it = loggedNames_.find(std::string_view(name));
+    if (it == loggedNames_.end()) it = loggedNames_.emplace(name).first;
+    log_.push_back(&*it);
   }
   // Every node's activation asks for a dozen services: no copies of the name.
   const std::string_view n(name);
@@ -92,7 +94,9 @@ void *Host::answer(std::string_view n) {
 
 std::vector<std::string> Host::lookupLog() const {
   std::lock_guard lock(logMutex_);
-  return log_;
+  std::vector<std::string> names;
+  for (const std::string *n : log_) names.push_back(*n);
+  return names;
 }
 
 void Host::clearLookupLog() {

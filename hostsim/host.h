@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "hostsim/services/file_request.h"
@@ -68,7 +69,14 @@ private:
   std::set<std::string, std::less<>> withheld_;
   std::map<std::string, int> nameCounts_;
   mutable std::mutex logMutex_;
-  std::vector<std::string> log_;
+  // Each name asked for once, and the log as pointers into it: a long
+  // session's lookups (a dozen per node activation) allocate nothing.
+  struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
+  };
+  std::unordered_set<std::string, NameHash, std::equal_to<>> loggedNames_;
+  std::vector<const std::string *> log_;
 };
 
 } // namespace hostsim

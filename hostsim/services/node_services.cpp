@@ -68,6 +68,8 @@ struct Ops {
     in->type = type;
     in->name = name;
     in->event = event;
+    // A node has a handful: one allocation, not one per doubling.
+    if (nodeOf(n)->inputs.empty()) nodeOf(n)->inputs.reserve(8);
     nodeOf(n)->inputs.push_back(std::move(in));
     return reinterpret_cast<NodeInputID>(nodeOf(n)->inputs.back().get());
   }

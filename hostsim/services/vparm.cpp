@@ -44,7 +44,10 @@ struct Ops {
     if (p->group) std::erase(p->group->channels, p);
     p->channel = channel ? channel : "";
     p->group = reinterpret_cast<ChanGroup *>(group);
-    if (p->group) p->group->channels.push_back(p);
+    if (!p->group) return;
+    // A node's group holds a handful: one allocation, not one per doubling.
+    if (p->group->channels.empty()) p->group->channels.reserve(8);
+    p->group->channels.push_back(p);
   }
   static LWError copy(LWVParmID to, LWVParmID from) {
     VParm *dst = svc().find(to);

@@ -34,6 +34,8 @@ void XPanelService::readHints(Panel &p, const LWXPanelHint *h) {
   }
   auto word = [&](std::size_t i) { return reinterpret_cast<intptr_t>(h[i]); };
   std::vector<std::pair<uint32_t, std::string>> labels; // applied once every id is known
+  std::vector<intptr_t> a;    // the hint's fixed arguments
+  std::vector<uint32_t> list; // and its id list
   std::size_t i = 0;
   for (;;) {
     if (i >= kMaxHintWords) return error(i, "no end tag within " + std::to_string(kMaxHintWords) + " words");
@@ -45,10 +47,10 @@ void XPanelService::readHints(Panel &p, const LWXPanelHint *h) {
     const auto tag = static_cast<uint32_t>(w);
     const std::size_t fixed = XPTAG_FIXED_COUNT(tag);
     if (at + 1 + fixed >= kMaxHintWords) return error(at, "hint runs past the end");
-    std::vector<intptr_t> a(fixed);
+    a.assign(fixed, 0);
     for (std::size_t k = 0; k < fixed; ++k) a[k] = word(at + 1 + k);
     i = at + 1 + fixed;
-    std::vector<uint32_t> list;
+    list.clear();
     if (XPTAG_HAS_LIST(tag)) {
       for (;; ++i) {
         if (i >= kMaxHintWords) return error(at, "id list of " + hexId(tag) + " has no terminating 0");
