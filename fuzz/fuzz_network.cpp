@@ -16,12 +16,13 @@ using hostsim::HostNode;
 // lists are reached; not many more, for every node is made, saved, loaded,
 // started and removed by the host for each input.
 constexpr std::size_t kMaxNodes = 72;
-// What one input may ask of the host, counted in nodes made, loaded or
-// removed (a render starts four nodes for one): enough for a full network
-// made, saved and loaded, and rendered (72 + 144 + 19), about what a seed
-// asks. Past it the input's remaining operations are not run: nodes are
-// what an input costs, and a few hundred of them keep it to milliseconds.
-constexpr std::size_t kMaxWork = 240;
+// What one input may ask of the host, counted in nodes made or loaded (a
+// render starts four nodes for one): enough for a full network made, saved
+// and loaded, and rendered (72 + 72 + 19), as the seeds ask; the bound is
+// checked before each operation. Past it the input's remaining operations
+// are not run: nodes are what an input costs, and at most a couple of hundred
+// keep it to a millisecond or two.
+constexpr std::size_t kMaxWork = 160;
 
 // Ray and sample counts are honoured as given, so one evaluation with a count
 // of millions takes as long as those rays do: here counts stay small, to keep
@@ -137,7 +138,7 @@ struct Editor {
     hostsim::SavedNetwork saved;
     const int32_t mode = in.byte() & 1 ? LWIO_ASCII : LWIO_BINARY;
     fuzz::must("the network does not save: ", [&] { net.saveAll(saved, mode); });
-    work += 2 * saved.nodes.size();
+    work += saved.nodes.size();
     std::vector<std::size_t> order(saved.nodes.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
     for (std::size_t i = order.size(); i > 1; --i) std::swap(order[i - 1], order[in.pick(i)]);
@@ -191,8 +192,8 @@ struct Editor {
 // that leaves them as the next input needs them: a render left open is
 // ended, every node is removed (as a user deletes them, so each node's
 // destroy runs), and the host's records of what was asked of it (service
-// look-ups, instance updates, warnings of edits past a control's limits)
-// are cleared. What carries over from input to input is what a user's
+// look-ups, instance updates, warnings of edits past a control's limits,
+// file requests) are cleared. What carries over from input to input is what a user's
 // session carries over: the module-wide state (the material registry's
 // running identifier above all; a fault report shows it) and the host's
 // counts behind node names.
@@ -206,6 +207,10 @@ struct Session {
     host.clearLookupLog();
     host.panels().clearUpdates();
     host.panels().takeWarnings();
+    host.fileRequester().clearRequests();
+    // A node's parameters are the host's to keep until the node frees them.
+    if (const std::size_t n = host.vparms().liveCount())
+      fuzz::fault(std::to_string(n) + " parameters outlive the removal of every node");
   }
 };
 

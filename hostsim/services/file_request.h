@@ -34,6 +34,7 @@ public:
     const LWFileReqLocal *record; // whose record asked
   };
   const std::vector<Request> &requests() const { return requests_; }
+  void clearRequests() { requests_.clear(); }
 
   // host thread
   int32_t run(int32_t version, LWFileReqLocal *request);
