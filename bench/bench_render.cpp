@@ -1,7 +1,8 @@
 // Camera samples per second of the stand-in host's renderer on a scene whose
 // surfaces have no node network, against the bare Embree intersection rate of
-// the same camera rays, measured in the same run; and the render on one
-// against two threads. The ratios are printed after the table.
+// the same camera rays, measured in the same run; and the render's speed-up
+// on two threads against bare Embree's. The ratios are printed after the
+// table.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -118,8 +119,12 @@ int main(int argc, char **argv) {
   const double one = rate("hostRender/1/process_time/real_time"), two = rate("hostRender/2/process_time/real_time");
   if (bare > 0 && one > 0)
     std::printf("host samples/s on one thread / bare Embree rays/s: %.2f (goal: at least 0.6)\n", one / bare);
-  if (one > 0 && two > 0) std::printf("two render threads / one: %.2f (goal: at least 1.8)\n", two / one);
-  if (bare > 0 && bare2 > 0) std::printf("for reference, bare Embree on two threads / one: %.2f\n", bare2 / bare);
+  // The machine decides how far two threads can scale: the host's render is
+  // held to bare Embree's own speed-up over the same rays, as Ambient
+  // Occlusion's render is.
+  if (one > 0 && two > 0 && bare > 0 && bare2 > 0)
+    std::printf("host render speed-up on two threads %.2f / bare Embree's %.2f: %.2f (goal: at least 0.95)\n",
+                two / one, bare2 / bare, (two / one) / (bare2 / bare));
   gWorld.reset(); // before the module's statics go
   benchmark::Shutdown();
   return 0;
