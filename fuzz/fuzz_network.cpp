@@ -191,12 +191,15 @@ struct Editor {
 // for every input cost more than most inputs. Each input ends with a reset
 // that leaves them as the next input needs them: a render left open is
 // ended, every node is removed (as a user deletes them, so each node's
-// destroy runs), and the host's records of what was asked of it (service
-// look-ups, instance updates, warnings of edits past a control's limits,
-// file requests) are cleared. What carries over from input to input is what a user's
-// session carries over: the module-wide state (the material registry's
-// running identifier above all; a fault report shows it) and the host's
-// counts behind node names.
+// destroy runs, which must free every parameter the node made), and the
+// host's records of what was asked of it (service look-ups, instance
+// updates, warnings of edits past a control's limits, file requests) are
+// cleared: a record that only grew would leave each input with more
+// allocations than it freed, and libFuzzer runs such an input again with a
+// leak scan of the whole heap. What carries over from input to input is what
+// a user's session carries over: the module-wide state (the material
+// registry's running identifier above all; a fault report shows it) and the
+// host's counts behind node names.
 struct Session {
   hostsim::Host host;
   hostsim::Network net{host, fuzz::module(), "Fuzz"};
@@ -208,7 +211,6 @@ struct Session {
     host.panels().clearUpdates();
     host.panels().takeWarnings();
     host.fileRequester().clearRequests();
-    // A node's parameters are the host's to keep until the node frees them.
     if (const std::size_t n = host.vparms().liveCount())
       fuzz::fault(std::to_string(n) + " parameters outlive the removal of every node");
   }
