@@ -117,7 +117,19 @@ struct Editor {
       const int32_t count = panels.popupCount(*p, c);
       for (int32_t i = -1; i <= count; ++i) panels.popupItem(*p, c, i);
     }
-    panels.describe(*p, n->name);
+    // Drawn as the host draws an open panel: every control's value read, the
+    // rules that disable controls weighed, each popup's current item named;
+    // one time in eight also written out whole, as `hostsim panel` shows it
+    // (its text costs as much as the rest of the edit).
+    if (in.byte() % 8 == 0) {
+      panels.describe(*p, n->name);
+    } else {
+      for (const hostsim::PanelControl &k : p->controls) {
+        const hostsim::ControlValue v = panels.value(*p, k);
+        panels.enabled(*p, k);
+        if (k.isPopup() && v.kind == hostsim::ControlValue::Integer) panels.popupItem(*p, k, v.integer);
+      }
+    }
     // The panel may refuse an edit (a disabled control, a wrong count).
     if (c.isInteger()) {
       const int32_t v = isCountControl(c.label) ? count() : in.value<int32_t>();
