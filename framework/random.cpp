@@ -6,10 +6,7 @@
 #include <cstring>
 #include <thread>
 
-#if defined(__x86_64__) || defined(_M_X64)
-#include <immintrin.h>
-#define JUXS_X86_64 1
-#endif
+#include "framework/cpu.h"
 
 namespace juxs::fw::rng {
 namespace {
@@ -102,9 +99,7 @@ void temperSse2(const uint32_t *in, uint32_t *out, std::size_t n) {
 }
 
 // AVX2: compiled for it here alone and chosen only where the processor has
-// it, so the module still runs on any 64-bit x86 machine.
-#define JUXS_AVX2 __attribute__((target("avx2")))
-
+// it.
 JUXS_AVX2 inline __m256i mix8(const uint32_t *w, const uint32_t *far) {
   const __m256i upper = _mm256_set1_epi32(static_cast<int>(kUpper)), lower = _mm256_set1_epi32(kLower);
   const __m256i matrix = _mm256_set1_epi32(static_cast<int>(kMatrix));
@@ -155,15 +150,6 @@ constexpr Kernels kPlain{Simd::Plain, twistPlain, temperPlain};
 constexpr Kernels kSse2{Simd::Sse2, twistSse2, temperSse2};
 constexpr Kernels kAvx2{Simd::Avx2, twistAvx2, temperAvx2};
 #endif
-
-bool hasAvx2() {
-#ifdef JUXS_X86_64
-  __builtin_cpu_init(); // may run before the runtime's own constructors have
-  return __builtin_cpu_supports("avx2");
-#else
-  return false;
-#endif
-}
 
 const Kernels *kernelsFor(Simd s) {
   switch (s) {

@@ -1,6 +1,8 @@
 // Gaussian Reflections and Gaussian Refractions, driven as the host drives
 // them: the rays they trace (direction, refraction index, mode word), the
 // numbers they draw from the module generator, and their colour sources.
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -414,6 +416,10 @@ TEST_F(Gaussian, AZeroNormalFallsBackToTheGeometricNormalAndARayFromThePointMirr
 
 namespace gs = juxs::gaussian;
 
+// Sample i's direction, gathered from a batch's components.
+std::array<double, 3> at(const gs::Dirs &d, std::size_t i) { return {d.x[i], d.y[i], d.z[i]}; }
+std::array<double, 3> at(const gs::Rays &r, std::size_t i) { return at(r.d, i); }
+
 // n unit vectors and their draws, made up from the generator itself.
 struct Batch {
   uint32_t draws[gs::kSampleBatch * gs::kDrawsPerNormal];
@@ -436,24 +442,24 @@ TEST(GaussianBatch, MirrorDirectionsMatchOneAtATimeAndThePlainFormula) {
   for (uint32_t seed = 1; seed <= 40; ++seed) {
     const Batch b(seed);
     for (double blur : {0.01, 0.3, 1.0, 7.5}) {
-      double j[kN][3];
-      gs::SampleRay together[kN];
+      gs::Dirs j;
+      gs::Rays together;
       gs::jitterAll(b.n, blur, b.draws, kN, j);
       gs::mirrorsAbout(b.v, b.n, j, kN, 1.25, together);
       for (std::size_t i = 0; i < kN; ++i) {
         const uint32_t *r = b.draws + gs::kDrawsPerNormal * i;
-        double one[1][3];
-        gs::SampleRay alone;
+        gs::Dirs one;
+        gs::Rays alone;
         gs::jitterAll(b.n, blur, r, 1, one);
-        gs::mirrorsAbout(b.v, b.n, one, 1, 1.25, &alone);
+        gs::mirrorsAbout(b.v, b.n, one, 1, 1.25, alone);
         double m[3], want[3];
         plainJitter(b.n, blur, r, m);
         mirror(b.v, m, want);
         for (int a = 0; a < 3; ++a) {
-          EXPECT_EQ(together[i].d[a], alone.d[a]) << seed << " " << blur << " " << i;
-          EXPECT_NEAR(together[i].d[a], want[a], 1e-12) << seed << " " << blur << " " << i;
+          EXPECT_EQ(at(together, i)[a], at(alone, 0)[a]) << seed << " " << blur << " " << i;
+          EXPECT_NEAR(at(together, i)[a], want[a], 1e-12) << seed << " " << blur << " " << i;
         }
-        EXPECT_EQ(together[i].eta, 1.25);
+        EXPECT_EQ(together.eta[i], 1.25);
       }
     }
   }
@@ -464,17 +470,16 @@ TEST(GaussianBatch, AJitterWithNoDirectionLeftMirrorsAboutTheNormal) {
   double want[3];
   mirror(b.v, b.n, want);
   for (double blur : {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN(), 1e300}) {
-    double j[3][3];
-    gs::SampleRay rays[3];
+    gs::Dirs j;
+    gs::Rays rays;
     gs::jitterAll(b.n, blur, b.draws, 3, j);
     gs::mirrorsAbout(b.v, b.n, j, 3, 1.0, rays);
-    double m[3][3];
-    std::copy(&j[0][0], &j[0][0] + 9, &m[0][0]);
+    gs::Dirs m = j;
     gs::normalizeAll(b.n, m, 3);
-    for (int i = 0; i < 3; ++i)
+    for (std::size_t i = 0; i < 3; ++i)
       for (int a = 0; a < 3; ++a) {
-        EXPECT_EQ(rays[i].d[a], want[a]) << blur;
-        EXPECT_EQ(m[i][a], b.n[a]) << blur << ": the normal kept";
+        EXPECT_EQ(at(rays, i)[a], want[a]) << blur;
+        EXPECT_EQ(at(m, i)[a], b.n[a]) << blur << ": the normal kept";
       }
   }
 }
@@ -486,27 +491,27 @@ TEST(GaussianBatch, RefractionDirectionsMatchOneAtATimeAndThePlainFormula) {
     const Batch b(seed);
     for (double blur : {0.05, 0.4, 2.0})
       for (auto [here, eta] : {std::pair{1.0, 1.5}, {1.5, 1.0}, {1.33, 1.33}, {2.4, 1.7}}) {
-        double m[kN][3];
-        gs::SampleRay together[kN];
+        gs::Dirs m;
+        gs::Rays together;
         gs::jitterAll(b.n, blur, b.draws, kN, m);
         gs::normalizeAll(b.n, m, kN);
-        gs::bendAll(b.v, m, kN, here, eta, together);
+        gs::bendAll(gs::bendFor(here, eta), b.v, m, kN, together);
         for (std::size_t i = 0; i < kN; ++i) {
           const uint32_t *r = b.draws + gs::kDrawsPerNormal * i;
-          double one[1][3];
-          gs::SampleRay alone;
+          gs::Dirs one;
+          gs::Rays alone;
           gs::jitterAll(b.n, blur, r, 1, one);
           gs::normalizeAll(b.n, one, 1);
-          gs::bendAll(b.v, one, 1, here, eta, &alone);
+          gs::bendAll(gs::bendFor(here, eta), b.v, one, 1, alone);
           double unit[3], want[3], wantEta = 0;
           plainJitter(b.n, blur, r, unit);
           plainBend(b.v, unit, here, eta, want, wantEta);
           for (int a = 0; a < 3; ++a) {
-            EXPECT_EQ(together[i].d[a], alone.d[a]) << seed << " " << blur << " " << i;
-            EXPECT_NEAR(together[i].d[a], want[a], 1e-12) << seed << " " << blur << " " << here << " " << eta;
+            EXPECT_EQ(at(together, i)[a], at(alone, 0)[a]) << seed << " " << blur << " " << i;
+            EXPECT_NEAR(at(together, i)[a], want[a], 1e-12) << seed << " " << blur << " " << here << " " << eta;
           }
-          EXPECT_EQ(together[i].eta, alone.eta);
-          EXPECT_EQ(together[i].eta, wantEta);
+          EXPECT_EQ(together.eta[i], alone.eta[0]);
+          EXPECT_EQ(together.eta[i], wantEta);
           (wantEta == here && here != eta ? reflected : bent) += 1;
         }
       }
@@ -602,6 +607,24 @@ TEST_F(Gaussian, SamplesWhoseTracesDrawTakeTheNumbersThatComeNext) {
   }
 }
 
+// Bends count samples about m in one batch and checks sample i against the
+// plain formula; whether it was reflected.
+bool expectBent(const double v[3], const gs::Dirs &m, std::size_t i, std::size_t count, double here, double eta) {
+  gs::Rays got;
+  gs::bendAll(gs::bendFor(here, eta), v, m, count, got);
+  const double unit[3] = {m.x[i], m.y[i], m.z[i]};
+  double want[3], wantEta = 0;
+  plainBend(v, unit, here, eta, want, wantEta);
+  const double cosine = -(v[0] * unit[0] + v[1] * unit[1] + v[2] * unit[2]);
+  EXPECT_EQ(got.eta[i], wantEta) << here << " " << eta << " at cosine " << cosine;
+  // A ray refracted this close to the critical angle grazes the surface:
+  // the square root of a difference near 0 magnifies how each rounds it.
+  const bool grazing = wantEta == eta && std::fabs(want[0] * unit[0] + want[1] * unit[1] + want[2] * unit[2]) < 1e-3;
+  for (int a = 0; a < 3; ++a)
+    EXPECT_NEAR(at(got, i)[a], want[a], grazing ? 1e-7 : 1e-12) << here << " " << eta << " at cosine " << cosine;
+  return wantEta == here;
+}
+
 // Out of a denser medium the critical angle decides between a reflected and
 // a refracted ray: right at it, within rounding of it, and a little way off
 // on either side, the decision is the arc cosine's.
@@ -625,22 +648,24 @@ TEST(GaussianBatch, TheCriticalAngleDecidesAsTheArcCosineDoes) {
     for (double theta : angles) {
       // The view comes in at theta from the reversed normal (0, 1, 0).
       const double v[3] = {std::sin(theta), -std::cos(theta), 0};
-      const double m[1][3] = {{0, 1, 0}};
-      gs::SampleRay got;
-      gs::bendAll(v, m, 1, here, eta, &got);
-      double want[3], wantEta = 0;
-      plainBend(v, m[0], here, eta, want, wantEta);
-      ASSERT_EQ(got.eta, wantEta) << here << " " << eta << " at " << theta - critical;
-      // A ray refracted this close to the critical angle grazes the surface:
-      // the square root of a difference near 0 magnifies how each rounds it.
-      const bool grazing = wantEta == eta && std::fabs(want[1]) < 1e-3;
-      for (int a = 0; a < 3; ++a)
-        ASSERT_NEAR(got.d[a], want[a], grazing ? 1e-7 : 1e-12) << here << " " << eta << " at " << theta - critical;
-      (wantEta == here ? reflected : bent) += 1;
+      gs::Dirs m{};
+      m.y[0] = 1;
+      (expectBent(v, m, 0, 1, here, eta) ? reflected : bent) += 1;
+    }
+    // The same angles a batch at a time, the normal turning under a fixed
+    // view: samples near the critical angle among others that are not.
+    const double v[3] = {0, -1, 0};
+    for (std::size_t first = 0; first < angles.size(); first += gs::kSampleBatch) {
+      const std::size_t count = std::min(gs::kSampleBatch, angles.size() - first);
+      gs::Dirs m{};
+      for (std::size_t i = 0; i < count; ++i)
+        m.x[i] = -std::sin(angles[first + i]), m.y[i] = std::cos(angles[first + i]);
+      for (std::size_t i = 0; i < count; ++i)
+        (expectBent(v, m, i, count, here, eta) ? reflected : bent) += 1;
     }
   }
-  EXPECT_GT(reflected, 400);
-  EXPECT_GT(bent, 400);
+  EXPECT_GT(reflected, 800);
+  EXPECT_GT(bent, 800);
 }
 
 } // namespace

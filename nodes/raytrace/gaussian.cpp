@@ -2,7 +2,70 @@
 
 #include <cmath>
 
+#include "framework/cpu.h"
+
 namespace juxs::gaussian {
+namespace {
+
+const Width kWidest = fw::hasAvx2() ? Width::Avx2 : Width::Sse2;
+
+[[gnu::always_inline]] inline void mirrorSteps(const double n[3], const double v[3], double blur, double eta,
+                                               const uint32_t *draws, std::size_t count, Rays &out) noexcept {
+  Dirs j;
+  jitterAll(n, blur, draws, count, j);
+  mirrorsAbout(v, n, j, count, eta, out);
+}
+
+[[gnu::always_inline]] inline void bendSteps(const double n[3], const double v[3], double blur, const Bend &b,
+                                             const uint32_t *draws, std::size_t count, Rays &out) noexcept {
+  Dirs m;
+  jitterAll(n, blur, draws, count, m);
+  normalizeAll(n, m, count);
+  bendAll(b, v, m, count, out);
+}
+
+void mirrorSse2(const double n[3], const double v[3], double blur, double eta, const uint32_t *draws,
+                std::size_t count, Rays &out) noexcept {
+  mirrorSteps(n, v, blur, eta, draws, count, out);
+}
+
+void bendSse2(const double n[3], const double v[3], double blur, const Bend &b, const uint32_t *draws,
+              std::size_t count, Rays &out) noexcept {
+  bendSteps(n, v, blur, b, draws, count, out);
+}
+
+#ifdef JUXS_X86_64
+JUXS_AVX2 void mirrorAvx2(const double n[3], const double v[3], double blur, double eta, const uint32_t *draws,
+                          std::size_t count, Rays &out) noexcept {
+  mirrorSteps(n, v, blur, eta, draws, count, out);
+}
+
+JUXS_AVX2 void bendAvx2(const double n[3], const double v[3], double blur, const Bend &b, const uint32_t *draws,
+                        std::size_t count, Rays &out) noexcept {
+  bendSteps(n, v, blur, b, draws, count, out);
+}
+#endif
+
+} // namespace
+
+Width widest() noexcept { return kWidest; }
+
+void mirrorRays(Width w, const double n[3], const double v[3], double blur, double eta, const uint32_t *draws,
+                std::size_t count, Rays &out) noexcept {
+#ifdef JUXS_X86_64
+  if (w == Width::Avx2 && kWidest == Width::Avx2) return mirrorAvx2(n, v, blur, eta, draws, count, out);
+#endif
+  mirrorSse2(n, v, blur, eta, draws, count, out);
+}
+
+void bendRays(Width w, const double n[3], const double v[3], double blur, const Bend &b, const uint32_t *draws,
+              std::size_t count, Rays &out) noexcept {
+#ifdef JUXS_X86_64
+  if (w == Width::Avx2 && kWidest == Width::Avx2) return bendAvx2(n, v, blur, b, draws, count, out);
+#endif
+  bendSse2(n, v, blur, b, draws, count, out);
+}
+
 bool viewOf(const LWNodalAccess *na, double n[3], double v[3]) noexcept {
   if (!normalize(n)) {
     for (int i = 0; i < 3; ++i) n[i] = na->gNorm[i];

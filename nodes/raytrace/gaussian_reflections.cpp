@@ -105,10 +105,9 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue value)
       colourOf(src, r, na->incomingEta, RTMODE_REFLECTION, q);
     } else {
       const int32_t word = traceWord(RTMODE_REFLECTION, blur);
-      averageSamples(src, word, samples, blur, [&](const uint32_t *draws, std::size_t k, SampleRay *rays) {
-        double j[kSampleBatch][3];
-        jitterAll(n, blur, draws, k, j);
-        mirrorsAbout(v, n, j, k, na->incomingEta, rays);
+      const Width width = widest();
+      averageSamples(src, word, samples, blur, [&](const uint32_t *draws, std::size_t k, Rays &rays) {
+        mirrorRays(width, n, v, blur, na->incomingEta, draws, k, rays);
       }, q);
     }
   }

@@ -112,17 +112,17 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue value)
     if (!usableIndex(eta)) eta = etaC;
     const int32_t word = traceWord(RTMODE_REFRACTION, blur);
     if ((na->flags & LWRT_SAMPLEDRAY) && na->bounces > depth) {
-      SampleRay ray;
-      const double m[1][3] = {{n[0], n[1], n[2]}};
-      bendAll(v, m, 1, etaC, eta, &ray);
-      colourOf(src, ray.d, ray.eta, word, q);
+      Dirs m;
+      m.x[0] = n[0], m.y[0] = n[1], m.z[0] = n[2];
+      Rays ray;
+      bendAll(bendFor(etaC, eta), v, m, 1, ray);
+      const double d[3] = {ray.d.x[0], ray.d.y[0], ray.d.z[0]};
+      colourOf(src, d, ray.eta[0], word, q);
     } else {
       const Bend bend = bendFor(etaC, eta);
-      averageSamples(src, word, samples, blur, [&](const uint32_t *draws, std::size_t k, SampleRay *rays) {
-        double m[kSampleBatch][3];
-        jitterAll(n, blur, draws, k, m);
-        normalizeAll(n, m, k);
-        bendAll(bend, v, m, k, rays);
+      const Width width = widest();
+      averageSamples(src, word, samples, blur, [&](const uint32_t *draws, std::size_t k, Rays &rays) {
+        bendRays(width, n, v, blur, bend, draws, k, rays);
       }, q);
     }
   }
