@@ -3,6 +3,7 @@
 // numbers they draw from the module generator, and their colour sources.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -462,6 +463,49 @@ TEST(GaussianBatch, MirrorDirectionsMatchOneAtATimeAndThePlainFormula) {
         EXPECT_EQ(together.eta[i], 1.25);
       }
     }
+  }
+}
+
+// The nodes make a batch's rays with the widest instructions the processor
+// has: each width gives the bits of the steps taken one by one, for blurs
+// that leave a direction and ones that do not, and for light leaving a
+// denser medium (some rays reflected, some within a hair of the critical
+// angle) as well as entering one.
+TEST(GaussianBatch, EveryWidthMakesTheSameRaysAsTheSteps) {
+  std::vector<gs::Width> widths = {gs::Width::Sse2};
+  if (gs::widest() == gs::Width::Avx2) widths.push_back(gs::Width::Avx2);
+  auto expectSame = [](const gs::Rays &got, const gs::Rays &want, std::size_t count, const char *what) {
+    for (std::size_t i = 0; i < count; ++i) {
+      for (int a = 0; a < 3; ++a)
+        EXPECT_EQ(std::bit_cast<uint64_t>(at(got, i)[a]), std::bit_cast<uint64_t>(at(want, i)[a])) << what << " " << i;
+      EXPECT_EQ(got.eta[i], want.eta[i]) << what << " " << i;
+    }
+  };
+  const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
+  for (uint32_t seed = 1; seed <= 12; ++seed) {
+    const Batch b(seed);
+    for (double blur : {0.0, 0.05, 0.4, 3.0, inf, nan})
+      for (std::size_t count : {std::size_t{1}, std::size_t{5}, gs::kSampleBatch}) {
+        gs::Dirs j;
+        gs::Rays want;
+        gs::jitterAll(b.n, blur, b.draws, count, j);
+        gs::mirrorsAbout(b.v, b.n, j, count, 1.25, want);
+        for (gs::Width w : widths) {
+          gs::Rays got;
+          gs::mirrorRays(w, b.n, b.v, blur, 1.25, b.draws, count, got);
+          expectSame(got, want, count, "mirror");
+        }
+        gs::normalizeAll(b.n, j, count);
+        for (auto [here, eta] : {std::pair{1.0, 1.5}, {1.5, 1.0}, {2.4, 1.7}}) {
+          const gs::Bend bend = gs::bendFor(here, eta);
+          gs::bendAll(bend, b.v, j, count, want);
+          for (gs::Width w : widths) {
+            gs::Rays got;
+            gs::bendRays(w, b.n, b.v, blur, bend, b.draws, count, got);
+            expectSame(got, want, count, "bend");
+          }
+        }
+      }
   }
 }
 

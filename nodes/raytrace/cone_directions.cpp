@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <cstdint>
+
+#include "framework/cpu.h"
 
 namespace juxs::raytrace {
 namespace {
@@ -39,11 +42,13 @@ inline double cosKernel(double z) {
   constexpr double kRound = 6755399441055744.0;
   for (std::size_t i = 0; i < n; ++i) {
     const double v = x[i];
-    const double q = (v * kTwoOverPi + kRound) - kRound;
+    const double t = v * kTwoOverPi + kRound, q = t - kRound;
     const double r = (v - q * kPio2Hi) - q * kPio2Lo;
     const double z = r * r;
     const double ps = sinKernel(r, z), pc = cosKernel(z);
-    const auto k = static_cast<int32_t>(q);
+    // t's low bits hold 2^51 + q: q's own two lowest bits, with no
+    // conversion (which would leave the register's width).
+    const auto k = std::bit_cast<uint64_t>(t);
     const double sv = (k & 1) ? pc : ps, cv = (k & 1) ? ps : pc;
     s[i] = (k & 2) ? -sv : sv;
     c[i] = ((k + 1) & 2) ? -cv : cv;
@@ -66,20 +71,16 @@ bool sinCosBase(const double *x, double *s, double *c, std::size_t n) {
   return true;
 }
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-__attribute__((target("avx2"))) bool sinCosAvx2(const double *x, double *s, double *c, std::size_t n) {
+#ifdef JUXS_X86_64
+JUXS_AVX2 bool sinCosAvx2(const double *x, double *s, double *c, std::size_t n) {
   if (!allFast(x, n)) return false;
   sinCosLoop(x, s, c, n);
   return true;
 }
-bool hasAvx2() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2");
-}
 #else
 constexpr auto sinCosAvx2 = sinCosBase;
-bool hasAvx2() { return false; }
 #endif
+using fw::hasAvx2;
 
 using SinCos = bool (*)(const double *, double *, double *, std::size_t);
 // Chosen at the first use; threads that choose at once choose alike.
