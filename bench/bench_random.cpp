@@ -10,7 +10,7 @@
 // One-thread figures are timed by the thread's processor time (the machine
 // may be shared), two-thread ones by the clock. The ratios, the processor and
 // the instructions the generator twists and tempers with are printed after
-// the table; --simd=plain|sse2|avx2 makes it use narrower ones.
+// the table; --simd=plain|sse2|avx2|avx512 makes it use narrower ones.
 #include <benchmark/benchmark.h>
 #include <pthread.h>
 
@@ -137,6 +137,7 @@ const char *name(rng::Simd s) {
   case rng::Simd::Plain: return "plain C++";
   case rng::Simd::Sse2: return "SSE2";
   case rng::Simd::Avx2: return "AVX2";
+  case rng::Simd::Avx512: return "AVX-512";
   }
   return "?";
 }
@@ -148,7 +149,10 @@ int main(int argc, char **argv) {
     const std::string a = argv[i];
     if (a.rfind("--simd=", 0) != 0) continue;
     const std::string v = a.substr(7);
-    const rng::Simd s = v == "plain" ? rng::Simd::Plain : v == "sse2" ? rng::Simd::Sse2 : rng::Simd::Avx2;
+    const rng::Simd s = v == "plain" ? rng::Simd::Plain
+                        : v == "sse2"  ? rng::Simd::Sse2
+                        : v == "avx2"  ? rng::Simd::Avx2
+                                       : rng::Simd::Avx512;
     if (!rng::useSimd(s)) {
       std::fprintf(stderr, "bench_random: this processor has no %s\n", v.c_str());
       return 2;

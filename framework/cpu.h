@@ -7,6 +7,7 @@
 #include <immintrin.h>
 #define JUXS_X86_64 1
 #define JUXS_AVX2 __attribute__((target("avx2")))
+#define JUXS_AVX512 __attribute__((target("avx512f")))
 #endif
 
 namespace juxs::fw {
@@ -15,6 +16,15 @@ inline bool hasAvx2() noexcept {
 #ifdef JUXS_X86_64
   __builtin_cpu_init(); // may run before the runtime's own constructors have
   return __builtin_cpu_supports("avx2");
+#else
+  return false;
+#endif
+}
+
+inline bool hasAvx512() noexcept {
+#ifdef JUXS_X86_64
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx512f");
 #else
   return false;
 #endif

@@ -83,9 +83,9 @@ inline bool take(const Ahead &a, std::size_t from, std::size_t n) noexcept {
 constexpr double unit(uint32_t d) noexcept { return d * (1.0 / 4294967295.0); }
 
 // The instructions that twist and temper: the widest the processor has
-// (AVX2, else SSE2), or plain C++ where neither exists. The sequence is the
-// same on each; tests make each draw it.
-enum class Simd { Plain, Sse2, Avx2 };
+// (AVX-512, else AVX2, else SSE2), or plain C++ where none exists. The
+// sequence is the same on each; tests make each draw it.
+enum class Simd { Plain, Sse2, Avx2, Avx512 };
 Simd simd() noexcept;
 // Twists and tempers with s from the next draw on; false, changing nothing,
 // where the processor lacks it. Between draws, while no other thread draws.

@@ -171,7 +171,7 @@ TEST(GeneratorConcurrency, EachPathHandsOutEveryNumberOnce) {
     rng::Simd was = rng::simd();
     ~KeepPath() { rng::useSimd(was); }
   } const keep;
-  for (rng::Simd path : {rng::Simd::Plain, rng::Simd::Sse2, rng::Simd::Avx2}) {
+  for (rng::Simd path : {rng::Simd::Plain, rng::Simd::Sse2, rng::Simd::Avx2, rng::Simd::Avx512}) {
     if (!rng::useSimd(path)) continue;
     SCOPED_TRACE(static_cast<int>(path));
     rng::seed(3);

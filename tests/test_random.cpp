@@ -131,7 +131,7 @@ TEST(Generator, PeekShowsTheNextNumbersAndTakeDrawsThem) {
 std::vector<rng::Simd> paths() {
   std::vector<rng::Simd> all;
   const rng::Simd was = rng::simd();
-  for (rng::Simd s : {rng::Simd::Plain, rng::Simd::Sse2, rng::Simd::Avx2})
+  for (rng::Simd s : {rng::Simd::Plain, rng::Simd::Sse2, rng::Simd::Avx2, rng::Simd::Avx512})
     if (rng::useSimd(s)) all.push_back(s);
   rng::useSimd(was);
   return all;
