@@ -104,13 +104,7 @@ HostNode *Network::addHostNode(const std::string &kind,
                                const std::vector<std::pair<std::string, ConnectionType>> &outputs,
                                std::function<void(LWNodalAccess *, const NodeOutput *, OutputValue *)> fn) {
   HostNode *node = makeNode(kind, kind);
-  for (const auto &[name, type] : outputs) {
-    auto out = std::make_unique<NodeOutput>();
-    out->node = node;
-    out->name = name;
-    out->type = type;
-    node->outputs.push_back(std::move(out));
-  }
+  for (const auto &[name, type] : outputs) node->addOutput(type, name.c_str());
   node->hostEvaluate = std::move(fn);
   return node;
 }

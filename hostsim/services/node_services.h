@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/lw_nodes.h"
+#include "hostsim/services/places.h"
 
 namespace hostsim {
 
@@ -30,6 +31,14 @@ struct NodeInput { // NodeInputID points here
   NodeOutput *source = nullptr; // the connected output, or null
 };
 
+// Gives an input or output back to its node's places (see HostNode).
+struct ReleasePlace {
+  void operator()(NodeInput *in) const;
+  void operator()(NodeOutput *out) const;
+};
+using NodeInputPtr = std::unique_ptr<NodeInput, ReleasePlace>;
+using NodeOutputPtr = std::unique_ptr<NodeOutput, ReleasePlace>;
+
 // The value an output delivers during one evaluation (NodeValue points here).
 struct OutputValue {
   ConnectionType type = NOT_DEFINED;
@@ -40,8 +49,13 @@ struct OutputValue {
 };
 
 // A node of a network: a module node evaluates through its handler, a host
-// node through its own function. NodeID points here.
+// node through its own function. NodeID points here. A node stays where it
+// was made: its inputs and outputs live in its own places.
 struct HostNode {
+  HostNode() = default;
+  HostNode(const HostNode &) = delete;
+  HostNode &operator=(const HostNode &) = delete;
+
   std::string name;       // unique in the host, "Sqrt (1)"
   std::string serverName; // the module server, or the host node's kind
   std::string userName;
@@ -49,8 +63,13 @@ struct HostNode {
   int32_t color[3] = {0, 0, 0};
   int32_t previewType = 0;
   int previewUpdates = 0;
-  std::vector<std::unique_ptr<NodeInput>> inputs;
-  std::vector<std::unique_ptr<NodeOutput>> outputs;
+  // Where the inputs and outputs below live: a node's handful in places of
+  // its own, not an allocation each, at addresses that hold while they exist
+  // (NodeInputID and NodeOutputID). Declared first, so gone last.
+  Places<NodeInput, 24> inputPlaces;
+  Places<NodeOutput, 8> outputPlaces;
+  std::vector<NodeInputPtr> inputs;
+  std::vector<NodeOutputPtr> outputs;
 
   // Module nodes.
   LWInstanceFuncs instFuncs{};
@@ -62,6 +81,9 @@ struct HostNode {
   std::function<void(LWNodalAccess *, const NodeOutput *, OutputValue *)> hostEvaluate;
 
   bool isModuleNode() const { return handler.evaluate != nullptr; }
+  // A new input or output at the end of the node's list.
+  NodeInput *addInput(ConnectionType type, const char *name, NodeInputEvent event = nullptr);
+  NodeOutput *addOutput(ConnectionType type, const char *name);
   NodeInput *input(const std::string &name) const;
   NodeOutput *output(const std::string &name) const;
   // Their names, in order, for a user who named one that is not there.
