@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "hostsim/host.h"
 #include "hostsim/services/streams.h"
 
@@ -116,6 +118,60 @@ TEST(ChannelGroups, KeepANamedHierarchy) {
   e->destroyGroup(node);
   EXPECT_EQ(host.vparms().find(p)->group, nullptr) << "the parameter outlives its group";
   EXPECT_EQ(findGroup(scene, "Sqrt (1)"), nullptr);
+}
+
+// Parameters live in blocks of places; a handle is looked up, never trusted:
+// one destroyed, one into the middle of a parameter and one from elsewhere
+// are all unknown (and counted as bad), while every live one keeps its value
+// through destroys and creations that take freed places.
+TEST(VParms, HandlesAreCheckedWithoutBeingFollowed) {
+  Host host;
+  VParmService &s = host.vparms();
+  const LWVParmFuncs *f = s.funcs();
+  std::vector<std::pair<LWVParmID, double>> live;
+  std::vector<LWVParmID> dead;
+  double next = 1.0;
+  auto makeSome = [&](int count) {
+    for (int k = 0; k < count; ++k) {
+      LWVParmID p = f->create(k % 2 ? LWVP_FLOAT : LWVP_COLOR, -1);
+      ASSERT_TRUE(p);
+      double v[3] = {next, next, next};
+      f->setVal(p, v);
+      live.emplace_back(p, next);
+      next += 1.0;
+    }
+  };
+  makeSome(200); // more than one block
+  for (std::size_t i = live.size(); i-- > 0;)
+    if (i % 3 == 0 || i >= 150) {
+      dead.push_back(live[i].first);
+      f->destroy(live[i].first);
+      live.erase(live.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+  EXPECT_EQ(s.liveCount(), live.size());
+  for (LWVParmID p : dead) EXPECT_EQ(s.findQuiet(p), nullptr);
+  makeSome(120);
+  EXPECT_EQ(s.liveCount(), live.size());
+  std::vector<LWVParmID> handles;
+  for (const auto &[p, value] : live) {
+    ASSERT_NE(s.findQuiet(p), nullptr);
+    EXPECT_EQ(f->getVal(p, 0.0, nullptr, nullptr), value);
+    handles.push_back(p);
+  }
+  std::sort(handles.begin(), handles.end());
+  EXPECT_EQ(std::adjacent_find(handles.begin(), handles.end()), handles.end()) << "two parameters share a place";
+
+  const int bad = s.badHandles();
+  auto *inside = reinterpret_cast<LWVParmID>(reinterpret_cast<char *>(live.front().first) + 8);
+  double local = 0;
+  EXPECT_EQ(s.find(inside), nullptr);
+  EXPECT_EQ(s.find(reinterpret_cast<LWVParmID>(&local)), nullptr);
+  EXPECT_EQ(s.find(nullptr), nullptr);
+  EXPECT_EQ(s.badHandles(), bad + 3);
+  f->destroy(inside); // an unknown handle destroys nothing
+  EXPECT_EQ(s.liveCount(), live.size());
+  for (const auto &entry : live) f->destroy(entry.first);
+  EXPECT_EQ(s.liveCount(), 0u);
 }
 
 } // namespace

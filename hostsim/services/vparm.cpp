@@ -395,19 +395,37 @@ VParm *VParmService::create(int32_t type) {
     --failCreates_;
     return nullptr;
   }
-  auto p = std::make_unique<VParm>();
+  auto room = std::find_if(parmBlocks_.begin(), parmBlocks_.end(), [](const auto &b) { return !b->full(); });
+  if (room == parmBlocks_.end()) {
+    auto block = std::make_unique<ParmBlock>();
+    const auto at = std::upper_bound(parmBlocks_.begin(), parmBlocks_.end(), block->begin(), [](const void *a, const auto &b) {
+      return std::less<const void *>()(a, b->begin());
+    });
+    room = parmBlocks_.insert(at, std::move(block));
+  }
+  VParm *p = (*room)->make();
+  ++liveParms_;
   p->type = type;
   p->components = (type & 0x0F) ? 3 : 1; // 0x11 and 0x51 hold three
-  VParm *raw = p.get();
-  live_.emplace(raw, std::move(p));
-  return raw;
+  return p;
+}
+
+std::pair<VParmService::ParmBlock *, std::ptrdiff_t> VParmService::placeOf(const void *p) const {
+  auto after = std::upper_bound(parmBlocks_.begin(), parmBlocks_.end(), p, [](const void *a, const auto &b) {
+    return std::less<const void *>()(a, b->begin());
+  });
+  if (after == parmBlocks_.begin()) return {nullptr, -1};
+  ParmBlock *b = std::prev(after)->get();
+  const std::ptrdiff_t i = b->indexOf(p);
+  return {i >= 0 ? b : nullptr, i};
 }
 
 void VParmService::destroy(VParm *parm) {
-  auto it = live_.find(parm);
-  if (it == live_.end()) return;
+  const auto [block, i] = placeOf(parm);
+  if (!block) return;
   if (parm->group) std::erase(parm->group->channels, parm);
-  live_.erase(it);
+  block->release(static_cast<std::size_t>(i));
+  --liveParms_;
 }
 
 HostEnvelope *VParmService::createEnvelope(ChanGroup *group, const std::string &name, int32_t type) {
@@ -428,13 +446,12 @@ HostEnvelope *VParmService::findEnvelope(LWEnvelopeID id) {
 }
 
 VParm *VParmService::findQuiet(LWVParmID id) {
-  auto it = live_.find(reinterpret_cast<VParm *>(id));
-  return it == live_.end() ? nullptr : it->second.get();
+  const auto [block, i] = placeOf(id);
+  return block ? block->get(static_cast<std::size_t>(i)) : nullptr;
 }
 
 VParm *VParmService::find(LWVParmID id) {
-  auto it = live_.find(reinterpret_cast<VParm *>(id));
-  if (it != live_.end()) return it->second.get();
+  if (VParm *p = findQuiet(id)) return p;
   ++badHandles_;
   return nullptr;
 }

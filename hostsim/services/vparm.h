@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/lw_vparm.h"
+#include "hostsim/services/places.h"
 
 namespace hostsim {
 
@@ -88,7 +89,7 @@ public:
   HostEnvelope *createEnvelope(ChanGroup *group, const std::string &name, int32_t type);
   void destroyEnvelope(HostEnvelope *e);
   HostEnvelope *findEnvelope(LWEnvelopeID id);
-  std::size_t liveCount() const { return live_.size(); }
+  std::size_t liveCount() const { return liveParms_; }
   int badHandles() const { return badHandles_; }
   // Makes the next n creations fail, as a host out of memory would.
   void failNextCreates(int n) { failCreates_ = n; }
@@ -98,7 +99,14 @@ private:
   LWEnvelopeFuncs envFuncs_{};
   LWChannelInfo channels_{};
   ChanGroup root_;
-  std::unordered_map<VParm *, std::unique_ptr<VParm>> live_;
+  // Parameters live in blocks of places, in address order: a node's dozen
+  // take no allocation each, and a handle is told live by the block it
+  // falls in, without being followed.
+  using ParmBlock = PlaceBlock<VParm, 64>;
+  // The block a live parameter's address falls in, and its place there.
+  std::pair<ParmBlock *, std::ptrdiff_t> placeOf(const void *p) const;
+  std::vector<std::unique_ptr<ParmBlock>> parmBlocks_;
+  std::size_t liveParms_ = 0;
   std::unordered_map<HostEnvelope *, std::unique_ptr<HostEnvelope>> envelopes_;
   int badHandles_ = 0;
   int failCreates_ = 0;
