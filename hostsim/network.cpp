@@ -223,6 +223,8 @@ void Network::saveAll(SavedNetwork &out, int32_t ioMode) {
   out = SavedNetwork{};
   out.ioMode = ioMode;
   std::vector<const HostNode *> saved;
+  saved.reserve(nodes_.size());
+  out.nodes.reserve(nodes_.size());
   auto indexOf = [&saved](const HostNode *n) {
     return static_cast<std::size_t>(std::find(saved.begin(), saved.end(), n) - saved.begin());
   };
@@ -234,7 +236,7 @@ void Network::saveAll(SavedNetwork &out, int32_t ioMode) {
     } catch (const Error &e) {
       throw Error("saving \"" + n->name + "\": " + e.what());
     }
-    out.nodes.push_back(SavedNode{n->serverName, n->name, stream.bytes()});
+    out.nodes.push_back(SavedNode{n->serverName, n->name, stream.take()});
     saved.push_back(n.get());
   }
   for (const HostNode *to : saved)
