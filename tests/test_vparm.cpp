@@ -141,16 +141,16 @@ TEST(VParms, HandlesAreCheckedWithoutBeingFollowed) {
       next += 1.0;
     }
   };
-  makeSome(200); // more than one block
+  makeSome(1200); // many blocks, past the first size of the host's table of them
   for (std::size_t i = live.size(); i-- > 0;)
-    if (i % 3 == 0 || i >= 150) {
+    if (i % 3 == 0 || i >= 900) {
       dead.push_back(live[i].first);
       f->destroy(live[i].first);
       live.erase(live.begin() + static_cast<std::ptrdiff_t>(i));
     }
   EXPECT_EQ(s.liveCount(), live.size());
   for (LWVParmID p : dead) EXPECT_EQ(s.findQuiet(p), nullptr);
-  makeSome(120);
+  makeSome(400);
   EXPECT_EQ(s.liveCount(), live.size());
   std::vector<LWVParmID> handles;
   for (const auto &[p, value] : live) {

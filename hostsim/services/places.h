@@ -9,7 +9,6 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <new>
 #include <utility>
@@ -54,12 +53,12 @@ public:
   // The place of p when p is a live T of this block, else -1. p may be any
   // pointer: it is compared, never followed, unless it is one.
   std::ptrdiff_t indexOf(const void *p) const {
-    const auto *b = static_cast<const unsigned char *>(p);
-    if (std::less<const unsigned char *>()(b, bytes_) || !std::less<const unsigned char *>()(b, bytes_ + sizeof bytes_))
-      return -1;
-    const auto offset = static_cast<std::size_t>(reinterpret_cast<uintptr_t>(b) - reinterpret_cast<uintptr_t>(bytes_));
-    if (offset % sizeof(T) != 0 || !(used_ >> (offset / sizeof(T)) & 1)) return -1;
-    return static_cast<std::ptrdiff_t>(offset / sizeof(T));
+    // As numbers: an address below the block wraps round to a large offset.
+    const uintptr_t offset = reinterpret_cast<uintptr_t>(p) - reinterpret_cast<uintptr_t>(bytes_);
+    if (offset >= sizeof bytes_) return -1;
+    const std::size_t i = static_cast<std::size_t>(offset) / sizeof(T);
+    if (i * sizeof(T) != offset || !(used_ >> i & 1)) return -1;
+    return static_cast<std::ptrdiff_t>(i);
   }
   T *get(std::size_t i) { return at(i); }
   // Destroys a live T of this block; its place is free again.

@@ -1,6 +1,7 @@
 #include "hostsim/services/vparm.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 namespace hostsim {
@@ -396,28 +397,44 @@ VParm *VParmService::create(int32_t type) {
     return nullptr;
   }
   auto room = std::find_if(parmBlocks_.begin(), parmBlocks_.end(), [](const auto &b) { return !b->full(); });
-  if (room == parmBlocks_.end()) {
-    auto block = std::make_unique<ParmBlock>();
-    const auto at = std::upper_bound(parmBlocks_.begin(), parmBlocks_.end(), block->begin(), [](const void *a, const auto &b) {
-      return std::less<const void *>()(a, b->begin());
-    });
-    room = parmBlocks_.insert(at, std::move(block));
-  }
-  VParm *p = (*room)->make();
+  VParm *p = room != parmBlocks_.end() ? (*room)->make() : addBlock()->make();
   ++liveParms_;
   p->type = type;
   p->components = (type & 0x0F) ? 3 : 1; // 0x11 and 0x51 hold three
   return p;
 }
 
+std::size_t VParmService::slotOf(uintptr_t block) const {
+  const uint64_t h = static_cast<uint64_t>(block / kBlockBytes) * 0x9E3779B97F4A7C15ull;
+  return static_cast<std::size_t>(h >> 32) & (blockTable_.size() - 1);
+}
+
+VParmService::ParmBlock *VParmService::addBlock() {
+  parmBlocks_.push_back(std::make_unique<ParmBlock>());
+  if (blockTable_.size() < 2 * parmBlocks_.size()) {
+    blockTable_.assign(std::bit_ceil(std::max<std::size_t>(16, 4 * parmBlocks_.size())), nullptr);
+    for (const auto &b : parmBlocks_) {
+      std::size_t i = slotOf(reinterpret_cast<uintptr_t>(b.get()));
+      while (blockTable_[i]) i = (i + 1) & (blockTable_.size() - 1);
+      blockTable_[i] = b.get();
+    }
+  } else {
+    std::size_t i = slotOf(reinterpret_cast<uintptr_t>(parmBlocks_.back().get()));
+    while (blockTable_[i]) i = (i + 1) & (blockTable_.size() - 1);
+    blockTable_[i] = parmBlocks_.back().get();
+  }
+  return parmBlocks_.back().get();
+}
+
 std::pair<VParmService::ParmBlock *, std::ptrdiff_t> VParmService::placeOf(const void *p) const {
-  auto after = std::upper_bound(parmBlocks_.begin(), parmBlocks_.end(), p, [](const void *a, const auto &b) {
-    return std::less<const void *>()(a, b->begin());
-  });
-  if (after == parmBlocks_.begin()) return {nullptr, -1};
-  ParmBlock *b = std::prev(after)->get();
-  const std::ptrdiff_t i = b->indexOf(p);
-  return {i >= 0 ? b : nullptr, i};
+  if (blockTable_.empty()) return {nullptr, -1};
+  const uintptr_t block = reinterpret_cast<uintptr_t>(p) & ~uintptr_t{kBlockBytes - 1};
+  for (std::size_t i = slotOf(block); blockTable_[i]; i = (i + 1) & (blockTable_.size() - 1))
+    if (reinterpret_cast<uintptr_t>(blockTable_[i]) == block) {
+      const std::ptrdiff_t at = blockTable_[i]->indexOf(p);
+      return {at >= 0 ? blockTable_[i] : nullptr, at};
+    }
+  return {nullptr, -1};
 }
 
 void VParmService::destroy(VParm *parm) {

@@ -2,6 +2,7 @@
 // groups that hold their channels ("Animation Envelopes", "Channel Info 2").
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -99,13 +100,22 @@ private:
   LWEnvelopeFuncs envFuncs_{};
   LWChannelInfo channels_{};
   ChanGroup root_;
-  // Parameters live in blocks of places, in address order: a node's dozen
-  // take no allocation each, and a handle is told live by the block it
-  // falls in, without being followed.
-  using ParmBlock = PlaceBlock<VParm, 64>;
+  // Parameters live in blocks of places: a node's dozen take no allocation
+  // each. A block is aligned to its size (8 KiB), so a handle's block is the
+  // handle with its low bits cleared, found in a table of the blocks (open
+  // addressing, only ever added to); the handle is told live by its place's
+  // mark there, without being followed. Parameters are read during
+  // evaluation: the look-up takes a hash and a probe or two, as a map's did.
+  static constexpr std::size_t kBlockBytes = 8192;
+  using ParmPlaces = PlaceBlock<VParm, std::min<std::size_t>(64, (kBlockBytes - 16) / sizeof(VParm))>;
+  struct alignas(kBlockBytes) ParmBlock : ParmPlaces {};
+  static_assert(sizeof(ParmBlock) == kBlockBytes);
   // The block a live parameter's address falls in, and its place there.
   std::pair<ParmBlock *, std::ptrdiff_t> placeOf(const void *p) const;
-  std::vector<std::unique_ptr<ParmBlock>> parmBlocks_;
+  std::size_t slotOf(uintptr_t block) const;
+  ParmBlock *addBlock();
+  std::vector<std::unique_ptr<ParmBlock>> parmBlocks_; // in the order made
+  std::vector<ParmBlock *> blockTable_;                // a power of two long, at most half full
   std::size_t liveParms_ = 0;
   std::unordered_map<HostEnvelope *, std::unique_ptr<HostEnvelope>> envelopes_;
   int badHandles_ = 0;
