@@ -46,8 +46,9 @@ struct Ops {
     p->channel = channel ? channel : "";
     p->group = reinterpret_cast<ChanGroup *>(group);
     if (!p->group) return;
-    // A node's group holds a handful: one allocation, not one per doubling.
-    if (p->group->channels.empty()) p->group->channels.reserve(8);
+    // A node's group holds a handful (the most of any node is 15): one
+    // allocation, not one per doubling.
+    if (p->group->channels.empty()) p->group->channels.reserve(16);
     p->group->channels.push_back(p);
   }
   static LWError copy(LWVParmID to, LWVParmID from) {
@@ -375,10 +376,10 @@ VParmService::~VParmService() {
 
 void VParmService::makeCurrent() { gCurrent = this; }
 
-ChanGroup *VParmService::createGroup(ChanGroup *parent, const std::string &name) {
+ChanGroup *VParmService::createGroup(ChanGroup *parent, std::string name) {
   ChanGroup *p = parent ? parent : &root_;
   auto g = std::make_unique<ChanGroup>();
-  g->name = name;
+  g->name = std::move(name); // a module's name arrives as a new string: no second copy
   g->parent = p;
   p->children.push_back(std::move(g));
   return p->children.back().get();

@@ -79,7 +79,7 @@ public:
   void makeCurrent();
 
   ChanGroup &root() { return root_; } // top-level groups are its children
-  ChanGroup *createGroup(ChanGroup *parent, const std::string &name);
+  ChanGroup *createGroup(ChanGroup *parent, std::string name);
   void destroyGroup(ChanGroup *group);
 
   VParm *create(int32_t type); // null for an unknown type code
