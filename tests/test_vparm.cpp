@@ -174,4 +174,45 @@ TEST(VParms, HandlesAreCheckedWithoutBeingFollowed) {
   EXPECT_EQ(s.liveCount(), 0u);
 }
 
+// Groups live in places of the service's own: through a group removed with
+// its whole subtree and new ones taking the freed places, every other group
+// keeps its name, parent and place among its siblings.
+TEST(ChannelGroups, KeepTheirNamesAndOrderThroughChurn) {
+  Host host;
+  const LWEnvelopeFuncs *e = host.vparms().envelopeFuncs();
+  const LWChannelInfo *info = host.vparms().channelInfo();
+  auto names = [info](LWChanGroupID parent) {
+    std::vector<std::string> out;
+    for (LWChanGroupID g = info->nextGroup(parent, nullptr); g; g = info->nextGroup(parent, g)) {
+      EXPECT_EQ(info->groupParent(g), parent);
+      out.push_back(info->groupName(g));
+    }
+    return out;
+  };
+  // Names past the short-string size, so that a group not destroyed leaks.
+  auto longName = [](const char *what, int i) { return std::string(what) + " with a long name, number " + std::to_string(i); };
+  LWChanGroupID tops[3];
+  std::vector<std::string> expected[3];
+  for (int t = 0; t < 3; ++t) {
+    tops[t] = e->createGroup(nullptr, longName("top", t).c_str());
+    for (int i = 0; i < 50; ++i) { // past one block of places
+      expected[t].push_back(longName("child", i));
+      LWChanGroupID child = e->createGroup(tops[t], expected[t].back().c_str());
+      e->createGroup(child, longName("grandchild", i).c_str());
+    }
+  }
+  e->destroyGroup(tops[1]); // and its hundred descendants
+  EXPECT_EQ(names(nullptr), (std::vector<std::string>{longName("top", 0), longName("top", 2)}));
+  for (int i = 50; i < 170; ++i) { // into the freed places first
+    expected[0].push_back(longName("child", i));
+    e->createGroup(tops[0], expected[0].back().c_str());
+  }
+  EXPECT_EQ(names(tops[0]), expected[0]);
+  EXPECT_EQ(names(tops[2]), expected[2]);
+  LWChanGroupID child = info->nextGroup(tops[2], nullptr);
+  EXPECT_EQ(names(child), std::vector<std::string>{longName("grandchild", 0)});
+  EXPECT_EQ(reinterpret_cast<ChanGroup *>(info->nextGroup(child, nullptr))->path(),
+            longName("top", 2) + "/" + longName("child", 0) + "/" + longName("grandchild", 0));
+}
+
 } // namespace

@@ -278,6 +278,8 @@ void detachChannels(ChanGroup &g) {
 
 } // namespace
 
+void ReleaseGroup::operator()(ChanGroup *g) const { g->home->release(g); }
+
 std::string ChanGroup::path() const {
   if (!parent || !parent->parent) return name;
   return parent->path() + "/" + name;
@@ -378,7 +380,8 @@ void VParmService::makeCurrent() { gCurrent = this; }
 
 ChanGroup *VParmService::createGroup(ChanGroup *parent, std::string name) {
   ChanGroup *p = parent ? parent : &root_;
-  auto g = std::make_unique<ChanGroup>();
+  std::unique_ptr<ChanGroup, ReleaseGroup> g(groupPlaces_.make());
+  g->home = &groupPlaces_;
   g->name = std::move(name); // a module's name arrives as a new string: no second copy
   g->parent = p;
   p->children.push_back(std::move(g));

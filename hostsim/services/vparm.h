@@ -15,13 +15,21 @@
 namespace hostsim {
 
 struct VParm;
+struct ChanGroup;
+
+// Gives a group back to the places it lives in (see VParmService).
+struct ReleaseGroup {
+  void operator()(ChanGroup *g) const;
+};
+using GroupPlaces = Places<ChanGroup, 64>;
 
 // A named node of the channel hierarchy; LWChanGroupID points here.
 struct ChanGroup {
   std::string name;
   ChanGroup *parent = nullptr;
-  std::vector<std::unique_ptr<ChanGroup>> children;
+  std::vector<std::unique_ptr<ChanGroup, ReleaseGroup>> children;
   std::vector<VParm *> channels; // parameters set up in this group, in order
+  GroupPlaces *home = nullptr;   // the places it lives in; none for a root
 
   std::string path() const; // "Scene/Surface/Sqrt (1)/Sqrt"
   ChanGroup *child(const std::string &name) const;
@@ -99,6 +107,9 @@ private:
   LWVParmFuncs funcs_{};
   LWEnvelopeFuncs envFuncs_{};
   LWChannelInfo channels_{};
+  // Groups (two or three a node) live in places of the service's own, not
+  // an allocation each. Declared before the root, so gone after its groups.
+  GroupPlaces groupPlaces_;
   ChanGroup root_;
   // Parameters live in blocks of places: a node's dozen take no allocation
   // each. A block is aligned to its size (8 KiB), so a handle's block is the
