@@ -239,4 +239,45 @@ TEST_F(Networks, InputsAndOutputsKeepTheirAddressesAndOrderThroughChurn) {
   net->remove(node);
 }
 
+// A node's removal tells every input it still feeds, however connections
+// came and went before: made, replaced, cut by the user and by the host's
+// own disconnect, gone with a destroyed input or with the node downstream.
+TEST_F(Networks, ARemovedNodeTellsEveryInputItStillFeeds) {
+  HostNode *src = add("Probe");
+  HostNode *other = constant(CONN_SCALAR, 3);
+  HostNode *bare = net->addHostNode("Bare", {}, nullptr);
+  hostsim::NodeInput *doomed = bare->addInput(CONN_SCALAR, "Doomed");
+  std::vector<HostNode *> sinks;
+  for (int i = 0; i < 5; ++i) {
+    sinks.push_back(add("Probe"));
+    for (auto &in : sinks.back()->inputs) in->event = &recordEvent;
+    ASSERT_NO_THROW(net->connect(src, "Value", sinks.back(), "Value"));
+    ASSERT_NO_THROW(net->connect(src, "Tint", sinks.back(), "Tint"));
+  }
+  ASSERT_NO_THROW(net->connect(src, "Value", bare, "Doomed"));
+  const LWNodeInputFuncs *inputs = host.nodes().inputFuncs();
+  auto nodeId = [](HostNode *n) { return reinterpret_cast<NodeID>(n); };
+  auto inputId = [](hostsim::NodeInput *in) { return reinterpret_cast<NodeInputID>(in); };
+  EXPECT_TRUE(net->disconnect(sinks[0], "Value"));
+  EXPECT_TRUE(net->disconnect(sinks[3], "Value"));
+  inputs->disconnect(nodeId(sinks[1]), inputId(sinks[1]->input("Value")));
+  ASSERT_NO_THROW(net->connect(other, "Value", sinks[2], "Value"));
+  ASSERT_NO_THROW(net->connect(src, "Value", sinks[2], "Value")); // back again,
+  ASSERT_NO_THROW(net->connect(other, "Value", sinks[2], "Value")); // and away
+  inputs->destroy(nodeId(bare), inputId(doomed));
+  net->remove(sinks[4]);
+  sinks.pop_back();
+  gEvents.clear();
+  net->remove(src);
+  using E = std::vector<std::pair<std::string, int32_t>>;
+  const std::pair<std::string, int32_t> tint{"Tint", NIE_INPUTNODEDESTROY};
+  EXPECT_EQ(gEvents, E(4, tint)) << "the still connected, and only they: one a node, the last node last";
+  for (HostNode *s : sinks) EXPECT_EQ(s->input("Tint")->source, nullptr);
+  ASSERT_NE(sinks[2]->input("Value")->source, nullptr);
+  // The constant still feeds one input: removing it tells that one.
+  gEvents.clear();
+  net->remove(other);
+  EXPECT_EQ(gEvents, (E{{"Value", NIE_INPUTNODEDESTROY}}));
+}
+
 } // namespace

@@ -1,5 +1,6 @@
 #include "hostsim/services/node_services.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -66,7 +67,12 @@ struct Ops {
     return reinterpret_cast<NodeInputID>(nodeOf(n)->addInput(type, name, event));
   }
   static void destroyInput(NodeID n, NodeInputID id) {
-    if (n) std::erase_if(nodeOf(n)->inputs, [id](const auto &in) { return in.get() == reinterpret_cast<NodeInput *>(id); });
+    if (!n) return;
+    auto &inputs = nodeOf(n)->inputs;
+    const auto it = std::find_if(inputs.begin(), inputs.end(), [id](const auto &in) { return in.get() == reinterpret_cast<NodeInput *>(id); });
+    if (it == inputs.end()) return;
+    if ((*it)->source) --(*it)->source->node->feeds; // its connection goes with it
+    inputs.erase(it);
   }
   static int32_t evaluateInput(NodeInputID id, LWNodalAccess *na, void *value) {
     auto *in = reinterpret_cast<NodeInput *>(id);
@@ -117,6 +123,7 @@ struct Ops {
   static void disconnectInput(NodeID n, NodeInputID id) {
     NodeInput *in = inputOf(id);
     if (!n || !in || indexIn(nodeOf(n)->inputs, in) == 0 || !in->source) return;
+    --in->source->node->feeds;
     in->source = nullptr;
     if (in->event && nodeOf(n)->instance) in->event(nodeOf(n)->instance, id, NIE_DISCONNECT, 0);
   }

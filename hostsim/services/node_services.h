@@ -28,7 +28,10 @@ struct NodeInput { // NodeInputID points here
   ConnectionType type = NOT_DEFINED;
   std::string name;
   NodeInputEvent event = nullptr;
-  NodeOutput *source = nullptr; // the connected output, or null
+  // The connected output, or null. Set and cleared only by the network's
+  // connect and disconnect, the host's own disconnect and a node's removal,
+  // which keep the feeding node's count of feeds (see HostNode) with it.
+  NodeOutput *source = nullptr;
 };
 
 // Gives an input or output back to its node's places (see HostNode).
@@ -63,6 +66,10 @@ struct HostNode {
   int32_t color[3] = {0, 0, 0};
   int32_t previewType = 0;
   int previewUpdates = 0;
+  // How many inputs (of other nodes: a connection to itself is a cycle) its
+  // outputs feed. A node that feeds none is removed without a walk over
+  // every input of the network.
+  int feeds = 0;
   // Where the inputs and outputs below live: a node's handful in places of
   // its own, not an allocation each, at addresses that hold while they exist
   // (NodeInputID and NodeOutputID). Declared first, so gone last.
