@@ -89,14 +89,14 @@ struct Ops {
 
   // Walks over a node's inputs or outputs: positions count from 1, and an id
   // that is not the node's has none.
-  template <class T>
-  static int32_t indexIn(const std::vector<std::unique_ptr<T, ReleasePlace>> &list, const T *item) {
+  template <class List, class T>
+  static int32_t indexIn(const List &list, const T *item) {
     for (std::size_t i = 0; i < list.size(); ++i)
       if (list[i].get() == item) return static_cast<int32_t>(i + 1);
     return 0;
   }
-  template <class T>
-  static T *atIndex(const std::vector<std::unique_ptr<T, ReleasePlace>> &list, int32_t index) {
+  template <class List>
+  static auto *atIndex(const List &list, int32_t index) {
     return index >= 1 && static_cast<std::size_t>(index) <= list.size() ? list[static_cast<std::size_t>(index - 1)].get()
                                                                           : nullptr;
   }
@@ -197,9 +197,8 @@ NodeInput *HostNode::addInput(ConnectionType type, const char *name, NodeInputEv
   in->type = type;
   in->name = name;
   in->event = event;
-  // A node has a handful (the most of any node is 19): one allocation, not
-  // one per doubling.
-  if (inputs.empty()) inputs.reserve(24);
+  // A node has a handful: the node's own room, not one allocation per doubling.
+  if (inputs.empty()) inputs.reserve(kInlineInputs);
   inputs.emplace_back(in);
   return in;
 }
@@ -209,7 +208,7 @@ NodeOutput *HostNode::addOutput(ConnectionType type, const char *name) {
   out->node = this;
   out->type = type;
   out->name = name;
-  if (outputs.empty()) outputs.reserve(8);
+  if (outputs.empty()) outputs.reserve(kInlineOutputs);
   outputs.emplace_back(out);
   return out;
 }

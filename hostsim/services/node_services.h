@@ -41,6 +41,10 @@ struct ReleasePlace {
 };
 using NodeInputPtr = std::unique_ptr<NodeInput, ReleasePlace>;
 using NodeOutputPtr = std::unique_ptr<NodeOutput, ReleasePlace>;
+// A node's inputs (the most of any node is 19) and outputs (7), in order.
+constexpr std::size_t kInlineInputs = 24, kInlineOutputs = 8;
+using NodeInputList = std::vector<NodeInputPtr, RoomAllocator<NodeInputPtr, kInlineInputs>>;
+using NodeOutputList = std::vector<NodeOutputPtr, RoomAllocator<NodeOutputPtr, kInlineOutputs>>;
 
 // The value an output delivers during one evaluation (NodeValue points here).
 struct OutputValue {
@@ -72,11 +76,14 @@ struct HostNode {
   int feeds = 0;
   // Where the inputs and outputs below live: a node's handful in places of
   // its own, not an allocation each, at addresses that hold while they exist
-  // (NodeInputID and NodeOutputID). Declared first, so gone last.
-  Places<NodeInput, 24> inputPlaces;
-  Places<NodeOutput, 8> outputPlaces;
-  std::vector<NodeInputPtr> inputs;
-  std::vector<NodeOutputPtr> outputs;
+  // (NodeInputID and NodeOutputID), and their lists in room of its own.
+  // Declared first, so gone last.
+  Places<NodeInput, kInlineInputs> inputPlaces;
+  Places<NodeOutput, kInlineOutputs> outputPlaces;
+  InlineRoom<NodeInputPtr, kInlineInputs> inputRoom;
+  InlineRoom<NodeOutputPtr, kInlineOutputs> outputRoom;
+  NodeInputList inputs{RoomAllocator<NodeInputPtr, kInlineInputs>(&inputRoom)};
+  NodeOutputList outputs{RoomAllocator<NodeOutputPtr, kInlineOutputs>(&outputRoom)};
 
   // Module nodes.
   LWInstanceFuncs instFuncs{};

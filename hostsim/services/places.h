@@ -117,4 +117,39 @@ private:
   Block first_;
 };
 
+// Room for a vector's first block of up to N elements, held by the vector's
+// owner, and the allocator that hands it out: a node's list of its inputs
+// takes no allocation of its own. Larger blocks come from the heap. For
+// vectors that are never moved or swapped: their owner stays put.
+template <class T, std::size_t N> struct InlineRoom {
+  alignas(T) unsigned char bytes[N * sizeof(T)];
+  bool taken = false;
+};
+
+template <class T, std::size_t N> class RoomAllocator {
+public:
+  using value_type = T;
+  template <class U> struct rebind { // a vector rebinds to its own element type only
+    using other = RoomAllocator<U, N>;
+  };
+  explicit RoomAllocator(InlineRoom<T, N> *room) noexcept : room_(room) {}
+  T *allocate(std::size_t n) {
+    if (n <= N && !room_->taken) {
+      room_->taken = true;
+      return reinterpret_cast<T *>(room_->bytes);
+    }
+    return std::allocator<T>().allocate(n);
+  }
+  void deallocate(T *p, std::size_t n) noexcept {
+    if (p == reinterpret_cast<T *>(room_->bytes))
+      room_->taken = false;
+    else
+      std::allocator<T>().deallocate(p, n);
+  }
+  bool operator==(const RoomAllocator &other) const noexcept { return room_ == other.room_; }
+
+private:
+  InlineRoom<T, N> *room_;
+};
+
 } // namespace hostsim
