@@ -213,6 +213,28 @@ TEST(ChannelGroups, KeepTheirNamesAndOrderThroughChurn) {
   EXPECT_EQ(names(child), std::vector<std::string>{longName("grandchild", 0)});
   EXPECT_EQ(reinterpret_cast<ChanGroup *>(info->nextGroup(child, nullptr))->path(),
             longName("top", 2) + "/" + longName("child", 0) + "/" + longName("grandchild", 0));
+
+  // More parameters than a group's own room holds, some set up elsewhere
+  // again, are listed in the order they were set up.
+  const LWVParmFuncs *f = host.vparms().funcs();
+  std::vector<LWVParmID> parms;
+  std::vector<std::string> channels;
+  for (int i = 0; i < 40; ++i) {
+    parms.push_back(f->create(LWVP_FLOAT, -1));
+    f->setup(parms.back(), longName("channel", i).c_str(), child, nullptr, nullptr, nullptr, nullptr);
+    channels.push_back(longName("channel", i));
+  }
+  for (int i = 30; i >= 0; i -= 3) {
+    f->setup(parms[static_cast<std::size_t>(i)], "Moved", tops[0], nullptr, nullptr, nullptr, nullptr);
+    channels.erase(channels.begin() + i);
+  }
+  std::vector<std::string> listed;
+  for (LWChannelID c = info->nextChannel(child, nullptr); c; c = info->nextChannel(child, c)) {
+    EXPECT_EQ(info->channelParent(c), child);
+    listed.push_back(info->channelName(c));
+  }
+  EXPECT_EQ(listed, channels);
+  for (LWVParmID p : parms) f->destroy(p);
 }
 
 } // namespace

@@ -46,9 +46,9 @@ struct Ops {
     p->channel = channel ? channel : "";
     p->group = reinterpret_cast<ChanGroup *>(group);
     if (!p->group) return;
-    // A node's group holds a handful (the most of any node is 15): one
-    // allocation, not one per doubling.
-    if (p->group->channels.empty()) p->group->channels.reserve(16);
+    // A node's group holds a handful: its own room, not one allocation per
+    // doubling.
+    if (p->group->channels.empty()) p->group->channels.reserve(kInlineChannels);
     p->group->channels.push_back(p);
   }
   static LWError copy(LWVParmID to, LWVParmID from) {
@@ -380,7 +380,7 @@ void VParmService::makeCurrent() { gCurrent = this; }
 
 ChanGroup *VParmService::createGroup(ChanGroup *parent, std::string name) {
   ChanGroup *p = parent ? parent : &root_;
-  std::unique_ptr<ChanGroup, ReleaseGroup> g(groupPlaces_.make());
+  ChanGroupPtr g(groupPlaces_.make());
   g->home = &groupPlaces_;
   g->name = std::move(name); // a module's name arrives as a new string: no second copy
   g->parent = p;

@@ -23,13 +23,29 @@ struct ReleaseGroup {
 };
 using GroupPlaces = Places<ChanGroup, 64>;
 
-// A named node of the channel hierarchy; LWChanGroupID points here.
+using ChanGroupPtr = std::unique_ptr<ChanGroup, ReleaseGroup>;
+// A node's group holds one group of the module's and its parameters (the
+// most of any node is 15): their lists' first blocks are in the group's own
+// room, not an allocation each.
+constexpr std::size_t kInlineChildren = 1, kInlineChannels = 16;
+
+// A named node of the channel hierarchy; LWChanGroupID points here. A group
+// stays where it was made (its lists' room is its own).
 struct ChanGroup {
+  ChanGroup() = default;
+  ChanGroup(const ChanGroup &) = delete;
+  ChanGroup &operator=(const ChanGroup &) = delete;
+
   std::string name;
   ChanGroup *parent = nullptr;
-  std::vector<std::unique_ptr<ChanGroup, ReleaseGroup>> children;
-  std::vector<VParm *> channels; // parameters set up in this group, in order
-  GroupPlaces *home = nullptr;   // the places it lives in; none for a root
+  InlineRoom<ChanGroupPtr, kInlineChildren> childRoom;
+  InlineRoom<VParm *, kInlineChannels> channelRoom;
+  std::vector<ChanGroupPtr, RoomAllocator<ChanGroupPtr, kInlineChildren>> children{
+      RoomAllocator<ChanGroupPtr, kInlineChildren>(&childRoom)};
+  // Parameters set up in this group, in order.
+  std::vector<VParm *, RoomAllocator<VParm *, kInlineChannels>> channels{
+      RoomAllocator<VParm *, kInlineChannels>(&channelRoom)};
+  GroupPlaces *home = nullptr; // the places it lives in; none for a root
 
   std::string path() const; // "Scene/Surface/Sqrt (1)/Sqrt"
   ChanGroup *child(const std::string &name) const;
