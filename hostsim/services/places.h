@@ -1,9 +1,10 @@
 // Fixed blocks of places for host records whose addresses a module keeps as
-// handles (node inputs and outputs, variant parameters): a record made takes
-// a free place instead of an allocation of its own, and keeps its address
-// until it is destroyed. A free place is poisoned under the address
-// sanitizer, so that a stale handle the host follows is still reported, as
-// it would be for freed memory.
+// handles (node inputs and outputs, variant parameters, channel groups): a
+// record made takes a free place instead of an allocation of its own, and
+// keeps its address until it is destroyed. A free place is poisoned under
+// the address sanitizer, so that a stale handle the host follows is still
+// reported, as it would be for freed memory. And room for a short list's
+// first block, held by the list's owner.
 #pragma once
 
 #include <bit>
@@ -41,7 +42,6 @@ public:
   PlaceBlock &operator=(const PlaceBlock &) = delete;
 
   bool full() const { return used_ == kAll; }
-  bool empty() const { return used_ == 0; }
   // A default T in the first free place; the block must not be full.
   T *make() {
     const std::size_t i = static_cast<std::size_t>(std::countr_one(used_));
@@ -67,7 +67,6 @@ public:
     used_ &= ~(uint64_t{1} << i);
     poison(i, 1);
   }
-  const void *begin() const { return bytes_; }
 
 private:
   static constexpr uint64_t kAll = N == 64 ? ~uint64_t{0} : (uint64_t{1} << N) - 1;
