@@ -107,7 +107,12 @@ void Host::clearLookupLog() {
 std::vector<std::string> Host::serviceNames() const { return {std::begin(kServiceNames), std::end(kServiceNames)}; }
 
 std::string Host::uniqueNodeName(const std::string &userName) {
-  return userName + " (" + std::to_string(++nameCounts_[userName]) + ")";
+  const std::string count = std::to_string(++nameCounts_[userName]);
+  // Built in place: one allocation at most, made for every node.
+  std::string name;
+  name.reserve(userName.size() + count.size() + 3);
+  name.append(userName).append(" (").append(count).append(")");
+  return name;
 }
 
 } // namespace hostsim

@@ -104,13 +104,7 @@ HostNode *Network::addHostNode(const std::string &kind,
                                const std::vector<std::pair<std::string, ConnectionType>> &outputs,
                                std::function<void(LWNodalAccess *, const NodeOutput *, OutputValue *)> fn) {
   HostNode *node = makeNode(kind, kind);
-  for (const auto &[name, type] : outputs) {
-    auto out = std::make_unique<NodeOutput>();
-    out->node = node;
-    out->name = name;
-    out->type = type;
-    node->outputs.push_back(std::move(out));
-  }
+  for (const auto &[name, type] : outputs) node->addOutput(type, name.c_str());
   node->hostEvaluate = std::move(fn);
   return node;
 }
@@ -147,21 +141,27 @@ void Network::notify(HostNode *node, NodeInput *input, int32_t eventKind) {
 }
 
 void Network::remove(HostNode *node) {
-  auto it = std::find_if(nodes_.begin(), nodes_.end(), [node](const auto &n) { return n.get() == node; });
-  if (it == nodes_.end()) return;
+  // From the back: the newest nodes go first when a network is cleared.
+  const auto found = std::find_if(nodes_.rbegin(), nodes_.rend(), [node](const auto &n) { return n.get() == node; });
+  if (found == nodes_.rend()) return;
+  const auto it = std::prev(found.base());
   // Downstream inputs lose their connection first and hear that the node
   // feeding them is gone.
-  for (auto &other : nodes_) {
-    if (other.get() == node) continue;
-    for (auto &in : other->inputs)
+  for (auto other = nodes_.begin(); node->feeds > 0 && other != nodes_.end(); ++other) {
+    if (other->get() == node) continue;
+    for (auto &in : (*other)->inputs)
       if (in->source && in->source->node == node) {
         in->source = nullptr;
-        notify(other.get(), in.get(), NIE_INPUTNODEDESTROY);
+        --node->feeds;
+        notify(other->get(), in.get(), NIE_INPUTNODEDESTROY);
       }
   }
   host_.panels().destroyPanelsOf(node->instance);
   if (node->isModuleNode() && node->instFuncs.destroy) node->instFuncs.destroy(node->instance);
   host_.vparms().destroyGroup(node->group);
+  // Its inputs' connections go with it (those its destroy left).
+  for (auto &in : node->inputs)
+    if (in->source) --in->source->node->feeds;
   nodes_.erase(it);
 }
 
@@ -182,12 +182,14 @@ void Network::connect(HostNode *from, const std::string &output, HostNode *to, c
   if (dependsOn(from, to)) throw Error("connecting \"" + from->name + "\" to \"" + to->name + "\" would make a cycle");
   if (in->source) disconnect(to, input);
   in->source = out;
+  ++from->feeds;
   notify(to, in, NIE_CONNECT);
 }
 
 bool Network::disconnect(HostNode *to, const std::string &input) {
   NodeInput *in = to ? to->input(input) : nullptr;
   if (!in || !in->source) return false;
+  --in->source->node->feeds;
   in->source = nullptr;
   notify(to, in, NIE_DISCONNECT);
   return true;
@@ -229,6 +231,8 @@ void Network::saveAll(SavedNetwork &out, int32_t ioMode) {
   out = SavedNetwork{};
   out.ioMode = ioMode;
   std::vector<const HostNode *> saved;
+  saved.reserve(nodes_.size());
+  out.nodes.reserve(nodes_.size());
   auto indexOf = [&saved](const HostNode *n) {
     return static_cast<std::size_t>(std::find(saved.begin(), saved.end(), n) - saved.begin());
   };
@@ -240,7 +244,7 @@ void Network::saveAll(SavedNetwork &out, int32_t ioMode) {
     } catch (const Error &e) {
       throw Error("saving \"" + n->name + "\": " + e.what());
     }
-    out.nodes.push_back(SavedNode{n->serverName, n->name, stream.bytes()});
+    out.nodes.push_back(SavedNode{n->serverName, n->name, stream.take()});
     saved.push_back(n.get());
   }
   for (const HostNode *to : saved)

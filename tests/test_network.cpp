@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 
 #include "tests/support/host_fixture.h"
@@ -157,6 +158,126 @@ TEST_F(Networks, ReloadsAWholeNetworkOrNothing) {
   ASSERT_EQ(nodes.size(), 2u);
   ASSERT_TRUE(nodes[1]->input("Tint")->source);
   EXPECT_EQ(nodes[1]->input("Tint")->source->node, nodes[0]);
+}
+
+// Inputs and outputs live in their node's own places: past the first block,
+// through destroys and new ones taking freed places, each keeps its address
+// (the module's ID) and the lists keep the order they were made in.
+TEST_F(Networks, InputsAndOutputsKeepTheirAddressesAndOrderThroughChurn) {
+  HostNode *node = net->addHostNode("Many", {}, nullptr);
+  const NodeID id = reinterpret_cast<NodeID>(node);
+  const LWNodeInputFuncs *inputs = host.nodes().inputFuncs();
+  const LWNodeOutputFuncs *outputs = host.nodes().outputFuncs();
+  // (ID, name) in the order the host must list them.
+  std::vector<std::pair<NodeInputID, std::string>> ins;
+  std::vector<std::pair<NodeOutputID, std::string>> outs;
+  int made = 0;
+  auto makeSome = [&](int count) {
+    for (int k = 0; k < count; ++k, ++made) {
+      // Names past the short-string size, so that a record not destroyed leaks.
+      const std::string name = "An input named at length, number " + std::to_string(made);
+      ins.emplace_back(inputs->create(id, CONN_SCALAR, name.c_str(), nullptr), name);
+      ASSERT_TRUE(ins.back().first);
+      if (made % 3 == 0) {
+        const std::string out = "An output named at length, number " + std::to_string(made);
+        outs.emplace_back(outputs->create(id, CONN_COLOR, out.c_str()), out);
+        ASSERT_TRUE(outs.back().first);
+      }
+    }
+  };
+  auto expectListed = [&] {
+    ASSERT_EQ(inputs->numInputs(id), static_cast<int32_t>(ins.size()));
+    NodeInputID walk = inputs->first(id);
+    for (std::size_t i = 0; i < ins.size(); ++i) {
+      SCOPED_TRACE(ins[i].second);
+      EXPECT_EQ(walk, ins[i].first);
+      EXPECT_EQ(inputs->byIndex(id, static_cast<int32_t>(i + 1)), ins[i].first);
+      EXPECT_EQ(inputs->getIndex(id, ins[i].first), static_cast<int32_t>(i + 1));
+      EXPECT_EQ(reinterpret_cast<hostsim::NodeInput *>(ins[i].first)->name, ins[i].second);
+      EXPECT_EQ(inputs->node(ins[i].first), id);
+      if (i > 0) {
+        EXPECT_EQ(inputs->previous(ins[i].first), ins[i - 1].first);
+      }
+      walk = inputs->next(walk);
+    }
+    EXPECT_EQ(walk, nullptr);
+    ASSERT_EQ(outputs->numOutputs(id), static_cast<int32_t>(outs.size()));
+    NodeOutputID o = outputs->first(id);
+    for (std::size_t i = 0; i < outs.size(); ++i) {
+      EXPECT_EQ(o, outs[i].first);
+      EXPECT_EQ(outputs->getIndex(id, outs[i].first), static_cast<int32_t>(i + 1));
+      EXPECT_EQ(reinterpret_cast<hostsim::NodeOutput *>(outs[i].first)->name, outs[i].second);
+      o = outputs->next(o);
+    }
+    EXPECT_EQ(o, nullptr);
+  };
+  makeSome(40); // several blocks of places
+  expectListed();
+  // Every third input and every other output goes, from the middle of blocks.
+  for (std::size_t i = ins.size(); i-- > 0;)
+    if (i % 3 == 1) {
+      inputs->destroy(id, ins[i].first);
+      ins.erase(ins.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+  for (std::size_t i = outs.size(); i-- > 0;)
+    if (i % 2 == 0) {
+      outputs->destroy(id, outs[i].first);
+      outs.erase(outs.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+  expectListed();
+  makeSome(30); // into the freed places first, listed last all the same
+  expectListed();
+  std::vector<const void *> addresses;
+  for (const auto &in : ins) addresses.push_back(in.first);
+  for (const auto &out : outs) addresses.push_back(out.first);
+  std::sort(addresses.begin(), addresses.end());
+  EXPECT_EQ(std::adjacent_find(addresses.begin(), addresses.end()), addresses.end()) << "two records share a place";
+  // A connection to one of them holds through the churn, and goes with its node.
+  HostNode *c = constant(CONN_SCALAR, 5);
+  ASSERT_NO_THROW(net->connect(c, "Value", node, ins.back().second));
+  EXPECT_EQ(reinterpret_cast<hostsim::NodeInput *>(ins.back().first)->source, c->outputs[0].get());
+  net->remove(node);
+}
+
+// A node's removal tells every input it still feeds, however connections
+// came and went before: made, replaced, cut by the user and by the host's
+// own disconnect, gone with a destroyed input or with the node downstream.
+TEST_F(Networks, ARemovedNodeTellsEveryInputItStillFeeds) {
+  HostNode *src = add("Probe");
+  HostNode *other = constant(CONN_SCALAR, 3);
+  HostNode *bare = net->addHostNode("Bare", {}, nullptr);
+  hostsim::NodeInput *doomed = bare->addInput(CONN_SCALAR, "Doomed");
+  std::vector<HostNode *> sinks;
+  for (int i = 0; i < 5; ++i) {
+    sinks.push_back(add("Probe"));
+    for (auto &in : sinks.back()->inputs) in->event = &recordEvent;
+    ASSERT_NO_THROW(net->connect(src, "Value", sinks.back(), "Value"));
+    ASSERT_NO_THROW(net->connect(src, "Tint", sinks.back(), "Tint"));
+  }
+  ASSERT_NO_THROW(net->connect(src, "Value", bare, "Doomed"));
+  const LWNodeInputFuncs *inputs = host.nodes().inputFuncs();
+  auto nodeId = [](HostNode *n) { return reinterpret_cast<NodeID>(n); };
+  auto inputId = [](hostsim::NodeInput *in) { return reinterpret_cast<NodeInputID>(in); };
+  EXPECT_TRUE(net->disconnect(sinks[0], "Value"));
+  EXPECT_TRUE(net->disconnect(sinks[3], "Value"));
+  inputs->disconnect(nodeId(sinks[1]), inputId(sinks[1]->input("Value")));
+  ASSERT_NO_THROW(net->connect(other, "Value", sinks[2], "Value"));
+  ASSERT_NO_THROW(net->connect(src, "Value", sinks[2], "Value")); // back again,
+  ASSERT_NO_THROW(net->connect(other, "Value", sinks[2], "Value")); // and away
+  inputs->destroy(nodeId(bare), inputId(doomed));
+  net->remove(sinks[4]);
+  sinks.pop_back();
+  gEvents.clear();
+  net->remove(src);
+  using E = std::vector<std::pair<std::string, int32_t>>;
+  const std::pair<std::string, int32_t> tint{"Tint", NIE_INPUTNODEDESTROY};
+  EXPECT_EQ(gEvents, E(4, tint)) << "the still connected, and only they: one a node, the last node last";
+  for (HostNode *s : sinks) EXPECT_EQ(s->input("Tint")->source, nullptr);
+  ASSERT_NE(sinks[2]->input("Value")->source, nullptr);
+  // The constant still feeds one input: removing it tells that one.
+  gEvents.clear();
+  net->remove(other);
+  EXPECT_EQ(gEvents, (E{{"Value", NIE_INPUTNODEDESTROY}}));
 }
 
 } // namespace

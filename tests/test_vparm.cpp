@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "hostsim/host.h"
 #include "hostsim/services/streams.h"
 
@@ -116,6 +118,123 @@ TEST(ChannelGroups, KeepANamedHierarchy) {
   e->destroyGroup(node);
   EXPECT_EQ(host.vparms().find(p)->group, nullptr) << "the parameter outlives its group";
   EXPECT_EQ(findGroup(scene, "Sqrt (1)"), nullptr);
+}
+
+// Parameters live in blocks of places; a handle is looked up, never trusted:
+// one destroyed, one into the middle of a parameter and one from elsewhere
+// are all unknown (and counted as bad), while every live one keeps its value
+// through destroys and creations that take freed places.
+TEST(VParms, HandlesAreCheckedWithoutBeingFollowed) {
+  Host host;
+  VParmService &s = host.vparms();
+  const LWVParmFuncs *f = s.funcs();
+  std::vector<std::pair<LWVParmID, double>> live;
+  std::vector<LWVParmID> dead;
+  double next = 1.0;
+  auto makeSome = [&](int count) {
+    for (int k = 0; k < count; ++k) {
+      LWVParmID p = f->create(k % 2 ? LWVP_FLOAT : LWVP_COLOR, -1);
+      ASSERT_TRUE(p);
+      double v[3] = {next, next, next};
+      f->setVal(p, v);
+      live.emplace_back(p, next);
+      next += 1.0;
+    }
+  };
+  makeSome(1200); // many blocks, past the first size of the host's table of them
+  for (std::size_t i = live.size(); i-- > 0;)
+    if (i % 3 == 0 || i >= 900) {
+      dead.push_back(live[i].first);
+      f->destroy(live[i].first);
+      live.erase(live.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+  EXPECT_EQ(s.liveCount(), live.size());
+  for (LWVParmID p : dead) EXPECT_EQ(s.findQuiet(p), nullptr);
+  makeSome(400);
+  EXPECT_EQ(s.liveCount(), live.size());
+  std::vector<LWVParmID> handles;
+  for (const auto &[p, value] : live) {
+    ASSERT_NE(s.findQuiet(p), nullptr);
+    EXPECT_EQ(f->getVal(p, 0.0, nullptr, nullptr), value);
+    handles.push_back(p);
+  }
+  std::sort(handles.begin(), handles.end());
+  EXPECT_EQ(std::adjacent_find(handles.begin(), handles.end()), handles.end()) << "two parameters share a place";
+
+  const int bad = s.badHandles();
+  auto *inside = reinterpret_cast<LWVParmID>(reinterpret_cast<char *>(live.front().first) + 8);
+  double local = 0;
+  EXPECT_EQ(s.find(inside), nullptr);
+  EXPECT_EQ(s.find(reinterpret_cast<LWVParmID>(&local)), nullptr);
+  EXPECT_EQ(s.find(nullptr), nullptr);
+  EXPECT_EQ(s.badHandles(), bad + 3);
+  f->destroy(inside); // an unknown handle destroys nothing
+  EXPECT_EQ(s.liveCount(), live.size());
+  for (const auto &entry : live) f->destroy(entry.first);
+  EXPECT_EQ(s.liveCount(), 0u);
+}
+
+// Groups live in places of the service's own: through a group removed with
+// its whole subtree and new ones taking the freed places, every other group
+// keeps its name, parent and place among its siblings.
+TEST(ChannelGroups, KeepTheirNamesAndOrderThroughChurn) {
+  Host host;
+  const LWEnvelopeFuncs *e = host.vparms().envelopeFuncs();
+  const LWChannelInfo *info = host.vparms().channelInfo();
+  auto names = [info](LWChanGroupID parent) {
+    std::vector<std::string> out;
+    for (LWChanGroupID g = info->nextGroup(parent, nullptr); g; g = info->nextGroup(parent, g)) {
+      EXPECT_EQ(info->groupParent(g), parent);
+      out.push_back(info->groupName(g));
+    }
+    return out;
+  };
+  // Names past the short-string size, so that a group not destroyed leaks.
+  auto longName = [](const char *what, int i) { return std::string(what) + " with a long name, number " + std::to_string(i); };
+  LWChanGroupID tops[3];
+  std::vector<std::string> expected[3];
+  for (int t = 0; t < 3; ++t) {
+    tops[t] = e->createGroup(nullptr, longName("top", t).c_str());
+    for (int i = 0; i < 50; ++i) { // past one block of places
+      expected[t].push_back(longName("child", i));
+      LWChanGroupID child = e->createGroup(tops[t], expected[t].back().c_str());
+      e->createGroup(child, longName("grandchild", i).c_str());
+    }
+  }
+  e->destroyGroup(tops[1]); // and its hundred descendants
+  EXPECT_EQ(names(nullptr), (std::vector<std::string>{longName("top", 0), longName("top", 2)}));
+  for (int i = 50; i < 170; ++i) { // into the freed places first
+    expected[0].push_back(longName("child", i));
+    e->createGroup(tops[0], expected[0].back().c_str());
+  }
+  EXPECT_EQ(names(tops[0]), expected[0]);
+  EXPECT_EQ(names(tops[2]), expected[2]);
+  LWChanGroupID child = info->nextGroup(tops[2], nullptr);
+  EXPECT_EQ(names(child), std::vector<std::string>{longName("grandchild", 0)});
+  EXPECT_EQ(reinterpret_cast<ChanGroup *>(info->nextGroup(child, nullptr))->path(),
+            longName("top", 2) + "/" + longName("child", 0) + "/" + longName("grandchild", 0));
+
+  // More parameters than a group's own room holds, some set up elsewhere
+  // again, are listed in the order they were set up.
+  const LWVParmFuncs *f = host.vparms().funcs();
+  std::vector<LWVParmID> parms;
+  std::vector<std::string> channels;
+  for (int i = 0; i < 40; ++i) {
+    parms.push_back(f->create(LWVP_FLOAT, -1));
+    f->setup(parms.back(), longName("channel", i).c_str(), child, nullptr, nullptr, nullptr, nullptr);
+    channels.push_back(longName("channel", i));
+  }
+  for (int i = 30; i >= 0; i -= 3) {
+    f->setup(parms[static_cast<std::size_t>(i)], "Moved", tops[0], nullptr, nullptr, nullptr, nullptr);
+    channels.erase(channels.begin() + i);
+  }
+  std::vector<std::string> listed;
+  for (LWChannelID c = info->nextChannel(child, nullptr); c; c = info->nextChannel(child, c)) {
+    EXPECT_EQ(info->channelParent(c), child);
+    listed.push_back(info->channelName(c));
+  }
+  EXPECT_EQ(listed, channels);
+  for (LWVParmID p : parms) f->destroy(p);
 }
 
 } // namespace

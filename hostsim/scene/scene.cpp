@@ -373,14 +373,7 @@ void readSurfaces(Scene &s, Host &host, const Module &module, const json &doc) {
     if (surface.refractionIndex <= 0) fail(at(path, "refractionIndex"), "should be above 0");
     surface.network = std::make_unique<Network>(host, module, surface.name);
     surface.root = surface.network->addHostNode("Surface", {}, nullptr);
-    for (int c = 0; c < kChannelCount; ++c) {
-      auto in = std::make_unique<NodeInput>();
-      in->node = surface.root;
-      in->type = kChannelTypes[c];
-      in->name = kChannelNames[c];
-      surface.channels[c] = in.get();
-      surface.root->inputs.push_back(std::move(in));
-    }
+    for (int c = 0; c < kChannelCount; ++c) surface.channels[c] = surface.root->addInput(kChannelTypes[c], kChannelNames[c]);
     s.surfaces.push_back(std::move(surface));
     readNetwork(s, s.surfaces.back(), host, module, object(j, "network", path), at(path, "network"));
   }

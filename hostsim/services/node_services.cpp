@@ -1,5 +1,6 @@
 #include "hostsim/services/node_services.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -63,18 +64,15 @@ struct Ops {
 
   static NodeInputID createInput(NodeID n, ConnectionType type, const char *name, NodeInputEvent event) {
     if (!n || !name) return nullptr;
-    auto in = std::make_unique<NodeInput>();
-    in->node = nodeOf(n);
-    in->type = type;
-    in->name = name;
-    in->event = event;
-    // A node has a handful: one allocation, not one per doubling.
-    if (nodeOf(n)->inputs.empty()) nodeOf(n)->inputs.reserve(8);
-    nodeOf(n)->inputs.push_back(std::move(in));
-    return reinterpret_cast<NodeInputID>(nodeOf(n)->inputs.back().get());
+    return reinterpret_cast<NodeInputID>(nodeOf(n)->addInput(type, name, event));
   }
   static void destroyInput(NodeID n, NodeInputID id) {
-    if (n) std::erase_if(nodeOf(n)->inputs, [id](const auto &in) { return in.get() == reinterpret_cast<NodeInput *>(id); });
+    if (!n) return;
+    auto &inputs = nodeOf(n)->inputs;
+    const auto it = std::find_if(inputs.begin(), inputs.end(), [id](const auto &in) { return in.get() == reinterpret_cast<NodeInput *>(id); });
+    if (it == inputs.end()) return;
+    if ((*it)->source) --(*it)->source->node->feeds; // its connection goes with it
+    inputs.erase(it);
   }
   static int32_t evaluateInput(NodeInputID id, LWNodalAccess *na, void *value) {
     auto *in = reinterpret_cast<NodeInput *>(id);
@@ -91,14 +89,14 @@ struct Ops {
 
   // Walks over a node's inputs or outputs: positions count from 1, and an id
   // that is not the node's has none.
-  template <class T>
-  static int32_t indexIn(const std::vector<std::unique_ptr<T>> &list, const T *item) {
+  template <class List, class T>
+  static int32_t indexIn(const List &list, const T *item) {
     for (std::size_t i = 0; i < list.size(); ++i)
       if (list[i].get() == item) return static_cast<int32_t>(i + 1);
     return 0;
   }
-  template <class T>
-  static T *atIndex(const std::vector<std::unique_ptr<T>> &list, int32_t index) {
+  template <class List>
+  static auto *atIndex(const List &list, int32_t index) {
     return index >= 1 && static_cast<std::size_t>(index) <= list.size() ? list[static_cast<std::size_t>(index - 1)].get()
                                                                           : nullptr;
   }
@@ -125,6 +123,7 @@ struct Ops {
   static void disconnectInput(NodeID n, NodeInputID id) {
     NodeInput *in = inputOf(id);
     if (!n || !in || indexIn(nodeOf(n)->inputs, in) == 0 || !in->source) return;
+    --in->source->node->feeds;
     in->source = nullptr;
     if (in->event && nodeOf(n)->instance) in->event(nodeOf(n)->instance, id, NIE_DISCONNECT, 0);
   }
@@ -135,12 +134,7 @@ struct Ops {
 
   static NodeOutputID createOutput(NodeID n, ConnectionType type, const char *name) {
     if (!n || !name) return nullptr;
-    auto out = std::make_unique<NodeOutput>();
-    out->node = nodeOf(n);
-    out->type = type;
-    out->name = name;
-    nodeOf(n)->outputs.push_back(std::move(out));
-    return reinterpret_cast<NodeOutputID>(nodeOf(n)->outputs.back().get());
+    return reinterpret_cast<NodeOutputID>(nodeOf(n)->addOutput(type, name));
   }
   static void destroyOutput(NodeID n, NodeOutputID id) {
     if (n)
@@ -193,6 +187,31 @@ struct Ops {
 };
 
 } // namespace
+
+void ReleasePlace::operator()(NodeInput *in) const { in->node->inputPlaces.release(in); }
+void ReleasePlace::operator()(NodeOutput *out) const { out->node->outputPlaces.release(out); }
+
+NodeInput *HostNode::addInput(ConnectionType type, const char *name, NodeInputEvent event) {
+  NodeInput *in = inputPlaces.make();
+  in->node = this;
+  in->type = type;
+  in->name = name;
+  in->event = event;
+  // A node has a handful: the node's own room, not one allocation per doubling.
+  if (inputs.empty()) inputs.reserve(kInlineInputs);
+  inputs.emplace_back(in);
+  return in;
+}
+
+NodeOutput *HostNode::addOutput(ConnectionType type, const char *name) {
+  NodeOutput *out = outputPlaces.make();
+  out->node = this;
+  out->type = type;
+  out->name = name;
+  if (outputs.empty()) outputs.reserve(kInlineOutputs);
+  outputs.emplace_back(out);
+  return out;
+}
 
 NodeInput *HostNode::input(const std::string &n) const {
   for (auto &in : inputs)

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/lw_nodes.h"
+#include "hostsim/services/places.h"
 
 namespace hostsim {
 
@@ -27,8 +28,23 @@ struct NodeInput { // NodeInputID points here
   ConnectionType type = NOT_DEFINED;
   std::string name;
   NodeInputEvent event = nullptr;
-  NodeOutput *source = nullptr; // the connected output, or null
+  // The connected output, or null. Set and cleared only by the network's
+  // connect and disconnect, the host's own disconnect and a node's removal,
+  // which keep the feeding node's count of feeds (see HostNode) with it.
+  NodeOutput *source = nullptr;
 };
+
+// Gives an input or output back to its node's places (see HostNode).
+struct ReleasePlace {
+  void operator()(NodeInput *in) const;
+  void operator()(NodeOutput *out) const;
+};
+using NodeInputPtr = std::unique_ptr<NodeInput, ReleasePlace>;
+using NodeOutputPtr = std::unique_ptr<NodeOutput, ReleasePlace>;
+// A node's inputs (the most of any node is 19) and outputs (7), in order.
+constexpr std::size_t kInlineInputs = 24, kInlineOutputs = 8;
+using NodeInputList = std::vector<NodeInputPtr, RoomAllocator<NodeInputPtr, kInlineInputs>>;
+using NodeOutputList = std::vector<NodeOutputPtr, RoomAllocator<NodeOutputPtr, kInlineOutputs>>;
 
 // The value an output delivers during one evaluation (NodeValue points here).
 struct OutputValue {
@@ -40,8 +56,13 @@ struct OutputValue {
 };
 
 // A node of a network: a module node evaluates through its handler, a host
-// node through its own function. NodeID points here.
+// node through its own function. NodeID points here. A node stays where it
+// was made: its inputs and outputs live in its own places.
 struct HostNode {
+  HostNode() = default;
+  HostNode(const HostNode &) = delete;
+  HostNode &operator=(const HostNode &) = delete;
+
   std::string name;       // unique in the host, "Sqrt (1)"
   std::string serverName; // the module server, or the host node's kind
   std::string userName;
@@ -49,8 +70,20 @@ struct HostNode {
   int32_t color[3] = {0, 0, 0};
   int32_t previewType = 0;
   int previewUpdates = 0;
-  std::vector<std::unique_ptr<NodeInput>> inputs;
-  std::vector<std::unique_ptr<NodeOutput>> outputs;
+  // How many inputs (of other nodes: a connection to itself is a cycle) its
+  // outputs feed. A node that feeds none is removed without a walk over
+  // every input of the network.
+  int feeds = 0;
+  // Where the inputs and outputs below live: a node's handful in places of
+  // its own, not an allocation each, at addresses that hold while they exist
+  // (NodeInputID and NodeOutputID), and their lists in room of its own.
+  // Declared first, so gone last.
+  Places<NodeInput, kInlineInputs> inputPlaces;
+  Places<NodeOutput, kInlineOutputs> outputPlaces;
+  InlineRoom<NodeInputPtr, kInlineInputs> inputRoom;
+  InlineRoom<NodeOutputPtr, kInlineOutputs> outputRoom;
+  NodeInputList inputs{RoomAllocator<NodeInputPtr, kInlineInputs>(&inputRoom)};
+  NodeOutputList outputs{RoomAllocator<NodeOutputPtr, kInlineOutputs>(&outputRoom)};
 
   // Module nodes.
   LWInstanceFuncs instFuncs{};
@@ -62,6 +95,9 @@ struct HostNode {
   std::function<void(LWNodalAccess *, const NodeOutput *, OutputValue *)> hostEvaluate;
 
   bool isModuleNode() const { return handler.evaluate != nullptr; }
+  // A new input or output at the end of the node's list.
+  NodeInput *addInput(ConnectionType type, const char *name, NodeInputEvent event = nullptr);
+  NodeOutput *addOutput(ConnectionType type, const char *name);
   NodeInput *input(const std::string &name) const;
   NodeOutput *output(const std::string &name) const;
   // Their names, in order, for a user who named one that is not there.

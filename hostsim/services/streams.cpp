@@ -159,6 +159,8 @@ struct SaveOps {
 };
 
 SaveStream::SaveStream(int32_t ioMode) {
+  // A node's block is a few hundred bytes: one allocation, not one per doubling.
+  bytes_.reserve(256);
   state_.ioMode = ioMode == LWIO_ASCII ? LWIO_ASCII : LWIO_BINARY;
   state_.writeData = this;
   state_.write = &SaveOps::write;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/lw_io.h"
@@ -21,6 +22,8 @@ public:
 
   const LWSaveState *state() const { return &state_; }
   const std::vector<uint8_t> &bytes() const { return bytes_; }
+  // The bytes written, moved out: the stream is left empty.
+  std::vector<uint8_t> take() { return std::exchange(bytes_, {}); }
   std::string text() const { return std::string(bytes_.begin(), bytes_.end()); }
   int32_t mode() const { return state_.ioMode; }
 

@@ -1,6 +1,7 @@
 #include "hostsim/services/vparm.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 namespace hostsim {
@@ -45,8 +46,9 @@ struct Ops {
     p->channel = channel ? channel : "";
     p->group = reinterpret_cast<ChanGroup *>(group);
     if (!p->group) return;
-    // A node's group holds a handful: one allocation, not one per doubling.
-    if (p->group->channels.empty()) p->group->channels.reserve(8);
+    // A node's group holds a handful: its own room, not one allocation per
+    // doubling.
+    if (p->group->channels.empty()) p->group->channels.reserve(kInlineChannels);
     p->group->channels.push_back(p);
   }
   static LWError copy(LWVParmID to, LWVParmID from) {
@@ -276,6 +278,8 @@ void detachChannels(ChanGroup &g) {
 
 } // namespace
 
+void ReleaseGroup::operator()(ChanGroup *g) const { g->home->release(g); }
+
 std::string ChanGroup::path() const {
   if (!parent || !parent->parent) return name;
   return parent->path() + "/" + name;
@@ -374,10 +378,11 @@ VParmService::~VParmService() {
 
 void VParmService::makeCurrent() { gCurrent = this; }
 
-ChanGroup *VParmService::createGroup(ChanGroup *parent, const std::string &name) {
+ChanGroup *VParmService::createGroup(ChanGroup *parent, std::string name) {
   ChanGroup *p = parent ? parent : &root_;
-  auto g = std::make_unique<ChanGroup>();
-  g->name = name;
+  ChanGroupPtr g(groupPlaces_.make());
+  g->home = &groupPlaces_;
+  g->name = std::move(name); // a module's name arrives as a new string: no second copy
   g->parent = p;
   p->children.push_back(std::move(g));
   return p->children.back().get();
@@ -395,19 +400,53 @@ VParm *VParmService::create(int32_t type) {
     --failCreates_;
     return nullptr;
   }
-  auto p = std::make_unique<VParm>();
+  auto room = std::find_if(parmBlocks_.begin(), parmBlocks_.end(), [](const auto &b) { return !b->full(); });
+  VParm *p = room != parmBlocks_.end() ? (*room)->make() : addBlock()->make();
+  ++liveParms_;
   p->type = type;
   p->components = (type & 0x0F) ? 3 : 1; // 0x11 and 0x51 hold three
-  VParm *raw = p.get();
-  live_.emplace(raw, std::move(p));
-  return raw;
+  return p;
+}
+
+std::size_t VParmService::slotOf(uintptr_t block) const {
+  const uint64_t h = static_cast<uint64_t>(block / kBlockBytes) * 0x9E3779B97F4A7C15ull;
+  return static_cast<std::size_t>(h >> 32) & (blockTable_.size() - 1);
+}
+
+VParmService::ParmBlock *VParmService::addBlock() {
+  parmBlocks_.push_back(std::make_unique<ParmBlock>());
+  if (blockTable_.size() < 2 * parmBlocks_.size()) {
+    blockTable_.assign(std::bit_ceil(std::max<std::size_t>(16, 4 * parmBlocks_.size())), nullptr);
+    for (const auto &b : parmBlocks_) {
+      std::size_t i = slotOf(reinterpret_cast<uintptr_t>(b.get()));
+      while (blockTable_[i]) i = (i + 1) & (blockTable_.size() - 1);
+      blockTable_[i] = b.get();
+    }
+  } else {
+    std::size_t i = slotOf(reinterpret_cast<uintptr_t>(parmBlocks_.back().get()));
+    while (blockTable_[i]) i = (i + 1) & (blockTable_.size() - 1);
+    blockTable_[i] = parmBlocks_.back().get();
+  }
+  return parmBlocks_.back().get();
+}
+
+std::pair<VParmService::ParmBlock *, std::ptrdiff_t> VParmService::placeOf(const void *p) const {
+  if (blockTable_.empty()) return {nullptr, -1};
+  const uintptr_t block = reinterpret_cast<uintptr_t>(p) & ~uintptr_t{kBlockBytes - 1};
+  for (std::size_t i = slotOf(block); blockTable_[i]; i = (i + 1) & (blockTable_.size() - 1))
+    if (reinterpret_cast<uintptr_t>(blockTable_[i]) == block) {
+      const std::ptrdiff_t at = blockTable_[i]->indexOf(p);
+      return {at >= 0 ? blockTable_[i] : nullptr, at};
+    }
+  return {nullptr, -1};
 }
 
 void VParmService::destroy(VParm *parm) {
-  auto it = live_.find(parm);
-  if (it == live_.end()) return;
+  const auto [block, i] = placeOf(parm);
+  if (!block) return;
   if (parm->group) std::erase(parm->group->channels, parm);
-  live_.erase(it);
+  block->release(static_cast<std::size_t>(i));
+  --liveParms_;
 }
 
 HostEnvelope *VParmService::createEnvelope(ChanGroup *group, const std::string &name, int32_t type) {
@@ -428,13 +467,12 @@ HostEnvelope *VParmService::findEnvelope(LWEnvelopeID id) {
 }
 
 VParm *VParmService::findQuiet(LWVParmID id) {
-  auto it = live_.find(reinterpret_cast<VParm *>(id));
-  return it == live_.end() ? nullptr : it->second.get();
+  const auto [block, i] = placeOf(id);
+  return block ? block->get(static_cast<std::size_t>(i)) : nullptr;
 }
 
 VParm *VParmService::find(LWVParmID id) {
-  auto it = live_.find(reinterpret_cast<VParm *>(id));
-  if (it != live_.end()) return it->second.get();
+  if (VParm *p = findQuiet(id)) return p;
   ++badHandles_;
   return nullptr;
 }

@@ -2,6 +2,7 @@
 // groups that hold their channels ("Animation Envelopes", "Channel Info 2").
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -9,17 +10,42 @@
 #include <vector>
 
 #include "host/lw_vparm.h"
+#include "hostsim/services/places.h"
 
 namespace hostsim {
 
 struct VParm;
+struct ChanGroup;
 
-// A named node of the channel hierarchy; LWChanGroupID points here.
+// Gives a group back to the places it lives in (see VParmService).
+struct ReleaseGroup {
+  void operator()(ChanGroup *g) const;
+};
+using GroupPlaces = Places<ChanGroup, 64>;
+
+using ChanGroupPtr = std::unique_ptr<ChanGroup, ReleaseGroup>;
+// A node's group holds one group of the module's and its parameters (the
+// most of any node is 15): their lists' first blocks are in the group's own
+// room, not an allocation each.
+constexpr std::size_t kInlineChildren = 1, kInlineChannels = 16;
+
+// A named node of the channel hierarchy; LWChanGroupID points here. A group
+// stays where it was made (its lists' room is its own).
 struct ChanGroup {
+  ChanGroup() = default;
+  ChanGroup(const ChanGroup &) = delete;
+  ChanGroup &operator=(const ChanGroup &) = delete;
+
   std::string name;
   ChanGroup *parent = nullptr;
-  std::vector<std::unique_ptr<ChanGroup>> children;
-  std::vector<VParm *> channels; // parameters set up in this group, in order
+  InlineRoom<ChanGroupPtr, kInlineChildren> childRoom;
+  InlineRoom<VParm *, kInlineChannels> channelRoom;
+  std::vector<ChanGroupPtr, RoomAllocator<ChanGroupPtr, kInlineChildren>> children{
+      RoomAllocator<ChanGroupPtr, kInlineChildren>(&childRoom)};
+  // Parameters set up in this group, in order.
+  std::vector<VParm *, RoomAllocator<VParm *, kInlineChannels>> channels{
+      RoomAllocator<VParm *, kInlineChannels>(&channelRoom)};
+  GroupPlaces *home = nullptr; // the places it lives in; none for a root
 
   std::string path() const; // "Scene/Surface/Sqrt (1)/Sqrt"
   ChanGroup *child(const std::string &name) const;
@@ -77,7 +103,7 @@ public:
   void makeCurrent();
 
   ChanGroup &root() { return root_; } // top-level groups are its children
-  ChanGroup *createGroup(ChanGroup *parent, const std::string &name);
+  ChanGroup *createGroup(ChanGroup *parent, std::string name);
   void destroyGroup(ChanGroup *group);
 
   VParm *create(int32_t type); // null for an unknown type code
@@ -88,7 +114,7 @@ public:
   HostEnvelope *createEnvelope(ChanGroup *group, const std::string &name, int32_t type);
   void destroyEnvelope(HostEnvelope *e);
   HostEnvelope *findEnvelope(LWEnvelopeID id);
-  std::size_t liveCount() const { return live_.size(); }
+  std::size_t liveCount() const { return liveParms_; }
   int badHandles() const { return badHandles_; }
   // Makes the next n creations fail, as a host out of memory would.
   void failNextCreates(int n) { failCreates_ = n; }
@@ -97,8 +123,27 @@ private:
   LWVParmFuncs funcs_{};
   LWEnvelopeFuncs envFuncs_{};
   LWChannelInfo channels_{};
+  // Groups (two or three a node) live in places of the service's own, not
+  // an allocation each. Declared before the root, so gone after its groups.
+  GroupPlaces groupPlaces_;
   ChanGroup root_;
-  std::unordered_map<VParm *, std::unique_ptr<VParm>> live_;
+  // Parameters live in blocks of places: a node's dozen take no allocation
+  // each. A block is aligned to its size (8 KiB), so a handle's block is the
+  // handle with its low bits cleared, found in a table of the blocks (open
+  // addressing, only ever added to); the handle is told live by its place's
+  // mark there, without being followed. Parameters are read during
+  // evaluation: the look-up takes a hash and a probe or two, as a map's did.
+  static constexpr std::size_t kBlockBytes = 8192;
+  using ParmPlaces = PlaceBlock<VParm, std::min<std::size_t>(64, (kBlockBytes - 16) / sizeof(VParm))>;
+  struct alignas(kBlockBytes) ParmBlock : ParmPlaces {};
+  static_assert(sizeof(ParmBlock) == kBlockBytes);
+  // The block a live parameter's address falls in, and its place there.
+  std::pair<ParmBlock *, std::ptrdiff_t> placeOf(const void *p) const;
+  std::size_t slotOf(uintptr_t block) const;
+  ParmBlock *addBlock();
+  std::vector<std::unique_ptr<ParmBlock>> parmBlocks_; // in the order made
+  std::vector<ParmBlock *> blockTable_;                // a power of two long, at most half full
+  std::size_t liveParms_ = 0;
   std::unordered_map<HostEnvelope *, std::unique_ptr<HostEnvelope>> envelopes_;
   int badHandles_ = 0;
   int failCreates_ = 0;

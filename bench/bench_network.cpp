@@ -1,0 +1,74 @@
+// What the stand-in host's bookkeeping costs, measured side by side in one
+// run:
+//
+// - every node server's node made and removed again, four of each, as a
+//   user (or the network fuzzer, for every input) makes and deletes them;
+//   with the allocations counted per node, the host's and the module's;
+// - a parameter read through the host's variant parameter table (getVal,
+//   as nodes read their settings while they evaluate), among 1,000 live
+//   ones.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench/alloc_counter.h"
+#include "hostsim/network.h"
+#include "module/module.h"
+
+namespace {
+
+constexpr int kCopies = 4;
+
+void makeAndRemoveNodes(benchmark::State &state) {
+  hostsim::Host host;
+  const std::unique_ptr<hostsim::Module> module = hostsim::Module::fromDescriptor(&_mod_descrip);
+  hostsim::Network net(host, *module);
+  std::vector<std::string> servers;
+  for (const hostsim::ServerInfo &s : module->servers())
+    if (s.className == LWNODE_HCLASS && s.activate) servers.push_back(s.name);
+  std::vector<hostsim::HostNode *> nodes;
+  nodes.reserve(servers.size() * kCopies);
+  auto round = [&] {
+    for (int k = 0; k < kCopies; ++k)
+      for (const std::string &s : servers) nodes.push_back(net.add(s));
+    while (!nodes.empty()) {
+      net.remove(nodes.back());
+      nodes.pop_back();
+    }
+    host.clearLookupLog(); // its record of service look-ups would only grow
+  };
+  round(); // the host's tables at their working size
+  const uint64_t a0 = gAllocations;
+  tCounting = true;
+  for (auto _ : state) round();
+  tCounting = false;
+  const auto made = state.iterations() * static_cast<int64_t>(servers.size() * kCopies);
+  state.SetItemsProcessed(made);
+  state.counters["allocations per node"] = double(gAllocations - a0) / double(made);
+}
+
+void readParameters(benchmark::State &state) {
+  hostsim::Host host;
+  const LWVParmFuncs *f = host.vparms().funcs();
+  std::vector<LWVParmID> parms;
+  for (int i = 0; i < 1000; ++i) parms.push_back(f->create(i % 3 ? LWVP_FLOAT : LWVP_COLOR, -1));
+  double sum = 0, v[3];
+  std::size_t i = 0;
+  for (auto _ : state) {
+    sum += f->getVal(parms[i], 0.0, nullptr, v);
+    i = i + 7 < parms.size() ? i + 7 : (i + 7) % parms.size(); // not in the order made
+  }
+  benchmark::DoNotOptimize(sum);
+  state.SetItemsProcessed(state.iterations());
+  for (LWVParmID p : parms) f->destroy(p);
+}
+
+BENCHMARK(makeAndRemoveNodes)->Unit(benchmark::kMicrosecond);
+BENCHMARK(readParameters);
+
+} // namespace
+
+BENCHMARK_MAIN();
