@@ -131,6 +131,13 @@ struct MemoryStream::Access {
 };
 
 MemoryStream::MemoryStream() {
+  // A node's parameters take a few hundred bytes: room for them at once
+  // rather than a doubling for every few values written. Without it the
+  // stream only grows as it goes (and complete() says if memory ran out).
+  try {
+    bytes_.reserve(kInitialRoom);
+  } catch (...) {
+  }
   using A = Access;
   save_ = {LWIO_BINARY,      this,           &A::writeRaw,       &A::write<char>,     &A::write<int16_t>,
            &A::write<int32_t>, &A::write<uint8_t>, &A::write<uint16_t>, &A::write<uint32_t>, &A::write<float>,

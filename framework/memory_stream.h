@@ -27,6 +27,7 @@ public:
 
 private:
   struct Access;
+  static constexpr std::size_t kInitialRoom = 1024;
   std::vector<char> bytes_;
   std::vector<std::size_t> open_; // writing: where each open block's length goes; reading: where it ends
   std::size_t at_ = 0;

@@ -333,6 +333,26 @@ TEST(MemoryStream, ReadsBackValuesStringsAndBlocks) {
   EXPECT_EQ(ls->readI4(ls->readData, &gotI4, 1), -1) << "the end";
 }
 
+// Far more than the room a stream starts with, written a value at a time
+// inside a block that is opened first: the block's length is written back
+// once the bytes have moved.
+TEST(MemoryStream, GrowsPastItsFirstRoom) {
+  juxs::fw::MemoryStream m;
+  const LWSaveState *ss = m.saveState();
+  const LWBlockIdent block{0x42494721, "BIG!"};
+  ss->beginBlk(ss->writeData, &block, 1);
+  for (int32_t i = 0; i < 5000; ++i) ss->writeI4(ss->writeData, &i, 1);
+  ss->endBlk(ss->writeData);
+  ASSERT_TRUE(m.complete());
+  const LWLoadState *ls = m.loadState();
+  const LWBlockIdent only[] = {block, {0, nullptr}};
+  ASSERT_EQ(ls->readID(ls->readData, only), block.id);
+  int32_t v = -1, mismatches = 0;
+  for (int32_t i = 0; i < 5000; ++i) mismatches += ls->readI4(ls->readData, &v, 1) != 1 || v != i;
+  EXPECT_EQ(mismatches, 0);
+  EXPECT_EQ(ls->readI4(ls->readData, &v, 1), -1) << "the block ends with its values";
+}
+
 // ------------------------------------------------------------- descriptions
 
 namespace derived {

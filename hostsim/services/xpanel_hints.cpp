@@ -35,7 +35,7 @@ void XPanelService::readHints(Panel &p, const LWXPanelHint *h) {
   auto word = [&](std::size_t i) { return reinterpret_cast<intptr_t>(h[i]); };
   std::vector<std::pair<uint32_t, std::string>> labels; // applied once every id is known
   std::vector<intptr_t> a;    // the hint's fixed arguments
-  std::vector<uint32_t> list; // and its id list
+  std::vector<uint32_t> list; // and its id list, copied out so that it keeps its room
   std::size_t i = 0;
   for (;;) {
     if (i >= kMaxHintWords) return error(i, "no end tag within " + std::to_string(kMaxHintWords) + " words");
@@ -165,7 +165,7 @@ void XPanelService::readHints(Panel &p, const LWXPanelHint *h) {
       r.controller = u32(a[0]);
       r.message = text(a[1]);
       r.map = reinterpret_cast<const int32_t *>(a[3]);
-      r.dependants = std::move(list);
+      r.dependants.assign(list.begin(), list.end());
       if (r.dependants.empty()) error(at, "enable rule of " + hexId(r.controller) + " with no dependants");
       p.rules.push_back(std::move(r));
       break;
@@ -182,7 +182,7 @@ void XPanelService::readHints(Panel &p, const LWXPanelHint *h) {
         l.controller = u32(a[1]);
         l.map = reinterpret_cast<const int32_t *>(a[2]);
       }
-      l.members = std::move(list);
+      l.members.assign(list.begin(), list.end());
       if (l.members.empty()) error(at, hexId(tag) + " " + hexId(l.id) + " holds nothing");
       p.layout.push_back(std::move(l));
       break;
