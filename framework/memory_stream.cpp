@@ -132,8 +132,8 @@ struct MemoryStream::Access {
 
 MemoryStream::MemoryStream() {
   // A node's parameters take a few hundred bytes: room for them at once
-  // rather than a doubling for every few values written. Without it the
-  // stream only grows as it goes (and complete() says if memory ran out).
+  // rather than a doubling for every few values written. Should even that
+  // fail, the stream grows as it goes, and complete() tells if it could not.
   try {
     bytes_.reserve(kInitialRoom);
   } catch (...) {
