@@ -51,11 +51,11 @@ template <class Fn> std::optional<std::string> refusal(Fn &&fn) {
 }
 
 // A host operation that must go through: its Error is a fault, said after what.
-template <class Fn> auto must(const std::string &what, Fn &&fn) -> decltype(fn()) {
+template <class Fn> auto must(std::string_view what, Fn &&fn) -> decltype(fn()) {
   try {
     return fn();
   } catch (const hostsim::Error &e) {
-    fault(what + e.what());
+    fault(std::string(what) + e.what());
   }
 }
 

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <set>
 #include <sstream>
 
 #include "hostsim/services/panel_text.h"
@@ -158,9 +157,10 @@ std::string XPanelService::describe(Panel &p, const std::string &title) const {
   std::ostringstream out;
   out << title << "\n";
   // Everything a layout item holds, so that it is shown only inside it.
-  std::set<uint32_t> contained;
-  for (const auto &l : p.layout)
-    for (uint32_t m : l.members) contained.insert(m);
+  std::vector<uint32_t> contained;
+  for (const auto &l : p.layout) contained.insert(contained.end(), l.members.begin(), l.members.end());
+  std::sort(contained.begin(), contained.end());
+  const auto isContained = [&](uint32_t id) { return std::binary_search(contained.begin(), contained.end(), id); };
 
   std::function<uint32_t(uint32_t)> firstControl = [&](uint32_t id) -> uint32_t {
     if (const PanelLayout *l = p.layoutItem(id)) {
@@ -234,9 +234,9 @@ std::string XPanelService::describe(Panel &p, const std::string &title) const {
 
   std::vector<uint32_t> top;
   for (const auto &c : p.controls)
-    if (!contained.count(c.id)) top.push_back(c.id);
+    if (!isContained(c.id)) top.push_back(c.id);
   for (const auto &l : p.layout)
-    if (!contained.count(l.id)) top.push_back(l.id);
+    if (!isContained(l.id)) top.push_back(l.id);
   std::stable_sort(top.begin(), top.end(), [&](uint32_t a, uint32_t b) { return firstControl(a) < firstControl(b); });
   for (uint32_t id : top) show(id, 1);
   for (const auto &h : p.unknown) {
