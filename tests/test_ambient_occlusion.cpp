@@ -151,34 +151,41 @@ TEST_F(AmbientOcclusion, DirectionsMatchTheDefinedFormula) {
 }
 
 // The sines and cosines of a batch of ray angles come out the same, to the
-// bit, four to a register as two, and near the library's: over the angles
-// the nodes make (within a few turns), in batches that end anywhere, and
-// with a batch the fast way cannot take (a huge angle, no number).
-TEST(ConeDirections, SinesAndCosinesAreTheSameOnEitherPath) {
-  struct KeepWide {
-    ~KeepWide() { juxs::raytrace::sinCosWide(true); }
+// bit, on every path the processor has (two, four or eight to a register),
+// and near the library's: over the angles the nodes make (within a few
+// turns), in batches that end anywhere, and with a batch the fast way cannot
+// take (a huge angle, no number).
+TEST(ConeDirections, SinesAndCosinesAreTheSameOnEveryPath) {
+  struct KeepWidest {
+    ~KeepWidest() {
+      if (!juxs::raytrace::sinCosLanes(8) && !juxs::raytrace::sinCosLanes(4)) juxs::raytrace::sinCosLanes(2);
+    }
   } keep;
   std::mt19937_64 gen(7);
   std::uniform_real_distribution<double> angle(-20.0, 20.0);
   std::vector<double> x(131);
   for (double &a : x) a = angle(gen);
   x[5] = 0.0, x[6] = -0.0, x[7] = std::numbers::pi / 4, x[8] = -std::numbers::pi / 2;
-  const bool wide = juxs::raytrace::sinCosWide(true);
-  for (std::size_t n : {std::size_t{1}, std::size_t{3}, std::size_t{4}, std::size_t{7}, std::size_t{64}, x.size()}) {
-    std::vector<double> s2(n), c2(n), s4(n), c4(n);
-    ASSERT_TRUE(juxs::raytrace::sinCosWide(false));
+  for (std::size_t n : {std::size_t{1}, std::size_t{3}, std::size_t{4}, std::size_t{7}, std::size_t{9}, std::size_t{64},
+                        x.size()}) {
+    std::vector<double> s2(n), c2(n);
+    ASSERT_TRUE(juxs::raytrace::sinCosLanes(2));
     juxs::raytrace::sinCos(x.data(), s2.data(), c2.data(), n);
-    if (wide) {
-      ASSERT_TRUE(juxs::raytrace::sinCosWide(true));
-    }
-    juxs::raytrace::sinCos(x.data(), s4.data(), c4.data(), n);
     for (std::size_t i = 0; i < n; ++i) {
-      ASSERT_EQ(std::bit_cast<uint64_t>(s2[i]), std::bit_cast<uint64_t>(s4[i])) << x[i];
-      ASSERT_EQ(std::bit_cast<uint64_t>(c2[i]), std::bit_cast<uint64_t>(c4[i])) << x[i];
       EXPECT_NEAR(s2[i], std::sin(x[i]), 1e-15) << x[i];
       EXPECT_NEAR(c2[i], std::cos(x[i]), 1e-15) << x[i];
     }
+    for (int lanes : {4, 8}) {
+      if (!juxs::raytrace::sinCosLanes(lanes)) continue; // the processor has no such path
+      std::vector<double> s(n), c(n);
+      juxs::raytrace::sinCos(x.data(), s.data(), c.data(), n);
+      for (std::size_t i = 0; i < n; ++i) {
+        ASSERT_EQ(std::bit_cast<uint64_t>(s2[i]), std::bit_cast<uint64_t>(s[i])) << lanes << " lanes, " << x[i];
+        ASSERT_EQ(std::bit_cast<uint64_t>(c2[i]), std::bit_cast<uint64_t>(c[i])) << lanes << " lanes, " << x[i];
+      }
+    }
   }
+  EXPECT_FALSE(juxs::raytrace::sinCosLanes(3));
   // The library's sine at run time, not the compiler's folded constant: the
   // two differ for 1e300 under Windows' C library.
   volatile double huge = 1e300;

@@ -32,10 +32,10 @@ inline double cosKernel(double z) {
 // Straight-line work on every element, so that the loop vectorises: the
 // quadrant by rounding with the 1.5 * 2^52 trick, the remainder with pi/2 in
 // two parts (the first exact in 33 bits), the kernels, then the quadrant's
-// swap and signs as selections. Compiled twice below: for every x86-64
-// processor (two numbers to a register) and for AVX2 (four); the same
-// operations in the same order either way, and no fused multiply-add, so
-// the two give the same bits.
+// swap and signs as selections. Compiled three times below: for every x86-64
+// processor (two numbers to a register), for AVX2 (four) and for AVX-512
+// (eight); the same operations in the same order each way, and no fused
+// multiply-add, so all give the same bits.
 [[gnu::always_inline]] inline void sinCosLoop(const double *x, double *s, double *c, std::size_t n) {
   constexpr double kTwoOverPi = 6.36619772367581382433e-01;
   constexpr double kPio2Hi = 1.57079632673412561417e+00, kPio2Lo = 6.07710050650619224932e-11;
@@ -77,19 +77,37 @@ JUXS_AVX2 bool sinCosAvx2(const double *x, double *s, double *c, std::size_t n) 
   sinCosLoop(x, s, c, n);
   return true;
 }
+JUXS_AVX512 bool sinCosAvx512(const double *x, double *s, double *c, std::size_t n) {
+  if (!allFast(x, n)) return false;
+  sinCosLoop(x, s, c, n);
+  return true;
+}
 #else
 constexpr auto sinCosAvx2 = sinCosBase;
+constexpr auto sinCosAvx512 = sinCosBase;
 #endif
 using fw::hasAvx2;
+using fw::hasAvx512;
 
 using SinCos = bool (*)(const double *, double *, double *, std::size_t);
 // Chosen at the first use; threads that choose at once choose alike.
 constinit std::atomic<SinCos> gSinCos{nullptr};
 
+// The loop for so many numbers to a register, or none where the processor
+// cannot run it.
+SinCos sinCosFor(int lanes) {
+  switch (lanes) {
+  case 2: return sinCosBase;
+  case 4: return hasAvx2() ? sinCosAvx2 : nullptr;
+  case 8: return hasAvx512() ? sinCosAvx512 : nullptr;
+  default: return nullptr;
+  }
+}
+
 bool sinCosFast(const double *x, double *s, double *c, std::size_t n) {
   SinCos f = gSinCos.load(std::memory_order_relaxed);
   if (!f) [[unlikely]] {
-    f = hasAvx2() ? sinCosAvx2 : sinCosBase;
+    f = hasAvx512() ? sinCosAvx512 : hasAvx2() ? sinCosAvx2 : sinCosBase;
     gSinCos.store(f, std::memory_order_relaxed);
   }
   return f(x, s, c, n);
@@ -97,10 +115,10 @@ bool sinCosFast(const double *x, double *s, double *c, std::size_t n) {
 
 } // namespace
 
-bool sinCosWide(bool wide) noexcept {
-  if (wide && !hasAvx2()) return false;
-  gSinCos.store(wide ? sinCosAvx2 : sinCosBase, std::memory_order_relaxed);
-  return true;
+bool sinCosLanes(int lanes) noexcept {
+  const SinCos f = sinCosFor(lanes);
+  if (f) gSinCos.store(f, std::memory_order_relaxed);
+  return f != nullptr;
 }
 
 ConeFrame coneFrame(const double n[3]) noexcept {

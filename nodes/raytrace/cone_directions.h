@@ -29,10 +29,11 @@ ConeFrame coneFrame(const double axis[3]) noexcept;
 // branch-free loop; a batch holding anything else uses the library's.
 void sinCos(const double *angle, double *sine, double *cosine, std::size_t n) noexcept;
 
-// Whether sinCos uses AVX2 (four numbers to a register) rather than what
-// every x86-64 processor has (two); by default the widest the processor has.
-// False, changing nothing, where it lacks AVX2. The results are the same.
-bool sinCosWide(bool wide) noexcept;
+// How many numbers to a register sinCos works on: 2 (what every x86-64
+// processor has), 4 (AVX2) or 8 (AVX-512); by default the widest the
+// processor has. False, changing nothing, for a width it lacks. The results
+// are the same.
+bool sinCosLanes(int lanes) noexcept;
 
 // Unit directions for n (alpha, beta) pairs: the local direction
 // (cos b, sin b sin a, sin b cos a), turned by the frame.
