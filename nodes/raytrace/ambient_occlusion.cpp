@@ -268,12 +268,36 @@ public:
     double t[raytrace::kDirectionBatch], w[raytrace::kDirectionBatch];
     for (std::size_t i = 0; i < k; ++i) t[i] = na_->rayCast(origin_, d[i]);
     weights(t, k, w);
+    double a0 = accum_[0], a1 = accum_[1], a2 = accum_[2]; // summed in registers, not through memory
     if (!color_) {
-      for (std::size_t i = 0; i < k; ++i) accum_[0] += w[i];
+      for (std::size_t i = 0; i < k; ++i) a0 += w[i];
+      accum_[0] = a0;
       return;
     }
     const double none[3] = {0.0, 0.0, 0.0};
-    for (std::size_t i = 0; i < k; ++i) blend(d[i], t[i], w[i], none);
+    const double *q = colour(x_.occMode, s_.occ, none, true), *srf = colour(x_.srfMode, s_.srf, none, true),
+                 *bg = colour(x_.bgMode, s_.bg, none, false);
+    if (!q || !srf || !bg) { // the backdrop, ray by ray
+      for (std::size_t i = 0; i < k; ++i) blend(d[i], t[i], w[i], none);
+      return;
+    }
+    for (std::size_t i = 0; i < k; ++i) {
+      const double wi = w[i];
+      const double *c = t[i] >= 0.0 ? srf : bg;
+      const double bright = t[i] >= 0.0 ? s_.srfBright : s_.bgBright;
+      a0 += (1.0 - wi) * c[0] * bright + wi * q[0] * s_.occBright;
+      a1 += (1.0 - wi) * c[1] * bright + wi * q[1] * s_.occBright;
+      a2 += (1.0 - wi) * c[2] * bright + wi * q[2] * s_.occBright;
+    }
+    accum_[0] = a0, accum_[1] = a1, accum_[2] = a2;
+  }
+
+  // The colour a mode gives a ray: the fixed one, the traced one, or null
+  // for the backdrop in the ray's direction.
+  const double *colour(int32_t mode, const double fixed[3], const double traced[3], bool traceable) const {
+    if (mode == kBackdrop && backdrop_) return nullptr;
+    if (mode == kTrace && traceable) return traced;
+    return fixed;
   }
 
   // Adds one ray's colour, weighed w, to the Color pass's sum.
@@ -282,13 +306,10 @@ public:
     double sky[3];
     bool looked = false;
     auto slot = [&](int32_t mode, const double fixed[3], bool traceable) -> const double * {
-      if (mode == kBackdrop && backdrop_) {
-        if (!looked) gServices.backdrop->backdrop(gServices.time->time, d, sky);
-        looked = true;
-        return sky;
-      }
-      if (mode == kTrace && traceable) return traced;
-      return fixed;
+      if (const double *c = colour(mode, fixed, traced, traceable)) return c;
+      if (!looked) gServices.backdrop->backdrop(gServices.time->time, d, sky);
+      looked = true;
+      return sky;
     };
     const double *q = slot(x_.occMode, s_.occ, true);
     if (t >= 0.0) {
