@@ -164,11 +164,20 @@ private:
     double out[3];                // the colour seen
   };
 
+  // Where a hit lies, as the host's own shading reads it.
+  struct Point {
+    double p[3];  // the world position
+    double gn[3]; // the geometric normal
+    double n[3];  // the normal interpolated over the triangle (a sphere's: gn)
+    double spot;  // the spot size there
+  };
+
   // Shading contexts (shading_context.cpp).
   void fillContext(LWNodalAccess &na, Worker &w) const;
-  // Brings a worker's context up to date for a hit.
+  void hitPoint(const Ray &ray, const double origin[3], const double direction[3], const Hit &hit, Point &pt) const;
+  // Brings a worker's context up to date for a hit at pt.
   void hitContext(Worker &w, const Ray &ray, const double origin[3], const double direction[3], const Hit &hit,
-                  PreparedContext &pc) const;
+                  const Point &pt, PreparedContext &pc) const;
   static void shaderRecord(const LWNodalAccess &na, const Shading &s, LWShaderAccess &record);
 
   void buildScene();
@@ -192,10 +201,12 @@ private:
   void shadeIn(PreparedContext &pc, Worker &w, const Ray &ray, const double origin[3], const double direction[3],
                const Hit &hit, double color[3], LWShaderAccess *sa) const;
   // The steps of shading a hit (shade.cpp).
-  void surfaceChannels(const Surface &surface, const double direction[3], LWNodalAccess &na, Shading &s) const;
-  void directLight(Worker &w, const LWNodalAccess &na, Shading &s) const;
-  void secondaryRays(Worker &w, const Ray &ray, const double direction[3], const LWNodalAccess &na,
-                     Shading &s) const;
+  // na is the hit's context for the surface's network; null for a surface
+  // without one.
+  void surfaceChannels(const Surface &surface, const double direction[3], const Point &pt, LWNodalAccess *na,
+                       Shading &s) const;
+  void directLight(Worker &w, const Point &pt, Shading &s) const;
+  void secondaryRays(Worker &w, const Ray &ray, const double direction[3], const Point &pt, Shading &s) const;
   void backdrop(const Worker &w, const double direction[3], double color[3]) const;
 
   // The shading context's functions, for the calling thread's sample.

@@ -39,19 +39,53 @@ void Renderer::shadeHit(Worker &w, const Ray &ray, const double o[3], const doub
 
 void Renderer::shadeIn(PreparedContext &pc, Worker &w, const Ray &ray, const double o[3], const double d[3],
                        const Hit &hit, double color[3], LWShaderAccess *sa) const {
-  const Geometry &g = geometries_[hit.geom];
-  hitContext(w, ray, o, d, hit, pc);
-  LWNodalAccess &na = pc.na;
-  // The network's nodes, and every ray they send, find this sample.
-  const SampleScope scope(na, w);
-
+  const Surface &surface = *geometries_[hit.geom].surface;
+  Point pt;
+  hitPoint(ray, o, d, hit, pt);
   Shading s;
-  surfaceChannels(*g.surface, d, na, s);
-  directLight(w, na, s);
-  secondaryRays(w, ray, d, na, s);
+  // A surface whose network holds nothing but its root has no node to read a
+  // context: none is made, unless a rayShade caller asks for the record.
+  if (surface.network->nodes().size() == 1 && !sa) {
+    surfaceChannels(surface, d, pt, nullptr, s);
+    directLight(w, pt, s);
+    secondaryRays(w, ray, d, pt, s);
+  } else {
+    hitContext(w, ray, o, d, hit, pt, pc);
+    LWNodalAccess &na = pc.na;
+    // The network's nodes, and every ray they send, find this sample.
+    const SampleScope scope(na, w);
+    surfaceChannels(surface, d, pt, &na, s);
+    directLight(w, pt, s);
+    secondaryRays(w, ray, d, pt, s);
+    if (sa) shaderRecord(na, s, *sa);
+  }
   if (color)
     for (int c = 0; c < 3; ++c) color[c] = s.out[c];
-  if (sa) shaderRecord(na, s, *sa);
+}
+
+// Where a hit lies: its position, normals and spot size.
+void Renderer::hitPoint(const Ray &ray, const double o[3], const double d[3], const Hit &hit, Point &pt) const {
+  const Geometry &g = geometries_[hit.geom];
+  const Object &obj = *g.object;
+  const double t = hit.t;
+  for (int c = 0; c < 3; ++c) pt.p[c] = o[c] + d[c] * t;
+  if (obj.shape == Shape::Sphere) {
+    for (int c = 0; c < 3; ++c) pt.gn[c] = pt.n[c] = (pt.p[c] - obj.centre[c]) * g.inverseRadius;
+  } else {
+    // The hit's barycentric coordinates on its triangle weigh its corners' normals.
+    const Mesh &m = obj.mesh;
+    const float *fn = &g.faceNormals[hit.prim * 3];
+    for (int c = 0; c < 3; ++c) pt.gn[c] = pt.n[c] = fn[c];
+    if (!m.normals.empty()) {
+      const uint32_t *tri = &m.indices[hit.prim * 3];
+      const double b0 = 1.0 - hit.u - hit.v;
+      const float *n0 = &m.normals[tri[0] * 3], *n1 = &m.normals[tri[1] * 3], *n2 = &m.normals[tri[2] * 3];
+      for (int c = 0; c < 3; ++c) pt.n[c] = b0 * n0[c] + hit.u * n1[c] + hit.v * n2[c];
+      if (!normalize(pt.n))
+        for (int c = 0; c < 3; ++c) pt.n[c] = pt.gn[c];
+    }
+  }
+  pt.spot = ray.spot + t * pixelAngle_;
 }
 
 // The context of a hit: where it lies in the world and on its object, the
@@ -60,7 +94,9 @@ void Renderer::shadeIn(PreparedContext &pc, Worker &w, const Ray &ray, const dou
 // a hit writes little more than its own position, normals and ray; what a
 // node reads is the same as in a context made afresh for the hit.
 void Renderer::hitContext(Worker &w, const Ray &ray, const double o[3], const double d[3], const Hit &hit,
-                          PreparedContext &pc) const {
+                          const Point &pt, PreparedContext &pc) const {
+  // The ray as it came: read before anything is written, whatever it points into.
+  const double ox = o[0], oy = o[1], oz = o[2], dx = d[0], dy = d[1], dz = d[2];
   LWNodalAccess &na = pc.na;
   // Made afresh for a worker it was not made for (a copy's, or one whose
   // thread number changed), and so zero in every member nothing here fills.
@@ -88,48 +124,31 @@ void Renderer::hitContext(Worker &w, const Ray &ray, const double o[3], const do
     pc.geometry = hit.geom;
     newTriangle = !sphere;
   }
-  // The ray as it came: read before anything is written, whatever it points into.
-  const double t = hit.t;
-  const double ox = o[0], oy = o[1], oz = o[2], dx = d[0], dy = d[1], dz = d[2];
-  const double p[3] = {ox + dx * t, oy + dy * t, oz + dz * t};
+  const double *p = pt.p, *gn = pt.gn, *n = pt.n;
   na.sx = ray.sx;
   na.sy = ray.sy;
   na.wPos[0] = p[0], na.wPos[1] = p[1], na.wPos[2] = p[2];
   na.raySource[0] = ox, na.raySource[1] = oy, na.raySource[2] = oz;
   na.rayDir[0] = dx, na.rayDir[1] = dy, na.rayDir[2] = dz;
-  double gn[3], n[3];
-  if (sphere) {
-    for (int c = 0; c < 3; ++c) gn[c] = n[c] = (p[c] - obj.centre[c]) * g.inverseRadius;
-    for (int c = 0; c < 3; ++c) na.gNorm[c] = gn[c];
-  } else {
-    // The hit's barycentric coordinates on its triangle weigh its corners;
-    // the corners and the face's normal only change with the triangle.
-    const Mesh &m = obj.mesh;
-    const uint32_t *tri = &m.indices[hit.prim * 3];
+  for (int c = 0; c < 3; ++c) na.gNorm[c] = gn[c];
+  if (!sphere) {
+    // The corners only change with the triangle.
     if (newTriangle) {
-      const float *fn = &g.faceNormals[hit.prim * 3];
+      const Mesh &m = obj.mesh;
+      const uint32_t *tri = &m.indices[hit.prim * 3];
       for (int k = 0; k < 3; ++k)
         for (int c = 0; c < 3; ++c) na.vertsWPos[k][c] = m.positions[tri[k] * 3 + c];
-      for (int c = 0; c < 3; ++c) na.gNorm[c] = fn[c];
       pc.primitive = hit.prim;
     }
-    const double b0 = 1.0 - hit.u - hit.v;
-    na.weights[0] = static_cast<float>(b0);
+    na.weights[0] = static_cast<float>(1.0 - hit.u - hit.v);
     na.weights[1] = static_cast<float>(hit.u);
     na.weights[2] = static_cast<float>(hit.v);
-    for (int c = 0; c < 3; ++c) gn[c] = n[c] = na.gNorm[c];
-    if (!m.normals.empty()) {
-      const float *n0 = &m.normals[tri[0] * 3], *n1 = &m.normals[tri[1] * 3], *n2 = &m.normals[tri[2] * 3];
-      for (int c = 0; c < 3; ++c) n[c] = b0 * n0[c] + hit.u * n1[c] + hit.v * n2[c];
-      if (!normalize(n))
-        for (int c = 0; c < 3; ++c) n[c] = gn[c];
-    }
   }
   for (int c = 0; c < 3; ++c) na.wNorm[c] = na.wNorm0[c] = n[c]; // nothing perturbs the normal
   const Vec3 op = transformPoint(g.inverse, {p[0], p[1], p[2]});
   for (int c = 0; c < 3; ++c) na.oPos[c] = op[c];
-  na.rayLength = t;
-  na.spotSize = ray.spot + t * pixelAngle_;
+  na.rayLength = hit.t;
+  na.spotSize = pt.spot;
   na.cosine = -(dx * n[0] + dy * n[1] + dz * n[2]);
   na.bounces = ray.depth;
   na.polNum = static_cast<int32_t>(hit.prim);
@@ -142,7 +161,8 @@ void Renderer::hitContext(Worker &w, const Ray &ray, const double o[3], const do
 // The surface's channels: its own values, replaced by what the network
 // delivers to each connected input of its root; then the shading normal and
 // the mirror and glass fractions they give.
-void Renderer::surfaceChannels(const Surface &surface, const double d[3], LWNodalAccess &na, Shading &s) const {
+void Renderer::surfaceChannels(const Surface &surface, const double d[3], const Point &pt, LWNodalAccess *na,
+                               Shading &s) const {
   // Straight into place: a table copied over them costs more than the rest
   // of a plain surface's shading.
   auto set = [&s](int c, double x, double y, double z) {
@@ -156,20 +176,21 @@ void Renderer::surfaceChannels(const Surface &surface, const double d[3], LWNoda
   set(kChannelReflection, surface.reflection, 0, 0);
   set(kChannelTransparency, surface.transparency, 0, 0);
   set(kChannelRefractionIndex, surface.refractionIndex, 0, 0);
-  set(kChannelNormal, na.wNorm[0], na.wNorm[1], na.wNorm[2]);
-  for (int c = 0; c < kChannelCount; ++c) {
-    const NodeInput *in = surface.channels[c];
-    if (!in || !in->source) continue;
-    OutputValue v;
-    evaluateOutput(*in->source->node, &na, in->source, v);
-    convertValue(v, in->type, s.ch[c]);
-  }
+  set(kChannelNormal, pt.n[0], pt.n[1], pt.n[2]);
+  if (na)
+    for (int c = 0; c < kChannelCount; ++c) {
+      const NodeInput *in = surface.channels[c];
+      if (!in || !in->source) continue;
+      OutputValue v;
+      evaluateOutput(*in->source->node, na, in->source, v);
+      convertValue(v, in->type, s.ch[c]);
+    }
   double *n = s.n;
   for (int c = 0; c < 3; ++c) n[c] = s.ch[kChannelNormal][c];
-  if (surface.channels[kChannelNormal]->source && !normalize(n))
-    for (int c = 0; c < 3; ++c) n[c] = na.wNorm[c];
+  if (na && surface.channels[kChannelNormal]->source && !normalize(n))
+    for (int c = 0; c < 3; ++c) n[c] = pt.n[c];
   // Lighting sees the side facing the ray.
-  s.inside = dot(d, na.gNorm) > 0;
+  s.inside = dot(d, pt.gn) > 0;
   if (dot(d, n) > 0)
     for (int c = 0; c < 3; ++c) n[c] = -n[c];
 
@@ -185,16 +206,16 @@ void Renderer::surfaceChannels(const Surface &surface, const double d[3], LWNoda
 }
 
 // The light's part and the ambient's, on what is neither mirror nor glass.
-void Renderer::directLight(Worker &w, const LWNodalAccess &na, Shading &s) const {
+void Renderer::directLight(Worker &w, const Point &pt, Shading &s) const {
   const double *base = s.ch[kChannelColor];
   const double lum = s.ch[kChannelLuminosity][0], diffuse = s.ch[kChannelDiffuse][0];
   double ndotl = std::max(0.0, dot(s.n, toLight_));
   if (ndotl > 0 && scene_.light.shadows) {
     ++w.casts;
     // From just off the side the ray came from.
-    const double off = s.inside ? -margin(na.wPos) : margin(na.wPos);
+    const double off = s.inside ? -margin(pt.p) : margin(pt.p);
     double from[3];
-    for (int c = 0; c < 3; ++c) from[c] = na.wPos[c] + na.gNorm[c] * off;
+    for (int c = 0; c < 3; ++c) from[c] = pt.p[c] + pt.gn[c] * off;
     if (occluded(from, toLight_)) ndotl = 0;
   }
   for (int c = 0; c < 3; ++c)
@@ -203,17 +224,16 @@ void Renderer::directLight(Worker &w, const LWNodalAccess &na, Shading &s) const
 
 // The mirror's reflected ray and the glass's refracted one, within the
 // recursion limit.
-void Renderer::secondaryRays(Worker &w, const Ray &ray, const double d[3], const LWNodalAccess &na,
-                             Shading &s) const {
+void Renderer::secondaryRays(Worker &w, const Ray &ray, const double d[3], const Point &pt, Shading &s) const {
   const double *n = s.n;
   const bool deeper = ray.depth + 1 <= scene_.recursionLimit;
   if (s.mirror > 0 && deeper) {
     const double k = 2.0 * dot(d, n);
     double r[3], rc[3] = {0, 0, 0};
     for (int c = 0; c < 3; ++c) r[c] = d[c] - k * n[c];
-    Ray next{ray.sx, ray.sy, ray.depth + 1, ray.flags & ~LWRT_CAMERA, ray.eta, na.spotSize, ray.subx, ray.suby};
+    Ray next{ray.sx, ray.sy, ray.depth + 1, ray.flags & ~LWRT_CAMERA, ray.eta, pt.spot, ray.subx, ray.suby};
     ++w.traces;
-    trace(w, next, na.wPos, r, rc, nullptr);
+    trace(w, next, pt.p, r, rc, nullptr);
     for (int c = 0; c < 3; ++c) s.out[c] += s.mirror * rc[c];
   }
   if (s.clear > 0 && deeper) {
@@ -223,7 +243,7 @@ void Renderer::secondaryRays(Worker &w, const Ray &ray, const double d[3], const
     const double cosi = -dot(d, n);
     const double k = 1.0 - ratio * ratio * (1.0 - cosi * cosi);
     double t[3], tc[3] = {0, 0, 0};
-    Ray next{ray.sx, ray.sy, ray.depth + 1, ray.flags & ~LWRT_CAMERA, etaTo, na.spotSize, ray.subx, ray.suby};
+    Ray next{ray.sx, ray.sy, ray.depth + 1, ray.flags & ~LWRT_CAMERA, etaTo, pt.spot, ray.subx, ray.suby};
     if (k < 0) { // total internal reflection
       for (int c = 0; c < 3; ++c) t[c] = d[c] + 2.0 * cosi * n[c];
       next.eta = ray.eta;
@@ -232,7 +252,7 @@ void Renderer::secondaryRays(Worker &w, const Ray &ray, const double d[3], const
     }
     normalize(t);
     ++w.traces;
-    trace(w, next, na.wPos, t, tc, nullptr);
+    trace(w, next, pt.p, t, tc, nullptr);
     for (int c = 0; c < 3; ++c) s.out[c] += s.clear * tc[c];
   }
 }
