@@ -203,8 +203,8 @@ private:
   // The steps of shading a hit (shade.cpp).
   // na is the hit's context for the surface's network; null for a surface
   // without one.
-  void surfaceChannels(const Surface &surface, const double direction[3], const Point &pt, LWNodalAccess *na,
-                       Shading &s) const;
+  void surfaceChannels(Worker &w, const Surface &surface, const double direction[3], const Point &pt,
+                       LWNodalAccess *na, Shading &s) const;
   void directLight(Worker &w, const Point &pt, Shading &s) const;
   void secondaryRays(Worker &w, const Ray &ray, const double direction[3], const Point &pt, Shading &s) const;
   void backdrop(const Worker &w, const double direction[3], double color[3]) const;

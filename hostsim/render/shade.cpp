@@ -42,29 +42,24 @@ void Renderer::shadeIn(PreparedContext &pc, Worker &w, const Ray &ray, const dou
   const Surface &surface = *geometries_[hit.geom].surface;
   Point pt;
   hitPoint(ray, o, d, hit, pt);
-  Shading s;
   // A surface whose network holds nothing but its root has no node to read a
   // context: none is made, unless a rayShade caller asks for the record.
-  if (surface.network->nodes().size() == 1 && !sa) {
-    surfaceChannels(surface, d, pt, nullptr, s);
-    directLight(w, pt, s);
-    secondaryRays(w, ray, d, pt, s);
-  } else {
+  LWNodalAccess *na = nullptr;
+  if (surface.network->nodes().size() > 1 || sa) {
     hitContext(w, ray, o, d, hit, pt, pc);
-    LWNodalAccess &na = pc.na;
-    // The network's nodes, and every ray they send, find this sample.
-    const SampleScope scope(na, w);
-    surfaceChannels(surface, d, pt, &na, s);
-    directLight(w, pt, s);
-    secondaryRays(w, ray, d, pt, s);
-    if (sa) shaderRecord(na, s, *sa);
+    na = &pc.na;
   }
+  Shading s;
+  surfaceChannels(w, surface, d, pt, na, s);
+  directLight(w, pt, s);
+  secondaryRays(w, ray, d, pt, s);
   if (color)
     for (int c = 0; c < 3; ++c) color[c] = s.out[c];
+  if (sa) shaderRecord(*na, s, *sa);
 }
 
 // Where a hit lies: its position, normals and spot size.
-void Renderer::hitPoint(const Ray &ray, const double o[3], const double d[3], const Hit &hit, Point &pt) const {
+inline void Renderer::hitPoint(const Ray &ray, const double o[3], const double d[3], const Hit &hit, Point &pt) const {
   const Geometry &g = geometries_[hit.geom];
   const Object &obj = *g.object;
   const double t = hit.t;
@@ -161,8 +156,8 @@ void Renderer::hitContext(Worker &w, const Ray &ray, const double o[3], const do
 // The surface's channels: its own values, replaced by what the network
 // delivers to each connected input of its root; then the shading normal and
 // the mirror and glass fractions they give.
-void Renderer::surfaceChannels(const Surface &surface, const double d[3], const Point &pt, LWNodalAccess *na,
-                               Shading &s) const {
+inline void Renderer::surfaceChannels(Worker &w, const Surface &surface, const double d[3], const Point &pt,
+                                      LWNodalAccess *na, Shading &s) const {
   // Straight into place: a table copied over them costs more than the rest
   // of a plain surface's shading.
   auto set = [&s](int c, double x, double y, double z) {
@@ -177,7 +172,9 @@ void Renderer::surfaceChannels(const Surface &surface, const double d[3], const 
   set(kChannelTransparency, surface.transparency, 0, 0);
   set(kChannelRefractionIndex, surface.refractionIndex, 0, 0);
   set(kChannelNormal, pt.n[0], pt.n[1], pt.n[2]);
-  if (na)
+  if (na) {
+    // The network's nodes, and every ray they send, find this sample.
+    const SampleScope scope(*na, w);
     for (int c = 0; c < kChannelCount; ++c) {
       const NodeInput *in = surface.channels[c];
       if (!in || !in->source) continue;
@@ -185,6 +182,7 @@ void Renderer::surfaceChannels(const Surface &surface, const double d[3], const 
       evaluateOutput(*in->source->node, na, in->source, v);
       convertValue(v, in->type, s.ch[c]);
     }
+  }
   double *n = s.n;
   for (int c = 0; c < 3; ++c) n[c] = s.ch[kChannelNormal][c];
   if (na && surface.channels[kChannelNormal]->source && !normalize(n))
@@ -206,7 +204,7 @@ void Renderer::surfaceChannels(const Surface &surface, const double d[3], const 
 }
 
 // The light's part and the ambient's, on what is neither mirror nor glass.
-void Renderer::directLight(Worker &w, const Point &pt, Shading &s) const {
+inline void Renderer::directLight(Worker &w, const Point &pt, Shading &s) const {
   const double *base = s.ch[kChannelColor];
   const double lum = s.ch[kChannelLuminosity][0], diffuse = s.ch[kChannelDiffuse][0];
   double ndotl = std::max(0.0, dot(s.n, toLight_));
@@ -224,7 +222,7 @@ void Renderer::directLight(Worker &w, const Point &pt, Shading &s) const {
 
 // The mirror's reflected ray and the glass's refracted one, within the
 // recursion limit.
-void Renderer::secondaryRays(Worker &w, const Ray &ray, const double d[3], const Point &pt, Shading &s) const {
+inline void Renderer::secondaryRays(Worker &w, const Ray &ray, const double d[3], const Point &pt, Shading &s) const {
   const double *n = s.n;
   const bool deeper = ray.depth + 1 <= scene_.recursionLimit;
   if (s.mirror > 0 && deeper) {
