@@ -341,9 +341,12 @@ private:
   }
 
   void onlyKeys(const json &object, std::initializer_list<const char *> known, const std::string &prefix) const {
-    for (const auto &[key, value] : object.items())
+    // Not a structured binding: clang 14 cannot capture one in the lambda.
+    for (const auto &item : object.items()) {
+      const std::string &key = item.key();
       if (std::none_of(known.begin(), known.end(), [&](const char *k) { return key == k; }))
         fault(prefix + key, "unknown key");
+    }
   }
 
   // A list of example pictures: plain file names (the site copies each
