@@ -9,9 +9,33 @@ Host *gActive = nullptr;
 
 void *globalLookup(const char *name, int32_t) { return gActive && name ? gActive->lookup(name) : nullptr; }
 
+// The services this host answers, in the order of kServiceNames.
+enum Service : int {
+  kNodeFuncs,
+  kEditorFuncs,
+  kInputFuncsFirst,
+  kInputFuncsSdk96,
+  kOutputFuncs,
+  kVParmFuncs,
+  kEnvelopeFuncs,
+  kChannelInfo,
+  kSceneInfoFirst,
+  kSceneInfoSdk96,
+  kTimeInfo,
+  kBackdropInfo,
+  kSystemId,
+  kXPanelFuncs,
+  kInstUpdate,
+  kImageListFirst,
+  kImageListSdk96,
+  kNodeUtilityFuncs,
+  kFileActivateFunc,
+  kServiceCount
+};
+
 // Both generations of the names that changed: the first node class's and the
 // published 9.6 interface's. Each pair answers the same record.
-const char *const kServiceNames[] = {
+const char *const kServiceNames[kServiceCount] = {
     LWNODEFUNCS_GLOBAL,
     LWNODEEDITORFUNCS_GLOBAL,
     LWNODEINPUTFUNCS_GLOBAL_FIRST,
@@ -32,6 +56,13 @@ const char *const kServiceNames[] = {
     LWNODEUTILITYFUNCS_GLOBAL,
     LWFILEACTIVATEFUNC_GLOBAL,
 };
+
+// The service a name asks for, or -1 for a name this host does not answer.
+int serviceOf(std::string_view name) {
+  for (int i = 0; i < kServiceCount; ++i)
+    if (name == kServiceNames[i]) return i;
+  return -1;
+}
 
 } // namespace
 
@@ -55,41 +86,63 @@ void Host::makeActive() {
 GlobalFunc Host::global() const { return &globalLookup; }
 
 void *Host::lookup(const char *name) {
+  int service;
   {
     std::lock_guard lock(logMutex_);
     auto it = loggedNames_.find(std::string_view(name));
-    if (it == loggedNames_.end()) it = loggedNames_.emplace(name).first;
-    log_.push_back(&*it);
+    if (it == loggedNames_.end()) it = loggedNames_.emplace(name, serviceOf(name)).first;
+    log_.push_back(&it->first);
+    service = it->second;
   }
-  // Every node's activation asks for a dozen services: no copies of the name.
-  const std::string_view n(name);
-  if (!withheld_.empty() && withheld_.find(n) != withheld_.end()) return nullptr;
-  return answer(n);
+  // Every node's activation asks for a dozen services: no copies of the name,
+  // and each name is matched against the list only the first time.
+  if (!withheld_.empty() && withheld_.find(std::string_view(name)) != withheld_.end()) return nullptr;
+  return answer(service);
 }
 
-void *Host::answer(std::string_view n) {
-  if (n == LWNODEFUNCS_GLOBAL) return const_cast<LWNodeFuncs *>(nodes_.nodeFuncs());
-  if (n == LWNODEEDITORFUNCS_GLOBAL) return const_cast<LWNodeEditorFuncs *>(nodes_.editorFuncs());
-  if (n == LWNODEINPUTFUNCS_GLOBAL_FIRST || n == LWNODEINPUTFUNCS_GLOBAL_SDK96)
+void *Host::answer(int service) {
+  switch (service) {
+  case kNodeFuncs:
+    return const_cast<LWNodeFuncs *>(nodes_.nodeFuncs());
+  case kEditorFuncs:
+    return const_cast<LWNodeEditorFuncs *>(nodes_.editorFuncs());
+  case kInputFuncsFirst:
+  case kInputFuncsSdk96:
     return const_cast<LWNodeInputFuncs *>(nodes_.inputFuncs());
-  if (n == LWNODEOUTPUTFUNCS_GLOBAL) return const_cast<LWNodeOutputFuncs *>(nodes_.outputFuncs());
-  if (n == LWVPARMFUNCS_GLOBAL) return const_cast<LWVParmFuncs *>(vparms_.funcs());
-  if (n == LWENVELOPEFUNCS_GLOBAL) return const_cast<LWEnvelopeFuncs *>(vparms_.envelopeFuncs());
-  if (n == LWCHANNELINFO_GLOBAL) return const_cast<LWChannelInfo *>(vparms_.channelInfo());
+  case kOutputFuncs:
+    return const_cast<LWNodeOutputFuncs *>(nodes_.outputFuncs());
+  case kVParmFuncs:
+    return const_cast<LWVParmFuncs *>(vparms_.funcs());
+  case kEnvelopeFuncs:
+    return const_cast<LWEnvelopeFuncs *>(vparms_.envelopeFuncs());
+  case kChannelInfo:
+    return const_cast<LWChannelInfo *>(vparms_.channelInfo());
   // The only scene record and image list whose layouts are published, under
   // either name.
-  if (n == LWSCENEINFO_GLOBAL_FIRST || n == LWSCENEINFO_GLOBAL_SDK96)
+  case kSceneInfoFirst:
+  case kSceneInfoSdk96:
     return const_cast<LWSceneInfo *>(scene_.sceneInfoRecord());
-  if (n == LWTIMEINFO_GLOBAL) return const_cast<LWTimeInfo *>(scene_.timeRecord());
-  if (n == LWBACKDROPINFO_GLOBAL) return const_cast<LWBackdropInfo *>(scene_.backdropRecord());
-  if (n == LWIMAGELIST_GLOBAL_FIRST || n == LWIMAGELIST_GLOBAL_SDK96) return const_cast<LWImageList *>(images_.funcs());
-  if (n == LWNODEUTILITYFUNCS_GLOBAL) return const_cast<LWNodeUtilityFuncs *>(utility_.funcs());
-  if (n == LWXPANELFUNCS_GLOBAL) return const_cast<LWXPanelFuncs *>(panels_.funcs());
+  case kTimeInfo:
+    return const_cast<LWTimeInfo *>(scene_.timeRecord());
+  case kBackdropInfo:
+    return const_cast<LWBackdropInfo *>(scene_.backdropRecord());
+  case kImageListFirst:
+  case kImageListSdk96:
+    return const_cast<LWImageList *>(images_.funcs());
+  case kNodeUtilityFuncs:
+    return const_cast<LWNodeUtilityFuncs *>(utility_.funcs());
+  case kXPanelFuncs:
+    return const_cast<LWXPanelFuncs *>(panels_.funcs());
   // Functions and values are handed over as themselves.
-  if (n == LWINSTUPDATE_GLOBAL) return reinterpret_cast<void *>(panels_.instanceUpdate());
-  if (n == LWFILEACTIVATEFUNC_GLOBAL) return reinterpret_cast<void *>(fileRequester_.func());
-  if (n == LWSYSTEMID_GLOBAL) return reinterpret_cast<void *>(static_cast<uintptr_t>(scene_.systemId()));
-  return nullptr;
+  case kInstUpdate:
+    return reinterpret_cast<void *>(panels_.instanceUpdate());
+  case kFileActivateFunc:
+    return reinterpret_cast<void *>(fileRequester_.func());
+  case kSystemId:
+    return reinterpret_cast<void *>(static_cast<uintptr_t>(scene_.systemId()));
+  default:
+    return nullptr;
+  }
 }
 
 std::vector<std::string> Host::lookupLog() const {

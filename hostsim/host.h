@@ -9,7 +9,7 @@
 #include <set>
 #include <string>
 #include <string_view>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 #include "hostsim/services/file_request.h"
@@ -57,7 +57,9 @@ public:
   std::string uniqueNodeName(const std::string &userName);
 
 private:
-  void *answer(std::string_view name);
+  // The record or value of the service at a position in the host's list of
+  // names (negative: none).
+  void *answer(int service);
 
   NodeServices nodes_;
   VParmService vparms_;
@@ -69,13 +71,14 @@ private:
   std::set<std::string, std::less<>> withheld_;
   std::map<std::string, int> nameCounts_;
   mutable std::mutex logMutex_;
-  // Each name asked for once, and the log as pointers into it: a long
-  // session's lookups (a dozen per node activation) allocate nothing.
+  // Each name asked for once, with the service it names, and the log as
+  // pointers into it: a long session's lookups (a dozen per node activation)
+  // allocate nothing.
   struct NameHash {
     using is_transparent = void;
     std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
   };
-  std::unordered_set<std::string, NameHash, std::equal_to<>> loggedNames_;
+  std::unordered_map<std::string, int, NameHash, std::equal_to<>> loggedNames_;
   std::vector<const std::string *> log_;
 };
 
