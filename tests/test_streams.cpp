@@ -103,6 +103,21 @@ TEST(Streams, TextFormIsReadable) {
   EXPECT_EQ(out.text(), "3 -4\n\"Jux \\\"1\\\"\"\n");
 }
 
+// Numbers are written as "%.17g" (doubles) and "%.9g" (floats) write them:
+// saved scenes hold these characters.
+TEST(Streams, TextNumbersKeepTheirCharacters) {
+  SaveStream out(LWIO_ASCII);
+  const double dp[6] = {0.1, -0.0, 1e-300, 123456789012345678.0, std::numeric_limits<double>::infinity(),
+                        -std::numeric_limits<double>::quiet_NaN()};
+  const float fp[2] = {0.1f, 3e38f};
+  const int32_t i4[2] = {INT32_MIN, 0};
+  out.state()->writeDP(out.state()->writeData, dp, 6);
+  out.state()->writeFP(out.state()->writeData, fp, 2);
+  out.state()->writeI4(out.state()->writeData, i4, 2);
+  EXPECT_EQ(out.text(), "0.10000000000000001 -0 1e-300 1.2345678901234568e+17 inf -nan\n"
+                        "0.100000001 3.00000001e+38\n-2147483648 0\n");
+}
+
 TEST(Streams, ReadPastTheEndFailsWithZeros) {
   const std::vector<uint8_t> three = {0x7f, 0x01, 0x02};
   LoadStream in(three);

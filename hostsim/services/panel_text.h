@@ -1,6 +1,7 @@
 // Text shared by the panel service's files.
 #pragma once
 
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -16,9 +17,9 @@ inline std::string hexId(uint32_t id) {
 
 // A value as the listing and the messages show it: six significant digits.
 inline std::string panelNumber(double v) {
+  // "%.6g", by the definition of to_chars, without printf's cost.
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%.6g", v);
-  return buf;
+  return {buf, std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 6).ptr};
 }
 
 } // namespace hostsim

@@ -1,11 +1,13 @@
 #include "hostsim/services/streams.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <string_view>
 #include <type_traits>
 
 namespace hostsim {
@@ -16,7 +18,7 @@ struct SaveOps {
   static SaveStream &of(void *d) { return *static_cast<SaveStream *>(d); }
   static bool text(const SaveStream &s) { return s.state_.ioMode == LWIO_ASCII; }
 
-  static void put(SaveStream &s, const std::string &token, bool first) {
+  static void put(SaveStream &s, std::string_view token, bool first) {
     if (!first) s.bytes_.push_back(' ');
     s.bytes_.insert(s.bytes_.end(), token.begin(), token.end());
   }
@@ -36,10 +38,13 @@ struct SaveOps {
     SaveStream &s = of(d);
     if (!vals || n <= 0) return;
     for (int32_t i = 0; i < n; ++i) {
-      if (text(s))
-        put(s, std::to_string(static_cast<long long>(vals[i])), i == 0);
-      else
+      if (text(s)) {
+        char buf[24];
+        const auto end = std::to_chars(buf, buf + sizeof buf, static_cast<long long>(vals[i])).ptr;
+        put(s, std::string_view(buf, static_cast<std::size_t>(end - buf)), i == 0);
+      } else {
         putBig(s, vals[i]);
+      }
     }
     if (text(s)) endLine(s);
   }
@@ -50,9 +55,14 @@ struct SaveOps {
     if (!vals || n <= 0) return;
     for (int32_t i = 0; i < n; ++i) {
       if (text(s)) {
+        // As "%.9g" or "%.17g" writes it (the same characters, by the
+        // definition of to_chars), without printf's multi-precision
+        // arithmetic: an ASCII scene is mostly numbers.
         char buf[40];
-        std::snprintf(buf, sizeof buf, sizeof(T) == 4 ? "%.9g" : "%.17g", static_cast<double>(vals[i]));
-        put(s, buf, i == 0);
+        const auto end = std::to_chars(buf, buf + sizeof buf, static_cast<double>(vals[i]), std::chars_format::general,
+                                       sizeof(T) == 4 ? 9 : 17)
+                             .ptr;
+        put(s, std::string_view(buf, static_cast<std::size_t>(end - buf)), i == 0);
       } else {
         putBig(s, vals[i]);
       }
