@@ -68,20 +68,19 @@ inline void jitterAll(const double n[3], double blur, const uint32_t *r, std::si
   constexpr double kTwoToMinus31 = 1.0 / 2147483648.0;
   constexpr double kInverse32767 = 3.051850947599719e-05; // 1 / 32767
   constexpr uint64_t kTwoTo52Bits = 0x4330000000000000;   // 2^52
-  alignas(32) uint64_t sum[3][kSampleBatch];
-  for (std::size_t i = 0; i < count; ++i)
-    for (std::size_t a = 0; a < 3; ++a) {
-      const uint32_t *t = r + kDrawsPerNormal * i + 3 * a;
-      sum[a][i] = (uint64_t{t[0]} + t[1] + t[2]) | kTwoTo52Bits;
-    }
+  // The draws are triples in a row, x, y and z of sample 0, then of sample 1:
+  // summed as such, the loop is one the compiler keeps in registers.
+  alignas(32) uint64_t sum[3 * kSampleBatch];
+  for (std::size_t k = 0; k < 3 * count; ++k)
+    sum[k] = (uint64_t{r[3 * k]} + r[3 * k + 1] + r[3 * k + 2]) | kTwoTo52Bits;
   auto offset = [&](uint64_t bits) {
     const double s = (std::bit_cast<double>(bits) - 0x1p52) * 10923.0 * kTwoToMinus31 - 32766.0;
     return s * kInverse32767 * blur;
   };
   for (std::size_t i = 0; i < count; ++i) {
-    j.x[i] = n[0] - offset(sum[0][i]);
-    j.y[i] = n[1] - offset(sum[1][i]);
-    j.z[i] = n[2] - offset(sum[2][i]);
+    j.x[i] = n[0] - offset(sum[3 * i]);
+    j.y[i] = n[1] - offset(sum[3 * i + 1]);
+    j.z[i] = n[2] - offset(sum[3 * i + 2]);
   }
 }
 
