@@ -7,7 +7,8 @@
 // sample taking its draws just before its trace, as it must since a trace
 // may draw) and once from a spherical map with no image chosen (the source
 // adds no work of its own). Allocations and mutex locks while evaluating are
-// counted. The ratios are printed after the table.
+// counted. Apart, one batch's rays are made at each width of instructions the
+// processor has. The ratios are printed after the table.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -22,6 +23,7 @@
 #include "hostsim/render/renderer.h"
 #include "hostsim/scene/scene.h"
 #include "module/module.h"
+#include "nodes/raytrace/gaussian.h"
 
 namespace {
 
@@ -167,6 +169,30 @@ void gaussianSamples(benchmark::State &state) {
   state.counters["locks"] = double(gLocks - l0);
 }
 
+// The rays of one batch of samples made from their draws, at one width of
+// instructions (state.range(1)) for Reflections' mirrors or Refractions'
+// bends (range(0)): what the wider instructions gain. Registered for the
+// widths this processor has.
+void batchRays(benchmark::State &state) {
+  namespace gs = juxs::gaussian;
+  uint32_t draws[gs::kSampleBatch * gs::kDrawsPerNormal];
+  uint32_t x = 12345;
+  for (uint32_t &d : draws) d = x = x * 1664525u + 1013904223u;
+  const double n[3] = {0.0, 0.6, 0.8}, v[3] = {0.48, -0.8, 0.36};
+  const gs::Bend bend = gs::bendFor(1.0, 1.5);
+  const auto width = static_cast<gs::Width>(state.range(1));
+  gs::Rays rays;
+  for (auto _ : state) {
+    if (state.range(0) == 0)
+      gs::mirrorRays(width, n, v, 0.2, 1.0, draws, gs::kSampleBatch, rays);
+    else
+      gs::bendRays(width, n, v, 0.2, bend, draws, gs::kSampleBatch, rays);
+    benchmark::DoNotOptimize(rays);
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(gs::kSampleBatch));
+}
+
 BENCHMARK(bareEmbree)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(gaussianSamples)->ArgsProduct({{0, 1}, {0, 1}})->Unit(benchmark::kMicrosecond);
 
@@ -175,6 +201,9 @@ BENCHMARK(gaussianSamples)->ArgsProduct({{0, 1}, {0, 1}})->Unit(benchmark::kMicr
 int main(int argc, char **argv) {
   benchmark::Initialize(&argc, argv);
   std::printf("Processor: %s\n", juxsbench::processor().c_str());
+  const int widest = static_cast<int>(juxs::gaussian::widest());
+  for (int w = 0; w <= widest; ++w)
+    benchmark::RegisterBenchmark("batchRays", batchRays)->ArgsProduct({{0, 1}, {w}})->Unit(benchmark::kNanosecond);
   juxsbench::RatioReporter reporter({"allocations", "locks"});
   benchmark::RunSpecifiedBenchmarks(&reporter);
   const double camera = reporter.rate("bareEmbree/0"), mirror = reporter.rate("bareEmbree/1");
@@ -193,6 +222,14 @@ int main(int argc, char **argv) {
       if (mirror > 0)
         std::printf("%s (%s) work per sample / one bare rtcIntersect1 of a mirror ray: %.3f (goal: at most 0.2)\n",
                     names[k], modes[m], mirror / samples);
+    }
+  const char *const widths[] = {"SSE2", "AVX2"};
+  for (int k = 0; k < 2; ++k)
+    for (int w = 1; w <= widest; ++w) {
+      const std::string at = "batchRays/" + std::to_string(k) + "/";
+      const double base = reporter.rate(at + "0"), wide = reporter.rate(at + std::to_string(w));
+      if (base > 0 && wide > 0)
+        std::printf("%s rays of a batch: %s makes them %.2f times as fast as SSE2\n", names[k], widths[w], wide / base);
     }
   if (any)
     std::printf("while evaluating: %.0f allocations, %.0f mutex locks (goal: none)\n", reporter.totals["allocations"],
