@@ -284,7 +284,10 @@ void relax(int &spins) {
 // the many small draws of an evaluation are a copy each and the tempering is
 // done a run of words at a time.
 constexpr uint32_t kNoHome = ~0u;
-constexpr std::size_t kAhead = 256;
+// Room for several batches of samples looked at ahead (peek): the ready
+// numbers move to the front when a batch finds too few, and with room for
+// one batch only, that was every batch.
+constexpr std::size_t kAhead = 1024;
 constexpr std::size_t kAheadUpTo = 32; // larger draws are tempered straight out
 struct ThreadRecord {
   uint32_t home;

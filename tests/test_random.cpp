@@ -126,6 +126,39 @@ TEST(Generator, PeekShowsTheNextNumbersAndTakeDrawsThem) {
   }
 }
 
+// An evaluation of many samples looks ahead batch after batch over a long
+// hold, and the traces between its samples sometimes draw: every number shown
+// and taken, and every one drawn between, is still the sequence's next.
+TEST(Generator, BatchAfterBatchOverALongHoldKeepsTheSequence) {
+  rng::seed(11);
+  std::mt19937 reference(11);
+  constexpr std::size_t kHeld = 7000, kBatch = 144;
+  const rng::Hold hold(kHeld);
+  std::size_t used = 0;
+  for (int round = 0; kHeld - used >= 9; ++round) {
+    const rng::Ahead a = rng::peek(kBatch);
+    ASSERT_EQ(a.count, std::min(kBatch, kHeld - used)) << round;
+    std::mt19937 shown = reference;
+    for (std::size_t i = 0; i < a.count; ++i) ASSERT_EQ(a.numbers[i], shown()) << round << " " << i;
+    for (std::size_t from = 0; from + 9 <= a.count; from += 9) {
+      ASSERT_TRUE(rng::take(a, from, 9)) << round << " " << from;
+      reference.discard(9);
+      used += 9;
+      if (round % 3 == 1 && from == 27) { // a trace whose surface draws
+        uint32_t w[7];
+        rng::draw(w, 7);
+        for (uint32_t x : w) ASSERT_EQ(x, reference());
+        used += 7;
+        ASSERT_FALSE(rng::take(a, from + 9, 9));
+        break;
+      }
+    }
+  }
+  uint32_t beyond[3];
+  rng::draw(beyond, 3);
+  for (uint32_t x : beyond) ASSERT_EQ(x, reference());
+}
+
 // The instructions this processor can twist and temper with; each draws the
 // same sequence. Plain C++ and, on x86-64, SSE2 are always there.
 std::vector<rng::Simd> paths() {
