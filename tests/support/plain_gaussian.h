@@ -8,7 +8,7 @@
 namespace testsupport {
 
 // The jittered normal exactly as the node defines it, written out plainly.
-void plainJitter(const double n[3], double blur, const uint32_t r[9], double out[3]) {
+inline void plainJitter(const double n[3], double blur, const uint32_t r[9], double out[3]) {
   for (int a = 0; a < 3; ++a) {
     const double u1 = (r[3 * a] * (1.0 / 4294967296.0)) * 10923;
     const double u2 = (r[3 * a + 1] * (1.0 / 4294967296.0)) * 10923;
@@ -20,7 +20,7 @@ void plainJitter(const double n[3], double blur, const uint32_t r[9], double out
   for (int a = 0; a < 3; ++a) out[a] /= len;
 }
 
-void mirror(const double v[3], const double n[3], double out[3]) {
+inline void mirror(const double v[3], const double n[3], double out[3]) {
   const double d = v[0] * n[0] + v[1] * n[1] + v[2] * n[2];
   for (int i = 0; i < 3; ++i) out[i] = v[i] - 2 * d * n[i];
 }
@@ -28,7 +28,7 @@ void mirror(const double v[3], const double n[3], double out[3]) {
 // A ray through the surface about the unit normal m as the node defines it,
 // written out plainly: reflected (keeping the current index) beyond the
 // critical angle out of a denser medium, else bent by Snell's law.
-void plainBend(const double v[3], const double m[3], double etaHere, double eta, double out[3], double &etaOut) {
+inline void plainBend(const double v[3], const double m[3], double etaHere, double eta, double out[3], double &etaOut) {
   const double cosine = v[0] * m[0] + v[1] * m[1] + v[2] * m[2];
   if (etaHere > eta && std::acos(std::fmin(1.0, std::fmax(-1.0, -cosine))) > std::asin(eta / etaHere)) {
     mirror(v, m, out);
