@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <limits>
 
 #include "framework/node_kind.h"
 #include "framework/random.h"
@@ -146,19 +145,15 @@ inline Bend bendFor(double etaC, double eta) noexcept {
   return {etaC, eta, etaC / eta, denser, critical, denser ? std::cos(critical) : 1.0};
 }
 
-inline void bendAll(const Bend &b, const double v[3], const Dirs &m, std::size_t count, Rays &out) noexcept {
-  constexpr double kHair = 1e-9; // far beyond the arc cosine's and cosine's rounding
-  const double w = b.w, etaC = b.etaC, eta = b.eta;
-  // Out of a lighter medium nothing is reflected.
-  const double below = b.denser ? b.edge - kHair : -std::numeric_limits<double>::infinity();
-  const double above = b.edge + kHair;
+// Out of a lighter medium nothing is reflected: the loop leaves the mirror out.
+template <bool Denser>
+inline void bendLoop(const Bend &b, const double v[3], const Dirs &m, std::size_t count,
+                     [[maybe_unused]] double below, [[maybe_unused]] double *back, Rays &out) noexcept {
+  const double w = b.w, eta = b.eta;
   const double v0 = v[0], v1 = v[1], v2 = v[2];
-  double back[kSampleBatch]; // (-V) . M, to the bit
   for (std::size_t i = 0; i < count; ++i) {
     const double x = m.x[i], y = m.y[i], z = m.z[i];
     const double d = v0 * x + v1 * y + v2 * z;
-    back[i] = -d;
-    const bool reflected = -d < below;
     // Just inside the critical angle rounding can leave the root a hair below
     // zero (or no number): that ray grazes the surface.
     const double root = 1.0 - (1.0 - d * d) * w * w;
@@ -166,14 +161,30 @@ inline void bendAll(const Bend &b, const double v[3], const Dirs &m, std::size_t
     const double wd = w * d, ahead = k - wd, behind = -(wd + k);
     const double along = d >= 0.0 ? ahead : behind;
     const double rx = w * v0 + along * x, ry = w * v1 + along * y, rz = w * v2 + along * z;
-    const double twoD = 2.0 * d; // the mirror: V - 2 (V . M) M
-    const double fx = v0 - twoD * x, fy = v1 - twoD * y, fz = v2 - twoD * z;
-    out.d.x[i] = reflected ? fx : rx;
-    out.d.y[i] = reflected ? fy : ry;
-    out.d.z[i] = reflected ? fz : rz;
-    out.eta[i] = reflected ? etaC : eta;
+    if constexpr (Denser) {
+      back[i] = -d;
+      const bool reflected = -d < below;
+      const double twoD = 2.0 * d; // the mirror: V - 2 (V . M) M
+      const double fx = v0 - twoD * x, fy = v1 - twoD * y, fz = v2 - twoD * z;
+      out.d.x[i] = reflected ? fx : rx;
+      out.d.y[i] = reflected ? fy : ry;
+      out.d.z[i] = reflected ? fz : rz;
+      out.eta[i] = reflected ? b.etaC : eta;
+    } else {
+      out.d.x[i] = rx;
+      out.d.y[i] = ry;
+      out.d.z[i] = rz;
+      out.eta[i] = eta;
+    }
   }
-  if (!b.denser) return;
+}
+
+inline void bendAll(const Bend &b, const double v[3], const Dirs &m, std::size_t count, Rays &out) noexcept {
+  constexpr double kHair = 1e-9; // far beyond the arc cosine's and cosine's rounding
+  double back[kSampleBatch]; // (-V) . M, to the bit
+  if (!b.denser) return bendLoop<false>(b, v, m, count, 0.0, back, out);
+  const double below = b.edge - kHair, above = b.edge + kHair;
+  bendLoop<true>(b, v, m, count, below, back, out);
   for (std::size_t i = 0; i < count; ++i) {
     if (back[i] < below || back[i] > above) continue;
     // Rounding can carry a cosine of unit vectors a hair past 1.
@@ -182,7 +193,7 @@ inline void bendAll(const Bend &b, const double v[3], const Dirs &m, std::size_t
     out.d.x[i] = v[0] - twoD * m.x[i];
     out.d.y[i] = v[1] - twoD * m.y[i];
     out.d.z[i] = v[2] - twoD * m.z[i];
-    out.eta[i] = etaC;
+    out.eta[i] = b.etaC;
   }
 }
 
