@@ -294,7 +294,13 @@ void averageSamples(const Source &src, int32_t word, int32_t samples, double blu
       if (k) makeRays(next.numbers, k, ray);
       std::fill(&c[0][0], &c[0][0] + 3 * k, 0.0);
       std::size_t i = 0;
-      for (; i < k && fw::rng::take(next, i * kDrawsPerNormal, kDrawsPerNormal); ++i) colour(ray, i);
+      if (tracing) {
+        for (; i < k && fw::rng::take(next, i * kDrawsPerNormal, kDrawsPerNormal); ++i) colour(ray, i);
+      } else if (k && fw::rng::take(next, 0, k * kDrawsPerNormal)) {
+        // A source that does not trace draws nothing: the batch takes its
+        // numbers at once.
+        for (; i < k; ++i) colour(ray, i);
+      }
       addUpTo(i);
       done += i;
       ahead = k && i == k;
