@@ -221,6 +221,9 @@ BENCHMARK(aoRender)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime(
 
 int main(int argc, char **argv) {
   benchmark::Initialize(&argc, argv);
+  // Made before any benchmark runs: both threads of a two-thread run would
+  // otherwise make it at once, since repetitions may come in any order.
+  world();
   std::printf("Processor: %s\n", juxsbench::processor().c_str());
   juxsbench::RatioReporter reporter({"allocations", "locks"});
   benchmark::RunSpecifiedBenchmarks(&reporter);
