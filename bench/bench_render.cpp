@@ -115,12 +115,12 @@ int main(int argc, char **argv) {
   // Made before any benchmark runs: both threads of a two-thread run would
   // otherwise make it at once, since repetitions may come in any order.
   world();
+  std::printf("Processor: %s\n", juxsbench::processor().c_str());
   juxsbench::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   auto rate = [&](const char *name) { return reporter.rate(name); };
   const double bare = rate("bareEmbree/real_time/threads:1"), bare2 = rate("bareEmbree/real_time/threads:2");
   const double one = rate("hostRender/1/process_time/real_time"), two = rate("hostRender/2/process_time/real_time");
-  std::printf("Processor: %s\n", juxsbench::processor().c_str());
   if (bare > 0 && one > 0)
     std::printf("host samples/s on one thread / bare Embree rays/s: %.2f (goal: at least 0.6)\n", one / bare);
   // The machine decides how far two threads can scale: the host's render is
