@@ -66,7 +66,7 @@ struct World {
         // Blur 20 % and 64 samples (and an index of 1.5), set as a user sets them.
         const hostsim::ServerInfo *s = module->find(LWNODE_ICLASS, node->serverName);
         LWInterface local{node->instance, nullptr, nullptr, nullptr};
-        s->activate(LWNODE_IVERSION, host->global(), &local, module->serverData());
+        module->activate(*s, LWNODE_IVERSION, host->global(), &local);
         hostsim::Panel *p = hostsim::XPanelService::of(local.panel);
         host->panels().editValues(*p, *p->control(kBlur[k]), {20.0});
         host->panels().editInteger(*p, *p->control("Samples"), kSamples);

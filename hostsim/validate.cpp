@@ -133,7 +133,7 @@ void checkVersions(const Module &m, const ServerInfo &s, Checker &c) {
   if (!taken) return;
   for (int32_t version : {0, taken + 1, -1, INT32_MAX}) {
     HandlerRecord rec;
-    const int32_t rc = s.activate(version, host.global(), &rec.handler, m.serverData());
+    const int32_t rc = m.activate(s, version, host.global(), &rec.handler);
     c.check(rc == AFUNC_BADVERSION && rec.untouched(),
             who + "a handler activation of version " + std::to_string(version) + " returns 1 and touches nothing",
             "result " + std::to_string(rc) + (rec.untouched() ? "" : ", the record was written"));
@@ -153,7 +153,7 @@ void checkVersions(const Module &m, const ServerInfo &s, Checker &c) {
           "result " + std::to_string(got) + ", version " + std::to_string(panelVersion));
   for (int32_t version : {0, -1, LWINTERFACE_VERSION + 1, INT32_MAX}) {
     LWInterface local{n->instance, nullptr, nullptr, nullptr};
-    const int32_t rc = iface->activate(version, host.global(), &local, m.serverData());
+    const int32_t rc = m.activate(*iface, version, host.global(), &local);
     c.check(rc == AFUNC_BADVERSION && !local.panel,
             who + "a panel activation of version " + std::to_string(version) + " returns 1 and gives no panel",
             "result " + std::to_string(rc));
@@ -172,7 +172,7 @@ void checkWithheld(const Module &m, const ServerInfo &s, Checker &c) {
     Host host;
     host.withhold(service);
     HandlerRecord rec;
-    const int32_t rc = s.activate(version, host.global(), &rec.handler, m.serverData());
+    const int32_t rc = m.activate(s, version, host.global(), &rec.handler);
     const bool nodeService = service == LWNODEFUNCS_GLOBAL || service == LWNODEEDITORFUNCS_GLOBAL ||
                              service == LWNODEINPUTFUNCS_GLOBAL || service == LWNODEOUTPUTFUNCS_GLOBAL;
     bool ok;

@@ -98,7 +98,7 @@ TEST(BuiltModule, EveryHandlerActivatesAgainstTheStandInHost) {
     LWItemFuncs item{};
     LWRenderFuncs rend{};
     LWNodeHandler handler{&inst, &item, &rend, nullptr, nullptr, nullptr};
-    EXPECT_EQ(s.activate(LWNODE_HVERSION, host.global(), &handler, m->serverData()), AFUNC_OK) << s.name;
+    EXPECT_EQ(m->activate(s, LWNODE_HVERSION, host.global(), &handler), AFUNC_OK) << s.name;
     EXPECT_NE(handler.evaluate, nullptr);
   }
 }
