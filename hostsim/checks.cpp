@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "hostsim/error.h"
 #include "hostsim/services/node_services.h"
 
 namespace hostsim {
@@ -219,6 +220,15 @@ std::vector<Violation> Checks::take() {
 std::size_t Checks::count() const {
   std::lock_guard lock(mutex_);
   return violations_.size() + dropped_;
+}
+
+void Checks::requireNone() const {
+  std::lock_guard lock(mutex_);
+  if (violations_.empty() && !dropped_) return;
+  const std::size_t more = violations_.size() + dropped_ - 1;
+  throw Error("the module called the host in a way the host does not allow: " +
+              (violations_.empty() ? std::string("more refusals than are kept") : violations_.front().line()) +
+              (more ? " (and " + std::to_string(more) + " more)" : ""));
 }
 
 // ---------------------------------------------------------------- calls

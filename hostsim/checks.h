@@ -194,6 +194,9 @@ public:
   std::vector<Violation> violations() const;
   std::vector<Violation> take();
   std::size_t count() const;
+  // Throws Error naming the first refusal (and how many more) when there
+  // was any: what the module did wrong ends what the host was doing for it.
+  void requireNone() const;
 
 private:
   struct Entry {
