@@ -47,6 +47,32 @@ TEST_F(Concurrency, ThreadsEvaluateOneNetworkAtOnce) {
   EXPECT_EQ(wrong.load(), 0);
 }
 
+// A node that asks for its name from evaluate, which belongs to the host's
+// thread: every call from every render thread is refused and counted.
+void (*gProbeEvaluate)(LWInstance, LWNodalAccess *, NodeOutputID, NodeValue) = nullptr;
+void namingEvaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID out, NodeValue value) {
+  probe::services().node->nodeName(static_cast<probe::Instance *>(inst)->node);
+  gProbeEvaluate(inst, na, out, value);
+}
+
+TEST_F(Concurrency, RefusalsFromManyRenderThreadsAreAllCounted) {
+  HostNode *a = add("Probe");
+  gProbeEvaluate = a->handler.evaluate;
+  a->handler.evaluate = &namingEvaluate;
+  ASSERT_NO_THROW(net->beginRender());
+  net->newTime(1, 0.0);
+  const auto runs = net->evaluateConcurrently(a, "Value", hostsim::emptyWorldContext(), {0, 1, 2, 3}, 500);
+  net->endRender();
+  std::size_t values = 0;
+  for (const auto &r : runs) values += r.values.size();
+  EXPECT_EQ(values, 2000u) << "a refused call does not stop the evaluation";
+  const std::vector<hostsim::Violation> v = host.checks().take();
+  ASSERT_EQ(v.size(), 1u);
+  EXPECT_EQ(v[0].count, 2000);
+  EXPECT_EQ(v[0].function, "\"NodeFuncs\" nodeName");
+  EXPECT_EQ(v[0].callback, "evaluate");
+}
+
 class MaterialConcurrency : public testsupport::HostFixture {};
 
 // Get Materials reach the same Store Material's network from every thread.
