@@ -233,8 +233,8 @@ void Checks::requireNone() const {
 
 // ---------------------------------------------------------------- calls
 
-Call::Call(const char *service, const char *function, From from) noexcept
-    : service_(service), function_(function), frame_(Frame::top()) {
+// The call comes from where it may not.
+void Call::refuse(From from) {
   // The host calls a module only from its callbacks, and a module calls the
   // host only while one runs: on a thread of the module's own, or from a
   // function kept and called later, nothing is running.
@@ -243,23 +243,15 @@ Call::Call(const char *service, const char *function, From from) noexcept
                   "calling thread");
     return;
   }
-  switch (from) {
-  case From::HostCallback:
-    // Render threads evaluate; everything else of the host is the host
-    // thread's, run from the callbacks outside evaluation.
-    if (frame_->callback == Callback::Evaluate)
-      fail(nullptr, "called from evaluate: render threads may evaluate inputs, test connections, set the output "
-                    "value, use the shading context's operations, read images and the backdrop, blend and map; "
-                    "every other service only from the host's callbacks outside evaluation");
-    break;
-  case From::Evaluate:
-    if (frame_->callback != Callback::Evaluate)
-      fail(nullptr, std::string("called from ") + callbackName(frame_->callback) +
-                        ": it works on the sample being evaluated and exists only inside evaluate");
-    break;
-  case From::AnyCallback:
-    break;
-  }
+  // Render threads evaluate; everything else of the host is the host
+  // thread's, run from the callbacks outside evaluation.
+  if (from == From::HostCallback)
+    fail(nullptr, "called from evaluate: render threads may evaluate inputs, test connections, set the output "
+                  "value, use the shading context's operations, read images and the backdrop, blend and map; "
+                  "every other service only from the host's callbacks outside evaluation");
+  else
+    fail(nullptr, std::string("called from ") + callbackName(frame_->callback) +
+                      ": it works on the sample being evaluated and exists only inside evaluate");
 }
 
 void Call::fail(const char *argument, std::string what) {
@@ -366,9 +358,8 @@ bool Call::area(const void *a, const char *argument) {
   return false;
 }
 
-bool Call::pointer(const void *p, const char *argument) {
+bool Call::nullPointer(const char *argument) {
   if (!frame_) return false;
-  if (p) return true;
   fail(argument, "null where the host must read or write");
   return false;
 }

@@ -109,6 +109,14 @@ private:
   static inline thread_local Frame *top_ = nullptr;
 };
 
+// The evaluate now running on this thread, or null. The calls render threads
+// make for every sample check against it first, inline, and make a Call (which
+// names what is wrong) only when the quick test fails.
+inline const Frame *evaluateFrame() noexcept {
+  const Frame *f = Frame::top();
+  return f && f->callback == Callback::Evaluate ? f : nullptr;
+}
+
 // Wherever the host calls into the module: the callback runs inside one.
 // Inline, and allocation-free: one goes round every evaluation.
 class CallbackScope {
@@ -223,7 +231,13 @@ private:
 // acts only when the call holds (operator bool).
 class Call {
 public:
-  Call(const char *service, const char *function, From from) noexcept;
+  // Inline: the calls render threads make go through one.
+  Call(const char *service, const char *function, From from) noexcept
+      : service_(service), function_(function), frame_(Frame::top()) {
+    if (!frame_ || (from == From::HostCallback && frame_->callback == Callback::Evaluate) ||
+        (from == From::Evaluate && frame_->callback != Callback::Evaluate))
+      refuse(from);
+  }
   explicit operator bool() const noexcept { return ok_; }
   const Frame *frame() const noexcept { return frame_; }
 
@@ -241,7 +255,10 @@ public:
   // The drawing area handed to the draw callback now running.
   bool area(const void *a, const char *argument);
   // Something the host must read or write through.
-  bool pointer(const void *p, const char *argument);
+  bool pointer(const void *p, const char *argument) {
+    if (p && frame_) return true;
+    return nullPointer(argument);
+  }
   // A value the interface defines only some of.
   bool known(bool holds, const char *argument, const std::string &what);
 
@@ -249,6 +266,8 @@ public:
   void fail(const char *argument, std::string what);
 
 private:
+  void refuse(From from);
+  bool nullPointer(const char *argument);
   const char *service_;
   const char *function_;
   const Frame *frame_;

@@ -133,9 +133,14 @@ namespace {
 // module calls them from evaluate, with a ray of its own.
 constexpr const char *kContext = "the shading context";
 
-bool evaluating(const char *function, const double *position, const double *direction) {
+[[gnu::noinline]] bool checkedRay(const char *function, const double *position, const double *direction) {
   Call call(kContext, function, From::Evaluate);
   return call && call.pointer(position, "the position") && call.pointer(direction, "the direction");
+}
+
+// Every ray a node sends goes through here: the Call is made apart.
+inline bool evaluating(const char *function, const double *position, const double *direction) {
+  return (evaluateFrame() && position && direction) || checkedRay(function, position, direction);
 }
 
 } // namespace

@@ -106,7 +106,8 @@ public:
   // Whether p is one of these records, live. p may be any pointer: it is
   // compared, never followed.
   bool holds(const void *p) const {
-    for (const Block *b = &first_; b; b = b->next.get())
+    if (first_.indexOf(p) >= 0) return true; // a node's handful, inline
+    for (const Block *b = first_.next.get(); b; b = b->next.get())
       if (b->indexOf(p) >= 0) return true;
     return false;
   }
