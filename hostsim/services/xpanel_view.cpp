@@ -235,7 +235,8 @@ std::string XPanelService::describe(Panel &p, const std::string &title) const {
         break;
       case ControlValue::Param: {
         const double scale = panelScale(c->controlType);
-        for (int i = 0; i < v.param->components; ++i) out << (i ? " " : "") << panelNumber(v.param->value[i] * scale);
+        for (int i = 0; i < v.param->components; ++i)
+          out << (i ? " " : "") << panelValue(c->controlType, v.param->value[i] * scale);
         out << panelUnit(c->controlType);
         if (v.param->animated()) out << " (animated)";
         break;
