@@ -76,6 +76,18 @@ int fail(const hostsim::Error &e, const std::string &otherwise) {
   return fail(e.file().empty() ? otherwise : e.file(), e.what());
 }
 
+// A call the module made that the host refused is the module's fault: the
+// first is named, and the command fails even where it could go on.
+bool refused(hostsim::Host &host, const std::string &module, int &status) {
+  try {
+    host.checks().requireNone();
+  } catch (const hostsim::Error &e) {
+    status = fail(module, e.what());
+    return true;
+  }
+  return false;
+}
+
 std::unique_ptr<hostsim::Module> openModule(const std::string &path, int &status) {
   try {
     return hostsim::Module::open(path);
@@ -113,7 +125,7 @@ int servers(const std::string &path) {
   for (const auto &s : module->servers())
     std::printf("%-14s %-34s %-28s %-24s %s\n", s.className.c_str(), ("\"" + s.name + "\"").c_str(),
                 ("\"" + s.userName + "\"").c_str(), ("\"" + s.group + "\"").c_str(), activate(s, host, *module).c_str());
-  return 0;
+  return refused(host, path, status) ? status : 0;
 }
 
 std::string defaultModule() { return hostsim::utf8Of(hostsim::defaultModulePath()); }
@@ -213,7 +225,7 @@ bool openSession(const Options &o, Session &s, int &status) {
     return false;
   }
   for (const std::string &w : s.scene->warnings) warn(o.scene, w);
-  return true;
+  return !refused(*s.host, o.module, status);
 }
 
 int render(Options &o) {
@@ -274,7 +286,7 @@ int render(Options &o) {
   } catch (const hostsim::Error &e) {
     return fail(e, o.scene); // a picture's fault names the picture
   }
-  return 0;
+  return refused(*s.host, o.module, status) ? status : 0;
 }
 
 int save(Options &o) {
@@ -286,6 +298,7 @@ int save(Options &o) {
   } catch (const hostsim::Error &e) {
     return fail(o.out, e.what());
   }
+  if (refused(*s.host, o.module, status)) return status;
   std::printf("hostsim: wrote %s\n", o.out.c_str());
   return 0;
 }
@@ -374,7 +387,7 @@ int panel(const PanelOptions &o) {
   if (!hasPanel) {
     std::printf("No panel for \"%s\" (%s)\n", node->name.c_str(), server.c_str());
     std::fputs(connectionsText(*node).c_str(), stdout);
-    return 0;
+    return refused(host, path, status) ? status : 0;
   }
   if (!o.settings.empty()) {
     nlohmann::ordered_json settings;
@@ -409,7 +422,7 @@ int panel(const PanelOptions &o) {
   // What a scene connects by name.
   std::fputs(connectionsText(*node).c_str(), stdout);
   // A hint array the host cannot read is the module's fault: said, and failed.
-  if (!p->hintErrors.empty()) return fail(path, "the panel's hint array is malformed (" + p->hintErrors.front() + ")");
+  if (refused(host, path, status)) return status;
   if (!o.thumbnail.empty()) {
     const hostsim::PanelControl *t = nullptr;
     for (const auto &c : p->controls)
@@ -423,7 +436,7 @@ int panel(const PanelOptions &o) {
     }
     std::printf("hostsim: wrote %s (%dx%d)\n", o.thumbnail.c_str(), w, h);
   }
-  return 0;
+  return refused(host, path, status) ? status : 0;
 }
 
 int validate(const std::string &path) {

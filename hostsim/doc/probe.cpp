@@ -193,6 +193,7 @@ std::vector<double> behaviour(const ProbeSetup &s, const Probe &probe) {
         log.insert(log.end(), {v.set ? 1.0 : 0.0, v.v[0], v.v[1], v.v[2], static_cast<double>(v.i)});
       }
   net.endRender();
+  prefixed(s.where + ": \"" + s.server + "\": ", [&] { host.checks().requireNone(); });
   return log;
 }
 
@@ -606,6 +607,7 @@ void measureModes(const Module &module, NodeFacts &f, const std::string &kind) {
       }
       net.endRender();
     }
+    prefixed(at + ": ", [&] { host.checks().requireNone(); });
     std::vector<const char *> fits;
     for (const auto &c : conditions(restart))
       if (std::all_of(steps.begin(), steps.end(), [&](const Step &s) { return c.holds(s) == s.happened; }))
