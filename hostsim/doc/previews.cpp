@@ -59,8 +59,11 @@ json previewScene(const json &spec, const json &settings, const std::string &var
   // the camera: what is laid over the frame (an image read at the pixel,
   // say) shows from corner to corner.
   if (spec.value("wall", false))
-    s["objects"].push_back(
-        {{"type", "plane"}, {"surface", "Preview"}, {"size", {40, 20}}, {"position", {0, 5, 2.5}}, {"rotation", {0, -90, 0}}});
+    s["objects"].push_back({{"type", "plane"},
+                            {"surface", "Preview"},
+                            {"size", {40, 20}},
+                            {"position", {0, 5, 2.5}},
+                            {"rotation", {0, -90, 0}}});
   return s;
 }
 

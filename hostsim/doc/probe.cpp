@@ -7,8 +7,8 @@
 
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -172,10 +172,11 @@ std::vector<double> behaviour(const ProbeSetup &s, const Probe &probe) {
     }
     if (std::find(probe.fed.begin(), probe.fed.end(), in->name) == probe.fed.end()) continue;
     const ConnectionType type = in->type;
-    HostNode *feed = net.addHostNode("Probe", {{"Value", type}},
-                                     [reads = place, type](LWNodalAccess *, const NodeOutput *, OutputValue *out) mutable {
-                                       *out = varying(type, reads++);
-                                     });
+    HostNode *feed =
+        net.addHostNode("Probe", {{"Value", type}},
+                        [reads = place, type](LWNodalAccess *, const NodeOutput *, OutputValue *out) mutable {
+                          *out = varying(type, reads++);
+                        });
     net.connect(feed, "Value", node, in->name);
   }
   std::vector<double> log;
@@ -241,7 +242,8 @@ std::vector<double> isolated(const ProbeSetup &s, const Probe &probe) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   bool late = false;
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     pollfd pfd{fds[0], POLLIN, 0};
     const int ready = left.count() > 0 ? poll(&pfd, 1, static_cast<int>(left.count())) : 0;
     if (ready == 0) {
@@ -255,8 +257,10 @@ std::vector<double> isolated(const ProbeSetup &s, const Probe &probe) {
     }
     const ssize_t n = read(fds[0], buf, sizeof buf);
     if (n == 0) break;
-    if (n > 0) reply.append(buf, static_cast<std::size_t>(n));
-    else if (errno != EINTR) break;
+    if (n > 0)
+      reply.append(buf, static_cast<std::size_t>(n));
+    else if (errno != EINTR)
+      break;
   }
   close(fds[0]);
   int status = 0;
@@ -264,7 +268,8 @@ std::vector<double> isolated(const ProbeSetup &s, const Probe &probe) {
   }
   if (late) throw Error(s.where + ": a probe of \"" + s.server + "\" did not finish in 60 s");
   if (WIFSIGNALED(status))
-    throw Error(s.where + ": \"" + s.server + "\" crashed while probed (signal " + std::to_string(WTERMSIG(status)) + ")");
+    throw Error(s.where + ": \"" + s.server + "\" crashed while probed (signal " + std::to_string(WTERMSIG(status)) +
+                ")");
   if (reply.empty() || (reply[0] != 'B' && reply[0] != 'E'))
     throw Error(s.where + ": a probe of \"" + s.server + "\" ended without an answer");
   if (reply[0] == 'E') throw Error(reply.substr(1));
@@ -290,7 +295,8 @@ public:
     }
     std::vector<double> once = isolated(s_, probe);
     if (!checked_ && !same(once, isolated(s_, probe)))
-      throw Error(s_.where + ": \"" + s_.server + "\" does not do the same twice from the same state; its inputs "
+      throw Error(s_.where + ": \"" + s_.server +
+                  "\" does not do the same twice from the same state; its inputs "
                   "cannot be measured");
     checked_ = true;
     return once;
@@ -315,8 +321,10 @@ Other otherValue(XPanelService &panels, Panel &p, const PanelControl &c, Connect
   const ControlValue v = panels.value(p, c);
   if (v.kind == ControlValue::Integer) {
     int32_t x = v.integer;
-    if (c.controlType == "iBoolean") x = x ? 0 : 1;
-    else if (c.isPopup()) x = x == 0 ? 1 : 0;
+    if (c.controlType == "iBoolean")
+      x = x ? 0 : 1;
+    else if (c.isPopup())
+      x = x == 0 ? 1 : 0;
     else {
       x = x == 0 ? 1 : x / 2;
       if (c.min && x < *c.min) x = v.integer + 1;
@@ -450,7 +458,8 @@ void measureOverrides(const Module &module, const SiteOptions &o, NodeFacts &f, 
       }
       if (typed[k] && !seen)
         throw Error(setup.where + ": \"" + f.controls[k].label + "\" (" + hexId(f.controls[k].id) +
-                    ") is disabled, or changing it changes nothing \"" + f.server + "\" does, in each of its probes "
+                    ") is disabled, or changing it changes nothing \"" + f.server +
+                    "\" does, in each of its probes "
                     "(\"facts\": {\"probes\": [...]}), so which input takes its place cannot be measured");
     }
     return takers;
@@ -596,10 +605,11 @@ void measureModes(const Module &module, NodeFacts &f, const std::string &kind) {
           firstGivesStart = firstGivesStart && out == (restart ? 0 : in);
         } else {
           Step s{previous + 1, a, previousA, b, false};
-          if (restart ? out == 0 : out == previous) s.happened = true;
+          if (restart ? out == 0 : out == previous)
+            s.happened = true;
           else if (out != (restart ? previous + 1 : in))
-            throw Error(at + ": gave " + std::to_string(out) + ", neither " + (restart ? "a count" : "In") +
-                        " nor " + (restart ? "a count started over" : "the value held"));
+            throw Error(at + ": gave " + std::to_string(out) + ", neither " + (restart ? "a count" : "In") + " nor " +
+                        (restart ? "a count started over" : "the value held"));
           steps.push_back(s);
         }
         previous = out;

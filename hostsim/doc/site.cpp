@@ -378,7 +378,8 @@ public:
       fault("", jsonMessage(e));
     }
     if (!spec.is_object()) fault("", "should be a JSON object");
-    onlyKeys(spec, {"images", "panel", "surface", "network", "vary", "floor", "wall", "variations", "facts", "modes"}, "");
+    onlyKeys(spec, {"images", "panel", "surface", "network", "vary", "floor", "wall", "variations", "facts", "modes"},
+             "");
     pictures(spec, "images", "");
     if (spec.contains("panel")) {
       const json &panel = spec["panel"];
@@ -491,8 +492,8 @@ void checkNotes(const NodeFacts &f) {
       return n.control == c.label || n.control == hexId(c.id);
     });
     if (!noted)
-      throw Error(f.description.file + ": no note on \"" + c.label + "\" (\"- " + c.label +
-                  ": ...\"): say what its " + (c.controlType == "percent-env" ? "percentage is of" : "distance is measured from"));
+      throw Error(f.description.file + ": no note on \"" + c.label + "\" (\"- " + c.label + ": ...\"): say what its " +
+                  (c.controlType == "percent-env" ? "percentage is of" : "distance is measured from"));
   }
 }
 
