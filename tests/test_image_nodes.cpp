@@ -1,6 +1,7 @@
 // The image chooser of the three image nodes and Pixel Image, driven through
 // their panels, the host's image list, file requester and scene streams.
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -379,6 +380,12 @@ TEST_F(Pixels, AnImageOfNoPixelsIsNoImage) {
 
 // ------------------------------------------------------------ thumbnails
 
+// The display byte of a linear byte, by the sRGB curve written out.
+int displayed(int linear) {
+  const double v = linear / 255.0;
+  return static_cast<int>(std::lround(255 * (v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055)));
+}
+
 TEST_F(ImageNodes, ThumbnailOfNoneIsBlack) {
   strip();
   HostNode *n = add("Jux Pixel Image");
@@ -410,10 +417,32 @@ TEST_F(ImageNodes, ThumbnailOfALargerImageTakesEverySxthColumn) {
     for (int i = 0; i < w; i += 3) {
       const auto px = static_cast<int32_t>(i * sx), py = static_cast<int32_t>(j * sy);
       const auto c = pixel(px, py);
+      // The node draws channel x 255, truncated; the panel shows that for the display.
       for (int k = 0; k < 3; ++k)
-        ASSERT_EQ(a.rgb[3 * (j * w + i) + k], static_cast<int>(std::min(static_cast<float>(c[k]), 1.0f) * 255.0f))
+        ASSERT_EQ(a.rgb[3 * (j * w + i) + k],
+                  displayed(static_cast<int>(std::min(static_cast<float>(c[k]), 1.0f) * 255.0f)))
             << i << "," << j;
     }
+}
+
+// Pixel reads come in linear light and the node draws them as they come: the
+// thumbnail still shows a picture's own colours, as the host's panel does.
+TEST_F(ImageNodes, ThumbnailShowsThePicturesOwnColours) {
+  const std::vector<std::array<uint8_t, 4>> colours = {
+      {20, 24, 60, 255}, {120, 255, 90, 255}, {250, 110, 30, 255}, {128, 128, 128, 255}, {255, 255, 255, 255}};
+  writeTga(file("colours.tga"), 5, 1, false, [&](int x, int) { return colours[static_cast<std::size_t>(x)]; });
+  ASSERT_TRUE(host.images().load(file("colours.tga")));
+  HostNode *n = add("Jux Pixel Image");
+  ASSERT_TRUE(choose(n, 1));
+  hostsim::Panel *p = openPanel(n);
+  const hostsim::PanelControl *t = p->control(0x8001);
+  const auto [w, h] = hostsim::XPanelService::thumbnailSize(*t);
+  const hostsim::DrawArea a = host.panels().drawThumbnail(*p, *t, w, h);
+  for (int i = 0; i < w; i += 7) {
+    const auto &want = colours[static_cast<std::size_t>(i * 5 / w)];
+    for (int k = 0; k < 3; ++k)
+      EXPECT_NEAR(a.rgb[3 * (h / 2 * w + i) + k], want[k], 8) << "column " << i << ", channel " << k;
+  }
 }
 
 } // namespace

@@ -537,7 +537,7 @@ TEST_F(Command, ValuesOutsideAControlsLimitsAreWarnedOf) {
   const std::string at = "hostsim: " + scene + ": warning: surfaces[0].network.nodes[";
   const std::string expected[] = {
       at + "0].settings.Cone Angle: 200 deg is outside the range of \"Cone Angle\", 0..90 deg; it is used as given\n",
-      at + "0].settings.Max: -3 is below the minimum of \"Max\", 0; it is used as given\n",
+      at + "0].settings.Max: -3 m is below the minimum of \"Max\", 0 m; it is used as given\n",
       at + "0].settings.Samples: 0 is below the hard minimum of \"Samples\": 1 is used\n",
       at + "0].settings.Srf Color: [1, 0.5, 0.2] is dark as a node colour: node colours are 0\u2013255, as in the panel\n",
       at + "0].settings.Sample Depth: -5 is below the hard minimum of \"Sample Depth\": 0 is used\n",

@@ -529,6 +529,7 @@ int run(int argc, char **argv) {
 
   hostsim::doc::SiteOptions docOpts;
   docOpts.sourceDir = JUXS_SOURCE_DIR;
+  docOpts.hostsim = hostsim::utf8Of(hostsim::executablePath());
   CLI::App *docCmd = app.add_subcommand("doc", "write the node reference: a page per node with its panel, a preview "
                                                "render and its facts, all read from the module");
   docCmd->add_option("MODULE", docOpts.module, "the module file")->required();

@@ -43,6 +43,15 @@ Description parseDescription(const std::string &file, const std::string &text) {
       para.clear();
       continue;
     }
+    if (line.rfind("- ", 0) == 0) {
+      const std::size_t colon = line.find(": ", 2);
+      if (colon == std::string::npos || colon == 2 || line.size() <= colon + 2)
+        throw Error(file + ":" + std::to_string(lineNo) + ": a note is \"- SETTING: what it is measured against\"");
+      if (!para.empty()) d.paragraphs.push_back(para);
+      para.clear();
+      d.notes.push_back({line.substr(2, colon - 2), line.substr(colon + 2), lineNo});
+      continue;
+    }
     para += (para.empty() ? "" : " ") + line;
   }
   if (!para.empty()) d.paragraphs.push_back(para);

@@ -70,11 +70,7 @@ std::string kindOf(const PanelControl &c) {
 // of 1 is 100 %).
 std::string rangeText(const PanelControl &c) {
   const double k = XPanelService::limitScale(c.controlType);
-  // The units the page shows values in.
-  const std::string unit = c.controlType == "angle-env"                 ? "°"
-                           : c.controlType == "percent-env"             ? " %"
-                           : c.controlType.rfind("distance", 0) == 0 ? " m"
-                                                                         : "";
+  const std::string unit = pageUnit(c.controlType);
   auto shown = [&](int32_t word) { return panelNumber(word * k) + unit; };
   std::vector<std::string> parts;
   if (c.min) parts.push_back("min " + shown(*c.min) + (c.hardMin ? " (hard)" : ""));
@@ -117,13 +113,6 @@ std::string enabledWhen(XPanelService &panels, Panel &p, const PanelControl &c) 
   return s;
 }
 
-OutputValue constantOf(ConnectionType t) {
-  OutputValue v;
-  v.type = t;
-  v.set = true;
-  return v;
-}
-
 } // namespace
 
 // Reads every fact of a node from a freshly created instance.
@@ -151,6 +140,7 @@ void readFacts(const Module &module, const ServerInfo &server, NodeFacts &f) {
   for (const auto &c : p.controls) {
     ControlFact cf;
     cf.id = c.id;
+    cf.name = controlName(p, c);
     cf.label = c.label;
     cf.kind = kindOf(c);
     cf.controlType = c.controlType;
@@ -166,23 +156,6 @@ void readFacts(const Module &module, const ServerInfo &server, NodeFacts &f) {
     for (const auto &k : p.controls) n += k.label == c.label;
     cf.repeated = n > 1;
     f.controls.push_back(cf);
-  }
-  // Which input overrides which setting: connect each input in turn and see
-  // which controls stop showing a value, as the node's get callback decides.
-  for (std::size_t i = 0; i < node->inputs.size(); ++i) {
-    const NodeInput &in = *node->inputs[i];
-    HostNode *source = net.addConstant(constantOf(in.type));
-    prefixed("\"" + server.name + "\": ", [&] { net.connect(source, "Value", node, in.name); });
-    for (std::size_t k = 0; k < p.controls.size(); ++k) {
-      const PanelControl &c = p.controls[k];
-      if (c.dataType.empty() || f.controls[k].shown.empty()) continue;
-      if (panels.value(p, c).kind == ControlValue::None) {
-        f.controls[k].overriddenBy += (f.controls[k].overriddenBy.empty() ? "" : ", ") + in.name;
-        f.inputs[i].overrides += (f.inputs[i].overrides.empty() ? "" : ", ") + controlName(p, c);
-      }
-    }
-    net.disconnect(node, in.name);
-    net.remove(source);
   }
   prefixed("\"" + server.name + "\": ", [&] { host.checks().requireNone(); });
 }

@@ -7,6 +7,8 @@
 #include <set>
 #include <sstream>
 
+#include "hostsim/services/panel_text.h"
+
 namespace hostsim::doc {
 
 namespace {
@@ -23,17 +25,6 @@ std::string fmt(double v, int decimals) {
   if (s == "-0" || s.rfind("-0.", 0) == 0) {
     bool zero = s.find_first_not_of("-0.") == std::string::npos;
     if (zero) s.erase(0, 1);
-  }
-  return s;
-}
-
-// Short numbers as the host's fields show them: up to four decimals, no
-// trailing zeros beyond the first.
-std::string plain(double v) {
-  std::string s = fmt(v, 4);
-  if (s.find('.') != std::string::npos) {
-    while (s.back() == '0') s.pop_back();
-    if (s.back() == '.') s += '0';
   }
   return s;
 }
@@ -62,6 +53,10 @@ struct Svg {
 };
 
 } // namespace
+
+std::string pageUnit(const std::string &controlType) {
+  return controlType == "angle-env" ? "\u00B0" : XPanelService::panelUnit(controlType);
+}
 
 std::string escape(const std::string &text) {
   std::string s;
@@ -109,18 +104,11 @@ std::string shownValue(XPanelService &panels, Panel &p, const PanelControl &c) {
   case ControlValue::Text:
     return v.text;
   case ControlValue::Param: {
+    // The numbers of hostsim panel; the units as a page writes them.
     const double scale = XPanelService::panelScale(c.controlType);
     std::string s;
-    for (int i = 0; i < v.param->components; ++i) {
-      const double x = v.param->value[i] * scale;
-      if (i) s += " ";
-      if (c.controlType == "color-env") s += fmt(x, 0);
-      else if (c.controlType == "angle-env") s += fmt(x, 1) + "°";
-      else if (c.controlType == "percent-env") s += fmt(x, 1) + " %";
-      else if (c.controlType.rfind("distance", 0) == 0) s += plain(x) + " m";
-      else s += plain(x);
-    }
-    return s;
+    for (int i = 0; i < v.param->components; ++i) s += (i ? " " : "") + panelValue(c.controlType, v.param->value[i] * scale);
+    return s + pageUnit(c.controlType);
   }
   }
   return "";
@@ -205,7 +193,7 @@ std::string panelSvg(XPanelService &panels, Panel &p, const PanelSvgOptions &o) 
         for (int i = 0; i < 3; ++i) {
           const double fx = fieldX + 34 + i * 48;
           svg.rect(fx, y, 44, kField, "xp-field", 2);
-          svg.text(fx + 40, base, std::to_string(byte(i)), "xp-value", 38, "end");
+          svg.text(fx + 40, base, panelValue(t, v.param->value[i] * 255), "xp-value", 38, "end");
         }
       } else {
         svg.rect(fieldX, y, 30, kField, "xp-field", 2);
@@ -223,7 +211,7 @@ std::string panelSvg(XPanelService &panels, Panel &p, const PanelSvgOptions &o) 
         svg.rect(fieldX + 16, ry, 120, kField, "xp-field", 2);
         std::string s;
         if (v.kind == ControlValue::Param)
-          s = plain(v.param->value[i]) + (t == "distance3-env" ? " m" : "");
+          s = panelValue(t, v.param->value[i]) + pageUnit(t);
         svg.text(fieldX + 16 + 116, ry + kField - 5, s, "xp-value", 112, "end");
       }
       svg.rect(x + w - 18, y, 18, kField, "xp-button", 2);

@@ -26,11 +26,15 @@ std::string panelSvg(XPanelService &panels, Panel &p, const PanelSvgOptions &opt
 // advances; the browser check measures the real one.
 double textWidth(const std::string &text, double px);
 
+// A value's unit as the page writes it: "°", " %", " m" (hostsim panel
+// writes degrees as "deg").
+std::string pageUnit(const std::string &controlType);
+
 // Text made safe for XML and HTML.
 std::string escape(const std::string &text);
 
-// A control's value as the panel shows it ("45.0°", "50.0 %", "(none)");
-// empty for controls that hold none.
+// A control's value as the panel shows it ("45°", "50 %", "(none)"), its
+// numbers as hostsim panel prints them; empty for controls that hold none.
 std::string shownValue(XPanelService &panels, Panel &p, const PanelControl &c);
 
 } // namespace hostsim::doc

@@ -3,6 +3,7 @@
 #include "hostsim/doc/site.h"
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -51,6 +52,50 @@ std::string swatch(const int32_t c[3]) {
   return buf;
 }
 
+// A member of a preview block as text, whatever it holds.
+std::string text(const json &object, const char *key) {
+  if (!object.contains(key)) return "";
+  const json &v = object[key];
+  return v.is_string() ? v.get<std::string>() : v.dump();
+}
+
+// The preview's surface network, listed as a user builds it in the node
+// editor, and what each setting measured in percent or distance is a share
+// or a length of.
+std::string usage(const NodeFacts &f, const std::vector<NodeFacts> &all) {
+  const json &spec = f.preview;
+  std::ostringstream b;
+  b << "<section class=\"use\">\n<h2>Use it</h2>\n<p>The smallest surface that shows it working, as the preview's "
+       "scene file builds it:</p>\n<ol class=\"wiring\">\n";
+  for (const auto &n : spec["network"]["nodes"]) {
+    std::string kind = text(n, "server");
+    if (n.contains("host")) kind = "the host's " + text(n, "host") + " node";
+    for (const auto &g : all)
+      if (g.server == kind) kind = g.userName;
+    b << "<li>Add " << escape(kind) << ", named <code>" << escape(text(n, "name")) << "</code>";
+    if (n.contains("settings") && !n["settings"].empty()) b << ", and set " << escape(settingsCaption(n["settings"]));
+    b << ".</li>\n";
+  }
+  if (spec["network"].contains("connections") && spec["network"]["connections"].is_array())
+    for (const auto &c : spec["network"]["connections"]) {
+      const std::string to = text(c, "to");
+      b << "<li>Connect <code>" << escape(text(c, "from")) << "</code>\u2019s " << escape(text(c, "output")) << " to "
+        << (to == "Surface" ? std::string("the surface\u2019s") : "<code>" + escape(to) + "</code>\u2019s") << " "
+        << escape(text(c, "input")) << ".</li>\n";
+    }
+  if (spec.contains("surface") && !spec["surface"].empty())
+    b << "<li>Give the surface its own " << escape(settingsCaption(spec["surface"])) << " (scene-file keys).</li>\n";
+  b << "</ol>\n";
+  if (!f.description.notes.empty()) {
+    b << "<dl class=\"measures\">\n";
+    for (const auto &n : f.description.notes)
+      b << "<dt>" << escape(n.control) << "</dt><dd>" << escape(n.text) << "</dd>\n";
+    b << "</dl>\n";
+  }
+  b << "</section>\n";
+  return b.str();
+}
+
 std::string nodePage(const NodeFacts &f, const std::vector<NodeFacts> &all) {
   std::ostringstream b;
   b << "<nav class=\"crumbs\"><a href=\"index.html\">JuxsNodes reference</a> \u203A " << escape(f.group) << "</nav>\n";
@@ -61,6 +106,7 @@ std::string nodePage(const NodeFacts &f, const std::vector<NodeFacts> &all) {
     << f.color[2] << "</td></tr>\n"
     << "<tr><th>Panel</th><td>" << (f.hasPanel ? "yes" : "none: this node has no settings") << "</td></tr>\n</table>\n";
   for (const auto &para : f.description.paragraphs) b << "<p class=\"lead\">" << escape(para) << "</p>\n";
+  b << usage(f, all);
 
   b << "<div class=\"pair\">\n";
   if (f.hasPanel) {
@@ -78,6 +124,17 @@ std::string nodePage(const NodeFacts &f, const std::vector<NodeFacts> &all) {
   b << "<p class=\"note\">Each picture is rendered by <code>hostsim render</code> from the scene file beside it, "
        "on one thread; edit the settings there to try others.</p>\n</section>\n</div>\n";
 
+  if (!f.modes.empty()) {
+    b << "<section>\n<h2>Modes</h2>\n<p>" << escape(f.modesNote)
+      << " Measured by evaluating the node, mode by mode; read this rather than the popup's labels.</p>\n"
+         "<table class=\"grid modes\">\n<tr><th>Mode</th><th>Popup item</th><th>"
+      << escape(f.modesHeading) << "</th></tr>\n";
+    for (const auto &m : f.modes)
+      b << "<tr><td data-label=\"Mode\">" << m.index << "</td><td data-label=\"Popup item\">\u201C" << escape(m.item)
+        << "\u201D</td><td data-label=\"" << escape(f.modesHeading) << "\">" << escape(m.when) << "</td></tr>\n";
+    b << "</table>\n</section>\n";
+  }
+
   auto ports = [&](const char *title, const std::vector<PortFact> &list, bool inputs) {
     b << "<section>\n<h2>" << title << "</h2>\n";
     if (list.empty()) {
@@ -87,9 +144,10 @@ std::string nodePage(const NodeFacts &f, const std::vector<NodeFacts> &all) {
     b << "<table class=\"grid\">\n<tr><th>Name</th><th>Type</th>" << (inputs ? "<th>Overrides the setting</th>" : "")
       << "</tr>\n";
     for (const auto &port : list) {
-      b << "<tr><td>" << escape(port.name) << "</td><td><span class=\"type t-" << slugOf(port.type) << "\">"
-        << escape(port.type) << "</span></td>";
-      if (inputs) b << "<td>" << (port.overrides.empty() ? "\u2014" : escape(port.overrides)) << "</td>";
+      b << "<tr><td data-label=\"Name\">" << escape(port.name) << "</td><td data-label=\"Type\"><span class=\"type t-"
+        << slugOf(port.type) << "\">" << escape(port.type) << "</span></td>";
+      if (inputs)
+        b << "<td data-label=\"Overrides\">" << (port.overrides.empty() ? "\u2014" : escape(port.overrides)) << "</td>";
       b << "</tr>\n";
     }
     b << "</table>\n</section>\n";
@@ -101,11 +159,12 @@ std::string nodePage(const NodeFacts &f, const std::vector<NodeFacts> &all) {
     b << "<section>\n<h2>Settings</h2>\n<table class=\"grid settings\">\n<tr><th>Setting</th><th>Control</th>"
          "<th>Default</th><th>Limits and items</th><th>Input that overrides it</th><th>Enabled when</th></tr>\n";
     for (const auto &c : f.controls) {
-      b << "<tr" << (c.enabled ? "" : " class=\"off\"") << "><td><b>"
+      b << "<tr" << (c.enabled ? "" : " class=\"off\"") << "><td data-label=\"Setting\"><b>"
         << (c.label.empty() ? "(no label)" : escape(c.label)) << "</b>"
-        << (c.repeated ? " <span class=\"id\">" + hexId(c.id) + "</span>" : "") << "</td><td>" << escape(c.kind)
-        << "<br><code>" << escape(c.controlType) << "</code></td><td>"
-        << (c.holdsValue ? (c.shown.empty() ? "(none)" : escape(c.shown)) : "\u2014") << "</td><td>";
+        << (c.repeated ? " <span class=\"id\">" + hexId(c.id) + "</span>" : "") << "</td><td data-label=\"Control\">"
+        << escape(c.kind) << "<br><code>" << escape(c.controlType) << "</code></td><td data-label=\"Default\">"
+        << (c.holdsValue ? (c.shown.empty() ? "(none)" : escape(c.shown)) : "\u2014")
+        << "</td><td data-label=\"Limits and items\">";
       if (!c.range.empty()) b << escape(c.range);
       if (c.popup) {
         b << "<ol start=\"0\" class=\"items\">";
@@ -113,11 +172,14 @@ std::string nodePage(const NodeFacts &f, const std::vector<NodeFacts> &all) {
         b << "</ol>";
       }
       if (c.range.empty() && !c.popup) b << "\u2014";
-      b << "</td><td>" << (c.overriddenBy.empty() ? "\u2014" : escape(c.overriddenBy)) << "</td><td>"
-        << (c.enabledWhen.empty() ? "always" : escape(c.enabledWhen)) << "</td></tr>\n";
+      b << "</td><td data-label=\"Overridden by\">" << (c.overriddenBy.empty() ? "\u2014" : escape(c.overriddenBy))
+        << "</td><td data-label=\"Enabled when\">" << (c.enabledWhen.empty() ? "always" : escape(c.enabledWhen))
+        << "</td></tr>\n";
     }
-    b << "</table>\n<p class=\"note\">Settings whose label repeats are named by their id in scene files.</p>\n"
-         "</section>\n";
+    b << "</table>\n<p class=\"note\">An input overrides a setting when the node, with the input connected to a "
+         "value other than the setting\u2019s, does exactly what it does with the setting at that value: its outputs "
+         "and every ray it asks for, measured for each input and setting of the same type. Settings whose label "
+         "repeats are named by their id in scene files.</p>\n</section>\n";
   }
 
   // Neighbours in the module's order, for reading straight through.
@@ -208,6 +270,24 @@ figcaption { font-size: 13px; color: #555; max-width: 400px; margin-top: 4px; }
 .next { display: flex; margin-top: 30px; padding-top: 10px; border-top: 1px solid #c9c5b8; }
 .next .right { margin-left: auto; }
 #check-result { display: none; }
+.use ol { padding-left: 24px; }
+.measures dt { font-weight: bold; margin-top: 6px; }
+.measures dd { margin: 0 0 0 20px; max-width: 740px; }
+/* A phone: one column; each table row a block of its cells, each cell
+   named by its column; the panel drawn as wide as the screen. */
+@media (max-width: 640px) {
+  main { padding: 8px 12px 30px; }
+  .crumbs { padding: 10px 12px 0; }
+  .pair { display: block; }
+  .panel svg { max-width: 100%; height: auto; }
+  .grid, .grid tbody, .grid tr, .grid td { display: block; }
+  .grid tr:first-child { display: none; }
+  .grid tr { margin: 0 0 8px; border: 1px solid #ddd9cd; }
+  .grid td { border: none; padding: 2px 8px; }
+  .grid td::before { content: attr(data-label) ": "; color: #666; }
+  .card { width: auto; }
+  code { overflow-wrap: anywhere; }
+}
 )css";
 
 const char *kScript = R"js(// Switches the tabs of a drawn panel; with #check in the address, also writes
@@ -298,7 +378,8 @@ public:
       fault("", jsonMessage(e));
     }
     if (!spec.is_object()) fault("", "should be a JSON object");
-    onlyKeys(spec, {"images", "panel", "surface", "network", "vary", "floor", "variations"}, "");
+    onlyKeys(spec, {"images", "panel", "surface", "network", "vary", "floor", "wall", "variations", "facts", "modes"},
+             "");
     pictures(spec, "images", "");
     if (spec.contains("panel")) {
       const json &panel = spec["panel"];
@@ -325,6 +406,30 @@ public:
     }
     if (spec.contains("vary") && !spec["vary"].is_string()) fault("vary", "should be the name of a node");
     if (spec.contains("floor") && !spec["floor"].is_boolean()) fault("floor", "should be true or false");
+    if (spec.contains("wall") && !spec["wall"].is_boolean()) fault("wall", "should be true or false");
+    if (spec.contains("facts")) {
+      const json &facts = spec["facts"];
+      if (!facts.is_object()) fault("facts", "should be an object");
+      onlyKeys(facts, {"images", "probes"}, "facts.");
+      pictures(facts, "images", "facts.");
+      if (facts.contains("probes")) {
+        if (!facts["probes"].is_array()) fault("facts.probes", "should be a list of probes");
+        for (std::size_t i = 0; i < facts["probes"].size(); ++i) {
+          const json &probe = facts["probes"][i];
+          const std::string at = "facts.probes[" + std::to_string(i) + "]";
+          if (!probe.is_object()) fault(at, "should be an object: \"settings\" and \"feed\"");
+          onlyKeys(probe, {"settings", "feed"}, at + ".");
+          if (probe.contains("settings") && !probe["settings"].is_object())
+            fault(at + ".settings", "should be an object of control labels and values");
+          if (probe.contains("feed") &&
+              (!probe["feed"].is_array() ||
+               std::any_of(probe["feed"].begin(), probe["feed"].end(), [](const json &n) { return !n.is_string(); })))
+            fault(at + ".feed", "should be a list of input names");
+        }
+      }
+    }
+    if (spec.contains("modes") && spec["modes"] != "restart" && spec["modes"] != "hold")
+      fault("modes", "should be \"restart\" (when a count starts over) or \"hold\" (when a value is held)");
     if (spec.contains("variations")) {
       const json &variations = spec["variations"];
       if (!variations.is_array()) fault("variations", "should be a list of settings");
@@ -370,6 +475,28 @@ private:
   fs::path imagesDir_;
 };
 
+// Notes name settings the node has, and every setting measured in percent or
+// in distance has one: a reader must know what 100 % is of, and from where a
+// distance runs.
+void checkNotes(const NodeFacts &f) {
+  for (const auto &n : f.description.notes) {
+    const bool names = std::any_of(f.controls.begin(), f.controls.end(),
+                                   [&](const ControlFact &c) { return c.label == n.control || hexId(c.id) == n.control; });
+    if (!names)
+      throw Error(f.description.file + ":" + std::to_string(n.line) + ": a note on \"" + n.control + "\", which \"" +
+                  f.server + "\" has no setting of");
+  }
+  for (const auto &c : f.controls) {
+    if (c.controlType != "percent-env" && c.controlType.rfind("distance", 0) != 0) continue;
+    const bool noted = std::any_of(f.description.notes.begin(), f.description.notes.end(), [&](const auto &n) {
+      return n.control == c.label || n.control == hexId(c.id);
+    });
+    if (!noted)
+      throw Error(f.description.file + ": no note on \"" + c.label + "\" (\"- " + c.label + ": ...\"): say what its " +
+                  (c.controlType == "percent-env" ? "percentage is of" : "distance is measured from"));
+  }
+}
+
 } // namespace
 
 SiteReport writeSite(const SiteOptions &o) {
@@ -413,10 +540,13 @@ SiteReport writeSite(const SiteOptions &o) {
     std::vector<json> specs;
     const fs::path imagesDir = fs::path(o.sourceDir) / "examples" / "images";
     for (auto &f : all) {
-      specs.push_back(PreviewReader(f.description, imagesDir).read());
+      f.preview = PreviewReader(f.description, imagesDir).read();
+      specs.push_back(f.preview);
       if (specs.back().contains("images"))
         for (const auto &img : specs.back()["images"]) images.insert(img.get<std::string>());
+      checkNotes(f);
     }
+
     fs::create_directories(o.out);
     for (const auto &img : images) {
       const fs::path from = fs::path(o.sourceDir) / "examples" / "images" / img;
@@ -425,14 +555,19 @@ SiteReport writeSite(const SiteOptions &o) {
     }
     for (std::size_t i = 0; i < all.size(); ++i) {
       try {
+        const auto t0 = std::chrono::steady_clock::now();
+        measureOverrides(*module, o, all[i], specs[i].value("facts", json::object()));
+        if (specs[i].contains("modes")) measureModes(*module, all[i], specs[i]["modes"].get<std::string>());
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        if (o.log) std::fprintf(o.log, "hostsim: measured %s in %.2f s\n", all[i].server.c_str(), seconds);
         if (all[i].hasPanel) drawPanel(*module, o, all[i], specs[i].value("panel", json::object()), report);
-        renderPreviews(*module, o, all[i], specs[i], report);
       } catch (const json::exception &e) {
         // The reader's checks should leave the library nothing to object to;
         // should one slip through, it is still the description's fault.
         throw Error(all[i].description.file + ": preview block: " + jsonMessage(e));
       }
     }
+    renderPreviews(o, all, specs, report);
     for (const auto &f : all) {
       writeText(o.out, f.slug + ".html", nodePage(f, all), report);
       if (f.hasPanel) writeText(o.out, f.slug + "/panel.svg", f.panelSvgFile + "\n", report);

@@ -18,6 +18,7 @@ struct SiteOptions {
   std::string module;    // the module file
   std::string out;       // the site's folder, made if missing
   std::string sourceDir; // the repository: nodes/**/*.md and examples/images
+  std::string hostsim;   // the hostsim command, which renders each preview
   std::FILE *log = nullptr;
 };
 
@@ -27,12 +28,19 @@ struct SiteReport {
   std::vector<std::string> files; // every file written, relative to out
 };
 
-// A node's description file: "# SERVER NAME", paragraphs for users, and a
-// ```json block that sets up its preview render and panel picture.
+// A node's description file: "# SERVER NAME", paragraphs for users, notes
+// on settings ("- LABEL: what it is measured against", one a line), and a
+// ```json block that sets up its preview render, panel picture and probes.
 struct Description {
   std::string file;
   std::string server;
   std::vector<std::string> paragraphs;
+  struct Note {
+    std::string control; // a label, or an id ("0x8003") where labels repeat
+    std::string text;
+    int line = 0;
+  };
+  std::vector<Note> notes;
   std::string previewJson;
   int previewLine = 0; // the file's line of the preview block's first line
 };

@@ -340,6 +340,7 @@ double XPanelService::limitScale(const std::string &type) { return type == "angl
 const char *XPanelService::panelUnit(const std::string &type) {
   if (type == "angle-env") return " deg";
   if (type == "percent-env") return " %";
+  if (type == "distance-env" || type == "distance3-env") return " m";
   return "";
 }
 

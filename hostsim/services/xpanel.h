@@ -64,9 +64,9 @@ struct UnknownHint {
   std::vector<uint32_t> list;
 };
 
-// A thumbnail's drawing area: RGB bytes, row by row. Palette colours (the
-// index-taking drawing functions) are greys: index i is 255 * i / 15, i from
-// 0 to 15.
+// A thumbnail's drawing area: RGB bytes as the display shows them, row by
+// row. Palette colours (the index-taking drawing functions) are greys: index
+// i is 255 * i / 15, i from 0 to 15.
 struct DrawArea {
   int32_t width = 0, height = 0;
   std::vector<uint8_t> rgb;

@@ -2,6 +2,8 @@
 // drawing functions a thumbnail control draws with (RGB bytes, palette colours
 // as greys).
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -26,6 +28,27 @@ std::string hintName(uint32_t tag) {
   for (const auto &n : kNames)
     if (n.tag == tag) return std::string(n.name) + ", " + n.what;
   return "of a tag this host does not know, " + hexId(tag);
+}
+
+// What a module draws in RGB is in the light of what the host hands it, and
+// hostsim's image list answers pixel reads in linear light: a thumbnail drawn
+// from them, channel × 255 as Pixel Image draws it, holds linear bytes. The
+// host's panel shows its raster on the display, where a user sees an image's
+// own colours; so the panel encodes RGB draws for the display with the sRGB
+// curve, as the picture output does, and navy stays navy. (The darkest tones
+// suffer: the module's bytes give linear light 1/255 apart, which is 13
+// display levels at the bottom.) Palette colours are the panel's own, display
+// values already.
+uint8_t displayByte(int32_t linear) {
+  static const auto table = [] {
+    std::array<uint8_t, 256> t{};
+    for (int i = 0; i < 256; ++i) {
+      const double v = i / 255.0, e = v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
+      t[static_cast<std::size_t>(i)] = static_cast<uint8_t>(std::lround(e * 255));
+    }
+    return t;
+  }();
+  return table[static_cast<std::size_t>(std::clamp(linear, 0, 255))];
 }
 
 struct DrawOps {
@@ -56,7 +79,7 @@ struct DrawOps {
     DrawArea *a = areaOf(area, "drawRGBPixel");
     if (!a) return;
     ++a->pixels;
-    put(*a, r, g, b, x, y);
+    put(*a, displayByte(r), displayByte(g), displayByte(b), x, y);
   }
   static void drawLine(LWXPDrAreaID area, int32_t index, int32_t x, int32_t y, int32_t x2, int32_t y2) {
     DrawArea *a = areaOf(area, "drawLine");
@@ -90,7 +113,7 @@ struct DrawOps {
     DrawArea *a = areaOf(area, "drawRGBBox");
     if (!a) return;
     ++a->boxes;
-    fill(*a, r, g, b, x, y, w, h);
+    fill(*a, displayByte(r), displayByte(g), displayByte(b), x, y, w, h);
   }
   // A bevel: light top and left, dark bottom and right; an indent swaps them.
   static void drawBorder(LWXPDrAreaID area, int32_t indent, int32_t x, int32_t y, int32_t w, int32_t h) {
@@ -221,7 +244,8 @@ std::string XPanelService::describe(Panel &p, const std::string &title) const {
         break;
       case ControlValue::Param: {
         const double scale = panelScale(c->controlType);
-        for (int i = 0; i < v.param->components; ++i) out << (i ? " " : "") << panelNumber(v.param->value[i] * scale);
+        for (int i = 0; i < v.param->components; ++i)
+          out << (i ? " " : "") << panelValue(c->controlType, v.param->value[i] * scale);
         out << panelUnit(c->controlType);
         if (v.param->animated()) out << " (animated)";
         break;

@@ -15,7 +15,8 @@ echo "$out"
 missing=0
 for expected in 'broken link to missing.png' 'broken link to nowhere.html' 'image did not load: missing.png' \
   'text overflows its box: <div> "A sentence far too long' 'panel text "Much too wide"' \
-  'console: "a fault of the page"' 'no reference screenshot' 'tab Two leaves page 0 shown'; do
+  'console: "a fault of the page"' 'no reference screenshot' 'tab Two leaves page 0 shown' \
+  'broken.html at 390 px:' 'the page is wider than the window'; do
   grep -qF -- "$expected" <<<"$out" || { echo "browser_check_faults: not reported: $expected"; missing=1; }
 done
 exit $missing
