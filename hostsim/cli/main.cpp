@@ -32,12 +32,10 @@
 #include "hostsim/scene/scene.h"
 #include "hostsim/network.h"
 #include "hostsim/validate.h"
+#include "juxs_version.h"
 
 #ifndef JUXS_SOURCE_DIR
 #define JUXS_SOURCE_DIR "."
-#endif
-#ifndef JUXS_VERSION
-#define JUXS_VERSION "unknown"
 #endif
 
 namespace {
@@ -455,9 +453,12 @@ int doc(hostsim::doc::SiteOptions &o) {
   return 0;
 }
 
+// The release, and the commit it was built from when built from a checkout.
 std::string versionText() {
-  return std::string("hostsim ") + JUXS_VERSION + ", the stand-in host of JuxsNodes (OpenImageIO " +
-         OIIO_VERSION_STRING + ", Embree " + RTC_VERSION_STRING + ", CLI11 " + CLI11_VERSION + ")";
+  std::string text = std::string("hostsim ") + JUXS_VERSION;
+  if (*JUXS_COMMIT) text += std::string(" (commit ") + JUXS_COMMIT + ")";
+  return text + ", the stand-in host of JuxsNodes (OpenImageIO " + OIIO_VERSION_STRING + ", Embree " +
+         RTC_VERSION_STRING + ", CLI11 " + CLI11_VERSION + ")";
 }
 
 int run(int argc, char **argv) {
