@@ -173,8 +173,12 @@ void checkWithheld(const Module &m, const ServerInfo &s, Checker &c) {
     host.withhold(service);
     HandlerRecord rec;
     const int32_t rc = s.activate(version, host.global(), &rec.handler, m.serverData());
+    // The input service by the name of the handler version taken: a module
+    // for one interface never asks for the other's.
+    const char *inputFuncs =
+        version >= LWNODECLASS_VERSION_SDK96 ? LWNODEINPUTFUNCS_GLOBAL_SDK96 : LWNODEINPUTFUNCS_GLOBAL_FIRST;
     const bool nodeService = service == LWNODEFUNCS_GLOBAL || service == LWNODEEDITORFUNCS_GLOBAL ||
-                             service == LWNODEINPUTFUNCS_GLOBAL || service == LWNODEOUTPUTFUNCS_GLOBAL;
+                             service == inputFuncs || service == LWNODEOUTPUTFUNCS_GLOBAL;
     bool ok;
     std::string why = "result " + std::to_string(rc);
     if (rc == AFUNC_BADGLOBAL) {
