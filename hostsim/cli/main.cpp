@@ -13,26 +13,36 @@
 
 #include <CLI/CLI.hpp>
 #include <cmath>
-#include <nlohmann/json.hpp>
-#include <OpenImageIO/oiioversion.h>
-#include <embree3/rtcore_config.h>
 
 #include "host/lw_host.h"
 #include "hostsim/host.h"
 #include "hostsim/cli/guard.h"
-#include "hostsim/doc/site.h"
 #include "hostsim/loader.h"
 #include "hostsim/names.h"
 #include "hostsim/paths.h"
+#include "hostsim/network.h"
+#include "hostsim/validate.h"
+#include "juxs_version.h"
+
+// The Windows build has no renderer, scene files or image files: it lists
+// servers, shows panels and validates, and says so of the other commands.
+#if JUXS_HOSTSIM_RENDERER
+#include <nlohmann/json.hpp>
+#include <OpenImageIO/oiioversion.h>
+#include <embree3/rtcore_config.h>
+
+#include "hostsim/doc/site.h"
 #include "hostsim/render/frame_memory.h"
 #include "hostsim/render/image_output.h"
 #include "hostsim/render/renderer.h"
 #include "hostsim/scene/node_settings.h"
 #include "hostsim/scene/ray_budget.h"
 #include "hostsim/scene/scene.h"
-#include "hostsim/network.h"
-#include "hostsim/validate.h"
-#include "juxs_version.h"
+#endif
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+#endif
 
 #ifndef JUXS_SOURCE_DIR
 #define JUXS_SOURCE_DIR "."
@@ -56,17 +66,27 @@ int fail(const std::string &file, const std::string &what) {
   return kUsageError;
 }
 
+#if JUXS_HOSTSIM_RENDERER
 // Something taken, but not as the user may think: one line, and the command
 // goes on.
 void warn(const std::string &file, const std::string &what) {
   std::fprintf(stderr, "hostsim: %s%swarning: %s\n", file.c_str(), file.empty() ? "" : ": ", oneLine(what).c_str());
 }
+#endif
 
 // A fault of the command line itself, which names no file.
 int failUsage(const std::string &what) {
   std::fprintf(stderr, "hostsim: %s\n", oneLine(what).c_str());
   return kUsageError;
 }
+
+#if !JUXS_HOSTSIM_RENDERER
+// A command or option this build leaves out: said as such, not as unknown.
+int lacking(const std::string &what) {
+  return failUsage(what + ": not in this build of hostsim, which has no renderer, scene files or image files "
+                          "(the Linux build has them)");
+}
+#endif
 
 // An Error as its one line: the file it names, else the one the command was
 // working on.
@@ -114,6 +134,7 @@ int servers(const std::string &path) {
   return 0;
 }
 
+#if JUXS_HOSTSIM_RENDERER
 std::string defaultModule() { return hostsim::utf8Of(hostsim::defaultModulePath()); }
 
 // What render and save are given. Values are taken as text and checked here,
@@ -287,6 +308,7 @@ int save(Options &o) {
   std::printf("hostsim: wrote %s\n", o.out.c_str());
   return 0;
 }
+#endif // JUXS_HOSTSIM_RENDERER
 
 // What the panel command is given.
 struct PanelOptions {
@@ -297,6 +319,7 @@ struct PanelOptions {
   std::string thumbnail;           // --thumbnail: where the drawn thumbnail goes
 };
 
+#if JUXS_HOSTSIM_RENDERER
 // The thumbnail as the panel draws it: display values, written through the
 // picture output by way of the linear values that encode to them.
 void writeThumbnail(const std::string &out, const hostsim::DrawArea &area) {
@@ -310,6 +333,7 @@ void writeThumbnail(const std::string &out, const hostsim::DrawArea &area) {
   }
   hostsim::writeImage(out, fb);
 }
+#endif
 
 // A node's inputs and outputs as a scene names them, with their types.
 std::string connectionsText(const hostsim::HostNode &node) {
@@ -330,6 +354,12 @@ std::string connectionsText(const hostsim::HostNode &node) {
 int panel(const PanelOptions &o) {
   const std::string &path = o.module;
   const std::string &server = o.server;
+#if !JUXS_HOSTSIM_RENDERER
+  // --set reads settings as a scene file gives them; --image and --thumbnail read and write pictures.
+  for (const auto &[given, option] : {std::pair{!o.settings.empty(), "--set"}, {!o.images.empty(), "--image"},
+                                      {!o.thumbnail.empty(), "--thumbnail"}})
+    if (given) return lacking(std::string("panel ") + option);
+#endif
   int status = 0;
   auto module = openModule(path, status);
   if (!module) return status;
@@ -343,6 +373,8 @@ int panel(const PanelOptions &o) {
   const bool hasPanel = iface && iface->activate;
   if (!hasPanel && (!o.settings.empty() || !o.images.empty() || !o.thumbnail.empty()))
     return fail(path, "\"" + server + "\" has no panel");
+  hostsim::Host host;
+#if JUXS_HOSTSIM_RENDERER
   if (!o.thumbnail.empty()) {
     if (std::filesystem::path(o.thumbnail).extension() != ".png") return fail(o.thumbnail, "a thumbnail is written as .png");
     // Checked before any work, as render checks its picture.
@@ -352,7 +384,6 @@ int panel(const PanelOptions &o) {
       return fail(e, o.thumbnail);
     }
   }
-  hostsim::Host host;
   for (const std::string &file : o.images) {
     try {
       host.images().load(file);
@@ -360,6 +391,7 @@ int panel(const PanelOptions &o) {
       return fail(file, e.what());
     }
   }
+#endif
   hostsim::Network net(host, *module);
   hostsim::HostNode *node = nullptr;
   try {
@@ -374,6 +406,7 @@ int panel(const PanelOptions &o) {
     std::fputs(connectionsText(*node).c_str(), stdout);
     return 0;
   }
+#if JUXS_HOSTSIM_RENDERER
   if (!o.settings.empty()) {
     nlohmann::ordered_json settings;
     try {
@@ -389,6 +422,7 @@ int panel(const PanelOptions &o) {
     }
     for (const std::string &w : warnings) warn("", w);
   }
+#endif
   LWInterface local{node->instance, nullptr, nullptr, nullptr};
   const int32_t rc = module->activateInterface(*iface, host.global(), &local);
   if (rc != AFUNC_OK) return fail(path, "activating the panel of \"" + server + "\" failed with result " + std::to_string(rc));
@@ -408,6 +442,7 @@ int panel(const PanelOptions &o) {
   std::fputs(connectionsText(*node).c_str(), stdout);
   // A hint array the host cannot read is the module's fault: said, and failed.
   if (!p->hintErrors.empty()) return fail(path, "the panel's hint array is malformed (" + p->hintErrors.front() + ")");
+#if JUXS_HOSTSIM_RENDERER
   if (!o.thumbnail.empty()) {
     const hostsim::PanelControl *t = nullptr;
     for (const auto &c : p->controls)
@@ -421,6 +456,7 @@ int panel(const PanelOptions &o) {
     }
     std::printf("hostsim: wrote %s (%dx%d)\n", o.thumbnail.c_str(), w, h);
   }
+#endif
   return 0;
 }
 
@@ -436,6 +472,7 @@ int validate(const std::string &path) {
   return r.failures ? 1 : 0;
 }
 
+#if JUXS_HOSTSIM_RENDERER
 int doc(hostsim::doc::SiteOptions &o) {
   o.log = stderr;
   const auto t0 = std::chrono::steady_clock::now();
@@ -452,13 +489,18 @@ int doc(hostsim::doc::SiteOptions &o) {
               report.pictures, o.out.c_str(), std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
   return 0;
 }
+#endif
 
 // The release, and the commit it was built from when built from a checkout.
 std::string versionText() {
   std::string text = std::string("hostsim ") + JUXS_VERSION;
   if (*JUXS_COMMIT) text += std::string(" (commit ") + JUXS_COMMIT + ")";
+#if JUXS_HOSTSIM_RENDERER
   return text + ", the stand-in host of JuxsNodes (OpenImageIO " + OIIO_VERSION_STRING + ", Embree " +
          RTC_VERSION_STRING + ", CLI11 " + CLI11_VERSION + ")";
+#else
+  return text + ", the stand-in host of JuxsNodes, without renderer, scene or image files (CLI11 " + CLI11_VERSION + ")";
+#endif
 }
 
 int run(int argc, char **argv) {
@@ -469,6 +511,8 @@ int run(int argc, char **argv) {
   app.set_help_flag("-h,--help", "print this help and exit");
   app.require_subcommand(1);
   app.fallthrough(false);
+  // On Windows too, a word that starts with / is a path, never an option.
+  app.allow_windows_style_options(false);
   app.footer("hostsim COMMAND --help lists a command's options and their defaults.");
   app.get_formatter()->column_width(24);
 
@@ -476,6 +520,7 @@ int run(int argc, char **argv) {
   CLI::App *serversCmd = app.add_subcommand("servers", "list the module's servers and activate each against the stand-in host");
   serversCmd->add_option("MODULE", modulePath, "the module file")->required();
 
+#if JUXS_HOSTSIM_RENDERER
   Options ro;
   const CLI::Option *renderFile = nullptr, *renderCancel = nullptr;
   CLI::App *renderCmd = app.add_subcommand(
@@ -500,6 +545,7 @@ int run(int argc, char **argv) {
   CLI::App *saveCmd = app.add_subcommand("save", "load a scene and write it again with every node's own saved block");
   addSceneOptions(*saveCmd, so, saveFile, saveCancel);
   saveCmd->add_option("-o,--output", so.out, "the scene file to write")->type_name("OUT")->required();
+#endif
 
   PanelOptions po;
   CLI::App *panelCmd = app.add_subcommand("panel", "create one node of the server and print its panel as a user sees "
@@ -515,6 +561,7 @@ int run(int argc, char **argv) {
       ->allow_extra_args(false);
   panelCmd->add_option("--thumbnail", po.thumbnail, "write the node's drawn thumbnail to OUT.png")->type_name("OUT.png");
 
+#if JUXS_HOSTSIM_RENDERER
   hostsim::doc::SiteOptions docOpts;
   docOpts.sourceDir = JUXS_SOURCE_DIR;
   CLI::App *docCmd = app.add_subcommand("doc", "write the node reference: a page per node with its panel, a preview "
@@ -524,6 +571,12 @@ int run(int argc, char **argv) {
   docCmd->add_option("--source", docOpts.sourceDir, "the repository, for the node descriptions and example pictures "
                                                     "(default: the one hostsim was built from)")
       ->type_name("DIR");
+#else
+  // Listed, so that each says what this build lacks instead of being unknown.
+  std::vector<CLI::App *> absent;
+  for (const char *name : {"render", "save", "doc"})
+    absent.push_back(app.add_subcommand(name, "not in this build: no renderer, scene or image files")->allow_extras());
+#endif
 
   CLI::App *validateCmd = app.add_subcommand(
       "validate", "activate, create, persist, copy, evaluate and destroy every node; exit 1 on a failure");
@@ -554,13 +607,18 @@ int run(int argc, char **argv) {
                      "--help lists the " + (name.empty() ? "commands" : "options") + ")");
   }
 
-  int status = 0;
   if (serversCmd->parsed()) return servers(modulePath);
   if (validateCmd->parsed()) return validate(modulePath);
   if (panelCmd->parsed()) return panel(po);
+#if JUXS_HOSTSIM_RENDERER
+  int status = 0;
   if (docCmd->parsed()) return doc(docOpts);
   if (renderCmd->parsed()) return checkOptions(ro, *renderCmd, renderFile, renderCancel, status) ? render(ro) : status;
   if (saveCmd->parsed()) return checkOptions(so, *saveCmd, saveFile, saveCancel, status) ? save(so) : status;
+#else
+  for (const CLI::App *cmd : absent)
+    if (cmd->parsed()) return lacking(cmd->get_name());
+#endif
   return failUsage("no command given (hostsim --help lists them)");
 }
 
@@ -568,5 +626,25 @@ int run(int argc, char **argv) {
 
 int main(int argc, char **argv) {
   // Whatever escapes a command still ends in one line and status 2.
-  return hostsim::guarded([&] { return run(argc, argv); });
+  return hostsim::guarded([&] {
+#ifdef _WIN32
+    // Paths are UTF-8 everywhere in hostsim; Windows hands a program its
+    // arguments in the ANSI code page, which cannot hold every file name.
+    std::vector<std::string> args;
+    int count = 0;
+    if (wchar_t **wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
+      for (int i = 0; i < count; ++i) {
+        const int n = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string &a = args.emplace_back(n > 1 ? n - 1 : 0, '\0');
+        if (n > 1) WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, a.data(), n, nullptr, nullptr);
+      }
+      LocalFree(wide);
+    }
+    std::vector<char *> utf8;
+    for (std::string &a : args) utf8.push_back(a.data());
+    utf8.push_back(nullptr);
+    if (!args.empty()) return run(count, utf8.data());
+#endif
+    return run(argc, argv);
+  });
 }
