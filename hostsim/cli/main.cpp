@@ -135,7 +135,17 @@ int servers(const std::string &path) {
 }
 
 #if JUXS_HOSTSIM_RENDERER
-std::string defaultModule() { return hostsim::utf8Of(hostsim::defaultModulePath()); }
+// Beside hostsim in a build folder; where the install puts it in an installed
+// tree (bin/hostsim finds lib/juxsnodes/...).
+std::string defaultModule() {
+  const std::filesystem::path beside = hostsim::defaultModulePath();
+#ifdef JUXS_INSTALLED_MODULE
+  const std::filesystem::path installed = (beside.parent_path() / JUXS_INSTALLED_MODULE).lexically_normal();
+  std::error_code ec;
+  if (!std::filesystem::exists(beside, ec) && std::filesystem::exists(installed, ec)) return hostsim::utf8Of(installed);
+#endif
+  return hostsim::utf8Of(beside);
+}
 
 // What render and save are given. Values are taken as text and checked here,
 // so that each fault keeps its own message.
@@ -153,7 +163,8 @@ struct Options {
 // The options render and save share.
 void addSceneOptions(CLI::App &cmd, Options &o, const CLI::Option *&fileOpt, const CLI::Option *&cancelOpt) {
   cmd.add_option("SCENE", o.scene, "the scene file (JSON; see docs/scene-format.md)")->required();
-  cmd.add_option("--module", o.module, "the module file to load (default: JuxsNodes.p beside hostsim)")
+  cmd.add_option("--module", o.module,
+                 "the module file to load (default: JuxsNodes.p beside hostsim, or where the install put it)")
       ->type_name("PATH");
   fileOpt = cmd.add_option("--file", o.files, "the file requester's next answer: this path (repeatable; default: none)")
                 ->type_name("PATH")
