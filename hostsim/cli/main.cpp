@@ -516,7 +516,12 @@ std::string versionText() {
 
 int run(int argc, char **argv) {
   CLI::App app("The stand-in host of the JuxsNodes module: loads the module as the host does, "
-               "lists and checks its servers, shows node panels, and renders scene files.",
+               "lists and checks its servers, shows node panels"
+#if JUXS_HOSTSIM_RENDERER
+               ", and renders scene files.",
+#else
+               " (this build has no renderer).",
+#endif
                "hostsim");
   app.set_version_flag("--version", versionText(), "print the version and exit");
   app.set_help_flag("-h,--help", "print this help and exit");
