@@ -78,30 +78,34 @@ for dll in $("$objdump" -p "$win/for-node-developers/hostsim.exe" | sed -n 's/^[
   esac
 done
 
-# Windows, under Wine, from the unpacked folder: the packaged hostsim.exe
-# loads each plug-in file and lists its 30 records, each activating (Render
-# Info's panel record has none), validates it with no failure, and says of
-# each command it lacks that it lacks it, in one line with status 2.
+# Windows, under Wine, in the unpacked for-node-developers folder as the guide
+# has it: the packaged hostsim.exe loads each plug-in file (..\FOLDER\JuxsNodes.p)
+# and lists its 30 records, each activating (Render Info's panel record has
+# none), validates it with no failure, shows a panel, and says of each command
+# it lacks that it lacks it, in one line with status 2.
 wine=$(sed -n 's/^JUXS_WINE:FILEPATH=//p' build-windows/CMakeCache.txt)
 [ -x "$wine" ] || fail "no Wine to run hostsim.exe (JUXS_WINE in build-windows)"
 export WINEPREFIX=$PWD/build-windows/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
 sh cmake/wine_session.sh start "$wine"
 trap 'sh cmake/wine_session.sh stop "$wine"' EXIT
-hostsim_exe() { (cd "$win" && "$wine" for-node-developers/hostsim.exe "$@") | tr -d '\r'; }
+hostsim_exe() { (cd "$win/for-node-developers" && "$wine" hostsim.exe "$@") | tr -d '\r'; }
 for m in "${modules[@]}"; do
+  m=..\\${m/\//\\}
   out=$(hostsim_exe servers "$m") || fail "hostsim.exe servers $m failed: $out"
   [ "$(head -n 1 <<<"$out")" = "$m: 30 server records" ] || fail "hostsim.exe servers $m: $(head -n 1 <<<"$out")"
   [ "$(grep -cE '^Node(Handler|Interface) .*(activation 0 \(ok\)|no activation)$' <<<"$out")" = 30 ] ||
     fail "hostsim.exe servers $m: not every record activates: $out"
   out=$(hostsim_exe validate "$m") || fail "hostsim.exe validate $m: $(grep FAIL <<<"$out")"
-  tail -n 1 <<<"$out" | grep -qE "^$m: [0-9]+ checks, 0 failed$" || fail "hostsim.exe validate $m: $(tail -n 1 <<<"$out")"
+  [[ $(tail -n 1 <<<"$out") =~ ^"$m: "[0-9]+" checks, 0 failed"$ ]] || fail "hostsim.exe validate $m: $(tail -n 1 <<<"$out")"
   echo "package: windows: hostsim.exe under Wine: $m lists 30 records; $(tail -n 1 <<<"$out")"
+  out=$(hostsim_exe panel "$m" "Jux Sqrt") || fail "hostsim.exe panel $m \"Jux Sqrt\": $out"
+  [ "$(head -n 1 <<<"$out")" = 'Panel of "Sqrt (1)" (Jux Sqrt)' ] || fail "hostsim.exe panel $m \"Jux Sqrt\": $out"
 done
 out=$(hostsim_exe --version)
 [[ $out == "hostsim $version"* ]] || fail "hostsim.exe --version gives \"$out\", not release $version"
 for cmd in render save doc; do
   status=0
-  err=$( (cd "$win" && "$wine" for-node-developers/hostsim.exe "$cmd" x.json) 2>&1 >/dev/null) || status=$?
+  err=$( (cd "$win/for-node-developers" && "$wine" hostsim.exe "$cmd" x.json) 2>&1 >/dev/null) || status=$?
   [ "$status" = 2 ] && [ "$(wc -l <<<"$err")" = 1 ] && grep -q "^hostsim: $cmd: not in this build" <<<"$err" ||
     fail "hostsim.exe $cmd: status $status, \"$err\""
 done
