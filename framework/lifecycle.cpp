@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "framework/memory_stream.h"
 
 namespace juxs::fw {
 namespace {
@@ -167,8 +166,8 @@ LWError copyInstance(const NodeKind &kind, LWInstance to, LWInstance from) noexc
 
 LWError loadInstance(const NodeKind &kind, LWInstance inst, const LWLoadState *ls) noexcept {
   if (!inst || !ls) return nullptr;
-  // Everything is read aside first: a block that ends early or is damaged
-  // must not leave the node half loaded.
+  // The node's own settings are read aside first: a block that ends early
+  // or is damaged before the parameters leaves the node as it was.
   int32_t ints[kMaxIntSettings];
   const std::size_t count = kind.ints.size() < kMaxIntSettings ? kind.ints.size() : kMaxIntSettings;
   for (std::size_t i = 0; i < count; ++i) {
@@ -179,24 +178,17 @@ LWError loadInstance(const NodeKind &kind, LWInstance inst, const LWLoadState *l
   alignas(std::max_align_t) unsigned char staged[kMaxItemBytes] = {};
   if (kind.loadItems)
     if (LWError e = kind.loadItems(inst, StagedInts{kind.ints.first(count), ints}, ls, staged)) return e;
-  // Parameters belong to the host and load in their own order; they are the
-  // last part of the block, so nothing of the node's own changes before they
-  // have all loaded. The host replaces a parameter only when it has read all
-  // of it, but those read before a damaged one would already hold the new
-  // values: each is saved aside first and loaded back after a fault.
+  // Parameters belong to the host and each reads its own part of the block
+  // from the host's stream. The first that fails ends the load with its
+  // error: those before it keep what they read (the host tells its user
+  // the load failed), the later ones and the node's own settings stay as
+  // they were. The cached values follow the parameters either way.
   // A kind without parameters may not have looked the service up at all.
-  const LWVParmFuncs *vp = kind.svc->vparm;
-  MemoryStream kept;
   for (std::size_t i = 0; i < paramCount(kind); ++i) {
     LWVParmID parm = field<LWVParmID>(inst, paramAt(kind, i).handle);
-    if (!parm) return kParamMissing;
-    if (LWError e = vp->save(parm, kept.saveState())) return e;
-  }
-  if (!kept.complete()) return kAllocFailed;
-  for (std::size_t i = 0; i < paramCount(kind); ++i) {
-    if (LWError e = vp->load(field<LWVParmID>(inst, paramAt(kind, i).handle), ls)) {
-      const LWLoadState *back = kept.loadState();
-      for (std::size_t j = 0; j < i; ++j) vp->load(field<LWVParmID>(inst, paramAt(kind, j).handle), back);
+    LWError e = parm ? kind.svc->vparm->load(parm, ls) : kParamMissing;
+    if (e) {
+      refreshParams(kind, inst, 0.0);
       return e;
     }
   }

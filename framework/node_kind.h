@@ -123,8 +123,9 @@ struct NodeKind {
   void (*onCreated)(void *inst) = nullptr;              // after the outputs
   void (*beforeDestroy)(void *inst) = nullptr;
   void (*afterCopy)(void *to, const void *from) = nullptr;
-  // Node-specific items between the integers and the parameters. A load must
-  // leave the node as it was when the block turns out damaged, so loadItems
+  // Node-specific items between the integers and the parameters. A load
+  // leaves the node's own settings as they were when the block turns out
+  // damaged, so loadItems
   // reads into staged (itemBytes bytes, zero-filled, at most kMaxItemBytes)
   // and leaves the instance alone; applyItems puts them in place once the
   // whole block has been read; a kind has both or neither. ints are the

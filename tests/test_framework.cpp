@@ -4,7 +4,6 @@
 
 #include "framework/description.h"
 #include "framework/lifecycle.h"
-#include "framework/memory_stream.h"
 #include "tests/support/host_fixture.h"
 #include "tests/support/probe_node.h"
 
@@ -282,76 +281,6 @@ TEST_F(Framework, DestroyOfNullDoesNothing) {
 }
 
 } // namespace
-
-// What a load keeps aside reads back as it was written: values of every
-// width, strings cut at the reader's room, and nested blocks found by id,
-// skipped past and left at their end.
-TEST(MemoryStream, ReadsBackValuesStringsAndBlocks) {
-  juxs::fw::MemoryStream m;
-  const LWSaveState *ss = m.saveState();
-  const LWBlockIdent outer{0x4F555452, "OUTR"}, skipped{0x534B4950, "SKIP"}, inner{0x494E4E52, "INNR"};
-  const int16_t i2 = -3;
-  const double dp[2] = {1.5, -0.25};
-  ss->writeI2(ss->writeData, &i2, 1);
-  ss->beginBlk(ss->writeData, &outer, 0);
-  ss->beginBlk(ss->writeData, &skipped, 1);
-  ss->writeStr(ss->writeData, "not read");
-  ss->endBlk(ss->writeData);
-  ss->beginBlk(ss->writeData, &inner, 1);
-  ss->writeDP(ss->writeData, dp, 2);
-  ss->writeStr(ss->writeData, "longer than room");
-  ss->endBlk(ss->writeData);
-  EXPECT_FALSE(m.complete()) << "a block is still open";
-  ss->endBlk(ss->writeData);
-  const int32_t after = 42;
-  ss->writeI4(ss->writeData, &after, 1);
-  ASSERT_TRUE(m.complete());
-
-  const LWLoadState *ls = m.loadState();
-  int16_t gotI2 = 0;
-  ASSERT_EQ(ls->readI2(ls->readData, &gotI2, 1), 1);
-  EXPECT_EQ(gotI2, -3);
-  const LWBlockIdent outerOnly[] = {outer, {0, nullptr}}, innerOnly[] = {inner, {0, nullptr}};
-  EXPECT_EQ(ls->readID(ls->readData, innerOnly), 0u) << "the next block is not inner";
-  ASSERT_EQ(ls->readID(ls->readData, outerOnly), outer.id);
-  ASSERT_EQ(ls->findBlk(ls->readData, innerOnly), inner.id) << "skips the block before it";
-  EXPECT_EQ(ls->depth(ls->readData), 2);
-  double gotDP[2] = {};
-  ASSERT_EQ(ls->readDP(ls->readData, gotDP, 2), 2);
-  EXPECT_EQ(gotDP[0], 1.5);
-  EXPECT_EQ(gotDP[1], -0.25);
-  char room[7];
-  EXPECT_EQ(ls->readStr(ls->readData, room, sizeof room), 6);
-  EXPECT_STREQ(room, "longer");
-  EXPECT_EQ(ls->readDP(ls->readData, gotDP, 1), -1) << "nothing is read past the block's end";
-  ls->endBlk(ls->readData);
-  ls->endBlk(ls->readData);
-  EXPECT_EQ(ls->depth(ls->readData), 0);
-  int32_t gotI4 = 0;
-  ASSERT_EQ(ls->readI4(ls->readData, &gotI4, 1), 1);
-  EXPECT_EQ(gotI4, 42);
-  EXPECT_EQ(ls->readI4(ls->readData, &gotI4, 1), -1) << "the end";
-}
-
-// Far more than the room a stream starts with, written a value at a time
-// inside a block that is opened first: the block's length is written back
-// once the bytes have moved.
-TEST(MemoryStream, GrowsPastItsFirstRoom) {
-  juxs::fw::MemoryStream m;
-  const LWSaveState *ss = m.saveState();
-  const LWBlockIdent block{0x42494721, "BIG!"};
-  ss->beginBlk(ss->writeData, &block, 1);
-  for (int32_t i = 0; i < 5000; ++i) ss->writeI4(ss->writeData, &i, 1);
-  ss->endBlk(ss->writeData);
-  ASSERT_TRUE(m.complete());
-  const LWLoadState *ls = m.loadState();
-  const LWBlockIdent only[] = {block, {0, nullptr}};
-  ASSERT_EQ(ls->readID(ls->readData, only), block.id);
-  int32_t v = -1, mismatches = 0;
-  for (int32_t i = 0; i < 5000; ++i) mismatches += ls->readI4(ls->readData, &v, 1) != 1 || v != i;
-  EXPECT_EQ(mismatches, 0);
-  EXPECT_EQ(ls->readI4(ls->readData, &v, 1), -1) << "the block ends with its values";
-}
 
 // ------------------------------------------------------------- descriptions
 

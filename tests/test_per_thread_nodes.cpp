@@ -220,9 +220,10 @@ TEST_F(Counter, PersistsModeThenParametersAndCopiesSettingsNotCounts) {
   EXPECT_EQ(run(1), (V{3.5})) << "the source counts on";
 }
 
-// A block whose third parameter is damaged leaves the node as it was: its
-// mode, and the two parameters the host had already read, keys included.
-TEST_F(Counter, ADamagedParameterLeavesEveryParameterAsItWas) {
+// A block whose third parameter is damaged ends the load there with the
+// host's error: the two parameters read before it keep what they read, the
+// third and fourth and the node's own mode stay as they were.
+TEST_F(Counter, ADamagedParameterEndsTheLoadThere) {
   mode(4);
   param("Start Value", 9);
   param("Increase Value", 3);
@@ -235,19 +236,25 @@ TEST_F(Counter, ADamagedParameterLeavesEveryParameterAsItWas) {
   HostNode *b = add("Jux Counter");
   const auto &channels = b->group->children[0]->channels;
   ASSERT_EQ(channels.size(), 4u);
-  hostsim::VParm *start = channels[0];
+  hostsim::VParm *start = channels[0], *third = channels[2];
   ASSERT_EQ(start->channel, "Start Value");
   start->env[0].set(0.0, 1.0, hostsim::KeyShape::Linear);
   start->env[0].set(1.0, 5.0, hostsim::KeyShape::Linear);
-  const std::vector<uint8_t> before = save(b);
+  third->value[0] = 7;
   const std::size_t live = host.vparms().liveCount();
   std::string error;
   EXPECT_FALSE(load(b, bytes, LWIO_BINARY, &error));
   EXPECT_NE(error.find("does not match"), std::string::npos) << error;
-  EXPECT_EQ(save(b), before) << "mode, Start Value with its keys and Increase Value as they were";
-  EXPECT_EQ(start->value[0], 0.0);
-  EXPECT_EQ(start->env[0].keys.size(), 2u);
-  EXPECT_EQ(host.vparms().liveCount(), live) << "the copies taken for the load are given back";
+  EXPECT_EQ(start->value[0], 9.0) << "read before the damage";
+  EXPECT_TRUE(start->env[0].keys.empty()) << "its keys replaced by the block's none";
+  EXPECT_EQ(channels[1]->value[0], 3.0);
+  EXPECT_EQ(third->value[0], 7.0) << "the damaged parameter is not replaced";
+  const std::vector<uint8_t> now = save(b);
+  EXPECT_EQ((std::vector<uint8_t>(now.begin(), now.begin() + 2)), (std::vector<uint8_t>{0, 0})) << "the mode stays 0";
+  ASSERT_NO_THROW(net->beginRender());
+  LWNodalAccess na = hostsim::emptyWorldContext();
+  EXPECT_EQ(net->evaluate(b, "Out", na).scalar(), 9.0) << "the first sample starts at the loaded Start Value";
+  EXPECT_EQ(host.vparms().liveCount(), live);
 
   bytes[37] = 1; // the same block undamaged loads whole
   ASSERT_TRUE(load(b, bytes));
