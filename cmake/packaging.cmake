@@ -41,9 +41,6 @@ install(FILES ${JUXS_GENERATED}/INSTALL.md LICENSE THIRD-PARTY.md CHANGELOG.md D
 install(DIRECTORY docs/nodes/ DESTINATION ${doc_dir}/node-reference)
 
 if(JUXS_PACKAGE)
-  set(CPACK_PACKAGE_NAME JuxsNodes)
-  set(CPACK_PACKAGE_VENDOR JuxsNodes)
-  set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
   if(WIN32)
     set(CPACK_GENERATOR ZIP)
     set(CPACK_PACKAGE_FILE_NAME JuxsNodes-${PROJECT_VERSION}-windows-x64)
@@ -54,7 +51,5 @@ if(JUXS_PACKAGE)
   # No debugging information in what users get.
   set(CPACK_STRIP_FILES ON)
   set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/sha256sums.cmake)
-  set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR})
-  set(CPACK_SOURCE_GENERATOR "")
   include(CPack)
 endif()
