@@ -240,6 +240,12 @@ int main(int argc, char **argv) {
   if (module > 0)
     std::printf("while evaluating: %.0f allocations, %.0f mutex locks (goal: none)\n", reporter.totals["allocations"],
                 reporter.totals["locks"]);
+  // Figures of a module the host refused calls of would not be this module's.
+  if (const std::size_t refused = gWorld->host->checks().count()) {
+    std::fprintf(stderr, "%zu calls refused by the host, the first: %s\n", refused,
+                 gWorld->host->checks().violations().front().line().c_str());
+    return 1;
+  }
   gWorld.reset(); // before the module's statics go
   benchmark::Shutdown();
   return 0;

@@ -66,7 +66,7 @@ struct World {
         // Blur 20 % and 64 samples (and an index of 1.5), set as a user sets them.
         const hostsim::ServerInfo *s = module->find(LWNODE_ICLASS, node->serverName);
         LWInterface local{node->instance, nullptr, nullptr, nullptr};
-        s->activate(LWNODE_IVERSION, host->global(), &local, module->serverData());
+        module->activate(*s, LWNODE_IVERSION, host->global(), &local);
         hostsim::Panel *p = hostsim::XPanelService::of(local.panel);
         host->panels().editValues(*p, *p->control(kBlur[k]), {20.0});
         host->panels().editInteger(*p, *p->control("Samples"), kSamples);
@@ -237,6 +237,12 @@ int main(int argc, char **argv) {
   if (any)
     std::printf("while evaluating: %.0f allocations, %.0f mutex locks (goal: none)\n", reporter.totals["allocations"],
                 reporter.totals["locks"]);
+  // Figures of a module the host refused calls of would not be this module's.
+  if (const std::size_t refused = gWorld->host->checks().count()) {
+    std::fprintf(stderr, "%zu calls refused by the host, the first: %s\n", refused,
+                 gWorld->host->checks().violations().front().line().c_str());
+    return 1;
+  }
   gWorld.reset();
   benchmark::Shutdown();
   return 0;

@@ -129,6 +129,12 @@ int main(int argc, char **argv) {
   if (one > 0 && two > 0 && bare > 0 && bare2 > 0)
     std::printf("host render speed-up on two threads %.2f / bare Embree's %.2f: %.2f (goal: at least 0.95)\n",
                 two / one, bare2 / bare, (two / one) / (bare2 / bare));
+  // Figures of a module the host refused calls of would not be this module's.
+  if (const std::size_t refused = gWorld->host->checks().count()) {
+    std::fprintf(stderr, "%zu calls refused by the host, the first: %s\n", refused,
+                 gWorld->host->checks().violations().front().line().c_str());
+    return 1;
+  }
   gWorld.reset(); // before the module's statics go
   benchmark::Shutdown();
   return 0;

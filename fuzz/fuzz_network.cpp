@@ -262,5 +262,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     }
   }
   session.reset();
+  fuzz::requireNoRefusals(host);
   return 0;
 }

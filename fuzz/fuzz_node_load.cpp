@@ -37,18 +37,9 @@ int64_t raysAsked(hostsim::Host &host, hostsim::Network &net, hostsim::HostNode 
   return std::max(count("Samples"), count("Polar Samples 1") * count("Polar Samples 2"));
 }
 
-} // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
-  fuzz::beginInput();
-  const auto *nul = static_cast<const uint8_t *>(std::memchr(data, 0, size));
-  if (!nul || nul + 1 >= data + size) return 0;
-  const std::string &server = fuzz::serverFor(std::string_view(reinterpret_cast<const char *>(data), nul - data));
-  const uint8_t flags = nul[1];
-  const int32_t mode = flags & 1 ? LWIO_ASCII : LWIO_BINARY;
-  const std::span<const uint8_t> block(nul + 2, data + size);
-
-  hostsim::Host host;
+// One node loaded from the block, exercised, saved, loaded again and
+// duplicated; its network (and every node) goes at the end.
+void run(hostsim::Host &host, const std::string &server, int32_t mode, uint8_t flags, std::span<const uint8_t> block) {
   hostsim::Network net(host, fuzz::module(), "Fuzz");
   hostsim::HostNode *node = fuzz::must("\"" + server + "\" does not create: ", [&] { return net.add(server); });
   fuzz::budget::reset(100000);
@@ -73,5 +64,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     fuzz::budget::watch(copy);
     fuzz::exercise(net, copy, fuzz::threadNumber(flags >> 2));
   }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
+  fuzz::beginInput();
+  const auto *nul = static_cast<const uint8_t *>(std::memchr(data, 0, size));
+  if (!nul || nul + 1 >= data + size) return 0;
+  const std::string &server = fuzz::serverFor(std::string_view(reinterpret_cast<const char *>(data), nul - data));
+  const uint8_t flags = nul[1];
+  const int32_t mode = flags & 1 ? LWIO_ASCII : LWIO_BINARY;
+  const std::span<const uint8_t> block(nul + 2, data + size);
+
+  hostsim::Host host;
+  run(host, server, mode, flags, block);
+  fuzz::requireNoRefusals(host); // the nodes' destroy included
   return 0;
 }
+

@@ -34,6 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   try {
     scene = hostsim::parseScene(host, fuzz::module(), text, kScenePath);
   } catch (const hostsim::Error &) {
+    fuzz::requireNoRefusals(host);
     return 0;
   }
   fuzz::budget::reset(200000);
@@ -63,5 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     fuzz::fault(std::string("the saved scene does not read again: ") + e.what() + "\n" + saved);
   }
   if (hostsim::sceneText(*scene, host, kScenePath) != saved) fuzz::fault("save, read, save gives other text:\n" + saved);
+  scene.reset();
+  fuzz::requireNoRefusals(host);
   return 0;
 }

@@ -64,6 +64,14 @@ void fault(const std::string &what) {
   std::abort();
 }
 
+void requireNoRefusals(hostsim::Host &host) {
+  try {
+    host.checks().requireNone();
+  } catch (const hostsim::Error &e) {
+    fault(e.what());
+  }
+}
+
 int32_t threadNumber(uint8_t choice) {
   static const int32_t kNumbers[] = {0, 1, 2, 15, 16, 63, 64, 127, 128, -1, 1000, INT32_MAX, INT32_MIN};
   return kNumbers[choice % (sizeof kNumbers / sizeof kNumbers[0])];

@@ -39,6 +39,10 @@ std::string moduleState();
 // state, and stop, so that the fuzzer keeps the input.
 [[noreturn]] void fault(const std::string &what);
 
+// Every call the module made into the host was one the host allows; the
+// first it refused is a fault.
+void requireNoRefusals(hostsim::Host &host);
+
 // A host operation that may be refused (a cycle, a block a node will not
 // load): its Error's message, or nothing when it went through.
 template <class Fn> std::optional<std::string> refusal(Fn &&fn) {

@@ -2,12 +2,23 @@
 
 #include "host/lw_host.h"
 
+#include <string>
+
 namespace hostsim {
 namespace {
 
 Host *gActive = nullptr;
 
-void *globalLookup(const char *name, int32_t) { return gActive && name ? gActive->lookup(name) : nullptr; }
+// A module looks services up from its callbacks outside evaluation (its
+// activations, and create, which is handed the lookup as its private data).
+void *globalLookup(const char *name, int32_t useMode) {
+  Call call("global", "lookup", From::HostCallback);
+  if (!call || !call.pointer(name, "the service name") ||
+      !call.known(useMode >= GFUSE_TRANSIENT && useMode <= GFUSE_RELEASE, "the use mode",
+                  std::to_string(useMode) + " is not a use mode (0 transient, 1 acquire, 2 release)"))
+    return nullptr;
+  return gActive ? gActive->lookup(name) : nullptr;
+}
 
 // The services this host answers, in the order of kServiceNames.
 enum Service : int {
@@ -66,7 +77,7 @@ int serviceOf(std::string_view name) {
 
 } // namespace
 
-Host::Host() { makeActive(); }
+Host::Host() : vparms_(checks_), images_(checks_), panels_(checks_) { makeActive(); }
 
 Host::~Host() {
   if (gActive == this) gActive = nullptr;
@@ -76,6 +87,7 @@ Host *Host::active() { return gActive; }
 
 void Host::makeActive() {
   gActive = this;
+  checks_.makeCurrent();
   vparms_.makeCurrent();
   scene_.makeCurrent();
   images_.makeCurrent();

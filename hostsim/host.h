@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "hostsim/checks.h"
 #include "hostsim/services/file_request.h"
 #include "hostsim/services/image_list.h"
 #include "hostsim/services/node_services.h"
@@ -45,6 +46,8 @@ public:
   // Every service name this host answers.
   std::vector<std::string> serviceNames() const;
 
+  // What the module handed the host that it had no right to (see checks.h).
+  Checks &checks() { return checks_; }
   NodeServices &nodes() { return nodes_; }
   VParmService &vparms() { return vparms_; }
   SceneRecords &scene() { return scene_; }
@@ -61,6 +64,8 @@ private:
   // names (negative: none).
   void *answer(int service);
 
+  // First: the services keep their handles in it until they are gone.
+  Checks checks_;
   NodeServices nodes_;
   VParmService vparms_;
   SceneRecords scene_;

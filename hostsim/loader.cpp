@@ -209,11 +209,18 @@ Module::~Module() {
   if (handle_) closeLibrary(handle_);
 }
 
+int32_t Module::activate(const ServerInfo &s, int32_t version, GlobalFunc global, void *local) const {
+  if (!s.activate) return AFUNC_BADLOCAL;
+  CallbackScope scope(s.className == LWNODE_ICLASS ? Callback::InterfaceActivation : Callback::HandlerActivation,
+                      nullptr, s.name.c_str());
+  return s.activate(version, global, local, serverData_);
+}
+
 int32_t Module::activateHandler(const ServerInfo &s, GlobalFunc global, LWNodeHandler *handler,
                                 int32_t *accepted) const {
   int32_t rc = AFUNC_BADLOCAL;
   for (int32_t v = LWNODECLASS_VERSION_SDK96; s.activate && v >= LWNODECLASS_VERSION_FIRST; --v) {
-    rc = s.activate(v, global, handler, serverData_);
+    rc = activate(s, v, global, handler);
     if (rc != AFUNC_BADVERSION) {
       if (accepted) *accepted = v;
       break;
@@ -226,7 +233,7 @@ int32_t Module::activateInterface(const ServerInfo &s, GlobalFunc global, LWInte
                                   int32_t *accepted) const {
   int32_t rc = AFUNC_BADLOCAL;
   for (int32_t v = 1; s.activate && v <= LWINTERFACE_VERSION; ++v) {
-    rc = s.activate(v, global, local, serverData_);
+    rc = activate(s, v, global, local);
     if (rc != AFUNC_BADVERSION) {
       if (accepted) *accepted = v;
       break;

@@ -10,6 +10,7 @@
 #include "host/lw_module.h"
 #include "host/lw_nodes.h"
 #include "host/lw_xpanel.h"
+#include "hostsim/checks.h"
 #include "hostsim/error.h"
 
 namespace hostsim {
@@ -53,6 +54,9 @@ public:
   // handlers from the highest version down, node interfaces counting up from
   // 1. The version taken lands in accepted. A server without an activation
   // gives AFUNC_BADLOCAL.
+  // One activation call at one version, as the host makes it: the module may
+  // call the host while it runs.
+  int32_t activate(const ServerInfo &server, int32_t version, GlobalFunc global, void *local) const;
   int32_t activateHandler(const ServerInfo &server, GlobalFunc global, LWNodeHandler *handler,
                           int32_t *accepted = nullptr) const;
   int32_t activateInterface(const ServerInfo &server, GlobalFunc global, LWInterface *local,

@@ -10,25 +10,44 @@ namespace hostsim {
 namespace {
 
 // An empty world's ray functions: nothing is hit, traces see the backdrop.
-double emptyCast(const double *, const double *) { return -1.0; }
+// Like every context's, they work on the sample being evaluated.
+bool evaluating(const char *function) {
+  Call call("the shading context", function, From::Evaluate);
+  return static_cast<bool>(call);
+}
 
-double emptyShade(const double *, const double *, LWShaderAccess *) { return -1.0; }
+double emptyCast(const double *, const double *) {
+  evaluating("rayCast");
+  return -1.0;
+}
 
-double emptyTrace(const double *, const double direction[3], double color[3]) {
+double emptyShade(const double *, const double *, LWShaderAccess *) {
+  evaluating("rayShade");
+  return -1.0;
+}
+
+double backdropSeen(const double direction[3], double color[3]) {
   if (Host *h = Host::active(); h && color && direction) h->scene().backdropColor(direction, color);
   return -1.0;
 }
 
-double emptyTraceMode(const double *position, const double direction[3], double color[3], const double,
-                      const int32_t) {
-  return emptyTrace(position, direction, color);
+double emptyTrace(const double *, const double direction[3], double color[3]) {
+  return evaluating("rayTrace") ? backdropSeen(direction, color) : -1.0;
+}
+
+double emptyTraceMode(const double *, const double direction[3], double color[3], const double, const int32_t) {
+  return evaluating("rayTraceMode") ? backdropSeen(direction, color) : -1.0;
 }
 
 // No lights either.
-int32_t emptyIlluminate(LWItemID, const double *, double *, double *) { return 0; }
+int32_t emptyIlluminate(LWItemID, const double *, double *, double *) {
+  evaluating("illuminate");
+  return 0;
+}
 
 // Random numbers from a generator of each thread's own.
 float emptyRandom(RandomFloatData) {
+  if (!evaluating("randomFloat")) return 0.0f;
   thread_local uint64_t x = 0x9E3779B97F4A7C15ull;
   x ^= x << 13;
   x ^= x >> 7;
@@ -72,6 +91,8 @@ HostNode *Network::makeNode(const std::string &serverName, const std::string &us
   node->serverName = serverName;
   node->userName = userName;
   node->name = name.empty() ? host_.uniqueNodeName(userName) : name;
+  node->checks = &host_.checks();
+  host_.checks().made(node.get(), Handle::Node, node.get());
   node->group = host_.vparms().createGroup(group_, node->name);
   nodes_.push_back(std::move(node));
   return nodes_.back().get();
@@ -87,8 +108,11 @@ HostNode *Network::add(const std::string &serverName, const std::string &name) {
   node->handler.rend = &node->rendFuncs;
   const int32_t rc = module_.activateHandler(*server, host_.global(), &node->handler);
   LWError failure = nullptr;
-  if (rc == AFUNC_OK && node->instFuncs.create)
+  if (rc == AFUNC_OK && node->instFuncs.create) {
+    CallbackScope scope(Callback::Create, node);
     node->instance = node->instFuncs.create(node->instFuncs.priv, reinterpret_cast<void *>(node), &failure);
+  }
+  if (node->instance) host_.checks().made(node->instance, Handle::Instance, node);
   if (!node->instance) {
     const std::string why = rc != AFUNC_OK
                                 ? "activating \"" + serverName + "\" failed with result " + std::to_string(rc)
@@ -123,7 +147,12 @@ HostNode *Network::duplicate(HostNode *source) {
   if (!source || !source->isModuleNode()) throw Error("only module nodes can be duplicated");
   HostNode *copy = add(source->serverName);
   if (copy->instFuncs.copy) {
-    if (LWError e = copy->instFuncs.copy(copy->instance, source->instance)) {
+    LWError e;
+    {
+      CallbackScope scope(Callback::Copy, copy);
+      e = copy->instFuncs.copy(copy->instance, source->instance);
+    }
+    if (e) {
       // A copy that failed is no copy: it goes, and the caller hears why.
       const std::string why = std::string("copy failed: ") + e;
       remove(copy);
@@ -136,8 +165,10 @@ HostNode *Network::duplicate(HostNode *source) {
 void Network::notify(HostNode *node, NodeInput *input, int32_t eventKind) {
   // A connection tells the type of the output now feeding the input.
   const ConnectionType type = eventKind == NIE_CONNECT && input->source ? input->source->type : 0;
-  if (input->event && node->instance)
+  if (input->event && node->instance) {
+    CallbackScope scope(Callback::InputEvent, node);
     input->event(node->instance, reinterpret_cast<NodeInputID>(input), eventKind, type);
+  }
 }
 
 void Network::remove(HostNode *node) {
@@ -157,7 +188,11 @@ void Network::remove(HostNode *node) {
       }
   }
   host_.panels().destroyPanelsOf(node->instance);
-  if (node->isModuleNode() && node->instFuncs.destroy) node->instFuncs.destroy(node->instance);
+  if (node->isModuleNode() && node->instFuncs.destroy) {
+    CallbackScope scope(Callback::Destroy, node);
+    node->instFuncs.destroy(node->instance);
+  }
+  host_.checks().destroyed(node->instance);
   host_.vparms().destroyGroup(node->group);
   // Its inputs' connections go with it (those its destroy left).
   for (auto &in : node->inputs)
@@ -211,12 +246,21 @@ HostNode *Network::find(const std::string &name) const {
 void Network::save(HostNode *node, SaveStream &out) {
   if (!node || !node->isModuleNode()) return;
   if (!node->instFuncs.save) return;
-  if (LWError e = node->instFuncs.save(node->instance, out.state())) throw Error(e);
+  LWError e;
+  {
+    SaveScope scope(out, node);
+    e = node->instFuncs.save(node->instance, scope.state());
+  }
+  if (e) throw Error(e);
 }
 
 void Network::load(HostNode *node, LoadStream &in) {
   if (!node || !node->isModuleNode() || !node->instFuncs.load) return;
-  LWError e = node->instFuncs.load(node->instance, in.state());
+  LWError e;
+  {
+    LoadScope scope(in, node);
+    e = node->instFuncs.load(node->instance, scope.state());
+  }
   std::string why;
   if (e)
     why = e;
@@ -284,23 +328,32 @@ std::vector<HostNode *> Network::loadAll(const SavedNetwork &saved, std::span<co
 void Network::beginRender(int32_t mode) {
   if (rendering_) endRender();
   rendering_ = true;
+  handedContexts_.clear();
   // Every node is initialised, as the host does, before the first fault is told.
   std::string first;
   for (auto &n : nodes_)
-    if (n->isModuleNode() && n->rendFuncs.init)
+    if (n->isModuleNode() && n->rendFuncs.init) {
+      CallbackScope scope(Callback::Init, n.get());
       if (LWError e = n->rendFuncs.init(n->instance, mode); e && first.empty()) first = "\"" + n->name + "\": " + e;
+    }
   if (!first.empty()) throw Error(first);
 }
 
 void Network::newTime(LWFrame frame, LWTime time) {
   host_.scene().setTime(frame, time);
   for (auto &n : nodes_)
-    if (n->isModuleNode() && n->rendFuncs.newTime) n->rendFuncs.newTime(n->instance, frame, time);
+    if (n->isModuleNode() && n->rendFuncs.newTime) {
+      CallbackScope scope(Callback::NewTime, n.get());
+      n->rendFuncs.newTime(n->instance, frame, time);
+    }
 }
 
 void Network::endRender() {
   for (auto &n : nodes_)
-    if (n->isModuleNode() && n->rendFuncs.cleanup) n->rendFuncs.cleanup(n->instance);
+    if (n->isModuleNode() && n->rendFuncs.cleanup) {
+      CallbackScope scope(Callback::Cleanup, n.get());
+      n->rendFuncs.cleanup(n->instance);
+    }
   rendering_ = false;
 }
 
@@ -320,15 +373,22 @@ std::vector<ThreadRun> Network::evaluateConcurrently(HostNode *node, const std::
     runs[i].threadNum = threadNums[i];
     runs[i].values.resize(out ? static_cast<std::size_t>(std::max(count, 0)) : 0);
   }
+  // Each thread's context is the host's until the next render starts: a
+  // module that kept one past its evaluate reaches the host's refusal, not
+  // memory that is gone.
+  std::vector<LWNodalAccess *> contexts;
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    handedContexts_.push_back(std::make_unique<LWNodalAccess>(na));
+    contexts.push_back(handedContexts_.back().get());
+    contexts.back()->threadNum = threadNums[i];
+  }
   // Held until every thread exists, so that their evaluations overlap.
   std::latch go(1);
   {
     std::vector<std::jthread> threads;
     try {
-      for (ThreadRun &run : runs)
-        threads.emplace_back([&, r = &run] {
-          LWNodalAccess mine = na;
-          mine.threadNum = r->threadNum;
+      for (std::size_t i = 0; i < runs.size(); ++i)
+        threads.emplace_back([&, r = &runs[i], &mine = *contexts[i]] {
           go.wait();
           for (std::size_t k = 0; k < r->values.size(); ++k) {
             if (prepare) prepare(mine, static_cast<int>(k));

@@ -128,6 +128,8 @@ private:
   ChanGroup *group_ = nullptr;
   std::vector<std::unique_ptr<HostNode>> nodes_;
   bool rendering_ = false;
+  // The contexts evaluateConcurrently handed out, kept until the next render.
+  mutable std::vector<std::unique_ptr<LWNodalAccess>> handedContexts_;
 };
 
 } // namespace hostsim

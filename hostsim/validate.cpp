@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <algorithm>
 #include <functional>
 #include <optional>
 #include <random>
@@ -59,6 +60,28 @@ struct Check {
 };
 
 std::string inQuotes(const std::string &s) { return "\"" + s + "\""; }
+
+// Each call the module made into a check's host that the host refused is a
+// failed check of its own, named; made right after the host, so that it
+// reads them once everything else (the nodes' destroy included) is done.
+class Refusals {
+public:
+  Refusals(Host &host, Checker &c, std::string what, bool sayWhenNone = true)
+      : host_(host), c_(c), what_(std::move(what)), sayWhenNone_(sayWhenNone) {}
+  ~Refusals() {
+    const std::vector<Violation> v = host_.checks().take();
+    if (v.empty() && sayWhenNone_) c_.check(true, what_ + ": calls the host only as the host allows");
+    for (const Violation &one : v) c_.check(false, what_ + ": calls the host only as the host allows", one.line());
+  }
+  Refusals(const Refusals &) = delete;
+  Refusals &operator=(const Refusals &) = delete;
+
+private:
+  Host &host_;
+  Checker &c_;
+  std::string what_;
+  bool sayWhenNone_;
+};
 
 // What an operation's Error says, or nothing when it succeeds: a check here
 // judges what failed rather than stopping at it.
@@ -126,14 +149,15 @@ int32_t handlerVersion(const Module &m, const ServerInfo &s, Host &host) {
 }
 
 void checkVersions(const Module &m, const ServerInfo &s, Checker &c) {
-  Host host;
   const std::string who = inQuotes(s.name) + ": ";
+  Host host;
+  Refusals refusals(host, c, who + "versions");
   const int32_t taken = handlerVersion(m, s, host);
   c.check(taken > 0, who + "takes a handler version the host speaks");
   if (!taken) return;
   for (int32_t version : {0, taken + 1, -1, INT32_MAX}) {
     HandlerRecord rec;
-    const int32_t rc = s.activate(version, host.global(), &rec.handler, m.serverData());
+    const int32_t rc = m.activate(s, version, host.global(), &rec.handler);
     c.check(rc == AFUNC_BADVERSION && rec.untouched(),
             who + "a handler activation of version " + std::to_string(version) + " returns 1 and touches nothing",
             "result " + std::to_string(rc) + (rec.untouched() ? "" : ", the record was written"));
@@ -153,42 +177,43 @@ void checkVersions(const Module &m, const ServerInfo &s, Checker &c) {
           "result " + std::to_string(got) + ", version " + std::to_string(panelVersion));
   for (int32_t version : {0, -1, LWINTERFACE_VERSION + 1, INT32_MAX}) {
     LWInterface local{n->instance, nullptr, nullptr, nullptr};
-    const int32_t rc = iface->activate(version, host.global(), &local, m.serverData());
+    const int32_t rc = m.activate(*iface, version, host.global(), &local);
     c.check(rc == AFUNC_BADVERSION && !local.panel,
             who + "a panel activation of version " + std::to_string(version) + " returns 1 and gives no panel",
             "result " + std::to_string(rc));
   }
 }
 
-// Each service the host offers, withheld in turn: the activation either does
-// without it (0, and fills the record) or fails with 2 and leaves the record
-// as it was. The four node services are needed by every node.
+// Each service the module asks for, withheld in turn by the name it asks
+// for: the activation either does without it (0, and fills the record) or
+// fails with 2 and leaves the record as it was. Nothing is assumed of what a
+// node needs: only what it does without a service is judged.
 void checkWithheld(const Module &m, const ServerInfo &s, Checker &c) {
   const std::string who = inQuotes(s.name) + ": ";
-  Host names;
-  const int32_t version = handlerVersion(m, s, names);
+  std::vector<std::string> asked;
+  int32_t version = 0;
+  {
+    Host names;
+    Refusals refusals(names, c, who + "services withheld", false);
+    version = handlerVersion(m, s, names);
+    for (const std::string &name : names.lookupLog())
+      if (std::find(asked.begin(), asked.end(), name) == asked.end()) asked.push_back(name);
+  }
   if (!version) return;
-  for (const std::string &service : names.serviceNames()) {
+  for (const std::string &service : asked) {
     Host host;
+    Refusals refusals(host, c, who + "without " + inQuotes(service), false);
     host.withhold(service);
     HandlerRecord rec;
-    const int32_t rc = s.activate(version, host.global(), &rec.handler, m.serverData());
-    // The input service by the name of the handler version taken: a module
-    // for one interface never asks for the other's.
-    const char *inputFuncs =
-        version >= LWNODECLASS_VERSION_SDK96 ? LWNODEINPUTFUNCS_GLOBAL_SDK96 : LWNODEINPUTFUNCS_GLOBAL_FIRST;
-    const bool nodeService = service == LWNODEFUNCS_GLOBAL || service == LWNODEEDITORFUNCS_GLOBAL ||
-                             service == inputFuncs || service == LWNODEOUTPUTFUNCS_GLOBAL;
-    bool ok;
+    const int32_t rc = m.activate(s, version, host.global(), &rec.handler);
+    bool ok = false;
     std::string why = "result " + std::to_string(rc);
     if (rc == AFUNC_BADGLOBAL) {
       ok = rec.untouched();
       if (!ok) why += ", but the record was written";
     } else if (rc == AFUNC_OK) {
-      ok = !nodeService && rec.handler.evaluate && rec.inst.create;
-      why += nodeService ? ", though every node needs it" : ", and the record was not filled";
-    } else {
-      ok = false;
+      ok = rec.handler.evaluate && rec.inst.create;
+      if (!ok) why += ", and the record was not filled";
     }
     c.check(ok, who + "without " + inQuotes(service) + " the handler activation returns 2 untouched or does without it",
             why);
@@ -201,6 +226,7 @@ void checkWithheld(const Module &m, const ServerInfo &s, Checker &c) {
 void checkHostileLoads(const Module &m, const ServerInfo &s, Checker &c) {
   const std::string who = inQuotes(s.name) + ": ";
   Host host;
+  Refusals refusals(host, c, who + "hostile blocks");
   Network net(host, m, "Validation");
   std::mt19937 rng(20261208);
   for (int32_t mode : {LWIO_BINARY, LWIO_ASCII}) {
@@ -293,6 +319,7 @@ std::string editEveryControl(Host &host, Panel &p) {
 void checkPersistence(const Module &m, const ServerInfo &s, Checker &c) {
   const std::string who = inQuotes(s.name) + ": ";
   Host host;
+  Refusals refusals(host, c, who + "save, load, save");
   Network net(host, m, "Validation");
   std::optional<std::string> made;
   HostNode *a = tryAdd(net, s.name, &made);
@@ -327,6 +354,7 @@ void checkPersistence(const Module &m, const ServerInfo &s, Checker &c) {
 void checkLifecycle(const Module &m, const ServerInfo &s, Checker &c) {
   const std::string who = inQuotes(s.name) + ": ";
   Host host;
+  Refusals refusals(host, c, who + "lifecycle");
   Network net(host, m, "Validation");
   const std::size_t parmsBefore = host.vparms().liveCount();
   std::optional<std::string> made;
@@ -355,25 +383,30 @@ void checkLifecycle(const Module &m, const ServerInfo &s, Checker &c) {
 }
 
 // Several render threads evaluate one node at once, with thread numbers a
-// host may hand out, in and out of the nodes' per-thread tables.
+// host hands out: from 0 up to one below the thread count its scene record
+// gives, for a render of 16 threads and for one of 1001.
 void checkThreads(const Module &m, const ServerInfo &s, Checker &c) {
   const std::string who = inQuotes(s.name) + ": ";
   Host host;
+  Refusals refusals(host, c, who + "threads");
   Network net(host, m, "Validation");
   HostNode *n = tryAdd(net, s.name);
   if (!n) return;
-  faultOf([&] { net.beginRender(0); });
-  net.newTime(1, 0.0);
-  const std::vector<int32_t> inRange = {0, 1, 2, 3, 7, 15}, outOfRange = {16, 64, 1000, -1, INT32_MIN, INT32_MAX};
-  for (const auto &[numbers, name] : {std::pair{inRange, "0 to 15"}, std::pair{outOfRange, "outside the tables"}}) {
+  const std::vector<int32_t> few = {0, 1, 2, 3, 7, 15}, many = {16, 64, 999, 1000};
+  for (const auto &[numbers, threads] : {std::pair{few, 16}, std::pair{many, 1001}}) {
+    host.scene().sceneInfo().numThreads = threads;
+    faultOf([&] { net.beginRender(0); });
+    net.newTime(1, 0.0);
     std::size_t results = 0;
     for (const auto &out : n->outputs)
       for (const ThreadRun &r : net.evaluateConcurrently(n, out->name, emptyWorldContext(), numbers, 200))
         results += r.values.size();
+    net.endRender();
     c.check(results == n->outputs.size() * numbers.size() * 200,
-            who + "evaluates on " + std::to_string(numbers.size()) + " threads at once, thread numbers " + name);
+            who + "evaluates on " + std::to_string(numbers.size()) + " threads at once, thread numbers " +
+                std::to_string(numbers.front()) + " to " + std::to_string(numbers.back()) + " of " +
+                std::to_string(threads));
   }
-  net.endRender();
 }
 
 // The panel opened through the interface activation, every control edited
@@ -384,6 +417,7 @@ void checkPanel(const Module &m, const ServerInfo &s, Checker &c) {
   if (!iface || !iface->activate) return;
   const std::string who = inQuotes(s.name) + ": ";
   Host host;
+  Refusals refusals(host, c, who + "panel");
   Network net(host, m, "Validation");
   HostNode *n = tryAdd(net, s.name);
   if (!n) return;

@@ -73,7 +73,7 @@ protected:
   void setInt(uint32_t id, int32_t v) {
     hostsim::Panel *p = openPanel(ao);
     ASSERT_TRUE(p);
-    EXPECT_EQ(p->set(p->instance, id, &v), 1);
+    EXPECT_EQ(host.panels().callSet(*p, id, &v), 1);
   }
   void connect(HostNode *from, const std::string &input, HostNode *to = nullptr) {
     ASSERT_NO_THROW(net->connect(from, from->outputs[0]->name, to ? to : ao, input));
@@ -539,7 +539,7 @@ TEST_F(AmbientOcclusion, BlockHoldsTwelveIntegersThenTheFifteenParameters) {
   for (uint32_t i = 0; i < 12; ++i) {
     static constexpr uint32_t ids[12] = {0x8001, 0x8002, 0x8003, 0x8004, 0x8007, 0x800a,
                                          0x800c, 0x800f, 0x8010, 0x8013, 0x8016, 0x8019};
-    EXPECT_EQ(*static_cast<int32_t *>(p->get(p->instance, ids[i])), ints[i]) << std::hex << ids[i];
+    EXPECT_EQ(*static_cast<int32_t *>(host.panels().callGet(*p, ids[i])), ints[i]) << std::hex << ids[i];
   }
   // Polar 2 x 4 with cone 0: five rays along the axis.
   rays.calls.clear();
@@ -554,14 +554,14 @@ TEST_F(AmbientOcclusion, PanelHidesInputValuesAndDisablesTheSurfaceOutsideRanged
   hostsim::Panel *p = openPanel(ao);
   ASSERT_TRUE(p);
   EXPECT_EQ(p->layout.size(), 5u);
-  EXPECT_TRUE(p->get(p->instance, 0x8002));
+  EXPECT_TRUE(host.panels().callGet(*p, 0x8002));
   connect(constant(CONN_INTEGER, 3, 3), "Samples");
-  EXPECT_EQ(p->get(p->instance, 0x8002), nullptr);
-  EXPECT_TRUE(p->get(p->instance, 0x8001)); // Mode has no input
+  EXPECT_EQ(host.panels().callGet(*p, 0x8002), nullptr);
+  EXPECT_TRUE(host.panels().callGet(*p, 0x8001)); // Mode has no input
   connect(constant(CONN_COLOR, 1), "Srf Color");
-  EXPECT_EQ(p->get(p->instance, 0x8011), nullptr);
-  EXPECT_EQ(p->get(p->instance, 0x801c), nullptr);
-  EXPECT_EQ(p->set(p->instance, 0x801c, nullptr), 0);
+  EXPECT_EQ(host.panels().callGet(*p, 0x8011), nullptr);
+  EXPECT_EQ(host.panels().callGet(*p, 0x801c), nullptr);
+  EXPECT_EQ(host.panels().callSet(*p, 0x801c, nullptr), 0);
 
   setInt(0x8007, 0);
   for (uint32_t id : {0x8010u, 0x8011u, 0x8012u}) {
@@ -586,7 +586,7 @@ TEST_F(ModelerAmbientOcclusion, ActivatesWithoutBackdropOrTimeAndUsesTheFixedCol
   ASSERT_TRUE(ao);
   hostsim::Panel *p = openPanel(ao);
   int32_t backdrop = 1;
-  p->set(p->instance, 0x8013, &backdrop);
+  host.panels().callSet(*p, 0x8013, &backdrop);
   testsupport::ScriptedRays rays;
   LWNodalAccess na = rays.context();
   const OutputValue c = net->evaluate(ao, "Color", na);

@@ -68,7 +68,7 @@ TEST_F(AoRender, TheCentreOfAClosedSphereIsOccludedByItsRadius) {
   for (int c = 0; c < 3; ++c) na.wPos[c] = centre[c], na.wNorm[c] = na.gNorm[c] = normal[c];
   const hostsim::SampleScope scope(na, w);
   for (int32_t mode : {0, 1}) {
-    p->set(p->instance, 0x8001, &mode);
+    host.panels().callSet(*p, 0x8001, &mode);
     EXPECT_NEAR(net->evaluate(ao, "Scalar", na).scalar(), 1.5 / 4 + 0.1, 1e-6) << "mode " << mode;
   }
   EXPECT_EQ(w.casts, 27u + 19u);

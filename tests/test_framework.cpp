@@ -18,7 +18,7 @@ protected:
 
   int32_t activate(int32_t version, LWNodeHandler &handler) {
     const hostsim::ServerInfo *s = module->find(LWNODE_HCLASS, "Probe");
-    return s->activate(version, host.global(), &handler, module->serverData());
+    return module->activate(*s, version, host.global(), &handler);
   }
   probe::Instance *probeOf(HostNode *n) { return instanceOf<probe::Instance>(n); }
 };

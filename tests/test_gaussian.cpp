@@ -200,7 +200,10 @@ TEST_F(Gaussian, ColourSources) {
   const double r[3] = {(std::numbers::sqrt2 / 2), (std::numbers::sqrt2 / 2), 0};
   double u = 0, v = 0, fromImage[3];
   hostsim::sphericalMap(0.0, r, &u, &v);
-  host.images().funcs()->RGBSpot(host.images().funcs()->first(), u, v, 0.001, 1, fromImage);
+  {
+    testsupport::InCallback asModule;
+    host.images().funcs()->RGBSpot(host.images().funcs()->first(), u, v, 0.001, 1, fromImage);
+  }
 
   setInt(g, "Mode", 2); // spherical map: no trace
   OutputValue c = colorOf(g, context());

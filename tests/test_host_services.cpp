@@ -13,6 +13,8 @@ namespace fs = std::filesystem;
 
 class HostServices : public testsupport::HostFixture {
 protected:
+  // The tests call the services as a module's callback does.
+  testsupport::InCallback inCallback;
   void SetUp() override {
     HostFixture::SetUp();
     dir = fs::temp_directory_path() / ("juxs_images_" + std::to_string(::getpid()));
@@ -100,6 +102,7 @@ TEST_F(HostServices, ImagesOfEveryFormatReadAsLinearFloats) {
   EXPECT_EQ(nth(5), nullptr);
   EXPECT_EQ(images->load("missing.png"), nullptr);
   EXPECT_EQ(images->next(nullptr), nullptr);
+  EXPECT_TRUE(testsupport::refusedOnce(host, {"\"LW Image List\" next", "null where an image"}));
 }
 
 TEST_F(HostServices, SpotColourFiltersBetweenPixelCentresAndWrapsAcrossTheSeam) {
@@ -129,8 +132,11 @@ TEST_F(HostServices, ImageReferencesFindTheirImageInAReorderedList) {
   for (const char *name : {"one.png", "two.png", "three.png"}) ASSERT_TRUE(images->load(writeLdr(name, a, a).c_str()));
   LWImageID third = nth(2);
   hostsim::SaveStream out;
-  images->sceneSave(out.state(), third);
-  images->sceneSave(out.state(), nullptr);
+  {
+    hostsim::SaveScope save(out, nullptr);
+    images->sceneSave(save.state(), third);
+    images->sceneSave(save.state(), nullptr);
+  }
   // The reference is the file, relative to the scene's folder.
   EXPECT_NE(std::string(out.bytes().begin(), out.bytes().end()).find("three.png"), std::string::npos);
 
@@ -138,15 +144,20 @@ TEST_F(HostServices, ImageReferencesFindTheirImageInAReorderedList) {
   list.move(list.at(2), 0);
   EXPECT_EQ(nth(0), third);
   hostsim::LoadStream in(out.bytes());
-  EXPECT_EQ(images->sceneLoad(in.state()), third);
-  EXPECT_EQ(images->sceneLoad(in.state()), nullptr);
+  {
+    hostsim::LoadScope load(in, nullptr);
+    EXPECT_EQ(images->sceneLoad(load.state()), third);
+    EXPECT_EQ(images->sceneLoad(load.state()), nullptr);
+  }
   EXPECT_TRUE(in.atEnd());
 
   // A reference to an image no longer in the list loads the file again, last.
   list.remove(list.at(0));
-  EXPECT_EQ(images->name(third), nullptr); // a removed image answers nothing
+  EXPECT_EQ(images->name(third), nullptr); // a removed image is gone
+  EXPECT_TRUE(testsupport::refusedOnce(host, {"name", "an image (from \"LW Image List\") that was destroyed"}));
   hostsim::LoadStream again(out.bytes());
-  LWImageID reloaded = images->sceneLoad(again.state());
+  hostsim::LoadScope load(again, nullptr);
+  LWImageID reloaded = images->sceneLoad(load.state());
   ASSERT_TRUE(reloaded);
   EXPECT_NE(reloaded, third);
   EXPECT_EQ(nth(2), reloaded);
@@ -154,7 +165,8 @@ TEST_F(HostServices, ImageReferencesFindTheirImageInAReorderedList) {
   hostsim::SaveStream gone;
   gone.state()->writeStr(gone.state()->writeData, "nowhere.png");
   hostsim::LoadStream goneIn(gone.bytes());
-  EXPECT_EQ(images->sceneLoad(goneIn.state()), nullptr);
+  hostsim::LoadScope goneLoad(goneIn, nullptr);
+  EXPECT_EQ(images->sceneLoad(goneLoad.state()), nullptr);
 }
 
 } // namespace

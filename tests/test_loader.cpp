@@ -14,6 +14,7 @@
 #include "hostsim/loader.h"
 #include "hostsim/network.h"
 #include "hostsim/validate.h"
+#include "tests/support/checked.h"
 
 namespace {
 
@@ -98,9 +99,10 @@ TEST(BuiltModule, EveryHandlerActivatesAgainstTheStandInHost) {
     LWItemFuncs item{};
     LWRenderFuncs rend{};
     LWNodeHandler handler{&inst, &item, &rend, nullptr, nullptr, nullptr};
-    EXPECT_EQ(s.activate(LWNODE_HVERSION, host.global(), &handler, m->serverData()), AFUNC_OK) << s.name;
+    EXPECT_EQ(m->activate(s, LWNODE_HVERSION, host.global(), &handler), AFUNC_OK) << s.name;
     EXPECT_NE(handler.evaluate, nullptr);
   }
+  testsupport::expectNoViolations(host);
 }
 
 TEST(BuiltModule, RenderInfoBeforeAnyInitAnswersZeroForTheScene) {
@@ -116,6 +118,7 @@ TEST(BuiltModule, RenderInfoBeforeAnyInitAnswersZeroForTheScene) {
   for (const char *o : {"Start Frame", "End Frame", "Ray Recursion Limit", "Current Frame", "Rendered Frames"})
     EXPECT_EQ(net.evaluate(n, o, na).i, 0) << o;
   EXPECT_EQ(net.evaluate(n, "Render X", na).i, 3);
+  testsupport::expectNoViolations(host);
 }
 
 // Every server the file holds, whichever nodes it has by now.

@@ -64,6 +64,7 @@ TEST_F(Networks, ConnectionsConvertAndReportConnected) {
   HostNode *p = add("Probe");
   HostNode *k = constant(CONN_INTEGER, 0, 0, 0, 4);
   const auto *in = host.nodes().inputFuncs();
+  testsupport::InCallback asModule; // the connected test, as a panel's get asks it
   auto tint = reinterpret_cast<NodeInputID>(p->input("Tint"));
   EXPECT_EQ(in->check(tint), 0);
   ASSERT_NO_THROW(net->connect(k, "Value", p, "Tint"));
@@ -128,6 +129,7 @@ TEST_F(Networks, NodeNamesAreUniqueAndGroupsNested) {
   EXPECT_EQ(a->name, "Probe (1)");
   EXPECT_EQ(b->name, "Probe (2)");
   EXPECT_EQ(a->group->path(), "Surface/Probe (1)");
+  testsupport::InCallback asModule;
   EXPECT_STREQ(host.nodes().nodeFuncs()->nodeName(reinterpret_cast<NodeID>(b)), "Probe (2)");
 }
 
@@ -168,6 +170,7 @@ TEST_F(Networks, InputsAndOutputsKeepTheirAddressesAndOrderThroughChurn) {
   const NodeID id = reinterpret_cast<NodeID>(node);
   const LWNodeInputFuncs *inputs = host.nodes().inputFuncs();
   const LWNodeOutputFuncs *outputs = host.nodes().outputFuncs();
+  testsupport::InCallback asModule;
   // (ID, name) in the order the host must list them.
   std::vector<std::pair<NodeInputID, std::string>> ins;
   std::vector<std::pair<NodeOutputID, std::string>> outs;
@@ -256,6 +259,7 @@ TEST_F(Networks, ARemovedNodeTellsEveryInputItStillFeeds) {
   }
   ASSERT_NO_THROW(net->connect(src, "Value", bare, "Doomed"));
   const LWNodeInputFuncs *inputs = host.nodes().inputFuncs();
+  testsupport::InCallback asModule;
   auto nodeId = [](HostNode *n) { return reinterpret_cast<NodeID>(n); };
   auto inputId = [](hostsim::NodeInput *in) { return reinterpret_cast<NodeInputID>(in); };
   EXPECT_TRUE(net->disconnect(sinks[0], "Value"));

@@ -26,10 +26,10 @@ TEST_F(Panels, ActivationChecksVersionAndServices) {
   HostNode *n = add("Jux Sqrt");
   const hostsim::ServerInfo *s = module->find(LWNODE_ICLASS, "Jux Sqrt");
   LWInterface local{n->instance, nullptr, nullptr, nullptr};
-  EXPECT_EQ(s->activate(3, host.global(), &local, module->serverData()), AFUNC_BADVERSION);
+  EXPECT_EQ(module->activate(*s, 3, host.global(), &local), AFUNC_BADVERSION);
   EXPECT_EQ(local.panel, nullptr);
   host.withhold("Instance Update");
-  EXPECT_EQ(s->activate(4, host.global(), &local, module->serverData()), AFUNC_BADGLOBAL);
+  EXPECT_EQ(module->activate(*s, 4, host.global(), &local), AFUNC_BADGLOBAL);
   host.provide("Instance Update");
   // A panel the host could not make is asked for again next time.
   host.panels().failNextCreates(1);
@@ -53,9 +53,9 @@ TEST_F(Panels, DescribesControlsAndHints) {
   EXPECT_NE(p->destroyNotify, nullptr);
   EXPECT_TRUE(p->unknown.empty());
   // Set accepts the node's own ids and refuses others.
-  EXPECT_EQ(p->set(n->instance, 0x8002, nullptr), 1);
-  EXPECT_EQ(p->set(n->instance, 0x8003, nullptr), 0);
-  EXPECT_EQ(p->get(n->instance, 0x8003), nullptr);
+  EXPECT_EQ(host.panels().callSet(*p, 0x8002, nullptr), 1);
+  EXPECT_EQ(host.panels().callSet(*p, 0x8003, nullptr), 0);
+  EXPECT_EQ(host.panels().callGet(*p, 0x8003), nullptr);
 }
 
 TEST_F(Panels, ConnectingAnInputHidesItsValueAndRefreshesAtOnce) {
@@ -80,15 +80,15 @@ TEST_F(Panels, ChangeEventsOfKindOneAndTwo) {
   HostNode *n = add("Jux Sqrt");
   Panel *p = openPanel(n);
   host.panels().clearUpdates();
-  p->notify(reinterpret_cast<LWXPanelID>(p), 0x8001, 0, LWXPEVENT_TRACK);
+  host.panels().callNotify(*p, 0x8001, LWXPEVENT_TRACK);
   EXPECT_EQ(n->previewUpdates, 1);
   EXPECT_TRUE(host.panels().updates().empty());
-  p->notify(reinterpret_cast<LWXPanelID>(p), 0x8001, 0, LWXPEVENT_VALUE);
+  host.panels().callNotify(*p, 0x8001, LWXPEVENT_VALUE);
   EXPECT_EQ(n->previewUpdates, 1);
   ASSERT_EQ(host.panels().updates().size(), 1u);
   EXPECT_EQ(host.panels().updates()[0].first, "NodeHandler");
   EXPECT_EQ(host.panels().updates()[0].second, n->instance);
-  p->notify(reinterpret_cast<LWXPanelID>(p), 0x8001, 0, 7);
+  host.panels().callNotify(*p, 0x8001, 7);
   EXPECT_EQ(n->previewUpdates, 1);
   EXPECT_EQ(host.panels().updates().size(), 1u);
 }
@@ -108,7 +108,7 @@ TEST_F(Panels, InputEventOfKindTwoNeedsTheInterfaceActivation) {
 
   HostNode *other = own.add("Jux Sqrt");
   LWInterface local{other->instance, nullptr, nullptr, nullptr};
-  ASSERT_EQ(fresh->find(LWNODE_ICLASS, "Jux Sqrt")->activate(4, host.global(), &local, fresh->serverData()), 0);
+  ASSERT_EQ(fresh->activate(*fresh->find(LWNODE_ICLASS, "Jux Sqrt"), 4, host.global(), &local), 0);
   k = own.addConstant(four);
   ASSERT_NO_THROW(own.connect(k, "Value", n, "In"));
   EXPECT_TRUE(host.panels().updates().empty()) << "connecting is event kind 0";

@@ -144,7 +144,7 @@ TEST_F(Counter, ModesBeyondTheRangeAreClamped) {
   }
   // The same from the panel's set callback and from a stored scene.
   int32_t thirteen = 13;
-  EXPECT_EQ(p->set(n->instance, 0x8001, &thirteen), 1);
+  EXPECT_EQ(host.panels().callSet(*p, 0x8001, &thirteen), 1);
   ASSERT_NO_THROW(net->beginRender());
   EXPECT_EQ(run(4), asMode12);
   std::vector<uint8_t> block = save(n);

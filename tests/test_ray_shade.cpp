@@ -63,13 +63,13 @@ TEST_F(RayShade, AHitGivesItsColourAndDistanceAndInputsOverrideThePanel) {
   ASSERT_TRUE(p);
   EXPECT_EQ(p->control(0x8001)->controlType, "distance3-env");
   EXPECT_EQ(p->control(0x8002)->controlType, "float3-env");
-  EXPECT_TRUE(p->get(p->instance, 0x8002));
+  EXPECT_TRUE(host.panels().callGet(*p, 0x8002));
   HostNode *dir = net->addConstant(OutputValue{CONN_VECTOR, {-1, 0, 0}, 0, true});
   ASSERT_NO_THROW(net->connect(dir, "Value", node, "Direction"));
-  EXPECT_EQ(p->get(p->instance, 0x8002), nullptr);
-  EXPECT_TRUE(p->get(p->instance, 0x8001));
-  EXPECT_EQ(p->set(p->instance, 0x8002, nullptr), 1);
-  EXPECT_EQ(p->set(p->instance, 0x8003, nullptr), 0);
+  EXPECT_EQ(host.panels().callGet(*p, 0x8002), nullptr);
+  EXPECT_TRUE(host.panels().callGet(*p, 0x8001));
+  EXPECT_EQ(host.panels().callSet(*p, 0x8002, nullptr), 1);
+  EXPECT_EQ(host.panels().callSet(*p, 0x8003, nullptr), 0);
   rays.calls.clear();
   net->evaluate(node, "Length", na);
   EXPECT_EQ(rays.calls[0].direction, (std::array<double, 3>{-1, 0, 0}));

@@ -62,6 +62,7 @@ TEST_F(Render, CastFromInsideAClosedSphereHitsAtItsRadiusEverywhere) {
   w.renderer = &render();
   LWNodalAccess na = renderer->context(w);
   const hostsim::SampleScope scope(na, w);
+  const testsupport::InEvaluate evaluating(na);
   const double centre[3] = {1, -2, 3};
   for (const auto &d : directions(500)) {
     const double t = na.rayCast(centre, d.data());
@@ -91,6 +92,7 @@ TEST_F(Render, TraceWithModeShadesTheHitOrReturnsTheBackdrop) {
   w.renderer = &render();
   LWNodalAccess na = renderer->context(w);
   const hostsim::SampleScope scope(na, w);
+  const testsupport::InEvaluate evaluating(na);
   const double origin[3] = {0, 0, 0}, ahead[3] = {0, 0, 1};
   double c[3] = {9, 9, 9};
   EXPECT_NEAR(na.rayTraceMode(origin, ahead, c, 1.0, RTMODE_REFLECTION), 9.0, 1e-5);
@@ -124,6 +126,7 @@ TEST_F(Render, NestedContextsCarryDepthTheSampledBitAndTheCallersPixel) {
   w.threadNum = 3;
   LWNodalAccess na = renderer->context(w);
   const hostsim::SampleScope scope(na, w);
+  const testsupport::InEvaluate evaluating(na);
   na.sx = 12;
   na.sy = 34;
   na.bounces = 1;
@@ -188,6 +191,7 @@ TEST_F(Render, RaysFindTheirCallersSampleThroughTheThread) {
   LWNodalAccess outer = renderer->context(w);
   outer.bounces = 1;
   const hostsim::SampleScope scope(outer, w);
+  const testsupport::InEvaluate evaluating(outer);
   const double origin[3] = {0, 0, 0}, ahead[3] = {0, 0, 1};
   double c[3];
   ASSERT_GT(outer.rayTraceMode(origin, ahead, c, 1.0, RTMODE_REFLECTION), 0.0);
@@ -198,6 +202,10 @@ TEST_F(Render, RaysFindTheirCallersSampleThroughTheThread) {
   EXPECT_EQ(depths, (std::vector<int32_t>{2, 3}));
 }
 
+// A context's operations belong to the evaluate it was handed to: called
+// from anywhere else (a context kept, a thread of the module's own) they are
+// refused, nothing is traced and nothing written. Inside an evaluate that
+// shades no sample, a ray hits nothing and a trace sees the backdrop.
 TEST_F(Render, RaysOutsideAnySampleHitNothing) {
   load(R"({"surfaces": [{"name": "S"}], "objects": [{"type": "sphere", "surface": "S", "radius": 2}]})");
   hostsim::Worker w;
@@ -205,8 +213,19 @@ TEST_F(Render, RaysOutsideAnySampleHitNothing) {
   const LWNodalAccess na = renderer->context(w); // no scope: this thread shades nothing
   ASSERT_EQ(hostsim::SampleScope::current(), nullptr);
   const double centre[3] = {0, 0, 0}, up[3] = {0, 1, 0};
-  EXPECT_LT(na.rayCast(centre, up), 0.0);
   double c[3] = {9, 9, 9}, want[3];
+  EXPECT_LT(na.rayCast(centre, up), 0.0);
+  EXPECT_TRUE(testsupport::refusedOnce(host, {"in no callback", "rayCast", "outside any callback"}));
+  EXPECT_EQ(na.rayTraceMode(centre, up, c, 1.0, RTMODE_REFLECTION), -1.0);
+  EXPECT_TRUE(testsupport::refusedOnce(host, {"rayTraceMode", "outside any callback"}));
+  EXPECT_EQ(c[0], 9.0);
+  {
+    hostsim::CallbackScope newTime(hostsim::Callback::NewTime, nullptr);
+    EXPECT_EQ(na.rayTraceMode(centre, up, c, 1.0, RTMODE_REFLECTION), -1.0);
+    EXPECT_TRUE(testsupport::refusedOnce(host, {"in newTime", "rayTraceMode", "exists only inside evaluate"}));
+  }
+  const testsupport::InEvaluate evaluating(na);
+  EXPECT_LT(na.rayCast(centre, up), 0.0);
   EXPECT_EQ(na.rayTraceMode(centre, up, c, 1.0, RTMODE_REFLECTION), -1.0);
   host.scene().backdropColor(up, want);
   EXPECT_EQ(c[0], want[0]);
@@ -237,6 +256,7 @@ TEST_F(Render, NothingIsTracedBeyondTheRecursionLimit) {
   // A node at the limit asking for more gets the backdrop, and no ray goes out.
   LWNodalAccess na = renderer->context(w);
   const hostsim::SampleScope scope(na, w);
+  const testsupport::InEvaluate evaluating(na);
   na.bounces = 5;
   const double origin[3] = {0, 0, 0}, ahead[3] = {0, 0, 1};
   double got[3] = {9, 9, 9}, want[3];

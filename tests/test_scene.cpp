@@ -83,6 +83,7 @@ TEST_F(Scenes, ObjMeshesFanTheirFacesAndKeepTheirNormals) {
   w.renderer = &render();
   LWNodalAccess na = renderer->context(w);
   const hostsim::SampleScope scope(na, w);
+  const testsupport::InEvaluate evaluating(na);
   const double from[3] = {1, 1, 0}, ahead[3] = {0, 0, 1};
   EXPECT_NEAR(na.rayCast(from, ahead), 3.0, 1e-5);
 }

@@ -31,7 +31,7 @@ protected:
   void setInt(uint32_t id, int32_t v) {
     hostsim::Panel *p = openPanel(ts);
     ASSERT_TRUE(p);
-    EXPECT_EQ(p->set(p->instance, id, &v), 1);
+    EXPECT_EQ(host.panels().callSet(*p, id, &v), 1);
   }
   void connectInt(const std::string &input, int32_t v) {
     HostNode *c = net->addConstant(OutputValue{CONN_INTEGER, {double(v), 0, 0}, v, true});
@@ -151,15 +151,15 @@ TEST_F(TakeSamples, BlockAndPanel) {
 
   hostsim::Panel *p = openPanel(other);
   ASSERT_TRUE(p);
-  EXPECT_EQ(*static_cast<int32_t *>(p->get(p->instance, 0x8001)), int32_t{Darkest});
+  EXPECT_EQ(*static_cast<int32_t *>(host.panels().callGet(*p, 0x8001)), int32_t{Darkest});
   EXPECT_TRUE(host.panels().enabled(*p, *p->control(0x800c)));
   EXPECT_FALSE(host.panels().enabled(*p, *p->control(0x8007)));
-  EXPECT_EQ(p->set(p->instance, 0x8012, nullptr), 0);
-  EXPECT_EQ(p->get(p->instance, 0x8012), nullptr);
+  EXPECT_EQ(host.panels().callSet(*p, 0x8012, nullptr), 0);
+  EXPECT_EQ(host.panels().callGet(*p, 0x8012), nullptr);
   // A connected input hides its control's value; the Clamp toggles have none.
   ASSERT_NO_THROW(net->connect(net->addConstant(OutputValue{CONN_SCALAR, {1, 0, 0}, 0, true}), "Value", other, "G High"));
-  EXPECT_EQ(p->get(p->instance, 0x800c), nullptr);
-  EXPECT_TRUE(p->get(p->instance, 0x800b));
+  EXPECT_EQ(host.panels().callGet(*p, 0x800c), nullptr);
+  EXPECT_TRUE(host.panels().callGet(*p, 0x800b));
 }
 
 } // namespace

@@ -19,6 +19,7 @@
 #include "hostsim/loader.h"
 #include "hostsim/network.h"
 #include "hostsim/paths.h"
+#include "tests/support/checked.h"
 
 namespace {
 
@@ -78,6 +79,7 @@ TEST(Unload, ThreadsThatDrewEndAfterTheModuleIsGone) {
       });
     ASSERT_TRUE(waitFor([&] { return drawn.load() == kThreads; }, 60s)) << "the threads did not finish drawing";
     net.endRender();
+    testsupport::expectNoViolations(host);
   }
   module.reset(); // shutdown, then the system unloads the file
   EXPECT_FALSE(isLoaded(JUXS_MODULE_PATH)) << "something of the module's still holds it after the unload";

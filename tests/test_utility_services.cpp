@@ -17,6 +17,8 @@ protected:
     ASSERT_TRUE(utility && request);
   }
 
+  // The tests call the services as a module's callback does.
+  testsupport::InCallback inCallback;
   const LWNodeUtilityFuncs *utility = nullptr;
   LWFileActivateFunc request = nullptr;
 };
@@ -40,6 +42,7 @@ TEST_F(UtilityServices, FileRequesterAnswersFromItsQueueAndCanBeCancelled) {
   EXPECT_EQ(request(LWFILEREQ_VERSION, &req), 0);
   EXPECT_EQ(req.result, 0); // does not fit the buffers
   EXPECT_NE(request(2, &req), 0);
+  EXPECT_TRUE(testsupport::refusedOnce(host, {"\"File Request 2\" call", "2 is not the requester's version"}));
   ASSERT_EQ(host.fileRequester().requests().size(), 4u);
   EXPECT_EQ(host.fileRequester().requests()[0].title, "Load Clip or Still");
 }
@@ -123,9 +126,11 @@ TEST_F(UtilityServices, EachBlendModeAtOpacityZeroOneAndHalf) {
   EXPECT_EQ(r[0], 0.0);
   utility->blend(r, zero, one, 1.0, BLEND_COLORBURN);
   EXPECT_EQ(r[0], 1.0);
-  // An unknown mode blends as Normal.
+  // A mode the interface does not define is refused: nothing is written.
+  r[0] = -7;
   utility->blend(r, fg, bg, 1.0, 99);
-  EXPECT_EQ(r[0], fg[0]);
+  EXPECT_EQ(r[0], -7);
+  EXPECT_TRUE(testsupport::refusedOnce(host, {"Blend", "99 is not a blending mode"}));
 }
 
 } // namespace

@@ -4,10 +4,20 @@
 
 #include "hostsim/host.h"
 #include "hostsim/services/streams.h"
+#include "tests/support/checked.h"
 
 using namespace hostsim;
 
 namespace {
+
+// The services as a module's create callback calls them; any call the host
+// refuses fails the test, unless the test takes it first.
+class HostCalls : public ::testing::Test {
+protected:
+  void TearDown() override { testsupport::expectNoViolations(host); }
+  Host host;
+  CallbackScope inCreate{Callback::Create, nullptr};
+};
 
 TEST(Envelope, LinearAndSteppedKeysHoldOutsideTheirRange) {
   Envelope e;
@@ -23,8 +33,7 @@ TEST(Envelope, LinearAndSteppedKeysHoldOutsideTheirRange) {
   EXPECT_EQ(e.at(1.5), 11.0);
 }
 
-TEST(VParms, ParametersOfEveryTypeCode) {
-  Host host;
+TEST_F(HostCalls, ParametersOfEveryTypeCode) {
   const LWVParmFuncs *f = host.vparms().funcs();
   for (int32_t type : {LWVP_FLOAT, LWVP_FLOAT3, LWVP_PERCENT, LWVP_DIST, LWVP_ANGLE, LWVP_COLOR}) {
     SCOPED_TRACE(type);
@@ -42,11 +51,11 @@ TEST(VParms, ParametersOfEveryTypeCode) {
     f->destroy(p);
   }
   EXPECT_EQ(f->create(0x99, -1), nullptr);
+  EXPECT_TRUE(testsupport::refusedOnce(host, {"\"LWVParmFuncs 2\" create", "0x99 is not a parameter type code"}));
   EXPECT_EQ(host.vparms().liveCount(), 0u);
 }
 
-TEST(VParms, CopySaveAndLoadCarryKeys) {
-  Host host;
+TEST_F(HostCalls, CopySaveAndLoadCarryKeys) {
   const LWVParmFuncs *f = host.vparms().funcs();
   LWVParmID a = f->create(LWVP_COLOR, -1), b = f->create(LWVP_COLOR, -1), one = f->create(LWVP_FLOAT, -1);
   VParm *pa = host.vparms().find(a);
@@ -60,21 +69,28 @@ TEST(VParms, CopySaveAndLoadCarryKeys) {
   EXPECT_EQ(v[1], 2.0);
   EXPECT_EQ(v[2], 0.5);
   EXPECT_NE(f->copy(one, a), nullptr) << "component counts differ";
+  EXPECT_TRUE(testsupport::refusedOnce(host, {"copy", "a parameter of 3 values copied into one of 1"}));
 
   SaveStream out;
-  ASSERT_EQ(f->save(a, out.state()), nullptr);
+  {
+    SaveScope save(out, nullptr);
+    ASSERT_EQ(f->save(a, save.state()), nullptr);
+  }
   LWVParmID c = f->create(LWVP_COLOR, -1);
   LoadStream in(out.bytes());
-  ASSERT_EQ(f->load(c, in.state()), nullptr);
+  {
+    LoadScope load(in, nullptr);
+    ASSERT_EQ(f->load(c, load.state()), nullptr);
+  }
   f->getVal(c, 0.5, nullptr, v);
   EXPECT_EQ(v[1], 1.5);
 
   LoadStream wrong(out.bytes());
-  EXPECT_NE(f->load(one, wrong.state()), nullptr);
+  LoadScope load(wrong, nullptr);
+  EXPECT_NE(f->load(one, load.state()), nullptr);
 }
 
-TEST(VParms, BadDataLeavesTheParameterAsItWas) {
-  Host host;
+TEST_F(HostCalls, BadDataLeavesTheParameterAsItWas) {
   const LWVParmFuncs *f = host.vparms().funcs();
   LWVParmID p = f->create(LWVP_FLOAT, -1);
   double seven = 7.0;
@@ -86,16 +102,22 @@ TEST(VParms, BadDataLeavesTheParameterAsItWas) {
   out.state()->writeDP(out.state()->writeData, &value, 1);
   out.state()->writeI4(out.state()->writeData, &hugeCount, 1);
   LoadStream in(out.bytes());
-  EXPECT_NE(f->load(p, in.state()), nullptr) << "an impossible key count is refused, not allocated";
+  {
+    LoadScope load(in, nullptr);
+    EXPECT_NE(f->load(p, load.state()), nullptr) << "an impossible key count is refused, not allocated";
+  }
   std::vector<uint8_t> bytes = out.bytes();
   bytes.resize(bytes.size() - 1);
   LoadStream truncated(bytes);
-  EXPECT_NE(f->load(p, truncated.state()), nullptr);
-  EXPECT_EQ(f->getVal(p, 0.0, nullptr, nullptr), 7.0);
+  {
+    LoadScope load(truncated, nullptr);
+    EXPECT_NE(f->load(p, load.state()), nullptr);
+  }
+  double v[3];
+  EXPECT_EQ(f->getVal(p, 0.0, nullptr, v), 7.0);
 }
 
-TEST(ChannelGroups, KeepANamedHierarchy) {
-  Host host;
+TEST_F(HostCalls, ChannelGroupsKeepANamedHierarchy) {
   const LWEnvelopeFuncs *e = host.vparms().envelopeFuncs();
   // Groups are made through the envelopes and walked through channel info.
   const LWChannelInfo *info = host.vparms().channelInfo();
@@ -124,8 +146,7 @@ TEST(ChannelGroups, KeepANamedHierarchy) {
 // one destroyed, one into the middle of a parameter and one from elsewhere
 // are all unknown (and counted as bad), while every live one keeps its value
 // through destroys and creations that take freed places.
-TEST(VParms, HandlesAreCheckedWithoutBeingFollowed) {
-  Host host;
+TEST_F(HostCalls, HandlesAreCheckedWithoutBeingFollowed) {
   VParmService &s = host.vparms();
   const LWVParmFuncs *f = s.funcs();
   std::vector<std::pair<LWVParmID, double>> live;
@@ -155,7 +176,8 @@ TEST(VParms, HandlesAreCheckedWithoutBeingFollowed) {
   std::vector<LWVParmID> handles;
   for (const auto &[p, value] : live) {
     ASSERT_NE(s.findQuiet(p), nullptr);
-    EXPECT_EQ(f->getVal(p, 0.0, nullptr, nullptr), value);
+    double v[3];
+    EXPECT_EQ(f->getVal(p, 0.0, nullptr, v), value);
     handles.push_back(p);
   }
   std::sort(handles.begin(), handles.end());
@@ -170,15 +192,18 @@ TEST(VParms, HandlesAreCheckedWithoutBeingFollowed) {
   EXPECT_EQ(s.badHandles(), bad + 3);
   f->destroy(inside); // an unknown handle destroys nothing
   EXPECT_EQ(s.liveCount(), live.size());
+  EXPECT_TRUE(testsupport::refusedOnce(host, {"destroy", "not a variant parameter"}));
   for (const auto &entry : live) f->destroy(entry.first);
   EXPECT_EQ(s.liveCount(), 0u);
+  f->destroy(live.back().first);
+  EXPECT_TRUE(testsupport::refusedOnce(
+      host, {"destroy", "a variant parameter (from \"LWVParmFuncs 2\" create) that was destroyed"}));
 }
 
 // Groups live in places of the service's own: through a group removed with
 // its whole subtree and new ones taking the freed places, every other group
 // keeps its name, parent and place among its siblings.
-TEST(ChannelGroups, KeepTheirNamesAndOrderThroughChurn) {
-  Host host;
+TEST_F(HostCalls, ChannelGroupsKeepTheirNamesAndOrderThroughChurn) {
   const LWEnvelopeFuncs *e = host.vparms().envelopeFuncs();
   const LWChannelInfo *info = host.vparms().channelInfo();
   auto names = [info](LWChanGroupID parent) {

@@ -94,6 +94,18 @@ int fail(const hostsim::Error &e, const std::string &otherwise) {
   return fail(e.file().empty() ? otherwise : e.file(), e.what());
 }
 
+// A call the module made that the host refused is the module's fault: the
+// first is named, and the command fails even where it could go on.
+bool refused(hostsim::Host &host, const std::string &module, int &status) {
+  try {
+    host.checks().requireNone();
+  } catch (const hostsim::Error &e) {
+    status = fail(module, e.what());
+    return true;
+  }
+  return false;
+}
+
 std::unique_ptr<hostsim::Module> openModule(const std::string &path, int &status) {
   try {
     return hostsim::Module::open(path);
@@ -131,7 +143,7 @@ int servers(const std::string &path) {
   for (const auto &s : module->servers())
     std::printf("%-14s %-34s %-28s %-24s %s\n", s.className.c_str(), ("\"" + s.name + "\"").c_str(),
                 ("\"" + s.userName + "\"").c_str(), ("\"" + s.group + "\"").c_str(), activate(s, host, *module).c_str());
-  return 0;
+  return refused(host, path, status) ? status : 0;
 }
 
 #if JUXS_HOSTSIM_RENDERER
@@ -243,7 +255,7 @@ bool openSession(const Options &o, Session &s, int &status) {
     return false;
   }
   for (const std::string &w : s.scene->warnings) warn(o.scene, w);
-  return true;
+  return !refused(*s.host, o.module, status);
 }
 
 int render(Options &o) {
@@ -304,7 +316,7 @@ int render(Options &o) {
   } catch (const hostsim::Error &e) {
     return fail(e, o.scene); // a picture's fault names the picture
   }
-  return 0;
+  return refused(*s.host, o.module, status) ? status : 0;
 }
 
 int save(Options &o) {
@@ -316,6 +328,7 @@ int save(Options &o) {
   } catch (const hostsim::Error &e) {
     return fail(o.out, e.what());
   }
+  if (refused(*s.host, o.module, status)) return status;
   std::printf("hostsim: wrote %s\n", o.out.c_str());
   return 0;
 }
@@ -415,7 +428,7 @@ int panel(const PanelOptions &o) {
   if (!hasPanel) {
     std::printf("No panel for \"%s\" (%s)\n", node->name.c_str(), server.c_str());
     std::fputs(connectionsText(*node).c_str(), stdout);
-    return 0;
+    return refused(host, path, status) ? status : 0;
   }
 #if JUXS_HOSTSIM_RENDERER
   if (!o.settings.empty()) {
@@ -452,7 +465,7 @@ int panel(const PanelOptions &o) {
   // What a scene connects by name.
   std::fputs(connectionsText(*node).c_str(), stdout);
   // A hint array the host cannot read is the module's fault: said, and failed.
-  if (!p->hintErrors.empty()) return fail(path, "the panel's hint array is malformed (" + p->hintErrors.front() + ")");
+  if (refused(host, path, status)) return status;
 #if JUXS_HOSTSIM_RENDERER
   if (!o.thumbnail.empty()) {
     const hostsim::PanelControl *t = nullptr;
@@ -468,7 +481,7 @@ int panel(const PanelOptions &o) {
     std::printf("hostsim: wrote %s (%dx%d)\n", o.thumbnail.c_str(), w, h);
   }
 #endif
-  return 0;
+  return refused(host, path, status) ? status : 0;
 }
 
 int validate(const std::string &path) {

@@ -146,7 +146,7 @@ void readFacts(const Module &module, const ServerInfo &server, NodeFacts &f) {
     throw Error("\"" + server.name + "\": its panel could not be made");
   f.hasPanel = true;
   Panel &p = *XPanelService::of(local.panel);
-  if (!p.hintErrors.empty()) throw Error("\"" + server.name + "\": malformed hint array: " + p.hintErrors.front());
+  prefixed("\"" + server.name + "\": ", [&] { host.checks().requireNone(); });
   XPanelService &panels = host.panels();
   for (const auto &c : p.controls) {
     ControlFact cf;
@@ -184,6 +184,7 @@ void readFacts(const Module &module, const ServerInfo &server, NodeFacts &f) {
     net.disconnect(node, in.name);
     net.remove(source);
   }
+  prefixed("\"" + server.name + "\": ", [&] { host.checks().requireNone(); });
 }
 
 // The panel picture, drawn after the description's panel set-up (an example
@@ -254,6 +255,7 @@ void drawPanel(const Module &module, const SiteOptions &o, NodeFacts &f, const j
     }
     f.panelNote = note + ".";
   }
+  prefixed("\"" + f.server + "\": ", [&] { host.checks().requireNone(); });
 }
 
 } // namespace hostsim::doc

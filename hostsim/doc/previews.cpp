@@ -97,6 +97,7 @@ void renderPreviews(const Module &module, const SiteOptions &o, NodeFacts &f, co
     renderer.render(ro, [&](int, const FrameBuffer &fb) {
       prefixed(stem + ".png: ", [&] { writeImage((fs::path(o.out) / (stem + ".png")).string(), fb); });
     });
+    prefixed(stem + ".json: ", [&] { host.checks().requireNone(); });
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     if (o.log) std::fprintf(o.log, "hostsim: rendered %s.png in %.2f s\n", stem.c_str(), seconds);
     report.files.push_back(stem + ".png");

@@ -217,6 +217,9 @@ private:
   static double rayTraceMode(const double position[3], const double direction[3], double color[3], const double eta,
                              const int32_t mode);
   static int32_t illuminate(LWItemID light, const double position[3], double direction[3], double color[3]);
+  // A trace from the calling thread's sample, once the call is checked.
+  static double traceFromSample(const double position[3], const double direction[3], double color[3], double eta,
+                                int32_t mode);
   static float randomFloat(RandomFloatData data);
 
   Scene &scene_;

@@ -127,7 +127,21 @@ void Renderer::shaderRecord(const LWNodalAccess &na, const Shading &s, LWShaderA
 
 // ---------------------------------------------------------------- ray operations
 
+namespace {
+
+// The shading context's operations work on the sample being evaluated: a
+// module calls them from evaluate, with a ray of its own.
+constexpr const char *kContext = "the shading context";
+
+bool evaluating(const char *function, const double *position, const double *direction) {
+  Call call(kContext, function, From::Evaluate);
+  return call && call.pointer(position, "the position") && call.pointer(direction, "the direction");
+}
+
+} // namespace
+
 double Renderer::rayCast(const double position[3], const double direction[3]) {
+  if (!evaluating("rayCast", position, direction)) return -1.0;
   Worker *w = SampleScope::currentWorker();
   if (!w || !position || !direction) return -1.0;
   double d[3] = {direction[0], direction[1], direction[2]};
@@ -138,6 +152,7 @@ double Renderer::rayCast(const double position[3], const double direction[3]) {
 }
 
 double Renderer::rayShade(const double position[3], const double direction[3], LWShaderAccess *sa) {
+  if (!evaluating("rayShade", position, direction)) return -1.0;
   const LWNodalAccess *na = SampleScope::current();
   Worker *w = SampleScope::currentWorker();
   if (!na || !w || !position || !direction) return -1.0;
@@ -157,6 +172,12 @@ double Renderer::rayShade(const double position[3], const double direction[3], L
 
 double Renderer::rayTraceMode(const double position[3], const double direction[3], double color[3], const double eta,
                               const int32_t mode) {
+  if (!evaluating("rayTraceMode", position, direction)) return -1.0;
+  return traceFromSample(position, direction, color, eta, mode);
+}
+
+double Renderer::traceFromSample(const double position[3], const double direction[3], double color[3], double eta,
+                                 int32_t mode) {
   const LWNodalAccess *na = SampleScope::current();
   Worker *w = SampleScope::currentWorker();
   if (!na || !w || !position || !direction) {
@@ -181,13 +202,16 @@ double Renderer::rayTraceMode(const double position[3], const double direction[3
 }
 
 double Renderer::rayTrace(const double position[3], const double direction[3], double color[3]) {
+  if (!evaluating("rayTrace", position, direction)) return -1.0;
   const LWNodalAccess *na = SampleScope::current();
-  return rayTraceMode(position, direction, color, na ? na->incomingEta : 1.0, RTMODE_REFLECTION);
+  return traceFromSample(position, direction, color, na ? na->incomingEta : 1.0, RTMODE_REFLECTION);
 }
 
 // The scene's one light, whatever the id: its direction and colour where it
 // reaches the position, 0 where something shadows it.
 int32_t Renderer::illuminate(LWItemID, const double position[3], double direction[3], double color[3]) {
+  Call call(kContext, "illuminate", From::Evaluate);
+  if (!call || !call.pointer(position, "the position")) return 0;
   Worker *w = SampleScope::currentWorker();
   if (!w || !position) return 0;
   const Renderer &r = *w->renderer;
@@ -207,6 +231,10 @@ int32_t Renderer::illuminate(LWItemID, const double position[3], double directio
 
 // A uniform number in [0, 1) from the thread's own xorshift generator.
 float Renderer::randomFloat(RandomFloatData data) {
+  Call call(kContext, "randomFloat", From::Evaluate);
+  if (!call || !call.known(data && data == call.frame()->context->randomData, "its data",
+                           "not the random data of the shading context now evaluating"))
+    return 0.0f;
   auto *w = reinterpret_cast<Worker *>(data);
   if (!w) return 0.0f;
   uint64_t x = w->random;

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "hostsim/checks.h"
 #include "hostsim/paths.h"
 
 namespace hostsim {
@@ -10,7 +11,22 @@ namespace {
 
 FileRequester *gCurrent = nullptr;
 
-int32_t activate(int32_t version, LWFileReqLocal *request) { return gCurrent ? gCurrent->run(version, request) : 1; }
+// The requester belongs to the host's callbacks outside evaluation, and
+// writes the chosen name into the caller's three buffers.
+int32_t activate(int32_t version, LWFileReqLocal *request) {
+  Call call("File Request 2", "call", From::HostCallback);
+  if (!call || !call.known(version == LWFILEREQ_VERSION, "the version",
+                           std::to_string(version) + " is not the requester's version (" +
+                               std::to_string(LWFILEREQ_VERSION) + ")") ||
+      !call.pointer(request, "the request record") ||
+      !call.known(request->reqType >= FREQ_LOAD && request->reqType <= FREQ_MULTILOAD, "the request kind",
+                  std::to_string(request->reqType) + " is not a request kind (1 to 4)") ||
+      !call.known(request->bufLen > 0, "the buffer length", "a request needs room for the name") ||
+      !call.pointer(request->path, "the path buffer") || !call.pointer(request->baseName, "the base name buffer") ||
+      !call.pointer(request->fullName, "the full name buffer"))
+    return 1;
+  return gCurrent ? gCurrent->run(version, request) : 1;
+}
 
 void copyInto(char *buf, int32_t len, const std::string &s) {
   if (!buf || len <= 0) return;

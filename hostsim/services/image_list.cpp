@@ -18,39 +18,58 @@ ImageList *gCurrent = nullptr;
 // simply name no image.
 constexpr int32_t kMaxReference = 4096;
 
-Image *imageOf(LWImageID id) {
-  auto *img = reinterpret_cast<Image *>(id);
-  return img && img->index >= 0 ? img : nullptr;
+// The image list: walking it and reading an image's size and pixels are
+// reads a render thread may make while it evaluates; everything else
+// (loading, names, scene load and save, change events) belongs to the host's
+// callbacks outside evaluation. An image is one in the list: one taken out
+// of it is gone, as the host frees it.
+constexpr const char *kImages = "LW Image List";
+
+Image *image(Call &call, LWImageID id, const char *argument = "the image") {
+  return call && call.handle(id, Handle::Image, argument) ? reinterpret_cast<Image *>(id) : nullptr;
+}
+Image *image(const char *function, From from, LWImageID id) {
+  Call call(kImages, function, from);
+  return image(call, id);
 }
 
 struct Ops {
   static LWImageID first() {
-    return gCurrent && !gCurrent->images().empty() ? reinterpret_cast<LWImageID>(gCurrent->images().front()) : nullptr;
+    Call call(kImages, "first", From::AnyCallback);
+    return call && gCurrent && !gCurrent->images().empty() ? reinterpret_cast<LWImageID>(gCurrent->images().front())
+                                                            : nullptr;
   }
   static LWImageID next(LWImageID id) {
-    const Image *img = imageOf(id);
+    const Image *img = image("next", From::AnyCallback, id);
     return img && gCurrent ? reinterpret_cast<LWImageID>(gCurrent->at(static_cast<std::size_t>(img->index) + 1)) : nullptr;
   }
   static LWImageID load(const char *filename) {
-    return filename && gCurrent ? reinterpret_cast<LWImageID>(gCurrent->loadForModule(filename)) : nullptr;
+    Call call(kImages, "load", From::HostCallback);
+    if (!call || !call.pointer(filename, "the file name") || !gCurrent) return nullptr;
+    return reinterpret_cast<LWImageID>(gCurrent->loadForModule(filename));
   }
   static const char *name(LWImageID id) {
-    const Image *img = imageOf(id);
+    const Image *img = image("name", From::HostCallback, id);
     return img ? img->name.c_str() : nullptr;
   }
   static const char *filename(LWImageID id, LWFrame) {
-    const Image *img = imageOf(id);
+    const Image *img = image("filename", From::HostCallback, id);
     return img ? img->path.c_str() : nullptr;
   }
   static void size(LWImageID id, int32_t *w, int32_t *h) {
-    const Image *img = imageOf(id);
+    const Image *img = image("size", From::AnyCallback, id);
     if (w) *w = img ? img->width : 0;
     if (h) *h = img ? img->height : 0;
   }
+  static const Image *pixels(Call &call, LWImageID id, const void *out) {
+    Image *img = image(call, id);
+    return img && call.pointer(out, "the result") ? img : nullptr;
+  }
   // Outside the image: black, and alpha 0.
   static void rgb(LWImageID id, int32_t x, int32_t y, float out[3]) {
+    Call call(kImages, "RGB", From::AnyCallback);
     if (gCurrent) gCurrent->countPixelRead();
-    const Image *img = imageOf(id);
+    const Image *img = pixels(call, id, out);
     if (!out) return;
     if (!img || x < 0 || y < 0 || x >= img->width || y >= img->height) {
       out[0] = out[1] = out[2] = 0.0f;
@@ -59,12 +78,12 @@ struct Ops {
     std::memcpy(out, img->pixel(x, y), 3 * sizeof(float));
   }
   static float alpha(LWImageID id, int32_t x, int32_t y) {
-    const Image *img = imageOf(id);
+    const Image *img = image("alpha", From::AnyCallback, id);
     if (!img || x < 0 || y < 0 || x >= img->width || y >= img->height) return 0.0f;
     return img->pixel(x, y)[3];
   }
   static int32_t hasAlpha(LWImageID id) {
-    const Image *img = imageOf(id);
+    const Image *img = image("hasAlpha", From::AnyCallback, id);
     return img && img->hasAlpha ? 1 : 0;
   }
   // Bilinear between the four pixel centres around (u, v), u wrapping round
@@ -72,8 +91,7 @@ struct Ops {
   // blend 0 takes the nearest pixel. No pre-filtered levels, so the spot size
   // does not widen the filter. Channels first to first + count - 1 of the
   // RGBA pixels; outside any image, zero.
-  static void filtered(LWImageID id, double u, double v, int32_t blend, int first, int count, double *out) {
-    const Image *img = imageOf(id);
+  static void filtered(const Image *img, double u, double v, int32_t blend, int first, int count, double *out) {
     if (!out) return;
     if (!img || img->width <= 0 || img->height <= 0 || !std::isfinite(u) || !std::isfinite(v)) {
       for (int c = 0; c < count; ++c) out[c] = 0.0;
@@ -99,52 +117,68 @@ struct Ops {
       out[c] = (p00[c] * (1 - tx) + p10[c] * tx) * (1 - ty) + (p01[c] * (1 - tx) + p11[c] * tx) * ty;
   }
   static void spot(LWImageID id, double u, double v, double, int32_t blend, double out[3]) {
-    filtered(id, u, v, blend, 0, 3, out);
+    Call call(kImages, "RGBSpot", From::AnyCallback);
+    filtered(pixels(call, id, out), u, v, blend, 0, 3, out);
   }
   static double alphaSpot(LWImageID id, double u, double v, double, int32_t blend) {
     double a = 0.0;
-    filtered(id, u, v, blend, 3, 1, &a);
+    filtered(image("alphaSpot", From::AnyCallback, id), u, v, blend, 3, 1, &a);
     return a;
   }
   // Luma as the host's conversions take it: Rec. 709 weights.
   static double luma709(const double c[3]) { return 0.2126 * c[0] + 0.7152 * c[1] + 0.0722 * c[2]; }
-  static double lumaSpot(LWImageID id, double u, double v, double size, int32_t blend) {
+  static double lumaSpot(LWImageID id, double u, double v, double, int32_t blend) {
     double c[3];
-    spot(id, u, v, size, blend, c);
+    filtered(image("lumaSpot", From::AnyCallback, id), u, v, blend, 0, 3, c);
     return luma709(c);
   }
   static float luma(LWImageID id, int32_t x, int32_t y) {
-    float c[3];
-    rgb(id, x, y, c);
-    const double d[3] = {c[0], c[1], c[2]};
+    const Image *img = image("luma", From::AnyCallback, id);
+    if (!img || x < 0 || y < 0 || x >= img->width || y >= img->height) return 0.0f;
+    const float *p = img->pixel(x, y);
+    const double d[3] = {p[0], p[1], p[2]};
     return static_cast<float>(luma709(d));
   }
   // Colour unless every pixel is a grey.
   static int32_t isColor(LWImageID id) {
-    const Image *img = imageOf(id);
+    const Image *img = image("isColor", From::HostCallback, id);
     if (!img) return 0;
     for (std::size_t i = 0; i + 3 < img->rgba.size(); i += 4)
       if (img->rgba[i] != img->rgba[i + 1] || img->rgba[i + 1] != img->rgba[i + 2]) return 1;
     return 0;
   }
   // Spots are filtered as asked already.
-  static void needAA(LWImageID) {}
-  // Takes the image out of the list; its id stays readable as no image.
+  static void needAA(LWImageID id) { image("needAA", From::HostCallback, id); }
+  // Takes the image out of the list: it is gone.
   static void clear(LWImageID id) {
-    if (Image *img = imageOf(id); img && gCurrent) gCurrent->remove(img);
+    if (Image *img = image("clear", From::HostCallback, id); img && gCurrent) gCurrent->remove(img);
   }
   // The stand-in host keeps no pixmaps and no image savers.
-  static LWPixmapID evaluate(LWImageID, LWTime) { return nullptr; }
-  static LWPixmapID create(const char *, int32_t, int32_t, LWImageType) { return nullptr; }
-  static void saverNotifyAttach(LWInstance, LWImageID (*)(LWInstance)) {}
-  static void saverNotifyDetach(LWInstance) {}
-  static void saverNotifyMarkUsage(LWTextureID) {}
+  static LWPixmapID evaluate(LWImageID id, LWTime) {
+    image("evaluate", From::HostCallback, id);
+    return nullptr;
+  }
+  static LWPixmapID create(const char *, int32_t, int32_t, LWImageType) {
+    Call call(kImages, "create", From::HostCallback);
+    return nullptr;
+  }
+  static void saverNotifyAttach(LWInstance, LWImageID (*)(LWInstance)) {
+    Call call(kImages, "saverNotifyAttach", From::HostCallback);
+  }
+  static void saverNotifyDetach(LWInstance) { Call call(kImages, "saverNotifyDetach", From::HostCallback); }
+  static void saverNotifyMarkUsage(LWTextureID) { Call call(kImages, "saverNotifyMarkUsage", From::HostCallback); }
   static void changeEvent(LWImageEventFunc func, int32_t registration) {
-    if (gCurrent && func) gCurrent->watch(func, registration == LWERR_REGISTER);
+    Call call(kImages, "changeEvent", From::HostCallback);
+    if (call && call.pointer(reinterpret_cast<void *>(func), "the event function") &&
+        call.known(registration == LWERR_REGISTER || registration == LWERR_UNREGISTER, "the registration",
+                   std::to_string(registration) + " is neither 0 (register) nor 1 (unregister)") &&
+        gCurrent)
+      gCurrent->watch(func, registration == LWERR_REGISTER);
   }
   static int32_t replace(LWImageID id, const char *filename) {
-    Image *img = imageOf(id);
-    if (!img || !filename || !gCurrent) return 0;
+    Call call(kImages, "replace", From::HostCallback);
+    Image *img = image(call, id);
+    if (!img || !call.pointer(filename, "the file name") || !gCurrent) return 0;
     try {
       gCurrent->replace(img, filename);
     } catch (const Error &) {
@@ -153,8 +187,10 @@ struct Ops {
     return 1;
   }
   // A reference is one stream string: the image's reference, empty for none.
+  // Only from the load callback, from the state handed to it.
   static LWImageID sceneLoad(const LWLoadState *ls) {
-    if (!ls || !gCurrent) return nullptr;
+    Call call(kImages, "sceneLoad", From::HostCallback);
+    if (!call || !call.loadState(ls, "the load state") || !gCurrent) return nullptr;
     std::vector<char> buf(kMaxReference);
     if (ls->readStr(ls->readData, buf.data(), kMaxReference) <= 0) return nullptr;
     const std::string ref(buf.data());
@@ -164,8 +200,10 @@ struct Ops {
     return reinterpret_cast<LWImageID>(img);
   }
   static void sceneSave(const LWSaveState *ss, LWImageID id) {
-    if (!ss || !gCurrent) return;
-    const Image *img = imageOf(id);
+    Call call(kImages, "sceneSave", From::HostCallback);
+    if (!call || !call.saveState(ss, "the save state") || !gCurrent) return;
+    // No image (null) saves as none.
+    const Image *img = id && call.handle(id, Handle::Image, "the image") ? reinterpret_cast<Image *>(id) : nullptr;
     ss->writeStr(ss->writeData, img ? gCurrent->referenceFor(*img).c_str() : "");
   }
 };
@@ -180,7 +218,7 @@ std::unique_ptr<Image> readImageFile(const std::string &path) {
 }
 #endif
 
-ImageList::ImageList() {
+ImageList::ImageList(Checks &checks) : checks_(checks) {
   funcs_.first = &Ops::first;
   funcs_.next = &Ops::next;
   funcs_.load = &Ops::load;
@@ -239,6 +277,7 @@ Image *ImageList::load(const std::string &reference, const std::string &name) {
   img->reference = reference;
   if (!name.empty()) img->name = name;
   order_.push_back(img.get());
+  checks_.made(img.get(), Handle::Image);
   owned_.push_back(std::move(img));
   renumber();
   return order_.back();
@@ -268,6 +307,7 @@ void ImageList::remove(Image *image) {
   tell(LWCEV_DESTROY, image);
   std::erase(order_, image);
   image->index = -1;
+  checks_.destroyed(image);
   renumber();
 }
 
@@ -289,11 +329,17 @@ void ImageList::watch(LWImageEventFunc func, bool on) {
 
 void ImageList::tell(int32_t code, Image *image) {
   const std::vector<LWImageEventFunc> now = watchers_; // a watcher may unregister itself
-  for (LWImageEventFunc f : now) f(code, reinterpret_cast<LWImageID>(image));
+  for (LWImageEventFunc f : now) {
+    CallbackScope scope(Callback::ImageEvent, nullptr);
+    f(code, reinterpret_cast<LWImageID>(image));
+  }
 }
 
 void ImageList::clear() {
-  for (Image *img : order_) img->index = -1;
+  for (Image *img : order_) {
+    img->index = -1;
+    checks_.destroyed(img);
+  }
   order_.clear();
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/lw_image.h"
+#include "hostsim/checks.h"
 #include "hostsim/error.h"
 
 namespace hostsim {
@@ -41,7 +42,7 @@ std::unique_ptr<Image> readImageFile(const std::string &path);
 
 class ImageList {
 public:
-  ImageList();
+  explicit ImageList(Checks &checks);
   ~ImageList();
   ImageList(const ImageList &) = delete;
   ImageList &operator=(const ImageList &) = delete;
@@ -94,9 +95,10 @@ private:
   std::string resolve(const std::string &reference) const;
   void renumber();
 
+  Checks &checks_; // where its images are booked
   LWImageList funcs_{};
   std::string baseDir_;
-  std::vector<std::unique_ptr<Image>> owned_; // every image ever loaded: stale IDs stay readable
+  std::vector<std::unique_ptr<Image>> owned_; // every image ever loaded: a stale ID stays memory the host owns
   std::vector<Image *> order_;                // the list as the module walks it
   std::atomic<uint64_t> pixelReads_{0};
   std::vector<LWImageEventFunc> watchers_;

@@ -40,50 +40,103 @@ int32_t toInteger(double x) {
   return static_cast<int32_t>(r);
 }
 
+// The node services a module calls. Each checks the call first (see
+// hostsim/checks.h): node functions, input and output creation and the walks
+// over a node's inputs and outputs belong to the host's callbacks outside
+// evaluation; evaluating an input and setting the output value to evaluate,
+// with the sample's own context and value handle; the connected test to any
+// callback (a panel shows whether an input is connected).
+constexpr const char *kNodeFuncs = "NodeFuncs";
+constexpr const char *kInputFuncs = "NodeInputFuncs";
+constexpr const char *kOutputFuncs = "NodeOutputFuncs";
+
+bool knownType(ConnectionType t) { return t >= CONN_COLOR && t <= CONN_TYPE_COUNT; }
+
 struct Ops {
-  static const char *nodeName(NodeID n) { return n ? nodeOf(n)->name.c_str() : nullptr; }
-  static const char *serverUserName(NodeID n) { return n ? nodeOf(n)->userName.c_str() : nullptr; }
-  static LWChanGroupID chanGrp(NodeID n) { return n ? reinterpret_cast<LWChanGroupID>(nodeOf(n)->group) : nullptr; }
+  // A call on a node outside evaluation: the node one this host made.
+  static HostNode *node(Call &call, NodeID n) {
+    return call && call.handle(n, Handle::Node, "the node") ? nodeOf(n) : nullptr;
+  }
+  static HostNode *node(const char *service, const char *function, NodeID n) {
+    Call call(service, function, From::HostCallback);
+    return node(call, n);
+  }
+  static NodeInput *input(Call &call, NodeInputID id, const char *argument = "the input") {
+    return call && call.input(id, argument) ? reinterpret_cast<NodeInput *>(id) : nullptr;
+  }
+  static NodeOutput *output(Call &call, NodeOutputID id, const char *argument = "the output") {
+    return call && call.handle(id, Handle::Output, argument) ? reinterpret_cast<NodeOutput *>(id) : nullptr;
+  }
+
+  static const char *nodeName(NodeID n) {
+    HostNode *node = Ops::node(kNodeFuncs, "nodeName", n);
+    return node ? node->name.c_str() : nullptr;
+  }
+  static const char *serverUserName(NodeID n) {
+    HostNode *node = Ops::node(kNodeFuncs, "serverUserName", n);
+    return node ? node->userName.c_str() : nullptr;
+  }
+  static LWChanGroupID chanGrp(NodeID n) {
+    HostNode *node = Ops::node(kNodeFuncs, "chanGrp", n);
+    return node ? reinterpret_cast<LWChanGroupID>(node->group) : nullptr;
+  }
   static void setNodeColor(NodeID n, int32_t rgb[3]) {
-    if (!n || !rgb) return;
-    for (int c = 0; c < 3; ++c) nodeOf(n)->color[c] = rgb[c];
+    Call call(kNodeFuncs, "setNodeColor", From::HostCallback);
+    HostNode *node = Ops::node(call, n);
+    if (!node || !call.pointer(rgb, "the colour")) return;
+    for (int c = 0; c < 3; ++c) node->color[c] = rgb[c];
   }
   static void setNodeColor3(NodeID n, int32_t r, int32_t g, int32_t b) {
-    if (!n) return;
-    HostNode *node = nodeOf(n);
+    HostNode *node = Ops::node(kNodeFuncs, "setNodeColor3", n);
+    if (!node) return;
     node->color[0] = r;
     node->color[1] = g;
     node->color[2] = b;
   }
   static void setNodePreviewType(NodeID n, int32_t type) {
-    if (n) nodeOf(n)->previewType = type;
+    Call call(kNodeFuncs, "setNodePreviewType", From::HostCallback);
+    HostNode *node = Ops::node(call, n);
+    if (node && call.known(type >= NPT_RENDER && type <= NPT_OFF, "the preview type",
+                           std::to_string(type) + " is not a preview type (0 rendered, 1 custom, 2 off)"))
+      node->previewType = type;
   }
   static void updateNodePreview(NodeID n) {
-    if (n) ++nodeOf(n)->previewUpdates;
+    if (HostNode *node = Ops::node(kNodeFuncs, "UpdateNodePreview", n)) ++node->previewUpdates;
   }
 
   static NodeInputID createInput(NodeID n, ConnectionType type, const char *name, NodeInputEvent event) {
-    if (!n || !name) return nullptr;
-    return reinterpret_cast<NodeInputID>(nodeOf(n)->addInput(type, name, event));
+    Call call(kInputFuncs, "create", From::HostCallback);
+    HostNode *node = Ops::node(call, n);
+    if (!node || !call.known(knownType(type), "the connection type", std::to_string(type) + " is not a connection type") ||
+        !call.pointer(name, "the name"))
+      return nullptr;
+    return reinterpret_cast<NodeInputID>(node->addInput(type, name, event));
   }
   static void destroyInput(NodeID n, NodeInputID id) {
-    if (!n) return;
-    auto &inputs = nodeOf(n)->inputs;
-    const auto it = std::find_if(inputs.begin(), inputs.end(), [id](const auto &in) { return in.get() == reinterpret_cast<NodeInput *>(id); });
-    if (it == inputs.end()) return;
+    Call call(kInputFuncs, "destroy", From::HostCallback);
+    HostNode *node = Ops::node(call, n);
+    NodeInput *in = node ? input(call, id) : nullptr;
+    if (!in) return;
+    auto &inputs = node->inputs;
+    const auto it = std::find_if(inputs.begin(), inputs.end(), [in](const auto &i) { return i.get() == in; });
+    if (!call.known(it != inputs.end(), "the input", "an input of another node")) return;
     if ((*it)->source) --(*it)->source->node->feeds; // its connection goes with it
     inputs.erase(it);
   }
+  // render threads, concurrently
   static int32_t evaluateInput(NodeInputID id, LWNodalAccess *na, void *value) {
-    auto *in = reinterpret_cast<NodeInput *>(id);
-    if (!in || !in->source || !value) return 0;
+    Call call(kInputFuncs, "evaluate", From::Evaluate);
+    NodeInput *in = input(call, id);
+    if (!in || !call.context(na, "the shading context") || !call.pointer(value, "the value buffer")) return 0;
+    if (!in->source) return 0;
     OutputValue out;
     evaluateOutput(*in->source->node, na, in->source, out);
     convertValue(out, in->type, value);
     return 1;
   }
   static int32_t check(NodeInputID id) {
-    auto *in = reinterpret_cast<NodeInput *>(id);
+    Call call(kInputFuncs, "check", From::AnyCallback);
+    NodeInput *in = input(call, id);
     return in && in->source ? 1 : 0;
   }
 
@@ -100,49 +153,80 @@ struct Ops {
     return index >= 1 && static_cast<std::size_t>(index) <= list.size() ? list[static_cast<std::size_t>(index - 1)].get()
                                                                           : nullptr;
   }
-  static NodeInput *inputOf(NodeInputID id) { return reinterpret_cast<NodeInput *>(id); }
   static NodeInputID inputId(NodeInput *in) { return reinterpret_cast<NodeInputID>(in); }
-  static NodeInputID firstInput(NodeID n) { return n ? inputId(atIndex(nodeOf(n)->inputs, 1)) : nullptr; }
+  static NodeInputID firstInput(NodeID n) {
+    HostNode *node = Ops::node(kInputFuncs, "first", n);
+    return node ? inputId(atIndex(node->inputs, 1)) : nullptr;
+  }
   static NodeInputID nextInput(NodeInputID id) {
-    NodeInput *in = inputOf(id);
-    if (!in || !in->node) return nullptr;
-    return inputId(atIndex(in->node->inputs, indexIn(in->node->inputs, in) + 1));
+    Call call(kInputFuncs, "next", From::HostCallback);
+    NodeInput *in = input(call, id);
+    return in ? inputId(atIndex(in->node->inputs, indexIn(in->node->inputs, in) + 1)) : nullptr;
   }
   static NodeInputID previousInput(NodeInputID id) {
-    NodeInput *in = inputOf(id);
-    if (!in || !in->node) return nullptr;
+    Call call(kInputFuncs, "previous", From::HostCallback);
+    NodeInput *in = input(call, id);
+    if (!in) return nullptr;
     const int32_t i = indexIn(in->node->inputs, in);
     return i > 1 ? inputId(atIndex(in->node->inputs, i - 1)) : nullptr;
   }
-  static int32_t numInputs(NodeID n) { return n ? static_cast<int32_t>(nodeOf(n)->inputs.size()) : 0; }
-  static NodeInputID inputByIndex(NodeID n, int32_t index) {
-    return n ? inputId(atIndex(nodeOf(n)->inputs, index)) : nullptr;
+  static int32_t numInputs(NodeID n) {
+    HostNode *node = Ops::node(kInputFuncs, "numInputs", n);
+    return node ? static_cast<int32_t>(node->inputs.size()) : 0;
   }
-  static int32_t inputIndex(NodeID n, NodeInputID id) { return n ? indexIn(nodeOf(n)->inputs, inputOf(id)) : 0; }
+  static NodeInputID inputByIndex(NodeID n, int32_t index) {
+    HostNode *node = Ops::node(kInputFuncs, "byIndex", n);
+    return node ? inputId(atIndex(node->inputs, index)) : nullptr;
+  }
+  static int32_t inputIndex(NodeID n, NodeInputID id) {
+    Call call(kInputFuncs, "getIndex", From::HostCallback);
+    HostNode *node = Ops::node(call, n);
+    NodeInput *in = node ? input(call, id) : nullptr;
+    return in ? indexIn(node->inputs, in) : 0;
+  }
   // The host's own disconnect: the input hears of it as from the editor.
   static void disconnectInput(NodeID n, NodeInputID id) {
-    NodeInput *in = inputOf(id);
-    if (!n || !in || indexIn(nodeOf(n)->inputs, in) == 0 || !in->source) return;
+    Call call(kInputFuncs, "disconnect", From::HostCallback);
+    HostNode *node = Ops::node(call, n);
+    NodeInput *in = node ? input(call, id) : nullptr;
+    if (!in || !call.known(indexIn(node->inputs, in) != 0, "the input", "an input of another node") || !in->source)
+      return;
     --in->source->node->feeds;
     in->source = nullptr;
-    if (in->event && nodeOf(n)->instance) in->event(nodeOf(n)->instance, id, NIE_DISCONNECT, 0);
+    if (in->event && node->instance) {
+      CallbackScope scope(Callback::InputEvent, node);
+      in->event(node->instance, id, NIE_DISCONNECT, 0);
+    }
   }
   static NodeID inputNode(NodeInputID id) {
-    NodeInput *in = inputOf(id);
+    Call call(kInputFuncs, "node", From::HostCallback);
+    NodeInput *in = input(call, id);
     return in ? reinterpret_cast<NodeID>(in->node) : nullptr;
   }
 
   static NodeOutputID createOutput(NodeID n, ConnectionType type, const char *name) {
-    if (!n || !name) return nullptr;
-    return reinterpret_cast<NodeOutputID>(nodeOf(n)->addOutput(type, name));
+    Call call(kOutputFuncs, "create", From::HostCallback);
+    HostNode *node = Ops::node(call, n);
+    if (!node || !call.known(knownType(type), "the connection type", std::to_string(type) + " is not a connection type") ||
+        !call.pointer(name, "the name"))
+      return nullptr;
+    return reinterpret_cast<NodeOutputID>(node->addOutput(type, name));
   }
   static void destroyOutput(NodeID n, NodeOutputID id) {
-    if (n)
-      std::erase_if(nodeOf(n)->outputs, [id](const auto &o) { return o.get() == reinterpret_cast<NodeOutput *>(id); });
+    Call call(kOutputFuncs, "destroy", From::HostCallback);
+    HostNode *node = Ops::node(call, n);
+    NodeOutput *out = node ? output(call, id) : nullptr;
+    if (out && call.known(out->node == node, "the output", "an output of another node"))
+      std::erase_if(node->outputs, [out](const auto &o) { return o.get() == out; });
   }
-  static void setValue(NodeValue value, void *result) {
-    auto *out = reinterpret_cast<OutputValue *>(value);
-    if (!out || !result) return;
+  // render threads, concurrently
+  static OutputValue *value(Call &call, NodeValue value) {
+    return call && call.value(value, "the output value") ? reinterpret_cast<OutputValue *>(value) : nullptr;
+  }
+  static void setValue(NodeValue handle, void *result) {
+    Call call(kOutputFuncs, "setValue", From::Evaluate);
+    OutputValue *out = value(call, handle);
+    if (!out || !call.pointer(result, "the result")) return;
     if (out->type == CONN_INTEGER) {
       out->i = *static_cast<const int32_t *>(result);
     } else {
@@ -152,44 +236,72 @@ struct Ops {
     }
     out->set = true;
   }
-  static void *getValue(NodeValue value) {
-    auto *out = reinterpret_cast<OutputValue *>(value);
+  static void *getValue(NodeValue handle) {
+    Call call(kOutputFuncs, "getValue", From::Evaluate);
+    OutputValue *out = value(call, handle);
     if (!out) return nullptr;
     return out->type == CONN_INTEGER ? static_cast<void *>(&out->i) : static_cast<void *>(out->v);
   }
-  static ConnectionType getType(NodeValue value) {
-    auto *out = reinterpret_cast<OutputValue *>(value);
+  static ConnectionType getType(NodeValue handle) {
+    Call call(kOutputFuncs, "getType", From::Evaluate);
+    OutputValue *out = value(call, handle);
     return out ? out->type : NOT_DEFINED;
   }
-  static NodeOutput *outputOf(NodeOutputID id) { return reinterpret_cast<NodeOutput *>(id); }
   static NodeOutputID outputId(NodeOutput *o) { return reinterpret_cast<NodeOutputID>(o); }
-  static NodeOutputID firstOutput(NodeID n) { return n ? outputId(atIndex(nodeOf(n)->outputs, 1)) : nullptr; }
+  static NodeOutputID firstOutput(NodeID n) {
+    HostNode *node = Ops::node(kOutputFuncs, "first", n);
+    return node ? outputId(atIndex(node->outputs, 1)) : nullptr;
+  }
   static NodeOutputID nextOutput(NodeOutputID id) {
-    NodeOutput *o = outputOf(id);
-    if (!o || !o->node) return nullptr;
-    return outputId(atIndex(o->node->outputs, indexIn(o->node->outputs, o) + 1));
+    Call call(kOutputFuncs, "next", From::HostCallback);
+    NodeOutput *o = output(call, id);
+    return o ? outputId(atIndex(o->node->outputs, indexIn(o->node->outputs, o) + 1)) : nullptr;
   }
   static NodeOutputID previousOutput(NodeOutputID id) {
-    NodeOutput *o = outputOf(id);
-    if (!o || !o->node) return nullptr;
+    Call call(kOutputFuncs, "previous", From::HostCallback);
+    NodeOutput *o = output(call, id);
+    if (!o) return nullptr;
     const int32_t i = indexIn(o->node->outputs, o);
     return i > 1 ? outputId(atIndex(o->node->outputs, i - 1)) : nullptr;
   }
-  static int32_t numOutputs(NodeID n) { return n ? static_cast<int32_t>(nodeOf(n)->outputs.size()) : 0; }
-  static NodeOutputID outputByIndex(NodeID n, int32_t index) {
-    return n ? outputId(atIndex(nodeOf(n)->outputs, index)) : nullptr;
+  static int32_t numOutputs(NodeID n) {
+    HostNode *node = Ops::node(kOutputFuncs, "numOutputs", n);
+    return node ? static_cast<int32_t>(node->outputs.size()) : 0;
   }
-  static int32_t outputIndex(NodeID n, NodeOutputID id) { return n ? indexIn(nodeOf(n)->outputs, outputOf(id)) : 0; }
+  static NodeOutputID outputByIndex(NodeID n, int32_t index) {
+    HostNode *node = Ops::node(kOutputFuncs, "byIndex", n);
+    return node ? outputId(atIndex(node->outputs, index)) : nullptr;
+  }
+  static int32_t outputIndex(NodeID n, NodeOutputID id) {
+    Call call(kOutputFuncs, "getIndex", From::HostCallback);
+    HostNode *node = Ops::node(call, n);
+    NodeOutput *o = node ? output(call, id) : nullptr;
+    return o ? indexIn(node->outputs, o) : 0;
+  }
   static NodeID outputNode(NodeOutputID id) {
-    NodeOutput *o = outputOf(id);
+    Call call(kOutputFuncs, "node", From::HostCallback);
+    NodeOutput *o = output(call, id);
     return o ? reinterpret_cast<NodeID>(o->node) : nullptr;
   }
 };
 
 } // namespace
 
-void ReleasePlace::operator()(NodeInput *in) const { in->node->inputPlaces.release(in); }
-void ReleasePlace::operator()(NodeOutput *out) const { out->node->outputPlaces.release(out); }
+void ReleasePlace::operator()(NodeInput *in) const {
+  if (in->node->checks) in->node->checks->destroyed(in);
+  in->node->inputPlaces.release(in);
+}
+void ReleasePlace::operator()(NodeOutput *out) const {
+  if (out->node->checks) out->node->checks->destroyed(out);
+  out->node->outputPlaces.release(out);
+}
+
+HostNode::~HostNode() {
+  // Its inputs and outputs go first (its lists), then the node itself.
+  inputs.clear();
+  outputs.clear();
+  if (checks) checks->destroyed(this);
+}
 
 NodeInput *HostNode::addInput(ConnectionType type, const char *name, NodeInputEvent event) {
   NodeInput *in = inputPlaces.make();
@@ -197,6 +309,7 @@ NodeInput *HostNode::addInput(ConnectionType type, const char *name, NodeInputEv
   in->type = type;
   in->name = name;
   in->event = event;
+  if (checks) checks->made(in, Handle::Input, this);
   // A node has a handful: the node's own room, not one allocation per doubling.
   if (inputs.empty()) inputs.reserve(kInlineInputs);
   inputs.emplace_back(in);
@@ -208,6 +321,7 @@ NodeOutput *HostNode::addOutput(ConnectionType type, const char *name) {
   out->node = this;
   out->type = type;
   out->name = name;
+  if (checks) checks->made(out, Handle::Output, this);
   if (outputs.empty()) outputs.reserve(kInlineOutputs);
   outputs.emplace_back(out);
   return out;
@@ -240,6 +354,8 @@ std::vector<std::string> HostNode::outputNames() const {
 void evaluateOutput(HostNode &node, LWNodalAccess *na, const NodeOutput *output, OutputValue &out) {
   out = OutputValue{};
   out.type = output->type;
+  // A host node evaluates as a module node does: inside the sample's evaluate.
+  CallbackScope scope(&node, na, &out);
   if (node.isModuleNode())
     node.handler.evaluate(node.instance, na, reinterpret_cast<NodeOutputID>(const_cast<NodeOutput *>(output)),
                           reinterpret_cast<NodeValue>(&out));

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/lw_nodes.h"
+#include "hostsim/checks.h"
 #include "hostsim/services/places.h"
 
 namespace hostsim {
@@ -60,12 +61,15 @@ struct OutputValue {
 // was made: its inputs and outputs live in its own places.
 struct HostNode {
   HostNode() = default;
+  ~HostNode();
   HostNode(const HostNode &) = delete;
   HostNode &operator=(const HostNode &) = delete;
 
   std::string name;       // unique in the host, "Sqrt (1)"
   std::string serverName; // the module server, or the host node's kind
   std::string userName;
+  // The book its handles are kept in (the node, its inputs and outputs).
+  Checks *checks = nullptr;
   ChanGroup *group = nullptr;
   int32_t color[3] = {0, 0, 0};
   int32_t previewType = 0;

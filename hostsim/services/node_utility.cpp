@@ -4,6 +4,9 @@
 #include <atomic>
 #include <cmath>
 #include <numbers>
+#include <string>
+
+#include "hostsim/checks.h"
 
 namespace hostsim {
 namespace {
@@ -83,13 +86,30 @@ namespace {
 // written for it expect: Pixel Image hands over its pixel, then the
 // background the pixel lies on. The published parameter names (bg, then fg)
 // say nothing of the roles, which are the host's to give.
+// Blending and the mappings are arithmetic: any callback may use them, a
+// render thread's evaluate included. A mode is one of the fourteen published.
+constexpr const char *kUtility = "NodeUtilityFuncs";
+
 void blendSlot(double result[3], double layer[3], double base[3], double alpha, int32_t mode) {
+  Call call(kUtility, "Blend", From::AnyCallback);
+  if (!call || !call.pointer(result, "the result") || !call.pointer(layer, "the first colour") ||
+      !call.pointer(base, "the second colour") ||
+      !call.known(mode >= BLEND_NORMAL && mode <= BLEND_BLUE, "the blending mode",
+                  std::to_string(mode) + " is not a blending mode (0 to 13)"))
+    return;
   gBlendCalls.fetch_add(1, std::memory_order_relaxed);
   blendColors(result, layer, base, alpha, mode);
 }
 
 void reflectionSlot(double seamAngle, double direction[3], double *u, double *v) {
-  sphericalMap(seamAngle, direction, u, v);
+  Call call(kUtility, "ReflectionMapping", From::AnyCallback);
+  if (call && call.pointer(direction, "the direction")) sphericalMap(seamAngle, direction, u, v);
+}
+
+// The projections: a position to map, somewhere to put the answer.
+bool mapping(const char *function, const double *tPos, const double *u, const double *v) {
+  Call call(kUtility, function, From::AnyCallback);
+  return call && call.pointer(tPos, "the position") && call.pointer(u, "u") && call.pointer(v, "v");
 }
 
 // The components of p across the axis (0 x, 1 y, 2 z) and along it: for y,
@@ -116,11 +136,14 @@ void set(double *u, double *v, double uu, double vv) {
 
 // Texture space is the unit cube about the origin: a projection maps its
 // faces onto 0..1.
-void planarSlot(double tPos[3], int32_t axis, double *u, double *v) {
-  if (!tPos) return set(u, v, 0.5, 0.5);
+void planarAt(double tPos[3], int32_t axis, double *u, double *v) {
   double a, b, along;
   axes(tPos, axis, a, b, along);
   set(u, v, a + 0.5, b + 0.5);
+}
+
+void planarSlot(double tPos[3], int32_t axis, double *u, double *v) {
+  if (mapping("PlanarMapping", tPos, u, v)) planarAt(tPos, axis, u, v);
 }
 
 double azimuth(double a, double b) {
@@ -129,7 +152,7 @@ double azimuth(double a, double b) {
 }
 
 void sphericalSlot(double tPos[3], int32_t axis, double *u, double *v) {
-  if (!tPos) return set(u, v, 0.5, 0.5);
+  if (!mapping("SphericalMapping", tPos, u, v)) return;
   double a, b, along;
   axes(tPos, axis, a, b, along);
   const double len = std::sqrt(a * a + b * b + along * along);
@@ -138,19 +161,22 @@ void sphericalSlot(double tPos[3], int32_t axis, double *u, double *v) {
 }
 
 void cylindricalSlot(double tPos[3], int32_t axis, double *u, double *v) {
-  if (!tPos) return set(u, v, 0.5, 0.5);
+  if (!mapping("CylindricalMapping", tPos, u, v)) return;
   double a, b, along;
   axes(tPos, axis, a, b, along);
   set(u, v, a == 0.0 && b == 0.0 ? 0.5 : azimuth(a, b), along + 0.5);
 }
 
 // The caller picks the axis (the normal's major one); the face is planar.
-void cubicSlot(double tPos[3], int32_t axis, double *u, double *v) { planarSlot(tPos, axis, u, v); }
+void cubicSlot(double tPos[3], int32_t axis, double *u, double *v) {
+  if (mapping("CubicMapping", tPos, u, v)) planarAt(tPos, axis, u, v);
+}
 
 // The position through a camera matrix (row vectors, camera looking along
 // +Z), onto a frame from 0 to 1 across its width.
 void frontSlot(double tPos[3], double pixelAspect, double *u, double *v, double m[4][4]) {
-  if (!tPos || !m) return set(u, v, 0.5, 0.5);
+  if (!mapping("FrontMapping", tPos, u, v)) return;
+  if (!m) return set(u, v, 0.5, 0.5);
   double q[3];
   for (int c = 0; c < 3; ++c) q[c] = tPos[0] * m[0][c] + tPos[1] * m[1][c] + tPos[2] * m[2][c] + m[3][c];
   if (!(q[2] > 0.0)) return set(u, v, 0.5, 0.5);
@@ -160,7 +186,9 @@ void frontSlot(double tPos[3], double pixelAspect, double *u, double *v, double 
 
 // The stand-in host's node networks know no object bounds: a node's texture
 // space is the unit cube at the origin.
-void autosizeSlot(NodeID, double scale[3], double position[3]) {
+void autosizeSlot(NodeID node, double scale[3], double position[3]) {
+  Call call(kUtility, "NodeAutosize", From::HostCallback);
+  if (!call || !call.handle(node, Handle::Node, "the node")) return;
   for (int c = 0; c < 3; ++c) {
     if (scale) scale[c] = 1.0;
     if (position) position[c] = 0.0;
@@ -168,12 +196,17 @@ void autosizeSlot(NodeID, double scale[3], double position[3]) {
 }
 
 // Its objects carry no UV maps.
-int32_t uvSlot(const char *, LWNodalAccess *, double *, double *) { return 0; }
+int32_t uvSlot(const char *, LWNodalAccess *na, double *, double *) {
+  Call call(kUtility, "UVMapping", From::Evaluate);
+  if (call) call.context(na, "the shading context");
+  return 0;
+}
 
 // Nor cameras as items: the matrix is that of a camera at the origin looking
 // along +Z.
 void cameraSlot(LWTime, LWItemID, double m[4][4]) {
-  if (!m) return;
+  Call call(kUtility, "BuildCameraMatrix", From::AnyCallback);
+  if (!call || !call.pointer(m, "the matrix")) return;
   for (int r = 0; r < 4; ++r)
     for (int c = 0; c < 4; ++c) m[r][c] = r == c ? 1.0 : 0.0;
 }

@@ -103,6 +103,13 @@ public:
     }
     return b->make();
   }
+  // Whether p is one of these records, live. p may be any pointer: it is
+  // compared, never followed.
+  bool holds(const void *p) const {
+    for (const Block *b = &first_; b; b = b->next.get())
+      if (b->indexOf(p) >= 0) return true;
+    return false;
+  }
   // Destroys t, which must be one of these records.
   void release(T *t) {
     for (Block *b = &first_; b; b = b->next.get())

@@ -3,13 +3,21 @@
 #include <cmath>
 #include <numbers>
 
+#include "hostsim/checks.h"
+
 namespace hostsim {
 namespace {
 
 SceneRecords *gCurrent = nullptr;
 
+// The backdrop is a read any callback may make, a render thread's evaluate
+// included.
+constexpr const char *kBackdrop = "LW Backdrop Info 2";
+
 void backdropFn(LWTime time, const double direction[3], double color[3]) {
-  if (gCurrent && direction && color) gCurrent->backdropColor(time, direction, color);
+  Call call(kBackdrop, "backdrop", From::AnyCallback);
+  if (call && call.pointer(direction, "the direction") && call.pointer(color, "the colour") && gCurrent)
+    gCurrent->backdropColor(time, direction, color);
 }
 
 void copy3(double *to, const double *from) {
@@ -18,7 +26,8 @@ void copy3(double *to, const double *from) {
 }
 
 void gradientFn(LWTime time, double zenith[3], double sky[3], double ground[3], double nadir[3]) {
-  if (!gCurrent) return;
+  Call call(kBackdrop, "color", From::AnyCallback);
+  if (!call || !gCurrent) return;
   const Gradient g = gCurrent->gradientAt(time);
   copy3(zenith, g.zenith);
   copy3(sky, g.sky);

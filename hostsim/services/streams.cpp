@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstddef>
 #include <cstring>
 #include <limits>
 #include <string_view>
@@ -474,5 +475,194 @@ bool LoadStream::atEnd() const {
     if (!LoadOps::isSpace(data_[i])) return false;
   return true;
 }
+
+// ---------------------------------------------------------------- handed states
+
+// A state handed to a module reaches its stream only from the callback it
+// was handed to, while that callback runs: the host may keep anything of
+// its own behind a state (a file, a stream object), so a state used after
+// its callback, in another callback, or one the module made itself is
+// refused before the host follows it anywhere.
+namespace {
+
+HandedState *handedOf(const LWLoadState *ls) { return reinterpret_cast<HandedState *>(const_cast<LWLoadState *>(ls)); }
+HandedState *handedOf(const LWSaveState *ss) {
+  return reinterpret_cast<HandedState *>(reinterpret_cast<char *>(const_cast<LWSaveState *>(ss)) -
+                                         offsetof(HandedState, save));
+}
+static_assert(offsetof(HandedState, load) == 0);
+
+constexpr const char *kReadData = "its first argument (the state's readData)";
+constexpr const char *kWriteData = "its first argument (the state's writeData)";
+
+} // namespace
+
+struct CheckedLoadOps {
+  static LoadStream *open(void *rd, const char *function) {
+    Call call("LWLoadState", function, From::HostCallback);
+    const auto *ls = static_cast<const LWLoadState *>(rd);
+    if (!call || !call.loadState(ls, kReadData)) return nullptr;
+    return static_cast<LoadStream *>(handedOf(ls)->stream);
+  }
+  static int32_t read(void *rd, char *b, int32_t n) {
+    LoadStream *s = open(rd, "read");
+    return s ? LoadOps::read(s, b, n) : -1;
+  }
+  static int32_t readI1(void *rd, char *v, int32_t n) {
+    LoadStream *s = open(rd, "readI1");
+    return s ? LoadOps::readI1(s, v, n) : -1;
+  }
+  static int32_t readI2(void *rd, int16_t *v, int32_t n) {
+    LoadStream *s = open(rd, "readI2");
+    return s ? LoadOps::readI2(s, v, n) : -1;
+  }
+  static int32_t readI4(void *rd, int32_t *v, int32_t n) {
+    LoadStream *s = open(rd, "readI4");
+    return s ? LoadOps::readI4(s, v, n) : -1;
+  }
+  static int32_t readU1(void *rd, uint8_t *v, int32_t n) {
+    LoadStream *s = open(rd, "readU1");
+    return s ? LoadOps::readU1(s, v, n) : -1;
+  }
+  static int32_t readU2(void *rd, uint16_t *v, int32_t n) {
+    LoadStream *s = open(rd, "readU2");
+    return s ? LoadOps::readU2(s, v, n) : -1;
+  }
+  static int32_t readU4(void *rd, uint32_t *v, int32_t n) {
+    LoadStream *s = open(rd, "readU4");
+    return s ? LoadOps::readU4(s, v, n) : -1;
+  }
+  static int32_t readFP(void *rd, float *v, int32_t n) {
+    LoadStream *s = open(rd, "readFP");
+    return s ? LoadOps::readFP(s, v, n) : -1;
+  }
+  static int32_t readDP(void *rd, double *v, int32_t n) {
+    LoadStream *s = open(rd, "readDP");
+    return s ? LoadOps::readDP(s, v, n) : -1;
+  }
+  static int32_t readStr(void *rd, char *b, int32_t max) {
+    LoadStream *s = open(rd, "readStr");
+    return s ? LoadOps::readStr(s, b, max) : -1;
+  }
+  static LWID readID(void *rd, const LWBlockIdent *ids) {
+    LoadStream *s = open(rd, "readID");
+    return s ? LoadOps::readID(s, ids) : 0;
+  }
+  static LWID findBlk(void *rd, const LWBlockIdent *ids) {
+    LoadStream *s = open(rd, "findBlk");
+    return s ? LoadOps::findBlk(s, ids) : 0;
+  }
+  static void endBlk(void *rd) {
+    if (LoadStream *s = open(rd, "endBlk")) LoadOps::endBlk(s);
+  }
+  static int32_t depth(void *rd) {
+    LoadStream *s = open(rd, "depth");
+    return s ? LoadOps::depth(s) : 0;
+  }
+};
+
+struct CheckedSaveOps {
+  static SaveStream *open(void *wd, const char *function) {
+    Call call("LWSaveState", function, From::HostCallback);
+    const auto *ss = static_cast<const LWSaveState *>(wd);
+    if (!call || !call.saveState(ss, kWriteData)) return nullptr;
+    return static_cast<SaveStream *>(handedOf(ss)->stream);
+  }
+  static void write(void *wd, const char *b, int32_t n) {
+    if (SaveStream *s = open(wd, "write")) SaveOps::write(s, b, n);
+  }
+  static void writeI1(void *wd, const char *v, int32_t n) {
+    if (SaveStream *s = open(wd, "writeI1")) SaveOps::writeI1(s, v, n);
+  }
+  static void writeI2(void *wd, const int16_t *v, int32_t n) {
+    if (SaveStream *s = open(wd, "writeI2")) SaveOps::writeI2(s, v, n);
+  }
+  static void writeI4(void *wd, const int32_t *v, int32_t n) {
+    if (SaveStream *s = open(wd, "writeI4")) SaveOps::writeI4(s, v, n);
+  }
+  static void writeU1(void *wd, const uint8_t *v, int32_t n) {
+    if (SaveStream *s = open(wd, "writeU1")) SaveOps::writeU1(s, v, n);
+  }
+  static void writeU2(void *wd, const uint16_t *v, int32_t n) {
+    if (SaveStream *s = open(wd, "writeU2")) SaveOps::writeU2(s, v, n);
+  }
+  static void writeU4(void *wd, const uint32_t *v, int32_t n) {
+    if (SaveStream *s = open(wd, "writeU4")) SaveOps::writeU4(s, v, n);
+  }
+  static void writeFP(void *wd, const float *v, int32_t n) {
+    if (SaveStream *s = open(wd, "writeFP")) SaveOps::writeFP(s, v, n);
+  }
+  static void writeDP(void *wd, const double *v, int32_t n) {
+    if (SaveStream *s = open(wd, "writeDP")) SaveOps::writeDP(s, v, n);
+  }
+  static void writeStr(void *wd, const char *str) {
+    if (SaveStream *s = open(wd, "writeStr")) SaveOps::writeStr(s, str);
+  }
+  static void writeID(void *wd, const LWBlockIdent *id) {
+    if (SaveStream *s = open(wd, "writeID")) SaveOps::writeID(s, id);
+  }
+  static void beginBlk(void *wd, const LWBlockIdent *id, int32_t leaf) {
+    if (SaveStream *s = open(wd, "beginBlk")) SaveOps::beginBlk(s, id, leaf);
+  }
+  static void endBlk(void *wd) {
+    if (SaveStream *s = open(wd, "endBlk")) SaveOps::endBlk(s);
+  }
+  static int32_t depth(void *wd) {
+    SaveStream *s = open(wd, "depth");
+    return s ? SaveOps::depth(s) : 0;
+  }
+};
+
+LoadScope::LoadScope(LoadStream &in, const HostNode *node)
+    : handed_(Checks::current().hand()), scope_(Callback::Load, node) {
+  LWLoadState &st = handed_->load;
+  st.ioMode = in.state()->ioMode;
+  st.readData = &st;
+  st.read = &CheckedLoadOps::read;
+  st.readI1 = &CheckedLoadOps::readI1;
+  st.readI2 = &CheckedLoadOps::readI2;
+  st.readI4 = &CheckedLoadOps::readI4;
+  st.readU1 = &CheckedLoadOps::readU1;
+  st.readU2 = &CheckedLoadOps::readU2;
+  st.readU4 = &CheckedLoadOps::readU4;
+  st.readFP = &CheckedLoadOps::readFP;
+  st.readStr = &CheckedLoadOps::readStr;
+  st.readID = &CheckedLoadOps::readID;
+  st.findBlk = &CheckedLoadOps::findBlk;
+  st.endBlk = &CheckedLoadOps::endBlk;
+  st.depth = &CheckedLoadOps::depth;
+  st.readDP = &CheckedLoadOps::readDP;
+  handed_->stream = &in;
+  Checks::current().made(&st, Handle::LoadState);
+  scope_.frame().state = &st;
+}
+
+LoadScope::~LoadScope() { Checks::current().expire(handed_); }
+
+SaveScope::SaveScope(SaveStream &out, const HostNode *node)
+    : handed_(Checks::current().hand()), scope_(Callback::Save, node) {
+  LWSaveState &st = handed_->save;
+  st.ioMode = out.mode();
+  st.writeData = &st;
+  st.write = &CheckedSaveOps::write;
+  st.writeI1 = &CheckedSaveOps::writeI1;
+  st.writeI2 = &CheckedSaveOps::writeI2;
+  st.writeI4 = &CheckedSaveOps::writeI4;
+  st.writeU1 = &CheckedSaveOps::writeU1;
+  st.writeU2 = &CheckedSaveOps::writeU2;
+  st.writeU4 = &CheckedSaveOps::writeU4;
+  st.writeFP = &CheckedSaveOps::writeFP;
+  st.writeStr = &CheckedSaveOps::writeStr;
+  st.writeID = &CheckedSaveOps::writeID;
+  st.beginBlk = &CheckedSaveOps::beginBlk;
+  st.endBlk = &CheckedSaveOps::endBlk;
+  st.depth = &CheckedSaveOps::depth;
+  st.writeDP = &CheckedSaveOps::writeDP;
+  handed_->stream = &out;
+  Checks::current().made(&st, Handle::SaveState);
+  scope_.frame().state = &st;
+}
+
+SaveScope::~SaveScope() { Checks::current().expire(handed_); }
 
 } // namespace hostsim

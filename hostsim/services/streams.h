@@ -11,9 +11,14 @@
 #include <vector>
 
 #include "host/lw_io.h"
+#include "hostsim/checks.h"
 
 namespace hostsim {
 
+// A stream's own state (state()) is the host's: the host reads and writes
+// through it itself. A module's load or save callback is handed another,
+// through a LoadScope or SaveScope, that reaches the stream only while that
+// callback runs.
 class SaveStream {
 public:
   explicit SaveStream(int32_t ioMode = LWIO_BINARY);
@@ -29,6 +34,7 @@ public:
 
 private:
   friend struct SaveOps;
+  friend struct CheckedSaveOps;
   LWSaveState state_{};
   std::vector<uint8_t> bytes_;
   std::vector<std::size_t> blocks_; // where each open block's content starts
@@ -52,6 +58,7 @@ public:
 
 private:
   friend struct LoadOps;
+  friend struct CheckedLoadOps;
   // What a binary read may still take: up to the end of the open block.
   std::size_t avail() const {
     const std::size_t end = blocks_.empty() || state_.ioMode == LWIO_ASCII ? data_.size() : blocks_.back();
@@ -63,6 +70,36 @@ private:
   std::size_t pos_ = 0;
   bool failed_ = false;
   std::vector<std::size_t> blocks_; // binary: where each open block ends
+};
+
+// The host calling a node's load: the callback runs inside one, and is
+// handed state(), a state of its own that reads from the stream while the
+// scope lasts and is refused after.
+class LoadScope {
+public:
+  LoadScope(LoadStream &in, const HostNode *node);
+  ~LoadScope();
+  LoadScope(const LoadScope &) = delete;
+  LoadScope &operator=(const LoadScope &) = delete;
+  const LWLoadState *state() const { return &handed_->load; }
+
+private:
+  HandedState *handed_;
+  CallbackScope scope_;
+};
+
+// The same for a node's save.
+class SaveScope {
+public:
+  SaveScope(SaveStream &out, const HostNode *node);
+  ~SaveScope();
+  SaveScope(const SaveScope &) = delete;
+  SaveScope &operator=(const SaveScope &) = delete;
+  const LWSaveState *state() const { return &handed_->save; }
+
+private:
+  HandedState *handed_;
+  CallbackScope scope_;
 };
 
 } // namespace hostsim

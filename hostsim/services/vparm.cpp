@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdio>
+#include <string>
 
 namespace hostsim {
 namespace {
@@ -17,45 +19,82 @@ constexpr const char *kShortStream = "Variant parameter data ended early.";
 constexpr const char *kMismatch = "Variant parameter data does not match the parameter.";
 constexpr const char *kBadKeys = "Variant parameter data holds an impossible key count.";
 
+// The type codes the interface publishes: a plain number, percentage,
+// distance or angle, each also as three (the vector flag, with or without
+// the channel-naming flags), and the two colours.
 bool knownType(int32_t type) {
-  switch (type) {
-  case LWVP_FLOAT:
-  case LWVP_FLOAT3:
-  case LWVP_PERCENT:
-  case LWVP_DIST:
-  case LWVP_ANGLE:
-  case LWVP_COLOR:
-    return true;
-  default:
-    return false;
-  }
+  const int32_t base = type & 0xF0, flags = type & 0x0F;
+  if (base >= LWVP_FLOAT && base <= LWVP_ANGLE) return flags == 0 || flags == 1 || flags == 3 || flags == 5;
+  return type == LWVP_COLOR || type == LWVP_COLORSIMPLE;
 }
+
+std::string hex(int32_t v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%X", static_cast<unsigned>(v));
+  return buf;
+}
+
+// Variant parameters, envelopes and channel groups belong to the host's
+// callbacks outside evaluation: evaluation reads the values a node cached at
+// newTime. A parameter loads only from the state handed to the load callback
+// now running, and saves only to the one handed to the save callback.
+constexpr const char *kVParm = "LWVParmFuncs 2";
+constexpr const char *kEnv = "Animation Envelopes";
+constexpr const char *kChannels = "Channel Info 2";
+constexpr const char *kRefused = "The host refused the call (see its checks).";
 
 struct Ops {
   static VParmService &svc() { return *gCurrent; }
-
-  static LWVParmID create(int32_t type, int32_t) { return reinterpret_cast<LWVParmID>(svc().create(type)); }
-  static void destroy(LWVParmID id) {
-    if (VParm *p = svc().find(id)) svc().destroy(p);
+  static VParm *parm(Call &call, LWVParmID id, const char *argument = "the parameter") {
+    return call && call.handle(id, Handle::Parameter, argument) ? svc().findQuiet(id) : nullptr;
   }
-  static void setup(LWVParmID id, const char *channel, LWChanGroupID group, LWTxtrContextID, LWVParmEventFunc,
-                    const char *, void *) {
-    VParm *p = svc().find(id);
-    if (!p) return;
+  static VParm *parm(const char *function, LWVParmID id) {
+    Call call(kVParm, function, From::HostCallback);
+    return parm(call, id);
+  }
+  static ChanGroup *group(Call &call, LWChanGroupID id, const char *argument, bool nullAllowed) {
+    return call && call.handle(id, Handle::ChannelGroup, argument, nullAllowed) ? reinterpret_cast<ChanGroup *>(id)
+                                                                                : nullptr;
+  }
+
+  static LWVParmID create(int32_t type, int32_t texType) {
+    Call call(kVParm, "create", From::HostCallback);
+    if (!call || !call.known(knownType(type), "the type code", hex(type) + " is not a parameter type code") ||
+        !call.known(texType >= LWVPDT_NOTXTR && texType <= LWVPDT_DISPLACEMENT, "the texture type",
+                    std::to_string(texType) + " is not a texture type (-1 for none, 0 to 4)"))
+      return nullptr;
+    return reinterpret_cast<LWVParmID>(svc().create(type));
+  }
+  static void destroy(LWVParmID id) {
+    if (VParm *p = parm("destroy", id)) svc().destroy(p);
+  }
+  // The channel is named and placed in a channel group; this host makes no
+  // texture contexts, so a parameter has none.
+  static void setup(LWVParmID id, const char *channel, LWChanGroupID groupId, LWTxtrContextID context,
+                    LWVParmEventFunc, const char *, void *) {
+    Call call(kVParm, "setup", From::HostCallback);
+    VParm *p = parm(call, id);
+    ChanGroup *g = p ? group(call, groupId, "the channel group", false) : nullptr;
+    if (!g || !call.pointer(channel, "the channel name") ||
+        !call.known(!context, "the texture context", "this host made no texture context"))
+      return;
     if (p->group) std::erase(p->group->channels, p);
-    p->channel = channel ? channel : "";
-    p->group = reinterpret_cast<ChanGroup *>(group);
-    if (!p->group) return;
+    p->channel = channel;
+    p->group = g;
     // A node's group holds a handful: its own room, not one allocation per
     // doubling.
     if (p->group->channels.empty()) p->group->channels.reserve(kInlineChannels);
     p->group->channels.push_back(p);
   }
   static LWError copy(LWVParmID to, LWVParmID from) {
-    VParm *dst = svc().find(to);
-    VParm *src = svc().find(from);
-    if (!dst || !src) return "Unknown variant parameter.";
-    if (dst->components != src->components) return kMismatch;
+    Call call(kVParm, "copy", From::HostCallback);
+    VParm *dst = parm(call, to, "the destination");
+    VParm *src = dst ? parm(call, from, "the source") : nullptr;
+    if (!src) return kRefused;
+    if (!call.known(dst->components == src->components, "the source",
+                    "a parameter of " + std::to_string(src->components) + " values copied into one of " +
+                        std::to_string(dst->components)))
+      return kMismatch;
     for (int c = 0; c < 3; ++c) {
       dst->value[c] = src->value[c];
       dst->env[c] = src->env[c];
@@ -63,70 +102,92 @@ struct Ops {
     return nullptr;
   }
   static LWError load(LWVParmID id, const LWLoadState *ls) {
-    VParm *p = svc().find(id);
-    if (!p || !ls) return "Unknown variant parameter.";
+    Call call(kVParm, "load", From::HostCallback);
+    VParm *p = parm(call, id);
+    if (!p || !call.loadState(ls, "the load state")) return kRefused;
     return loadVParm(*p, ls);
   }
   static LWError save(LWVParmID id, const LWSaveState *ss) {
-    VParm *p = svc().find(id);
-    if (!p || !ss) return "Unknown variant parameter.";
+    Call call(kVParm, "save", From::HostCallback);
+    VParm *p = parm(call, id);
+    if (!p || !call.saveState(ss, "the save state")) return kRefused;
     return saveVParm(*p, ss);
   }
   static double getVal(LWVParmID id, LWTime t, LWMicropolID, double *result) {
-    VParm *p = svc().find(id);
-    if (!p) return 0.0;
-    for (int c = 0; c < p->components; ++c)
-      if (result) result[c] = p->at(c, t);
+    Call call(kVParm, "getVal", From::HostCallback);
+    VParm *p = parm(call, id);
+    if (!p || !call.pointer(result, "the result")) return 0.0;
+    for (int c = 0; c < p->components; ++c) result[c] = p->at(c, t);
     return p->at(0, t);
   }
   // The static value; keys, where a component has them, still decide.
   static int32_t setVal(LWVParmID id, double *value) {
-    VParm *p = svc().find(id);
-    if (!p || !value) return 0;
+    Call call(kVParm, "setVal", From::HostCallback);
+    VParm *p = parm(call, id);
+    if (!p || !call.pointer(value, "the value")) return 0;
     for (int c = 0; c < p->components; ++c) p->value[c] = value[c];
     return p->components;
   }
   static int32_t getState(LWVParmID id) {
-    VParm *p = svc().find(id);
+    VParm *p = parm("getState", id);
     return p && p->animated() ? LWVPSF_ENV : 0;
   }
   static void setState(LWVParmID id, int32_t state) {
     // Clearing the envelope bit drops the keys; setting it alone adds none.
-    VParm *p = svc().find(id);
+    VParm *p = parm("setState", id);
     if (p && !(state & LWVPSF_ENV))
       for (auto &e : p->env) e.keys.clear();
   }
 
   // The stand-in host has no envelope or texture editor to open, no
   // micropolygons and no textures.
-  static void editEnv(LWVParmID) {}
-  static void editTex(LWVParmID) {}
-  static void initMP(LWMicropolID) {}
+  static void editEnv(LWVParmID id) { parm("editEnv", id); }
+  static void editTex(LWVParmID id) { parm("editTex", id); }
+  static void initMP(LWMicropolID) { Call call(kVParm, "initMP", From::AnyCallback); }
   // A parameter's keys are its own, not envelopes of the envelope service.
-  static void getEnv(LWVParmID, LWEnvelopeID envs[3]) {
-    if (envs) envs[0] = envs[1] = envs[2] = nullptr;
+  static void getEnv(LWVParmID id, LWEnvelopeID envs[3]) {
+    Call call(kVParm, "getEnv", From::HostCallback);
+    if (parm(call, id) && call.pointer(envs, "the envelopes")) envs[0] = envs[1] = envs[2] = nullptr;
   }
-  static LWTextureID getTex(LWVParmID) { return nullptr; }
+  static LWTextureID getTex(LWVParmID id) {
+    parm("getTex", id);
+    return nullptr;
+  }
 
   // ---- "Animation Envelopes"
-  static HostEnvelope *envOf(LWEnvelopeID id) { return svc().findEnvelope(id); }
-  static LWEnvelopeID createEnv(LWChanGroupID group, const char *name, int32_t type) {
-    return reinterpret_cast<LWEnvelopeID>(
-        svc().createEnvelope(reinterpret_cast<ChanGroup *>(group), name ? name : "", type));
+  static HostEnvelope *env(Call &call, LWEnvelopeID id, const char *argument = "the envelope") {
+    return call && call.handle(id, Handle::Envelope, argument) ? svc().findEnvelope(id) : nullptr;
+  }
+  static HostEnvelope *env(const char *function, LWEnvelopeID id) {
+    Call call(kEnv, function, From::HostCallback);
+    return env(call, id);
+  }
+  static LWEnvelopeID createEnv(LWChanGroupID groupId, const char *name, int32_t type) {
+    Call call(kEnv, "create", From::HostCallback);
+    if (!call) return nullptr;
+    ChanGroup *g = group(call, groupId, "the channel group", true);
+    if ((groupId && !g) || !call.pointer(name, "the name") ||
+        !call.known(type >= LWET_FLOAT && type <= LWET_ANGLE, "the envelope type",
+                    std::to_string(type) + " is not an envelope type (2 to 5)"))
+      return nullptr;
+    return reinterpret_cast<LWEnvelopeID>(svc().createEnvelope(g, name, type));
   }
   static void destroyEnv(LWEnvelopeID id) {
-    if (HostEnvelope *e = envOf(id)) svc().destroyEnvelope(e);
+    if (HostEnvelope *e = env("destroy", id)) svc().destroyEnvelope(e);
   }
   static LWError copyEnv(LWEnvelopeID to, LWEnvelopeID from) {
-    HostEnvelope *dst = envOf(to), *src = envOf(from);
-    if (!dst || !src) return "Unknown envelope.";
+    Call call(kEnv, "copy", From::HostCallback);
+    HostEnvelope *dst = env(call, to, "the destination");
+    HostEnvelope *src = dst ? env(call, from, "the source") : nullptr;
+    if (!src) return kRefused;
     dst->keys = src->keys;
     ++dst->age;
     return nullptr;
   }
   static LWError loadEnv(LWEnvelopeID id, const LWLoadState *ls) {
-    HostEnvelope *e = envOf(id);
-    if (!e || !ls) return "Unknown envelope.";
+    Call call(kEnv, "load", From::HostCallback);
+    HostEnvelope *e = env(call, id);
+    if (!e || !call.loadState(ls, "the load state")) return kRefused;
     VParm holder;
     if (LWError err = loadVParm(holder, ls)) return err;
     e->keys = holder.env[0];
@@ -135,20 +196,25 @@ struct Ops {
     return nullptr;
   }
   static LWError saveEnv(LWEnvelopeID id, const LWSaveState *ss) {
-    HostEnvelope *e = envOf(id);
-    if (!e || !ss) return "Unknown envelope.";
+    Call call(kEnv, "save", From::HostCallback);
+    HostEnvelope *e = env(call, id);
+    if (!e || !call.saveState(ss, "the save state")) return kRefused;
     VParm holder;
     holder.value[0] = e->value;
     holder.env[0] = e->keys;
     return saveVParm(holder, ss);
   }
   static double evaluateEnv(LWEnvelopeID id, LWTime t) {
-    const HostEnvelope *e = envOf(id);
+    const HostEnvelope *e = env("evaluate", id);
     return e ? (e->keys.keys.empty() ? e->value : e->keys.at(t)) : 0.0;
   }
-  static int32_t editEnvelope(LWChanGroupID, LWEnvelopeID, int32_t, void *) { return 0; }
+  static int32_t editEnvelope(LWChanGroupID groupId, LWEnvelopeID id, int32_t, void *) {
+    Call call(kEnv, "edit", From::HostCallback);
+    if (call && (!groupId || group(call, groupId, "the channel group", true))) env(call, id);
+    return 0;
+  }
   static int32_t envAge(LWEnvelopeID id) {
-    const HostEnvelope *e = envOf(id);
+    const HostEnvelope *e = env("envAge", id);
     return e ? e->age : 0;
   }
   // Keyframes are known by their position in time order, counting from 1: an
@@ -160,90 +226,131 @@ struct Ops {
     index = i - 1;
     return true;
   }
-  static LWEnvKeyframeID createKey(LWEnvelopeID id, LWTime t, double value) {
-    HostEnvelope *e = envOf(id);
-    if (!e || !std::isfinite(t)) return nullptr;
-    e->keys.set(t, value, KeyShape::Linear);
-    ++e->age;
-    return findKey(id, t);
-  }
-  static void destroyKey(LWEnvelopeID id, LWEnvKeyframeID key) {
-    HostEnvelope *e = envOf(id);
-    std::size_t i;
-    if (!keyIndex(e, key, i)) return;
-    e->keys.keys.erase(e->keys.keys.begin() + static_cast<std::ptrdiff_t>(i));
-    ++e->age;
-  }
-  static LWEnvKeyframeID findKey(LWEnvelopeID id, LWTime t) {
-    const HostEnvelope *e = envOf(id);
-    if (!e) return nullptr;
+  static LWEnvKeyframeID findIn(const HostEnvelope *e, LWTime t) {
     for (std::size_t i = 0; i < e->keys.keys.size(); ++i)
       if (e->keys.keys[i].time == t) return keyId(i);
     return nullptr;
   }
+  static LWEnvKeyframeID createKey(LWEnvelopeID id, LWTime t, double value) {
+    Call call(kEnv, "createKey", From::HostCallback);
+    HostEnvelope *e = env(call, id);
+    if (!e || !call.known(std::isfinite(t), "the time", "a key needs a finite time")) return nullptr;
+    e->keys.set(t, value, KeyShape::Linear);
+    ++e->age;
+    return findIn(e, t);
+  }
+  static void destroyKey(LWEnvelopeID id, LWEnvKeyframeID key) {
+    Call call(kEnv, "destroyKey", From::HostCallback);
+    HostEnvelope *e = env(call, id);
+    std::size_t i = 0;
+    if (!e || !call.known(keyIndex(e, key, i), "the key", "not a key of this envelope")) return;
+    e->keys.keys.erase(e->keys.keys.begin() + static_cast<std::ptrdiff_t>(i));
+    ++e->age;
+  }
+  static LWEnvKeyframeID findKey(LWEnvelopeID id, LWTime t) {
+    const HostEnvelope *e = env("findKey", id);
+    return e ? findIn(e, t) : nullptr;
+  }
   static LWEnvKeyframeID nextKey(LWEnvelopeID id, LWEnvKeyframeID key) {
-    const HostEnvelope *e = envOf(id);
+    const HostEnvelope *e = env("nextKey", id);
     if (!e) return nullptr;
     std::size_t i;
     if (!key) return e->keys.keys.empty() ? nullptr : keyId(0);
     return keyIndex(e, key, i) && i + 1 < e->keys.keys.size() ? keyId(i + 1) : nullptr;
   }
   static LWEnvKeyframeID prevKey(LWEnvelopeID id, LWEnvKeyframeID key) {
-    const HostEnvelope *e = envOf(id);
+    const HostEnvelope *e = env("prevKey", id);
     if (!e) return nullptr;
     std::size_t i;
     if (!key) return e->keys.keys.empty() ? nullptr : keyId(e->keys.keys.size() - 1);
     return keyIndex(e, key, i) && i > 0 ? keyId(i - 1) : nullptr;
   }
   // The key tags' values are not published; no tag is understood.
-  static int32_t keySet(LWEnvelopeID, LWEnvKeyframeID, LWKeyTag, void *) { return 0; }
-  static int32_t keyGet(LWEnvelopeID, LWEnvKeyframeID, LWKeyTag, void *) { return 0; }
-  static int32_t setEnvEvent(LWEnvelopeID, LWEnvEventFunc, void *) { return 0; }
-  static int32_t egSet(LWEnvelopeID, LWChanGroupID, int32_t, void *) { return 0; }
-  static int32_t egGet(LWEnvelopeID, LWChanGroupID, int32_t, void *) { return 0; }
-
-  static LWChanGroupID createGroup(LWChanGroupID parent, const char *name) {
-    return reinterpret_cast<LWChanGroupID>(
-        svc().createGroup(reinterpret_cast<ChanGroup *>(parent), name ? name : ""));
+  static int32_t keySet(LWEnvelopeID id, LWEnvKeyframeID, LWKeyTag, void *) {
+    env("keySet", id);
+    return 0;
   }
-  static void destroyGroup(LWChanGroupID group) { svc().destroyGroup(reinterpret_cast<ChanGroup *>(group)); }
-  static LWChanGroupID nextGroup(LWChanGroupID parent, LWChanGroupID group) {
-    ChanGroup *p = parent ? reinterpret_cast<ChanGroup *>(parent) : &svc().root();
+  static int32_t keyGet(LWEnvelopeID id, LWEnvKeyframeID, LWKeyTag, void *) {
+    env("keyGet", id);
+    return 0;
+  }
+  static int32_t setEnvEvent(LWEnvelopeID id, LWEnvEventFunc, void *) {
+    env("setEnvEvent", id);
+    return 0;
+  }
+  static int32_t egSet(LWEnvelopeID id, LWChanGroupID, int32_t, void *) {
+    env("egSet", id);
+    return 0;
+  }
+  static int32_t egGet(LWEnvelopeID id, LWChanGroupID, int32_t, void *) {
+    env("egGet", id);
+    return 0;
+  }
+
+  // A group is made under a parent group, or at the top with none.
+  static LWChanGroupID createGroup(LWChanGroupID parentId, const char *name) {
+    Call call(kEnv, "createGroup", From::HostCallback);
+    if (!call) return nullptr;
+    ChanGroup *parent = group(call, parentId, "the parent group", true);
+    if ((parentId && !parent) || !call.pointer(name, "the name")) return nullptr;
+    return reinterpret_cast<LWChanGroupID>(svc().createGroup(parent, name));
+  }
+  static void destroyGroup(LWChanGroupID id) {
+    Call call(kEnv, "destroyGroup", From::HostCallback);
+    if (ChanGroup *g = group(call, id, "the channel group", false)) svc().destroyGroup(g);
+  }
+
+  // ---- "Channel Info 2": a parameter's channel is the parameter itself. A
+  // null parent group is the top of the hierarchy.
+  static ChanGroup *parentOf(Call &call, LWChanGroupID id) {
+    if (!id) return &svc().root();
+    return group(call, id, "the parent group", false);
+  }
+  static VParm *channelOf(const char *function, LWChannelID id) {
+    Call call(kChannels, function, From::HostCallback);
+    return parm(call, reinterpret_cast<LWVParmID>(id), "the channel");
+  }
+  static LWChanGroupID nextGroup(LWChanGroupID parentId, LWChanGroupID id) {
+    Call call(kChannels, "nextGroup", From::HostCallback);
+    ChanGroup *p = call ? parentOf(call, parentId) : nullptr;
+    if (!p || (id && !group(call, id, "the group", false))) return nullptr;
     auto &kids = p->children;
-    if (!group) return kids.empty() ? nullptr : reinterpret_cast<LWChanGroupID>(kids.front().get());
+    if (!id) return kids.empty() ? nullptr : reinterpret_cast<LWChanGroupID>(kids.front().get());
     for (std::size_t i = 0; i + 1 < kids.size(); ++i)
-      if (kids[i].get() == reinterpret_cast<ChanGroup *>(group)) return reinterpret_cast<LWChanGroupID>(kids[i + 1].get());
+      if (kids[i].get() == reinterpret_cast<ChanGroup *>(id)) return reinterpret_cast<LWChanGroupID>(kids[i + 1].get());
     return nullptr;
   }
-  static const char *groupName(LWChanGroupID group) {
-    return group ? reinterpret_cast<ChanGroup *>(group)->name.c_str() : nullptr;
-  }
-  static LWChanGroupID groupParent(LWChanGroupID group) {
-    if (!group) return nullptr;
-    ChanGroup *parent = reinterpret_cast<ChanGroup *>(group)->parent;
-    return parent == &svc().root() ? nullptr : reinterpret_cast<LWChanGroupID>(parent);
-  }
-
-  // ---- "Channel Info 2": a parameter's channel is the parameter itself.
-  static VParm *channelOf(LWChannelID id) { return svc().findQuiet(reinterpret_cast<LWVParmID>(id)); }
-  static LWChannelID nextChannel(LWChanGroupID parent, LWChannelID channel) {
-    ChanGroup *p = parent ? reinterpret_cast<ChanGroup *>(parent) : &svc().root();
+  static LWChannelID nextChannel(LWChanGroupID parentId, LWChannelID channel) {
+    Call call(kChannels, "nextChannel", From::HostCallback);
+    ChanGroup *p = call ? parentOf(call, parentId) : nullptr;
+    if (!p || (channel && !parm(call, reinterpret_cast<LWVParmID>(channel), "the channel"))) return nullptr;
     auto &list = p->channels;
     if (!channel) return list.empty() ? nullptr : reinterpret_cast<LWChannelID>(list.front());
     for (std::size_t i = 0; i + 1 < list.size(); ++i)
       if (reinterpret_cast<LWChannelID>(list[i]) == channel) return reinterpret_cast<LWChannelID>(list[i + 1]);
     return nullptr;
   }
+  static const char *groupName(LWChanGroupID id) {
+    Call call(kChannels, "groupName", From::HostCallback);
+    const ChanGroup *g = group(call, id, "the group", false);
+    return g ? g->name.c_str() : nullptr;
+  }
+  static LWChanGroupID groupParent(LWChanGroupID id) {
+    Call call(kChannels, "groupParent", From::HostCallback);
+    const ChanGroup *g = group(call, id, "the group", false);
+    if (!g) return nullptr;
+    return g->parent == &svc().root() ? nullptr : reinterpret_cast<LWChanGroupID>(g->parent);
+  }
   static const char *channelName(LWChannelID id) {
-    const VParm *p = channelOf(id);
+    const VParm *p = channelOf("channelName", id);
     return p ? p->channel.c_str() : nullptr;
   }
   static LWChanGroupID channelParent(LWChannelID id) {
-    const VParm *p = channelOf(id);
+    const VParm *p = channelOf("channelParent", id);
     return p ? reinterpret_cast<LWChanGroupID>(p->group) : nullptr;
   }
   static int32_t channelType(LWChannelID id) {
-    const VParm *p = channelOf(id);
+    const VParm *p = channelOf("channelType", id);
     if (!p) return 0;
     switch (p->type & 0xF0) {
     case LWVP_PERCENT:
@@ -257,23 +364,44 @@ struct Ops {
     }
   }
   static double channelEvaluate(LWChannelID id, LWTime t) {
-    const VParm *p = channelOf(id);
+    const VParm *p = channelOf("channelEvaluate", id);
     return p ? p->at(0, t) : 0.0;
   }
-  static LWEnvelopeID channelEnvelope(LWChannelID) { return nullptr; }
+  static LWEnvelopeID channelEnvelope(LWChannelID id) {
+    channelOf("channelEnvelope", id);
+    return nullptr;
+  }
   // No channel events and no channel servers in the stand-in host.
-  static int32_t setChannelEvent(LWChannelID, LWChanEventFunc, void *) { return 0; }
-  static const char *server(LWChannelID, const char *, int32_t) { return nullptr; }
-  static uint32_t serverFlags(LWChannelID, const char *, int32_t) { return 0; }
-  static LWInstance serverInstance(LWChannelID, const char *, int32_t) { return nullptr; }
-  static int32_t serverApply(LWChannelID, const char *, const char *, int32_t) { return 0; }
-  static void serverRemove(LWChannelID, const char *, const char *, LWInstance) {}
+  static int32_t setChannelEvent(LWChannelID id, LWChanEventFunc, void *) {
+    channelOf("setChannelEvent", id);
+    return 0;
+  }
+  static const char *server(LWChannelID id, const char *, int32_t) {
+    channelOf("server", id);
+    return nullptr;
+  }
+  static uint32_t serverFlags(LWChannelID id, const char *, int32_t) {
+    channelOf("serverFlags", id);
+    return 0;
+  }
+  static LWInstance serverInstance(LWChannelID id, const char *, int32_t) {
+    channelOf("serverInstance", id);
+    return nullptr;
+  }
+  static int32_t serverApply(LWChannelID id, const char *, const char *, int32_t) {
+    channelOf("serverApply", id);
+    return 0;
+  }
+  static void serverRemove(LWChannelID id, const char *, const char *, LWInstance) { channelOf("serverRemove", id); }
 };
 
-void detachChannels(ChanGroup &g) {
+// A group going: its parameters stay, without a group, and it and the groups
+// under it leave the book.
+void detachChannels(ChanGroup &g, Checks &checks) {
   for (VParm *p : g.channels) p->group = nullptr;
   g.channels.clear();
-  for (auto &c : g.children) detachChannels(*c);
+  for (auto &c : g.children) detachChannels(*c, checks);
+  checks.destroyed(&g);
 }
 
 } // namespace
@@ -318,7 +446,7 @@ bool VParm::animated() const {
 
 double VParm::at(int c, double t) const { return env[c].keys.empty() ? value[c] : env[c].at(t); }
 
-VParmService::VParmService() {
+VParmService::VParmService(Checks &checks) : checks_(checks) {
   funcs_.create = &Ops::create;
   funcs_.destroy = &Ops::destroy;
   funcs_.setup = &Ops::setup;
@@ -385,12 +513,13 @@ ChanGroup *VParmService::createGroup(ChanGroup *parent, std::string name) {
   g->name = std::move(name); // a module's name arrives as a new string: no second copy
   g->parent = p;
   p->children.push_back(std::move(g));
+  checks_.made(p->children.back().get(), Handle::ChannelGroup);
   return p->children.back().get();
 }
 
 void VParmService::destroyGroup(ChanGroup *group) {
   if (!group || group == &root_ || !group->parent) return;
-  detachChannels(*group);
+  detachChannels(*group, checks_);
   std::erase_if(group->parent->children, [group](const auto &c) { return c.get() == group; });
 }
 
@@ -405,6 +534,7 @@ VParm *VParmService::create(int32_t type) {
   ++liveParms_;
   p->type = type;
   p->components = (type & 0x0F) ? 3 : 1; // 0x11 and 0x51 hold three
+  checks_.made(p, Handle::Parameter);
   return p;
 }
 
@@ -445,6 +575,7 @@ void VParmService::destroy(VParm *parm) {
   const auto [block, i] = placeOf(parm);
   if (!block) return;
   if (parm->group) std::erase(parm->group->channels, parm);
+  checks_.destroyed(parm);
   block->release(static_cast<std::size_t>(i));
   --liveParms_;
 }
@@ -456,10 +587,14 @@ HostEnvelope *VParmService::createEnvelope(ChanGroup *group, const std::string &
   e->type = type;
   HostEnvelope *raw = e.get();
   envelopes_.emplace(raw, std::move(e));
+  checks_.made(raw, Handle::Envelope);
   return raw;
 }
 
-void VParmService::destroyEnvelope(HostEnvelope *e) { envelopes_.erase(e); }
+void VParmService::destroyEnvelope(HostEnvelope *e) {
+  checks_.destroyed(e);
+  envelopes_.erase(e);
+}
 
 HostEnvelope *VParmService::findEnvelope(LWEnvelopeID id) {
   auto it = envelopes_.find(reinterpret_cast<HostEnvelope *>(id));

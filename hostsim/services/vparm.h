@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/lw_vparm.h"
+#include "hostsim/checks.h"
 #include "hostsim/services/places.h"
 
 namespace hostsim {
@@ -91,7 +92,7 @@ struct HostEnvelope {
 
 class VParmService {
 public:
-  VParmService();
+  explicit VParmService(Checks &checks);
   ~VParmService();
   VParmService(const VParmService &) = delete;
   VParmService &operator=(const VParmService &) = delete;
@@ -120,6 +121,7 @@ public:
   void failNextCreates(int n) { failCreates_ = n; }
 
 private:
+  Checks &checks_; // where its parameters, groups and envelopes are booked
   LWVParmFuncs funcs_{};
   LWEnvelopeFuncs envFuncs_{};
   LWChannelInfo channels_{};

@@ -11,6 +11,7 @@
 #include <functional>
 #include <set>
 #include <sstream>
+#include <string_view>
 
 #include "host/lw_nodes.h"
 #include "hostsim/services/panel_text.h"
@@ -23,10 +24,26 @@ constexpr std::size_t kMaxWarnings = 256;
 
 } // namespace
 
+// The panel service belongs to the host's callbacks outside evaluation: a
+// panel lives on the host's thread. Each function takes a panel this host
+// made and has not destroyed.
+constexpr const char *kXPanel = "LWXPanel";
+
 struct PanelOps {
   static XPanelService &svc() { return *gCurrent; }
+  static Panel *panel(Call &call, LWXPanelID id) {
+    return call && call.handle(id, Handle::Panel, "the panel") ? XPanelService::of(id) : nullptr;
+  }
+  static Panel *panel(const char *function, LWXPanelID id) {
+    Call call(kXPanel, function, From::HostCallback);
+    return panel(call, id);
+  }
 
   static LWXPanelID create(int32_t type, LWXPanelControl *) {
+    Call call(kXPanel, "create", From::HostCallback);
+    if (!call || !call.known(type == LWXP_VIEW || type == LWXP_FORM, "the panel kind",
+                             std::to_string(type) + " is not a panel kind (1 view, 2 form)"))
+      return nullptr;
     XPanelService &s = svc();
     if (s.failCreates_ > 0) {
       --s.failCreates_;
@@ -35,17 +52,19 @@ struct PanelOps {
     auto p = std::make_unique<Panel>();
     p->type = type;
     s.panels_.push_back(std::move(p));
+    s.checks_.made(s.panels_.back().get(), Handle::Panel);
     return reinterpret_cast<LWXPanelID>(s.panels_.back().get());
   }
   static void destroy(LWXPanelID id) {
-    Panel *p = XPanelService::of(id);
-    if (!p) return;
-    if (p->destroyNotify) p->destroyNotify(p->userData[0]);
-    std::erase_if(svc().panels_, [p](const auto &q) { return q.get() == p; });
+    if (Panel *p = panel("destroy", id)) svc().close(*p);
   }
+  // A view panel reads and writes its instance through both callbacks.
   static void describe(LWXPanelID id, LWXPanelDataDesc *data, LWXPanelGetFunc get, LWXPanelSetFunc set) {
-    Panel *p = XPanelService::of(id);
-    if (!p) return;
+    Call call(kXPanel, "describe", From::HostCallback);
+    Panel *p = panel(call, id);
+    if (!p || (p->type == LWXP_VIEW && (!call.pointer(reinterpret_cast<void *>(get), "the get callback") ||
+                                        !call.pointer(reinterpret_cast<void *>(set), "the set callback"))))
+      return;
     p->get = get;
     p->set = set;
     for (const LWXPanelDataDesc *d = data; d && d->vid; ++d) {
@@ -63,52 +82,75 @@ struct PanelOps {
       c->dataType = d->datatype ? d->datatype : "";
     }
   }
+  // Hints go to a panel that is not open. A hint array the host cannot read
+  // is a fault of the call, each fault named; the host keeps what it read.
   static void hint(LWXPanelID id, uint32_t, LWXPanelHint *h) {
-    if (Panel *p = XPanelService::of(id)) XPanelService::readHints(*p, h);
+    Call call(kXPanel, "hint", From::HostCallback);
+    Panel *p = panel(call, id);
+    if (!p || !call.known(!p->opened, "the panel", "hints go to a panel while it is closed")) return;
+    const std::size_t before = p->hintErrors.size();
+    XPanelService::readHints(*p, h);
+    for (std::size_t i = before; i < p->hintErrors.size(); ++i) call.fail("the hint array", p->hintErrors[i]);
   }
 
   static void *getData(LWXPanelID id, uint32_t cid) {
-    Panel *p = XPanelService::of(id);
+    Panel *p = panel("getData", id);
     if (!p) return nullptr;
     auto it = p->userData.find(cid);
     return it == p->userData.end() ? nullptr : it->second;
   }
   static void setData(LWXPanelID id, uint32_t cid, void *data) {
-    if (Panel *p = XPanelService::of(id)) p->userData[cid] = data;
+    if (Panel *p = panel("setData", id)) p->userData[cid] = data;
   }
   // A view panel's value is what its get callback shows.
   static void *formGet(LWXPanelID id, uint32_t cid) {
-    Panel *p = XPanelService::of(id);
+    Panel *p = panel("formGet", id);
     if (!p) return nullptr;
-    if (p->type == LWXP_VIEW) return p->get && p->instance ? p->get(p->instance, cid) : nullptr;
+    if (p->type == LWXP_VIEW) return svc().callGet(*p, cid);
     auto it = p->formInts.find(cid);
     return it == p->formInts.end() ? nullptr : &it->second;
   }
   // Setting a view panel's value goes to the instance through the set
   // callback, as a programmatic change: no change notification.
   static void formSet(LWXPanelID id, uint32_t cid, void *value) {
-    Panel *p = XPanelService::of(id);
+    Panel *p = panel("formSet", id);
     if (!p || !value) return;
-    if (p->type == LWXP_VIEW) {
-      if (p->set && p->instance) p->set(p->instance, cid, value);
-    } else {
+    if (p->type == LWXP_VIEW)
+      svc().callSet(*p, cid, value);
+    else
       p->formInts[cid] = *static_cast<int32_t *>(value);
-    }
   }
   static void viewInst(LWXPanelID id, void *inst) {
-    if (Panel *p = XPanelService::of(id)) p->instance = inst;
+    Call call(kXPanel, "viewInst", From::HostCallback);
+    Panel *p = panel(call, id);
+    if (p && call.known(p->type == LWXP_VIEW, "the panel", "a form panel has no instance to view")) p->instance = inst;
   }
   static void viewRefresh(LWXPanelID id) {
-    if (Panel *p = XPanelService::of(id)) ++p->refreshes;
+    if (Panel *p = panel("viewRefresh", id)) ++p->refreshes;
   }
 
   // Showing a panel is the user's part: the stand-in host never blocks, and
   // answers a modal panel as a user who presses OK.
-  static int32_t post(LWXPanelID id) { return XPanelService::of(id) ? 1 : 0; }
-  static int32_t open(LWXPanelID id) { return XPanelService::of(id) ? 1 : 0; }
+  static int32_t post(LWXPanelID id) {
+    Panel *p = panel("post", id);
+    if (p) p->opened = true;
+    return p ? 1 : 0;
+  }
+  static int32_t open(LWXPanelID id) {
+    Panel *p = panel("open", id);
+    if (p) p->opened = true;
+    return p ? 1 : 0;
+  }
 
+  // The host hears of a change to one of the node instances it holds.
   static void instanceUpdate(const char *className, LWInstance inst) {
-    if (gCurrent) gCurrent->updates_.emplace_back(className ? className : "", inst);
+    Call call("Instance Update", "call", From::HostCallback);
+    if (!call || !call.pointer(className, "the class name") ||
+        !call.known(std::string_view(className) == LWNODE_HCLASS, "the class name",
+                    std::string("\"") + className + "\" is not the class of an instance this host holds") ||
+        !call.handle(inst, Handle::Instance, "the instance"))
+      return;
+    if (gCurrent) gCurrent->updates_.emplace_back(className, inst);
   }
 };
 
@@ -144,7 +186,7 @@ const PanelLayout *Panel::layoutItem(uint32_t id) const {
   return nullptr;
 }
 
-XPanelService::XPanelService() {
+XPanelService::XPanelService(Checks &checks) : checks_(checks) {
   funcs_.version = 1;
   funcs_.drawf = &drawFuncs_;
   funcs_.create = &PanelOps::create;
@@ -171,7 +213,37 @@ void XPanelService::destroyPanelsOf(void *instance) {
   std::vector<Panel *> doomed;
   for (const auto &p : panels_)
     if (p->instance == instance) doomed.push_back(p.get());
-  for (Panel *p : doomed) PanelOps::destroy(reinterpret_cast<LWXPanelID>(p));
+  for (Panel *p : doomed) close(*p);
+}
+
+// The panel goes: its destroy notification hears of it first.
+void XPanelService::close(Panel &p) {
+  if (p.destroyNotify) {
+    CallbackScope scope(Callback::PanelDestroy, nodeOf(p));
+    p.destroyNotify(p.userData[0]);
+  }
+  checks_.destroyed(&p);
+  std::erase_if(panels_, [&p](const auto &q) { return q.get() == &p; });
+}
+
+const HostNode *XPanelService::nodeOf(const Panel &p) const { return checks_.ownerOf(p.instance); }
+
+void *XPanelService::callGet(Panel &p, uint32_t id) const {
+  if (!p.get || !p.instance) return nullptr;
+  CallbackScope scope(Callback::PanelGet, nodeOf(p));
+  return p.get(p.instance, id);
+}
+
+int32_t XPanelService::callSet(Panel &p, uint32_t id, void *value) const {
+  if (!p.set || !p.instance) return 0;
+  CallbackScope scope(Callback::PanelSet, nodeOf(p));
+  return p.set(p.instance, id, value);
+}
+
+void XPanelService::callNotify(Panel &p, uint32_t id, int32_t event) const {
+  if (!p.notify) return;
+  CallbackScope scope(Callback::PanelChange, nodeOf(p));
+  p.notify(reinterpret_cast<LWXPanelID>(&p), id, 0, event);
 }
 
 LWInstUpdate XPanelService::instanceUpdate() const { return &PanelOps::instanceUpdate; }
@@ -191,7 +263,7 @@ double XPanelService::panelScale(const std::string &type) {
 ControlValue XPanelService::value(Panel &p, const PanelControl &c) const {
   ControlValue v;
   if (!p.get || !p.instance || c.dataType.empty()) return v;
-  void *raw = p.get(p.instance, c.id);
+  void *raw = callGet(p, c.id);
   if (!raw) return v;
   if (c.isEnv()) {
     v.param = vparms_ ? vparms_->find(static_cast<LWVParmID>(raw)) : nullptr;
@@ -207,12 +279,16 @@ ControlValue XPanelService::value(Panel &p, const PanelControl &c) const {
 }
 
 int32_t XPanelService::popupCount(Panel &p, const PanelControl &c) const {
-  if (c.popCount) return c.popCount(p.userData.count(c.id) ? p.userData[c.id] : p.userData[0]);
+  if (c.popCount) {
+    CallbackScope scope(Callback::PopupCount, nodeOf(p));
+    return c.popCount(p.userData.count(c.id) ? p.userData[c.id] : p.userData[0]);
+  }
   return static_cast<int32_t>(c.items.size());
 }
 
 std::string XPanelService::popupItem(Panel &p, const PanelControl &c, int32_t index) const {
   if (c.popName) {
+    CallbackScope scope(Callback::PopupName, nodeOf(p));
     const char *name = c.popName(p.userData.count(c.id) ? p.userData[c.id] : p.userData[0], index);
     return name ? name : "";
   }
@@ -328,8 +404,8 @@ void XPanelService::editInteger(Panel &p, PanelControl &c, int32_t v) {
   }
   if (c.controlType == "iBoolean" && v != 0) v = 1;
   if (!c.isPopup()) v = static_cast<int32_t>(checkLimits(c, v));
-  p.set(p.instance, c.id, &v);
-  if (p.notify) p.notify(reinterpret_cast<LWXPanelID>(&p), c.id, 0, LWXPEVENT_VALUE);
+  callSet(p, c.id, &v);
+  callNotify(p, c.id, LWXPEVENT_VALUE);
 }
 
 void XPanelService::editValues(Panel &p, PanelControl &c, const std::vector<double> &values, bool track) {
@@ -349,15 +425,15 @@ void XPanelService::editValues(Panel &p, PanelControl &c, const std::vector<doub
     // One line for the control, however many of its components are out.
     if (warnings_.size() > warned + 1) warnings_.pop_back();
   }
-  p.set(p.instance, c.id, static_cast<void *>(v.param));
-  if (p.notify) p.notify(reinterpret_cast<LWXPanelID>(&p), c.id, 0, track ? LWXPEVENT_TRACK : LWXPEVENT_VALUE);
+  callSet(p, c.id, static_cast<void *>(v.param));
+  callNotify(p, c.id, track ? LWXPEVENT_TRACK : LWXPEVENT_VALUE);
 }
 
 void XPanelService::editText(Panel &p, PanelControl &c, const std::string &t) {
   if (c.dataType != "string") throw Error("control \"" + c.label + "\" is not a text control");
   if (value(p, c).kind != ControlValue::Text) throw Error("control \"" + c.label + "\" shows no value");
-  p.set(p.instance, c.id, const_cast<char *>(t.c_str()));
-  if (p.notify) p.notify(reinterpret_cast<LWXPanelID>(&p), c.id, 0, LWXPEVENT_VALUE);
+  callSet(p, c.id, const_cast<char *>(t.c_str()));
+  callNotify(p, c.id, LWXPEVENT_VALUE);
 }
 
 void XPanelService::keyframe(Panel &p, PanelControl &c, double time, const std::vector<double> &values,
@@ -377,8 +453,8 @@ void XPanelService::keyframe(Panel &p, PanelControl &c, double time, const std::
     v.param->env[i].set(time, checkLimits(c, values[i]) / scale, shape);
     if (warnings_.size() > warned + 1) warnings_.pop_back();
   }
-  p.set(p.instance, c.id, static_cast<void *>(v.param));
-  if (p.notify) p.notify(reinterpret_cast<LWXPanelID>(&p), c.id, 0, LWXPEVENT_VALUE);
+  callSet(p, c.id, static_cast<void *>(v.param));
+  callNotify(p, c.id, LWXPEVENT_VALUE);
 }
 
 } // namespace hostsim

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "host/lw_xpanel.h"
+#include "hostsim/checks.h"
 #include "hostsim/error.h"
 #include "hostsim/services/vparm.h"
 
@@ -90,6 +91,7 @@ public:
   void *instance = nullptr;
   std::map<uint32_t, void *> userData;
   int refreshes = 0;
+  bool opened = false; // shown through open or post: hints no longer apply
   std::map<uint32_t, int32_t> formInts; // form panels keep their own values
 
   PanelControl *control(uint32_t id);
@@ -108,7 +110,7 @@ struct ControlValue {
 
 class XPanelService {
 public:
-  XPanelService();
+  explicit XPanelService(Checks &checks);
   ~XPanelService();
   XPanelService(const XPanelService &) = delete;
   // Reads a hint array into a panel as the host would; errors land in the
@@ -125,6 +127,12 @@ public:
   void failNextCreates(int n) { failCreates_ = n; }
   // The host closes a node's panels when it deletes the node.
   void destroyPanelsOf(void *instance);
+  // The node whose instance a panel views, or null.
+  const HostNode *nodeOf(const Panel &p) const;
+  // The module's panel callbacks, called as the host calls them.
+  void *callGet(Panel &p, uint32_t id) const;
+  int32_t callSet(Panel &p, uint32_t id, void *value) const;
+  void callNotify(Panel &p, uint32_t id, int32_t event) const;
 
   // "Instance Update" calls, in order: (class name, instance).
   const std::vector<std::pair<std::string, void *>> &updates() const { return updates_; }
@@ -189,6 +197,8 @@ private:
   // to use, and a warning where it is outside them.
   double checkLimits(const PanelControl &c, double v);
   static LWXPDrawFuncs drawFunctions(); // xpanel_view.cpp
+  void close(Panel &p);
+  Checks &checks_; // where its panels are booked
   LWXPanelFuncs funcs_{};
   LWXPDrawFuncs drawFuncs_{};
   std::vector<std::unique_ptr<Panel>> panels_;

@@ -36,26 +36,30 @@ struct DrawOps {
     px[1] = static_cast<uint8_t>(std::clamp(g, 0, 255));
     px[2] = static_cast<uint8_t>(std::clamp(b, 0, 255));
   }
-  static DrawArea *areaOf(LWXPDrAreaID area) { return reinterpret_cast<DrawArea *>(area); }
+  // Drawing happens in the drawing callback, on the area handed to it.
+  static DrawArea *areaOf(LWXPDrAreaID area, const char *function) {
+    Call call("LWXPDrawFuncs", function, From::HostCallback);
+    return call && call.area(area, "the drawing area") ? reinterpret_cast<DrawArea *>(area) : nullptr;
+  }
   static int32_t grey(int32_t index) { return std::clamp(index, 0, 15) * 17; }
   static void fill(DrawArea &a, int32_t r, int32_t g, int32_t b, int32_t x, int32_t y, int32_t w, int32_t h) {
     for (int32_t j = std::max(0, y); j < std::min(a.height, y + h); ++j)
       for (int32_t i = std::max(0, x); i < std::min(a.width, x + w); ++i) put(a, r, g, b, i, j);
   }
   static void drawPixel(LWXPDrAreaID area, int32_t index, int32_t x, int32_t y) {
-    DrawArea *a = areaOf(area);
+    DrawArea *a = areaOf(area, "drawPixel");
     if (!a) return;
     ++a->paletteDraws;
     put(*a, grey(index), grey(index), grey(index), x, y);
   }
   static void drawRGBPixel(LWXPDrAreaID area, int32_t r, int32_t g, int32_t b, int32_t x, int32_t y) {
-    DrawArea *a = areaOf(area);
+    DrawArea *a = areaOf(area, "drawRGBPixel");
     if (!a) return;
     ++a->pixels;
     put(*a, r, g, b, x, y);
   }
   static void drawLine(LWXPDrAreaID area, int32_t index, int32_t x, int32_t y, int32_t x2, int32_t y2) {
-    DrawArea *a = areaOf(area);
+    DrawArea *a = areaOf(area, "drawLine");
     if (!a) return;
     ++a->paletteDraws;
     // Bresenham, both ends included; a line longer than any area stops.
@@ -76,21 +80,21 @@ struct DrawOps {
     }
   }
   static void drawBox(LWXPDrAreaID area, int32_t index, int32_t x, int32_t y, int32_t w, int32_t h) {
-    DrawArea *a = areaOf(area);
+    DrawArea *a = areaOf(area, "drawBox");
     if (!a) return;
     ++a->paletteDraws;
     fill(*a, grey(index), grey(index), grey(index), x, y, w, h);
   }
   static void drawRGBBox(LWXPDrAreaID area, int32_t r, int32_t g, int32_t b, int32_t x, int32_t y, int32_t w,
                          int32_t h) {
-    DrawArea *a = areaOf(area);
+    DrawArea *a = areaOf(area, "drawRGBBox");
     if (!a) return;
     ++a->boxes;
     fill(*a, r, g, b, x, y, w, h);
   }
   // A bevel: light top and left, dark bottom and right; an indent swaps them.
   static void drawBorder(LWXPDrAreaID area, int32_t indent, int32_t x, int32_t y, int32_t w, int32_t h) {
-    DrawArea *a = areaOf(area);
+    DrawArea *a = areaOf(area, "drawBorder");
     if (!a || w <= 0 || h <= 0) return;
     ++a->paletteDraws;
     const int32_t light = indent ? 64 : 224, dark = indent ? 224 : 64;
@@ -101,10 +105,12 @@ struct DrawOps {
   }
   // Text is measured in cells of 8 by 12 pixels and drawn as one block per
   // character: the stand-in host has no fonts.
-  static int32_t textWidth(LWXPDrAreaID, char *text) { return text ? 8 * static_cast<int32_t>(std::strlen(text)) : 0; }
-  static int32_t textHeight(LWXPDrAreaID, char *text) { return text ? 12 : 0; }
+  static int32_t textWidth(LWXPDrAreaID area, char *text) {
+    return areaOf(area, "textWidth") && text ? 8 * static_cast<int32_t>(std::strlen(text)) : 0;
+  }
+  static int32_t textHeight(LWXPDrAreaID area, char *text) { return areaOf(area, "textHeight") && text ? 12 : 0; }
   static void drawText(LWXPDrAreaID area, char *text, int32_t index, int32_t x, int32_t y) {
-    DrawArea *a = areaOf(area);
+    DrawArea *a = areaOf(area, "drawText");
     if (!a || !text) return;
     ++a->paletteDraws;
     for (std::size_t i = 0; text[i]; ++i)
@@ -133,8 +139,11 @@ DrawArea XPanelService::drawThumbnail(Panel &p, const PanelControl &c, int32_t w
   area.width = std::max(0, width);
   area.height = std::max(0, height);
   area.rgb.assign(3 * static_cast<std::size_t>(area.width) * area.height, 0);
-  if (c.draw)
+  if (c.draw) {
+    CallbackScope scope(Callback::PanelDraw, nodeOf(p));
+    scope.frame().area = &area;
     c.draw(reinterpret_cast<LWXPanelID>(&p), c.id, reinterpret_cast<LWXPDrAreaID>(&area), area.width, area.height);
+  }
   return area;
 }
 

@@ -10,9 +10,11 @@
 
 #include "hostsim/network.h"
 #include "module/module.h"
+#include "tests/support/checked.h"
 #include "tests/support/thrown.h"
 
 namespace testsupport {
+
 
 class HostFixture : public ::testing::Test {
 protected:
@@ -20,11 +22,14 @@ protected:
     ASSERT_NO_THROW(module = hostsim::Module::fromDescriptor(descriptor()));
     net = std::make_unique<hostsim::Network>(host, *module);
   }
-  // Every panel a test opened must have had a hint array the host could read.
+  // Every panel a test opened must have had a hint array the host could read,
+  // and the module must have called the host only as the host allows, to the
+  // end (the nodes' destroy included).
   void TearDown() override {
     for (const auto &p : host.panels().panels())
       for (const std::string &e : p->hintErrors) ADD_FAILURE() << "malformed hint array: " << e;
     net.reset();
+    expectNoViolations(host);
   }
   virtual const ModuleDescriptor *descriptor() { return &_mod_descrip; }
 
