@@ -69,9 +69,21 @@ public:
   Refusals(Host &host, Checker &c, std::string what, bool sayWhenNone = true)
       : host_(host), c_(c), what_(std::move(what)), sayWhenNone_(sayWhenNone) {}
   ~Refusals() {
-    const std::vector<Violation> v = host_.checks().take();
+    std::vector<Violation> v = host_.checks().take();
     if (v.empty() && sayWhenNone_) c_.check(true, what_ + ": calls the host only as the host allows");
-    for (const Violation &one : v) c_.check(false, what_ + ": calls the host only as the host allows", one.line());
+    // The same misuse by each node a check makes is one failure, its first node named.
+    for (std::size_t i = 0; i < v.size(); ++i) {
+      if (v[i].count == 0) continue;
+      int nodes = 0;
+      for (std::size_t k = i + 1; k < v.size(); ++k)
+        if (v[k].callback == v[i].callback && v[k].function == v[i].function && v[k].argument == v[i].argument &&
+            v[k].what == v[i].what) {
+          ++nodes;
+          v[k].count = 0;
+        }
+      c_.check(false, what_ + ": calls the host only as the host allows",
+               v[i].line() + (nodes ? " (and in " + std::to_string(nodes) + " more node" + (nodes > 1 ? "s" : "") + ")" : ""));
+    }
   }
   Refusals(const Refusals &) = delete;
   Refusals &operator=(const Refusals &) = delete;

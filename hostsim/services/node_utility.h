@@ -11,7 +11,8 @@ namespace hostsim {
 
 // fg blended onto bg by one of the fourteen BLEND_* modes, then mixed with bg
 // by the opacity: result = bg + (B(bg, fg) - bg) * opacity. An unknown mode
-// blends as Normal. render threads, concurrently
+// blends as Normal (the module's table refuses one before it gets here).
+// render threads, concurrently
 void blendColors(double result[3], const double fg[3], const double bg[3], double opacity, int32_t mode);
 
 // Equirectangular mapping of a direction (any length but zero). The azimuth
