@@ -2,8 +2,9 @@
 # The whole suite: a normal build, the module built for the host's published
 # 9.6 interface through the suites that exercise it, the same suite under the
 # address and undefined-behaviour sanitizers, the concurrency tests under the
-# thread sanitizer, a short run of every fuzz target, and the module as a
-# Windows DLL with the host core, run under Wine.
+# thread sanitizer, a short run of every fuzz target, the module as a
+# Windows DLL with the host core, run under Wine, and the two release archives,
+# unpacked and checked as a user receives them.
 #
 # scripts/test.sh --quick: the normal build and its tests only, for day-to-day
 # work (no set-up, no other builds).
@@ -82,3 +83,8 @@ skipped=$(cat build-windows/tests/gtest/*.xml | grep -c 'result="skipped"' || tr
 not_run=$(ctest --test-dir build-windows -N -L render | sed -n 's/^ *Test *#[0-9]*: \([^ ]*\).*/\1/p' | tr '\n' ' ')
 echo "windows: $((ran - skipped)) tests passed under Wine in $(ls build-windows/tests/gtest/*.xml | wc -l) suites, $skipped skipped;" \
   "not run on Windows (renderer, scene or image files): ${not_run:-none}"
+
+# The release archives, built and checked as a user receives them: each
+# unpacked into an empty folder, the Windows plug-in files and hostsim.exe
+# under Wine, the Linux hostsim from its unpacked folder (scripts/package.sh).
+scripts/package.sh

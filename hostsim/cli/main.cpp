@@ -13,31 +13,39 @@
 
 #include <CLI/CLI.hpp>
 #include <cmath>
-#include <nlohmann/json.hpp>
-#include <OpenImageIO/oiioversion.h>
-#include <embree3/rtcore_config.h>
 
 #include "host/lw_host.h"
 #include "hostsim/host.h"
 #include "hostsim/cli/guard.h"
-#include "hostsim/doc/site.h"
 #include "hostsim/loader.h"
 #include "hostsim/names.h"
 #include "hostsim/paths.h"
+#include "hostsim/network.h"
+#include "hostsim/validate.h"
+#include "juxs_version.h"
+
+// The Windows build has no renderer, scene files or image files: it lists
+// servers, shows panels and validates, and says so of the other commands.
+#if JUXS_HOSTSIM_RENDERER
+#include <nlohmann/json.hpp>
+#include <OpenImageIO/oiioversion.h>
+#include <embree3/rtcore_config.h>
+
+#include "hostsim/doc/site.h"
 #include "hostsim/render/frame_memory.h"
 #include "hostsim/render/image_output.h"
 #include "hostsim/render/renderer.h"
 #include "hostsim/scene/node_settings.h"
 #include "hostsim/scene/ray_budget.h"
 #include "hostsim/scene/scene.h"
-#include "hostsim/network.h"
-#include "hostsim/validate.h"
+#endif
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+#endif
 
 #ifndef JUXS_SOURCE_DIR
 #define JUXS_SOURCE_DIR "."
-#endif
-#ifndef JUXS_VERSION
-#define JUXS_VERSION "unknown"
 #endif
 
 namespace {
@@ -58,17 +66,27 @@ int fail(const std::string &file, const std::string &what) {
   return kUsageError;
 }
 
+#if JUXS_HOSTSIM_RENDERER
 // Something taken, but not as the user may think: one line, and the command
 // goes on.
 void warn(const std::string &file, const std::string &what) {
   std::fprintf(stderr, "hostsim: %s%swarning: %s\n", file.c_str(), file.empty() ? "" : ": ", oneLine(what).c_str());
 }
+#endif
 
 // A fault of the command line itself, which names no file.
 int failUsage(const std::string &what) {
   std::fprintf(stderr, "hostsim: %s\n", oneLine(what).c_str());
   return kUsageError;
 }
+
+#if !JUXS_HOSTSIM_RENDERER
+// A command or option this build leaves out: said as such, not as unknown.
+int lacking(const std::string &what) {
+  return failUsage(what + ": not in this build of hostsim, which has no renderer, scene files or image files "
+                          "(the Linux build has them)");
+}
+#endif
 
 // An Error as its one line: the file it names, else the one the command was
 // working on.
@@ -128,7 +146,18 @@ int servers(const std::string &path) {
   return refused(host, path, status) ? status : 0;
 }
 
-std::string defaultModule() { return hostsim::utf8Of(hostsim::defaultModulePath()); }
+#if JUXS_HOSTSIM_RENDERER
+// Beside hostsim in a build folder; where the install puts it in an installed
+// tree (bin/hostsim finds lib/juxsnodes/...).
+std::string defaultModule() {
+  const std::filesystem::path beside = hostsim::defaultModulePath();
+#ifdef JUXS_INSTALLED_MODULE
+  const std::filesystem::path installed = (beside.parent_path() / JUXS_INSTALLED_MODULE).lexically_normal();
+  std::error_code ec;
+  if (!std::filesystem::exists(beside, ec) && std::filesystem::exists(installed, ec)) return hostsim::utf8Of(installed);
+#endif
+  return hostsim::utf8Of(beside);
+}
 
 // What render and save are given. Values are taken as text and checked here,
 // so that each fault keeps its own message.
@@ -146,7 +175,8 @@ struct Options {
 // The options render and save share.
 void addSceneOptions(CLI::App &cmd, Options &o, const CLI::Option *&fileOpt, const CLI::Option *&cancelOpt) {
   cmd.add_option("SCENE", o.scene, "the scene file (JSON; see docs/scene-format.md)")->required();
-  cmd.add_option("--module", o.module, "the module file to load (default: JuxsNodes.p beside hostsim)")
+  cmd.add_option("--module", o.module,
+                 "the module file to load (default: JuxsNodes.p beside hostsim, or where the install put it)")
       ->type_name("PATH");
   fileOpt = cmd.add_option("--file", o.files, "the file requester's next answer: this path (repeatable; default: none)")
                 ->type_name("PATH")
@@ -302,6 +332,7 @@ int save(Options &o) {
   std::printf("hostsim: wrote %s\n", o.out.c_str());
   return 0;
 }
+#endif // JUXS_HOSTSIM_RENDERER
 
 // What the panel command is given.
 struct PanelOptions {
@@ -312,6 +343,7 @@ struct PanelOptions {
   std::string thumbnail;           // --thumbnail: where the drawn thumbnail goes
 };
 
+#if JUXS_HOSTSIM_RENDERER
 // The thumbnail as the panel draws it: display values, written through the
 // picture output by way of the linear values that encode to them.
 void writeThumbnail(const std::string &out, const hostsim::DrawArea &area) {
@@ -325,6 +357,7 @@ void writeThumbnail(const std::string &out, const hostsim::DrawArea &area) {
   }
   hostsim::writeImage(out, fb);
 }
+#endif
 
 // A node's inputs and outputs as a scene names them, with their types.
 std::string connectionsText(const hostsim::HostNode &node) {
@@ -345,6 +378,12 @@ std::string connectionsText(const hostsim::HostNode &node) {
 int panel(const PanelOptions &o) {
   const std::string &path = o.module;
   const std::string &server = o.server;
+#if !JUXS_HOSTSIM_RENDERER
+  // --set reads settings as a scene file gives them; --image and --thumbnail read and write pictures.
+  for (const auto &[given, option] : {std::pair{!o.settings.empty(), "--set"}, {!o.images.empty(), "--image"},
+                                      {!o.thumbnail.empty(), "--thumbnail"}})
+    if (given) return lacking(std::string("panel ") + option);
+#endif
   int status = 0;
   auto module = openModule(path, status);
   if (!module) return status;
@@ -358,6 +397,8 @@ int panel(const PanelOptions &o) {
   const bool hasPanel = iface && iface->activate;
   if (!hasPanel && (!o.settings.empty() || !o.images.empty() || !o.thumbnail.empty()))
     return fail(path, "\"" + server + "\" has no panel");
+  hostsim::Host host;
+#if JUXS_HOSTSIM_RENDERER
   if (!o.thumbnail.empty()) {
     if (std::filesystem::path(o.thumbnail).extension() != ".png") return fail(o.thumbnail, "a thumbnail is written as .png");
     // Checked before any work, as render checks its picture.
@@ -367,7 +408,6 @@ int panel(const PanelOptions &o) {
       return fail(e, o.thumbnail);
     }
   }
-  hostsim::Host host;
   for (const std::string &file : o.images) {
     try {
       host.images().load(file);
@@ -375,6 +415,7 @@ int panel(const PanelOptions &o) {
       return fail(file, e.what());
     }
   }
+#endif
   hostsim::Network net(host, *module);
   hostsim::HostNode *node = nullptr;
   try {
@@ -389,6 +430,7 @@ int panel(const PanelOptions &o) {
     std::fputs(connectionsText(*node).c_str(), stdout);
     return refused(host, path, status) ? status : 0;
   }
+#if JUXS_HOSTSIM_RENDERER
   if (!o.settings.empty()) {
     nlohmann::ordered_json settings;
     try {
@@ -404,6 +446,7 @@ int panel(const PanelOptions &o) {
     }
     for (const std::string &w : warnings) warn("", w);
   }
+#endif
   LWInterface local{node->instance, nullptr, nullptr, nullptr};
   const int32_t rc = module->activateInterface(*iface, host.global(), &local);
   if (rc != AFUNC_OK) return fail(path, "activating the panel of \"" + server + "\" failed with result " + std::to_string(rc));
@@ -423,6 +466,7 @@ int panel(const PanelOptions &o) {
   std::fputs(connectionsText(*node).c_str(), stdout);
   // A hint array the host cannot read is the module's fault: said, and failed.
   if (refused(host, path, status)) return status;
+#if JUXS_HOSTSIM_RENDERER
   if (!o.thumbnail.empty()) {
     const hostsim::PanelControl *t = nullptr;
     for (const auto &c : p->controls)
@@ -436,6 +480,7 @@ int panel(const PanelOptions &o) {
     }
     std::printf("hostsim: wrote %s (%dx%d)\n", o.thumbnail.c_str(), w, h);
   }
+#endif
   return refused(host, path, status) ? status : 0;
 }
 
@@ -451,6 +496,7 @@ int validate(const std::string &path) {
   return r.failures ? 1 : 0;
 }
 
+#if JUXS_HOSTSIM_RENDERER
 int doc(hostsim::doc::SiteOptions &o) {
   o.log = stderr;
   const auto t0 = std::chrono::steady_clock::now();
@@ -467,20 +513,35 @@ int doc(hostsim::doc::SiteOptions &o) {
               report.pictures, o.out.c_str(), std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
   return 0;
 }
+#endif
 
+// The release, and the commit it was built from when built from a checkout.
 std::string versionText() {
-  return std::string("hostsim ") + JUXS_VERSION + ", the stand-in host of JuxsNodes (OpenImageIO " +
-         OIIO_VERSION_STRING + ", Embree " + RTC_VERSION_STRING + ", CLI11 " + CLI11_VERSION + ")";
+  std::string text = std::string("hostsim ") + JUXS_VERSION;
+  if (*JUXS_COMMIT) text += std::string(" (commit ") + JUXS_COMMIT + ")";
+#if JUXS_HOSTSIM_RENDERER
+  return text + ", the stand-in host of JuxsNodes (OpenImageIO " + OIIO_VERSION_STRING + ", Embree " +
+         RTC_VERSION_STRING + ", CLI11 " + CLI11_VERSION + ")";
+#else
+  return text + ", the stand-in host of JuxsNodes, without renderer, scene or image files (CLI11 " + CLI11_VERSION + ")";
+#endif
 }
 
 int run(int argc, char **argv) {
   CLI::App app("The stand-in host of the JuxsNodes module: loads the module as the host does, "
-               "lists and checks its servers, shows node panels, and renders scene files.",
+               "lists and checks its servers, shows node panels"
+#if JUXS_HOSTSIM_RENDERER
+               ", and renders scene files.",
+#else
+               " (this build has no renderer).",
+#endif
                "hostsim");
   app.set_version_flag("--version", versionText(), "print the version and exit");
   app.set_help_flag("-h,--help", "print this help and exit");
   app.require_subcommand(1);
   app.fallthrough(false);
+  // On Windows too, a word that starts with / is a path, never an option.
+  app.allow_windows_style_options(false);
   app.footer("hostsim COMMAND --help lists a command's options and their defaults.");
   app.get_formatter()->column_width(24);
 
@@ -488,6 +549,7 @@ int run(int argc, char **argv) {
   CLI::App *serversCmd = app.add_subcommand("servers", "list the module's servers and activate each against the stand-in host");
   serversCmd->add_option("MODULE", modulePath, "the module file")->required();
 
+#if JUXS_HOSTSIM_RENDERER
   Options ro;
   const CLI::Option *renderFile = nullptr, *renderCancel = nullptr;
   CLI::App *renderCmd = app.add_subcommand(
@@ -512,6 +574,7 @@ int run(int argc, char **argv) {
   CLI::App *saveCmd = app.add_subcommand("save", "load a scene and write it again with every node's own saved block");
   addSceneOptions(*saveCmd, so, saveFile, saveCancel);
   saveCmd->add_option("-o,--output", so.out, "the scene file to write")->type_name("OUT")->required();
+#endif
 
   PanelOptions po;
   CLI::App *panelCmd = app.add_subcommand("panel", "create one node of the server and print its panel as a user sees "
@@ -527,6 +590,7 @@ int run(int argc, char **argv) {
       ->allow_extra_args(false);
   panelCmd->add_option("--thumbnail", po.thumbnail, "write the node's drawn thumbnail to OUT.png")->type_name("OUT.png");
 
+#if JUXS_HOSTSIM_RENDERER
   hostsim::doc::SiteOptions docOpts;
   docOpts.sourceDir = JUXS_SOURCE_DIR;
   docOpts.hostsim = hostsim::utf8Of(hostsim::executablePath());
@@ -537,6 +601,12 @@ int run(int argc, char **argv) {
   docCmd->add_option("--source", docOpts.sourceDir, "the repository, for the node descriptions and example pictures "
                                                     "(default: the one hostsim was built from)")
       ->type_name("DIR");
+#else
+  // Listed, so that each says what this build lacks instead of being unknown.
+  std::vector<CLI::App *> absent;
+  for (const char *name : {"render", "save", "doc"})
+    absent.push_back(app.add_subcommand(name, "not in this build: no renderer, scene or image files")->allow_extras());
+#endif
 
   CLI::App *validateCmd = app.add_subcommand(
       "validate", "activate, create, persist, copy, evaluate and destroy every node; exit 1 on a failure");
@@ -567,13 +637,18 @@ int run(int argc, char **argv) {
                      "--help lists the " + (name.empty() ? "commands" : "options") + ")");
   }
 
-  int status = 0;
   if (serversCmd->parsed()) return servers(modulePath);
   if (validateCmd->parsed()) return validate(modulePath);
   if (panelCmd->parsed()) return panel(po);
+#if JUXS_HOSTSIM_RENDERER
+  int status = 0;
   if (docCmd->parsed()) return doc(docOpts);
   if (renderCmd->parsed()) return checkOptions(ro, *renderCmd, renderFile, renderCancel, status) ? render(ro) : status;
   if (saveCmd->parsed()) return checkOptions(so, *saveCmd, saveFile, saveCancel, status) ? save(so) : status;
+#else
+  for (const CLI::App *cmd : absent)
+    if (cmd->parsed()) return lacking(cmd->get_name());
+#endif
   return failUsage("no command given (hostsim --help lists them)");
 }
 
@@ -581,5 +656,25 @@ int run(int argc, char **argv) {
 
 int main(int argc, char **argv) {
   // Whatever escapes a command still ends in one line and status 2.
-  return hostsim::guarded([&] { return run(argc, argv); });
+  return hostsim::guarded([&] {
+#ifdef _WIN32
+    // Paths are UTF-8 everywhere in hostsim; Windows hands a program its
+    // arguments in the ANSI code page, which cannot hold every file name.
+    std::vector<std::string> args;
+    int count = 0;
+    if (wchar_t **wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
+      for (int i = 0; i < count; ++i) {
+        const int n = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string &a = args.emplace_back(n > 1 ? n - 1 : 0, '\0');
+        if (n > 1) WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, a.data(), n, nullptr, nullptr);
+      }
+      LocalFree(wide);
+    }
+    std::vector<char *> utf8;
+    for (std::string &a : args) utf8.push_back(a.data());
+    utf8.push_back(nullptr);
+    if (!args.empty()) return run(count, utf8.data());
+#endif
+    return run(argc, argv);
+  });
 }
