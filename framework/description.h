@@ -105,6 +105,15 @@ struct Setting {
   LWXPanelDrawFunc drawFunc = nullptr;
   const EnableRule *rule = nullptr;
   const ControlHooks *hooks = nullptr;
+  // Which of the pointers above a row has, said apart: where null checks are
+  // kept (the undefined-behaviour sanitizer keeps them), GCC cannot tell in a
+  // constant expression whether the address of a class template's member is
+  // null, and the image chooser's callbacks are such members.
+  bool hasItem = false;
+  bool hasRenderStart = false;
+  bool hasPopupFuncs = false;
+  bool hasHooks = false;
+  bool hasRule = false;
 
 private:
   // Clang evaluates the refining members below in constant expressions only
@@ -135,7 +144,7 @@ public:
   constexpr Setting label(const char *text) const { return with([&](Setting &s) { s.labelText = text; }); }
   constexpr Setting items(const char *const *list) const { return with([&](Setting &s) { s.itemList = list; }); }
   constexpr Setting popup(LWXPanelPopCntFunc count, LWXPanelPopNameFunc name) const {
-    return with([&](Setting &s) { s.popCount = count, s.popName = name; });
+    return with([&](Setting &s) { s.popCount = count, s.popName = name, s.hasPopupFuncs = true; });
   }
   constexpr Setting min(int32_t v) const { return with([&](Setting &s) { s.minimum = v; }); }
   constexpr Setting max(int32_t v) const { return with([&](Setting &s) { s.maximum = v; }); }
@@ -143,16 +152,20 @@ public:
   constexpr Setting range(int32_t lo, int32_t hi, int32_t step) const {
     return with([&](Setting &s) { s.limits = Range{lo, hi, step}; });
   }
-  constexpr Setting enable(const EnableRule *r) const { return with([&](Setting &s) { s.rule = r; }); }
+  constexpr Setting enable(const EnableRule *r) const {
+    return with([&](Setting &s) { s.rule = r, s.hasRule = true; });
+  }
   // A row that keeps an item of the saved block (see ItemCodec) and does its
   // own work at render start and in the change notification.
   constexpr Setting keeps(const ItemCodec *codec, std::size_t bytes) const {
-    return with([&](Setting &s) { s.item = codec, s.itemBytes = bytes; });
+    return with([&](Setting &s) { s.item = codec, s.itemBytes = bytes, s.hasItem = true; });
   }
   constexpr Setting atRenderStart(LWError (*f)(void *inst) noexcept) const {
-    return with([&](Setting &s) { s.renderStart = f; });
+    return with([&](Setting &s) { s.renderStart = f, s.hasRenderStart = true; });
   }
-  constexpr Setting controlHooks(const ControlHooks *h) const { return with([&](Setting &s) { s.hooks = h; }); }
+  constexpr Setting controlHooks(const ControlHooks *h) const {
+    return with([&](Setting &s) { s.hooks = h, s.hasHooks = true; });
+  }
 };
 
 // A 32-bit integer setting: a plain int32_t, or an Int with its input.
@@ -188,7 +201,7 @@ constexpr Setting text(const char *key, Member<T> m) {
                 "a text setting's member must be a char array");
   Setting s;
   s.key = key, s.store = Store::Text, s.value = m.offset, s.capacity = std::extent_v<T>;
-  s.item = &kTextCodec, s.itemBytes = std::extent_v<T>;
+  s.item = &kTextCodec, s.itemBytes = std::extent_v<T>, s.hasItem = true;
   return s;
 }
 
@@ -266,8 +279,8 @@ struct Tables {
   static constexpr bool isParam(const Setting &s) { return s.store == Store::Param; }
   static constexpr bool isInput(const Setting &s) { return s.hasInput; }
   static constexpr bool isControl(const Setting &s) { return s.controlType != nullptr; }
-  static constexpr bool isItem(const Setting &s) { return s.item != nullptr; }
-  static constexpr bool startsRender(const Setting &s) { return s.renderStart != nullptr; }
+  static constexpr bool isItem(const Setting &s) { return s.hasItem; }
+  static constexpr bool startsRender(const Setting &s) { return s.hasRenderStart; }
 
   static constexpr std::size_t countOf(bool (*pick)(const Setting &)) {
     std::size_t n = 0;
@@ -340,7 +353,7 @@ struct Tables {
     for (const Setting &s : rows) {
       if (!isControl(s)) continue;
       if (at++ != id) continue;
-      if (s.itemList ? itemCount(s.itemList) != map.size() : s.popCount == nullptr)
+      if (s.itemList ? itemCount(s.itemList) != map.size() : !s.hasPopupFuncs)
         fault::valueMapLengthDiffersFromItsPopup();
       return;
     }
@@ -361,7 +374,8 @@ struct Tables {
         if (std::string_view(r.key) == g.key) fault::twoRowsShareOneKey();
       if (r.memberInput != kNoField && !r.hasInput) fault::inputMemberNeverCreated();
       if (isParam(r) && (r.vpType & 0x0F ? 3 : 1) != r.components) fault::parameterTypeDiffersFromItsMemberWidth();
-      if (const EnableRule *rule = r.rule) {
+      if (r.hasRule) {
+        const EnableRule *rule = r.rule;
         if (!isControl(r)) fault::enableRuleOnARowWithoutAControl();
         checkMap(rule->controller, rule->map);
         for (const char *d : rule->dependants) idOf(d);
@@ -378,7 +392,7 @@ struct Tables {
     if (kControls > kMaxPanelControls) fault::moreControlsThanAPanelHolds();
     if (kInts > kMaxIntSettings) fault::moreIntegersThanALoadStages();
     std::size_t staged = 0;
-    for (const Setting &s : rows) staged += s.item ? stagedBytes(s.itemBytes) : 0;
+    for (const Setting &s : rows) staged += s.hasItem ? stagedBytes(s.itemBytes) : 0;
     if (staged > kMaxItemBytes) fault::itemsLargerThanALoadStages();
     return true;
   }
@@ -434,7 +448,7 @@ struct Tables {
     std::array<LWError (*)(void *) noexcept, kStarts> out{};
     std::size_t n = 0;
     for (const Setting &s : rows)
-      if (s.renderStart) out[n++] = s.renderStart;
+      if (s.hasRenderStart) out[n++] = s.renderStart;
     return out;
   }();
 
@@ -461,25 +475,26 @@ struct Tables {
 
   static constexpr std::size_t kRuleIds = [] {
     std::size_t n = 0;
-    for (std::size_t i : kControlRows) n += rows[i].rule ? rows[i].rule->dependants.size() : 0;
+    for (std::size_t i : kControlRows) n += rows[i].hasRule ? rows[i].rule->dependants.size() : 0;
     return n;
   }();
   static constexpr auto ruleIds = idsOf<kRuleIds>([](auto each) {
     for (std::size_t i : kControlRows)
-      if (rows[i].rule) each(rows[i].rule->dependants);
+      if (rows[i].hasRule) each(rows[i].rule->dependants);
   });
   // The rules of the controls that have one, in id order (only a control
   // has a rule: valid() refuses a rule on another row).
   static constexpr std::size_t kRules = [] {
     std::size_t n = 0;
-    for (std::size_t i : kControlRows) n += rows[i].rule ? 1 : 0;
+    for (std::size_t i : kControlRows) n += rows[i].hasRule ? 1 : 0;
     return n;
   }();
   static constexpr std::array<EnableRuleOf<uint32_t>, kRules> rules = [] {
     std::array<EnableRuleOf<uint32_t>, kRules> out{};
     std::size_t n = 0, used = 0;
     for (std::size_t i : kControlRows)
-      if (const EnableRule *r = rows[i].rule) {
+      if (rows[i].hasRule) {
+        const EnableRule *r = rows[i].rule;
         out[n++] = {idOf(r->controller), r->map, r->message,
                     std::span<const uint32_t>(ruleIds.data() + used, r->dependants.size())};
         used += r->dependants.size();
@@ -507,7 +522,7 @@ struct Tables {
       c.items = s.itemList, c.popCount = s.popCount, c.popName = s.popName;
       c.min = s.minimum, c.max = s.maximum, c.range = s.limits, c.hardMin = s.hardMinimum;
       c.thumbnail = s.thumbBits, c.draw = s.drawFunc;
-      if (s.rule) c.enable = &rules[rule++];
+      if (s.hasRule) c.enable = &rules[rule++];
       c.hooks = s.hooks;
       out[k] = c;
     }
@@ -569,8 +584,9 @@ struct Tables {
   }();
 
   static constexpr uint32_t dataControl = [] {
-    for (const Control &c : controls)
-      if (c.hooks && c.hooks->instanceAsData) return c.id;
+    for (std::size_t k = 0; k < kControls; ++k)
+      if (const Setting &s = rows[kControlRows[k]]; s.hasHooks && s.hooks->instanceAsData)
+        return kFirstControlId + static_cast<uint32_t>(k);
     return 0u;
   }();
 
