@@ -216,14 +216,6 @@ const char *const kChannelNames[kChannelCount] = {"Color", "Luminosity", "Diffus
 const ConnectionType kChannelTypes[kChannelCount] = {CONN_COLOR, CONN_SCALAR, CONN_SCALAR, CONN_SCALAR,
                                                      CONN_SCALAR, CONN_SCALAR, CONN_VECTOR};
 
-// Whether node is upstream, or is itself, and so takes what upstream delivers.
-bool dependsOn(const HostNode *node, const HostNode *upstream) {
-  if (node == upstream) return true;
-  for (const auto &in : node->inputs)
-    if (in->source && dependsOn(in->source->node, upstream)) return true;
-  return false;
-}
-
 // Host nodes: constants and spot info.
 HostNode *addHostNode(Network &net, const std::string &kind, const json &node, const std::string &path) {
   auto constant = [&](ConnectionType type) {
@@ -345,7 +337,7 @@ void readNetwork(Scene &s, Surface &surface, Host &host, const Module &module, c
     if (!b->input(input))
       fail(at(cp, "input"), "node \"" + to + "\" has no input \"" + input + "\"" + nameHint(input, b->inputNames()));
     // Said here in the scene's own names; the network knows only the host's.
-    if (dependsOn(a, b)) fail(cp, "connecting \"" + from + "\" to \"" + to + "\" would make a cycle");
+    if (net.wouldCycle(a, b)) fail(cp, "connecting \"" + from + "\" to \"" + to + "\" would make a cycle");
     const std::string source = "\"" + from + "\" output \"" + output + "\"";
     if (auto it = sourceOf.find(b->input(input)); it != sourceOf.end())
       fail(cp, "input \"" + input + "\" of \"" + to + "\" is connected twice: from " + it->second + " and from " + source);
