@@ -113,6 +113,22 @@ TEST_F(Networks, RefusesCyclesAndUnknownNames) {
   error = testsupport::thrownBy([&] { net->add("Jux Nothing"); });
   EXPECT_NE(error.find("unknown node server"), std::string::npos) << error;
   EXPECT_EQ(net->nodes().size(), before);
+
+  // A lattice of 80 layers, each node feeding both of the next layer, has
+  // 2^80 paths from end to end: the cycle test walks each node once.
+  std::vector<HostNode *> layer{add("Probe"), add("Probe")};
+  HostNode *first = layer[0];
+  for (int i = 0; i < 80; ++i) {
+    std::vector<HostNode *> next{add("Probe"), add("Probe")};
+    for (HostNode *a : layer) {
+      ASSERT_NO_THROW(net->connect(a, "Value", next[0], a == layer[0] ? "Value" : "Tint"));
+      ASSERT_NO_THROW(net->connect(a, "Value", next[1], a == layer[0] ? "Value" : "Tint"));
+    }
+    layer = next;
+  }
+  EXPECT_TRUE(net->wouldCycle(layer[1], first));
+  EXPECT_FALSE(net->wouldCycle(first, layer[1]));
+  EXPECT_THROW(net->connect(layer[0], "Value", first, "Tint"), hostsim::Error);
 }
 
 TEST_F(Networks, AnOutputLeftUnsetPassesZero) {
