@@ -9,6 +9,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "hostsim/paths.h"
+
 namespace hostsim {
 namespace {
 
@@ -120,16 +122,10 @@ Mesh makeBox(const Vec3 &size) {
 }
 
 Mesh readObj(const std::string &path) {
-  // A folder opens as an empty stream on some systems and reads as no faces.
-  std::error_code ec;
-  const auto kind = std::filesystem::status(path, ec).type();
-  if (kind == std::filesystem::file_type::directory) {
-    throw Error("mesh \"" + path + "\" is a folder, not an OBJ file", path);
-  }
-  // A device or a pipe may never end (/dev/zero): reading one would eat all memory.
-  if (kind != std::filesystem::file_type::regular && kind != std::filesystem::file_type::not_found) {
-    throw Error("mesh \"" + path + "\" is not a regular file", path);
-  }
+  // A folder opens as an empty stream on some systems and reads as no faces;
+  // a device or a pipe may never end (/dev/zero), or never start.
+  if (const std::string kind = notAFile(pathFromUtf8(path)); !kind.empty())
+    throw Error("mesh \"" + path + "\" is " + kind + ", not an OBJ file", path);
   std::ifstream in(path);
   if (!in) {
     throw Error("cannot open mesh \"" + path + "\": " + std::strerror(errno), path);

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "hostsim/names.h"
+#include "hostsim/paths.h"
 #include "hostsim/scene/node_settings.h"
 
 namespace hostsim {
@@ -303,7 +304,12 @@ void readNetwork(Scene &s, Surface &surface, Host &host, const Module &module, c
         if (!node["data"].is_string() || !base64Decode(node["data"].get<std::string>(), bytes))
           fail(at(np, "data"), "should be base64 text");
         LoadStream in(bytes, LWIO_BINARY);
+        host.images().takeFailedLoad();
         faultAt(at(np, "data"), [&] { net.load(n, in); });
+        // The host loads an image a block names that is not in the list; one
+        // it cannot read leaves the node without it, which is said.
+        if (const std::string why = host.images().takeFailedLoad(); !why.empty())
+          s.warnings.push_back(at(np, "data") + ": " + why + "; the node has no image");
       }
       if (node.contains("settings")) applySettings(host, module, n, node["settings"], at(np, "settings"), s.warnings);
       if (node.contains("keys")) applyKeys(host, module, n, node["keys"], s.fps, at(np, "keys"), s.warnings);
@@ -559,8 +565,7 @@ std::unique_ptr<Scene> parseScene(Host &host, const Module &module, const std::s
 }
 
 std::unique_ptr<Scene> loadScene(Host &host, const Module &module, const std::string &path) {
-  std::error_code ec;
-  if (fs::is_directory(path, ec)) fail("", "is a folder, not a scene file");
+  if (const std::string kind = notAFile(pathFromUtf8(path)); !kind.empty()) fail("", "is " + kind + ", not a scene file");
   std::ifstream in(path, std::ios::binary);
   if (!in) fail("", std::string("cannot open the scene: ") + std::strerror(errno));
   std::stringstream text;
