@@ -1,13 +1,14 @@
-// One description per node kind: each setting is one row (its value, its
-// input, its panel control, its place in the saved block), and the tables the
-// lifecycle and the panel run from are derived from the rows at compile time.
-// Control ids follow the rows' order; the panel layout names settings by key.
+// One description per node kind: each setting is one row bound to one member
+// of the instance record (framework/slots.h), which holds its value, its
+// parameter and its input; the row gives its panel control and its place in
+// the saved block. The tables the lifecycle and the panel run from are
+// derived from the rows at compile time. Control ids follow the rows' order;
+// the panel layout names settings by key.
 //
-// What the derivation refuses, at compile time: a member whose type differs
-// from the row's declared type (the builders' static assertions), a layout or
-// enable rule naming a key no row or group has, two rows with one key, a
-// member saved twice, two settings claiming one place in an order, a value
-// map whose length differs from its popup's items.
+// What the derivation refuses, at compile time, each by the name of a
+// function in fault:: (which appears in the compiler's message): see there.
+// A member of another type than its row declares is refused by the builders'
+// static assertions.
 #pragma once
 
 #include <array>
@@ -22,6 +23,7 @@
 #include "framework/lifecycle.h"
 #include "framework/node_kind.h"
 #include "framework/panels.h"
+#include "framework/slots.h"
 
 namespace juxs::fw {
 
@@ -35,41 +37,30 @@ struct Member {
 #define JUXS_FIELD(m) \
   (::juxs::fw::Member<std::remove_cvref_t<decltype(std::declval<Instance &>().m)>>{offsetof(Instance, m)})
 
-inline constexpr uint32_t kFirstControlId = 0x8001;
+// As a description writes them: controls named by key.
+using EnableRule = EnableRuleOf<const char *>;
+using Group = GroupOf<const char *>;
+using Hint = HintOf<const char *>;
 
-enum class Store : uint8_t {
-  None,  // holds no value: an input of its own, a thumbnail
-  Int,   // a 32-bit setting, saved as 16 bits
-  Param, // a variant parameter with its cached value
-  Text,  // a text buffer the node saves itself
-};
-
-// Dependants are enabled while the controller is nonzero or, with a map,
-// while the map entry at the controller's item is nonzero. By key.
-struct Rule {
-  const char *controller;
-  std::span<const int32_t> map = {};
-  const char *message = nullptr; // shown while disabled
-  std::span<const char *const> dependants = {};
-};
-
-// A group, stack or tab set after the controls, by key; kind 0 takes an id
-// and writes no hint (a divider a hint adds, or an id kept free).
-struct Group {
-  uint32_t kind;
-  const char *key;
-  const char *label = nullptr;
-  const char *controller = nullptr; // stacks
-  std::span<const int32_t> map = {};
-  std::span<const char *const> members = {};
-};
-
-// A further hint whose arguments and list are ids, by key.
-struct Hint {
-  uint32_t tag;
-  std::span<const char *const> args = {};
-  std::span<const char *const> list = {};
-};
+// Faults the derivation finds. Each is called only where the fault is, which
+// ends the compile-time evaluation with the fault's name in the message.
+namespace fault {
+void panelReferenceNamesNoSetting();    // a layout, rule or hint names a key no row or group has
+void twoRowsShareOneKey();              // keys are unique among rows and groups
+void memberSavedTwice();                // two rows hold their values in one member
+void inputMemberSharedByTwoRows();      // two rows create their inputs in one member
+void parameterHandleSharedByTwoRows();  // two parameters keep their handles in one member
+void inputWithoutAMember();             // .input() on a row whose member has no input
+void inputMemberNeverCreated();         // a member has an input its row never creates
+void twoSettingsClaimOnePlace();        // two rows ask for one place of an order
+void placeBeyondTheLastOfItsOrder();    // a place past the number of rows in the order
+void parameterTypeDiffersFromItsMemberWidth(); // a one-value type on three values, or the other way
+void valueMapLengthDiffersFromItsPopup();      // a map has one entry per item of its popup
+void enableRuleOnARowWithoutAControl();        // only a control can be enabled and disabled
+void moreControlsThanAPanelHolds();
+void moreIntegersThanALoadStages();
+void itemsLargerThanALoadStages();
+} // namespace fault
 
 // One setting. Built with the functions below and refined with the member
 // functions; a row's key is unique within its node.
@@ -77,7 +68,7 @@ struct Setting {
   const char *key = nullptr; // the parameter's channel and the input's name unless named apart
   Store store = Store::None;
   int32_t vpType = 0;
-  int components = 0; // of the cached value's member
+  int components = 0; // of the cached value
   double def[3] = {0.0, 0.0, 0.0};
   int32_t intDef = 0;
   std::size_t value = kNoField;  // the int, the cached double(s) or the text
@@ -87,12 +78,19 @@ struct Setting {
   int savedAt = -1;   // place in the saved sequence of its store; -1: in row order
   int createdAt = -1; // parameters: place in creation order; -1: in row order
 
+  std::size_t memberInput = kNoField; // the input its member holds, if it holds one
   bool hasInput = false;
   ConnectionType inType = 0;
   std::size_t inOffset = kNoField;
   const char *inName = nullptr;
-  int inputAt = -1;   // place in creation order; -1: in row order
-  bool hides = true;  // a connection hides the control's value
+  int inputAt = -1;  // place in creation order; -1: in row order
+  bool hides = true; // a connection hides the control's value
+
+  // An item of the saved block the row keeps besides its value (a text, an
+  // image reference), and what the row does at render start.
+  const ItemCodec *item = nullptr;
+  std::size_t itemBytes = 0;
+  LWError (*renderStart)(void *inst) noexcept = nullptr;
 
   const char *controlType = nullptr; // null: no control
   const char *labelText = nullptr;   // null: the key (a thumbnail has none)
@@ -105,7 +103,17 @@ struct Setting {
   bool hardMinimum = false;
   uint32_t thumbBits = 0;
   LWXPanelDrawFunc drawFunc = nullptr;
-  const Rule *rule = nullptr;
+  const EnableRule *rule = nullptr;
+  const ControlHooks *hooks = nullptr;
+  // Which of the pointers above a row has, said apart: where null checks are
+  // kept (the undefined-behaviour sanitizer keeps them), GCC cannot tell in a
+  // constant expression whether the address of a class template's member is
+  // null, and the image chooser's callbacks are such members.
+  bool hasItem = false;
+  bool hasRenderStart = false;
+  bool hasPopupFuncs = false;
+  bool hasHooks = false;
+  bool hasRule = false;
 
 private:
   // Clang evaluates the refining members below in constant expressions only
@@ -118,12 +126,11 @@ private:
   }
 
 public:
-  template <class I>
-  constexpr Setting input(ConnectionType type, Member<I> m, const char *name = nullptr) const {
-    static_assert(std::is_same_v<I, NodeInputID>, "an input's member must be a NodeInputID");
-    Setting s = *this;
-    s.hasInput = true, s.inType = type, s.inOffset = m.offset, s.inName = name;
-    return s;
+  // The input its member holds, created with a type and, where the input is
+  // named apart from the setting, a name.
+  constexpr Setting input(ConnectionType type, const char *name = nullptr) const {
+    if (memberInput == kNoField) fault::inputWithoutAMember();
+    return with([&](Setting &s) { s.hasInput = true, s.inType = type, s.inOffset = memberInput, s.inName = name; });
   }
   constexpr Setting inputPlace(int at) const { return with([&](Setting &s) { s.inputAt = at; }); }
   constexpr Setting createdPlace(int at) const { return with([&](Setting &s) { s.createdAt = at; }); }
@@ -137,7 +144,7 @@ public:
   constexpr Setting label(const char *text) const { return with([&](Setting &s) { s.labelText = text; }); }
   constexpr Setting items(const char *const *list) const { return with([&](Setting &s) { s.itemList = list; }); }
   constexpr Setting popup(LWXPanelPopCntFunc count, LWXPanelPopNameFunc name) const {
-    return with([&](Setting &s) { s.popCount = count, s.popName = name; });
+    return with([&](Setting &s) { s.popCount = count, s.popName = name, s.hasPopupFuncs = true; });
   }
   constexpr Setting min(int32_t v) const { return with([&](Setting &s) { s.minimum = v; }); }
   constexpr Setting max(int32_t v) const { return with([&](Setting &s) { s.maximum = v; }); }
@@ -145,50 +152,66 @@ public:
   constexpr Setting range(int32_t lo, int32_t hi, int32_t step) const {
     return with([&](Setting &s) { s.limits = Range{lo, hi, step}; });
   }
-  constexpr Setting enable(const Rule *r) const { return with([&](Setting &s) { s.rule = r; }); }
-
+  constexpr Setting enable(const EnableRule *r) const {
+    return with([&](Setting &s) { s.rule = r, s.hasRule = true; });
+  }
+  // A row that keeps an item of the saved block (see ItemCodec) and does its
+  // own work at render start and in the change notification.
+  constexpr Setting keeps(const ItemCodec *codec, std::size_t bytes) const {
+    return with([&](Setting &s) { s.item = codec, s.itemBytes = bytes, s.hasItem = true; });
+  }
+  constexpr Setting atRenderStart(LWError (*f)(void *inst) noexcept) const {
+    return with([&](Setting &s) { s.renderStart = f, s.hasRenderStart = true; });
+  }
+  constexpr Setting controlHooks(const ControlHooks *h) const {
+    return with([&](Setting &s) { s.hooks = h, s.hasHooks = true; });
+  }
 };
 
-// A 32-bit integer setting.
+// A 32-bit integer setting: a plain int32_t, or an Int with its input.
 template <class T>
 constexpr Setting integer(const char *key, Member<T> m, int32_t def) {
-  static_assert(std::is_same_v<T, int32_t>, "an integer setting's member must be an int32_t");
+  static_assert(std::is_same_v<T, int32_t> || std::is_same_v<T, Int>,
+                "an integer setting's member must be an int32_t, or a fw::Int with its input");
   Setting s;
   s.key = key, s.store = Store::Int, s.value = m.offset, s.intDef = def;
+  if constexpr (std::is_same_v<T, Int>) s.memberInput = m.offset + offsetof(Int, input);
   return s;
 }
 
-// A variant parameter: its cached value (one double, or three for a colour)
-// and its handle.
-template <class T, class H>
-constexpr Setting param(const char *key, int32_t vpType, Member<T> value, Member<H> handle, double d0,
-                        double d1 = 0.0, double d2 = 0.0) {
-  static_assert(std::is_same_v<T, double> || std::is_same_v<T, double[1]> || std::is_same_v<T, double[3]>,
-                "a parameter's value member must be a double or a double[3]");
-  static_assert(std::is_same_v<H, LWVParmID>, "a parameter's handle member must be an LWVParmID");
+// A variant parameter: a fw::Param<double>, or a fw::Param<Triple> for three
+// components (a colour, a vector), with its defaults.
+template <class T>
+constexpr Setting param(const char *key, int32_t vpType, Member<T> m, double d0, double d1 = 0.0, double d2 = 0.0) {
+  static_assert(std::is_same_v<T, Param<double>> || std::is_same_v<T, Param<Triple>>,
+                "a parameter's member must be a fw::Param<double> or a fw::Param<fw::Triple>");
   Setting s;
-  s.key = key, s.store = Store::Param, s.vpType = vpType, s.components = std::is_same_v<T, double[3]> ? 3 : 1;
-  s.value = value.offset, s.handle = handle.offset;
+  s.key = key, s.store = Store::Param, s.vpType = vpType;
+  s.components = std::is_same_v<T, Param<Triple>> ? 3 : 1;
+  s.value = m.offset + offsetof(T, value), s.handle = m.offset + offsetof(T, handle);
+  s.memberInput = m.offset + offsetof(T, input);
   s.def[0] = d0, s.def[1] = d1, s.def[2] = d2;
   return s;
 }
 
-// A text buffer, saved by the node itself.
+// The text of a char array, saved as a string among the node's items.
 template <class T>
 constexpr Setting text(const char *key, Member<T> m) {
   static_assert(std::is_array_v<T> && std::is_same_v<std::remove_extent_t<T>, char>,
                 "a text setting's member must be a char array");
   Setting s;
   s.key = key, s.store = Store::Text, s.value = m.offset, s.capacity = std::extent_v<T>;
+  s.item = &kTextCodec, s.itemBytes = std::extent_v<T>, s.hasItem = true;
   return s;
 }
 
 // An input with no setting behind it.
 template <class I>
 constexpr Setting input(const char *key, ConnectionType type, Member<I> m) {
+  static_assert(std::is_same_v<I, NodeInputID>, "an input's member must be a NodeInputID");
   Setting s;
-  s.key = key;
-  return s.input(type, m);
+  s.key = key, s.memberInput = m.offset;
+  return s.input(type);
 }
 
 // A thumbnail control: no value, no label.
@@ -220,22 +243,13 @@ constexpr Record recordOf() {
   return r;
 }
 
-// Node-specific items of the saved block, between the integers and the
-// parameters (NodeKind says how a load stages them).
-struct Items {
-  LWError (*load)(const void *inst, const StagedInts &ints, const LWLoadState *ls, void *staged) = nullptr;
-  void (*apply)(void *inst, const void *staged) = nullptr;
-  std::size_t bytes = 0;
-  LWError (*save)(void *inst, const LWSaveState *ss) = nullptr;
-};
-
 // Everything a node kind is: the settings, the outputs, the panel layout
 // beside them, and the departures from the common lifecycle.
 struct Description {
   Record record;
   Services *svc = nullptr;
   const char *envGroup = nullptr; // channel group named after the node
-  bool preview = false;
+  bool previewOff = false;        // preview type 2 (no preview) at creation
   std::span<const Lookup> lookups = {};
   bool usesParams = true;
 
@@ -249,29 +263,13 @@ struct Description {
   void (*onCreated)(void *inst) = nullptr;
   void (*beforeDestroy)(void *inst) = nullptr;
   void (*afterCopy)(void *to, const void *from) = nullptr;
-  Items items = {};
+  void (*afterLoad)(void *inst) = nullptr;
   LWError (*init)(LWInstance inst, int32_t mode) = nullptr;
   LWError (*newTime)(LWInstance inst, LWFrame frame, LWTime time) = nullptr;
   bool hasNewTime = true;
 
-  int32_t (*afterNotify)(LWXPanelID panel, uint32_t cid, int32_t eventKind) = nullptr;
   void (*afterSet)(void *inst, uint32_t cid) = nullptr;
-  const char *imageControl = nullptr; // key of the control that also gets the instance as panel data
 };
-
-// Faults the derivation finds. Each is called only where the fault is, which
-// ends the compile-time evaluation with the fault's name in the message.
-namespace fault {
-void panelReferenceNamesNoSetting();
-void twoRowsShareOneKey();
-void memberSavedTwice();
-void twoSettingsClaimOnePlace();
-void placeBeyondTheLastOfItsOrder();
-void parameterTypeDiffersFromItsMemberWidth();
-void valueMapLengthDiffersFromItsPopup();
-void moreControlsThanAPanelHolds();
-void controlIdsNotContiguous();
-} // namespace fault
 
 template <const Description &D>
 struct Tables {
@@ -281,6 +279,8 @@ struct Tables {
   static constexpr bool isParam(const Setting &s) { return s.store == Store::Param; }
   static constexpr bool isInput(const Setting &s) { return s.hasInput; }
   static constexpr bool isControl(const Setting &s) { return s.controlType != nullptr; }
+  static constexpr bool isItem(const Setting &s) { return s.hasItem; }
+  static constexpr bool startsRender(const Setting &s) { return s.hasRenderStart; }
 
   static constexpr std::size_t countOf(bool (*pick)(const Setting &)) {
     std::size_t n = 0;
@@ -288,7 +288,8 @@ struct Tables {
     return n;
   }
   static constexpr std::size_t kInts = countOf(&isInt), kParams = countOf(&isParam), kInputs = countOf(&isInput),
-                               kControls = countOf(&isControl);
+                               kControls = countOf(&isControl), kItems = countOf(&isItem),
+                               kStarts = countOf(&startsRender);
 
   // The rows pick chooses, by row index, at their places: a row's own place
   // where it names one, the others in row order in the places left.
@@ -319,6 +320,7 @@ struct Tables {
   }
 
   static constexpr auto kIntOrder = arrange<kInts>(&isInt, &Setting::savedAt);
+  static constexpr auto kItemOrder = arrange<kItems>(&isItem, &Setting::savedAt);
   static constexpr auto kParamCreation = arrange<kParams>(&isParam, &Setting::createdAt);
   static constexpr auto kParamSaving = arrange<kParams>(&isParam, &Setting::savedAt);
   static constexpr auto kInputOrder = arrange<kInputs>(&isInput, &Setting::inputAt);
@@ -351,7 +353,7 @@ struct Tables {
     for (const Setting &s : rows) {
       if (!isControl(s)) continue;
       if (at++ != id) continue;
-      if (s.itemList ? itemCount(s.itemList) != map.size() : s.popCount == nullptr)
+      if (s.itemList ? itemCount(s.itemList) != map.size() : !s.hasPopupFuncs)
         fault::valueMapLengthDiffersFromItsPopup();
       return;
     }
@@ -360,18 +362,23 @@ struct Tables {
 
   static constexpr bool valid() {
     for (std::size_t i = 0; i < rows.size(); ++i) {
+      const Setting &r = rows[i];
       for (std::size_t j = 0; j < i; ++j) {
-        if (std::string_view(rows[i].key) == rows[j].key) fault::twoRowsShareOneKey();
-        const bool saved = isInt(rows[i]) || isParam(rows[i]) || rows[i].store == Store::Text;
-        if (saved && rows[i].store == rows[j].store && rows[i].value == rows[j].value) fault::memberSavedTwice();
+        const Setting &o = rows[j];
+        if (std::string_view(r.key) == o.key) fault::twoRowsShareOneKey();
+        if (isParam(r) && isParam(o) && r.handle == o.handle) fault::parameterHandleSharedByTwoRows();
+        if (r.hasInput && o.hasInput && r.inOffset == o.inOffset) fault::inputMemberSharedByTwoRows();
+        if (r.store != Store::None && r.store == o.store && r.value == o.value) fault::memberSavedTwice();
       }
       for (const Group &g : D.layout)
-        if (std::string_view(rows[i].key) == g.key) fault::twoRowsShareOneKey();
-      if (isParam(rows[i]) && (rows[i].vpType & 0x0F ? 3 : 1) != rows[i].components)
-        fault::parameterTypeDiffersFromItsMemberWidth();
-      if (const Rule *r = rows[i].rule) {
-        checkMap(r->controller, r->map);
-        for (const char *d : r->dependants) idOf(d);
+        if (std::string_view(r.key) == g.key) fault::twoRowsShareOneKey();
+      if (r.memberInput != kNoField && !r.hasInput) fault::inputMemberNeverCreated();
+      if (isParam(r) && (r.vpType & 0x0F ? 3 : 1) != r.components) fault::parameterTypeDiffersFromItsMemberWidth();
+      if (r.hasRule) {
+        const EnableRule *rule = r.rule;
+        if (!isControl(r)) fault::enableRuleOnARowWithoutAControl();
+        checkMap(rule->controller, rule->map);
+        for (const char *d : rule->dependants) idOf(d);
       }
     }
     for (const Group &g : D.layout) {
@@ -382,9 +389,17 @@ struct Tables {
       for (const char *a : h.args) idOf(a);
       for (const char *l : h.list) idOf(l);
     }
-    if (D.imageControl) idOf(D.imageControl);
     if (kControls > kMaxPanelControls) fault::moreControlsThanAPanelHolds();
+    if (kInts > kMaxIntSettings) fault::moreIntegersThanALoadStages();
+    std::size_t staged = 0;
+    for (const Setting &s : rows) staged += s.hasItem ? stagedBytes(s.itemBytes) : 0;
+    if (staged > kMaxItemBytes) fault::itemsLargerThanALoadStages();
     return true;
+  }
+  // Each item's room in the staging buffer, aligned for any type.
+  static constexpr std::size_t stagedBytes(std::size_t bytes) {
+    constexpr std::size_t a = alignof(std::max_align_t);
+    return (bytes + a - 1) / a * a;
   }
   static_assert(valid());
 
@@ -398,8 +413,18 @@ struct Tables {
     }
     return out;
   }();
-  static constexpr std::array<Param, kParams> params = [] {
-    std::array<Param, kParams> out{};
+  static constexpr std::array<ItemSlot, kItems> items = [] {
+    std::array<ItemSlot, kItems> out{};
+    std::size_t staged = 0;
+    for (std::size_t k = 0; k < kItems; ++k) {
+      const Setting &s = rows[kItemOrder[k]];
+      out[k] = {s.item, s.value, s.itemBytes, staged};
+      staged += stagedBytes(s.itemBytes);
+    }
+    return out;
+  }();
+  static constexpr std::array<ParamSetting, kParams> params = [] {
+    std::array<ParamSetting, kParams> out{};
     for (std::size_t k = 0; k < kParams; ++k) {
       const Setting &s = rows[kParamCreation[k]];
       out[k] = {s.key, s.vpType, s.value, s.handle, {s.def[0], s.def[1], s.def[2]}};
@@ -419,32 +444,57 @@ struct Tables {
     }
     return out;
   }();
+  static constexpr std::array<LWError (*)(void *) noexcept, kStarts> rowStarts = [] {
+    std::array<LWError (*)(void *) noexcept, kStarts> out{};
+    std::size_t n = 0;
+    for (const Setting &s : rows)
+      if (s.hasRenderStart) out[n++] = s.renderStart;
+    return out;
+  }();
 
   // ------------------------------------------------ panel tables
 
-  static constexpr std::size_t kRules = [] {
+  // The rows with a control, in id order.
+  static constexpr std::array<std::size_t, kControls> kControlRows = [] {
+    std::array<std::size_t, kControls> out{};
     std::size_t n = 0;
-    for (const Setting &s : rows) n += s.rule ? 1 : 0;
-    return n;
-  }();
-  static constexpr std::size_t kRuleIds = [] {
-    std::size_t n = 0;
-    for (const Setting &s : rows) n += s.rule ? s.rule->dependants.size() : 0;
-    return n;
-  }();
-  static constexpr std::array<uint32_t, kRuleIds> ruleIds = [] {
-    std::array<uint32_t, kRuleIds> out{};
-    std::size_t n = 0;
-    for (const Setting &s : rows)
-      if (s.rule)
-        for (const char *d : s.rule->dependants) out[n++] = idOf(d);
+    for (std::size_t i = 0; i < rows.size(); ++i)
+      if (isControl(rows[i])) out[n++] = i;
     return out;
   }();
-  static constexpr std::array<EnableRule, kRules> rules = [] {
-    std::array<EnableRule, kRules> out{};
+
+  template <std::size_t N>
+  static constexpr std::array<uint32_t, N> idsOf(auto lists) {
+    std::array<uint32_t, N> out{};
+    std::size_t n = 0;
+    lists([&](std::span<const char *const> keys) {
+      for (const char *k : keys) out[n++] = idOf(k);
+    });
+    return out;
+  }
+
+  static constexpr std::size_t kRuleIds = [] {
+    std::size_t n = 0;
+    for (std::size_t i : kControlRows) n += rows[i].hasRule ? rows[i].rule->dependants.size() : 0;
+    return n;
+  }();
+  static constexpr auto ruleIds = idsOf<kRuleIds>([](auto each) {
+    for (std::size_t i : kControlRows)
+      if (rows[i].hasRule) each(rows[i].rule->dependants);
+  });
+  // The rules of the controls that have one, in id order (only a control
+  // has a rule: valid() refuses a rule on another row).
+  static constexpr std::size_t kRules = [] {
+    std::size_t n = 0;
+    for (std::size_t i : kControlRows) n += rows[i].hasRule ? 1 : 0;
+    return n;
+  }();
+  static constexpr std::array<EnableRuleOf<uint32_t>, kRules> rules = [] {
+    std::array<EnableRuleOf<uint32_t>, kRules> out{};
     std::size_t n = 0, used = 0;
-    for (const Setting &s : rows)
-      if (const Rule *r = s.rule) {
+    for (std::size_t i : kControlRows)
+      if (rows[i].hasRule) {
+        const EnableRule *r = rows[i].rule;
         out[n++] = {idOf(r->controller), r->map, r->message,
                     std::span<const uint32_t>(ruleIds.data() + used, r->dependants.size())};
         used += r->dependants.size();
@@ -454,31 +504,28 @@ struct Tables {
 
   static constexpr std::array<Control, kControls> controls = [] {
     std::array<Control, kControls> out{};
-    std::size_t n = 0, rule = 0;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-      const Setting &s = rows[i];
-      if (!isControl(s)) continue;
+    std::size_t rule = 0; // the next control with a rule has this one
+    for (std::size_t k = 0; k < kControls; ++k) {
+      const Setting &s = rows[kControlRows[k]];
       Control c{};
-      c.id = kFirstControlId + static_cast<uint32_t>(n);
+      c.id = kFirstControlId + static_cast<uint32_t>(k);
       c.label = s.labelText ? s.labelText : s.store == Store::None ? nullptr : s.key;
       c.controlType = s.controlType;
+      c.store = s.store;
       switch (s.store) {
-      case Store::Int: c.dataType = "integer", c.bind = Bind::Int, c.offset = s.value; break;
-      case Store::Param: c.dataType = s.controlType, c.bind = Bind::Param, c.offset = s.handle; break;
-      case Store::Text:
-        c.dataType = s.controlType, c.bind = Bind::Text, c.offset = s.value, c.capacity = s.capacity;
-        break;
-      case Store::None: c.dataType = nullptr, c.bind = Bind::None; break;
+      case Store::Int: c.dataType = "integer", c.offset = s.value; break;
+      case Store::Param: c.dataType = s.controlType, c.offset = s.handle; break;
+      case Store::Text: c.dataType = s.controlType, c.offset = s.value, c.capacity = s.capacity; break;
+      case Store::None: c.dataType = nullptr; break;
       }
-      if (s.hasInput && s.hides) c.input = static_cast<int>(placeOf(kInputOrder, i));
+      if (s.hasInput && s.hides) c.input = static_cast<int>(placeOf(kInputOrder, kControlRows[k]));
       c.items = s.itemList, c.popCount = s.popCount, c.popName = s.popName;
       c.min = s.minimum, c.max = s.maximum, c.range = s.limits, c.hardMin = s.hardMinimum;
       c.thumbnail = s.thumbBits, c.draw = s.drawFunc;
-      if (s.rule) c.enable = &rules[rule++];
-      out[n++] = c;
+      if (s.hasRule) c.enable = &rules[rule++];
+      c.hooks = s.hooks;
+      out[k] = c;
     }
-    for (std::size_t k = 0; k < kControls; ++k)
-      if (out[k].id != kFirstControlId + k) fault::controlIdsNotContiguous();
     return out;
   }();
 
@@ -492,15 +539,11 @@ struct Tables {
     for (const Group &g : D.layout) n += g.members.size();
     return n;
   }();
-  static constexpr std::array<uint32_t, kGroupIds> groupIds = [] {
-    std::array<uint32_t, kGroupIds> out{};
-    std::size_t n = 0;
-    for (const Group &g : D.layout)
-      for (const char *m : g.members) out[n++] = idOf(m);
-    return out;
-  }();
-  static constexpr std::array<Layout, kGroups> layout = [] {
-    std::array<Layout, kGroups> out{};
+  static constexpr auto groupIds = idsOf<kGroupIds>([](auto each) {
+    for (const Group &g : D.layout) each(g.members);
+  });
+  static constexpr std::array<GroupOf<uint32_t>, kGroups> layout = [] {
+    std::array<GroupOf<uint32_t>, kGroups> out{};
     std::size_t n = 0, used = 0;
     for (const Group &g : D.layout) {
       if (g.kind)
@@ -521,38 +564,37 @@ struct Tables {
     for (const Hint &h : D.extra) n += h.list.size();
     return n;
   }();
-  static constexpr std::array<int32_t, kHintArgs> hintArgs = [] {
-    std::array<int32_t, kHintArgs> out{};
-    std::size_t n = 0;
-    for (const Hint &h : D.extra)
-      for (const char *a : h.args) out[n++] = static_cast<int32_t>(idOf(a));
-    return out;
-  }();
-  static constexpr std::array<uint32_t, kHintIds> hintIds = [] {
-    std::array<uint32_t, kHintIds> out{};
-    std::size_t n = 0;
-    for (const Hint &h : D.extra)
-      for (const char *l : h.list) out[n++] = idOf(l);
-    return out;
-  }();
+  static constexpr auto hintArgs = idsOf<kHintArgs>([](auto each) {
+    for (const Hint &h : D.extra) each(h.args);
+  });
+  static constexpr auto hintIds = idsOf<kHintIds>([](auto each) {
+    for (const Hint &h : D.extra) each(h.list);
+  });
   static constexpr std::size_t kHints = D.extra.size();
-  static constexpr std::array<RawHint, kHints> extra = [] {
-    std::array<RawHint, kHints> out{};
+  static constexpr std::array<HintOf<uint32_t>, kHints> extra = [] {
+    std::array<HintOf<uint32_t>, kHints> out{};
     std::size_t args = 0, ids = 0;
     for (std::size_t k = 0; k < kHints; ++k) {
       const Hint &h = D.extra[k];
-      out[k] = {h.tag, std::span<const int32_t>(hintArgs.data() + args, h.args.size()),
+      out[k] = {h.tag, std::span<const uint32_t>(hintArgs.data() + args, h.args.size()),
                 std::span<const uint32_t>(hintIds.data() + ids, h.list.size())};
       args += h.args.size(), ids += h.list.size();
     }
     return out;
   }();
 
+  static constexpr uint32_t dataControl = [] {
+    for (std::size_t k = 0; k < kControls; ++k)
+      if (const Setting &s = rows[kControlRows[k]]; s.hasHooks && s.hooks->instanceAsData)
+        return kFirstControlId + static_cast<uint32_t>(k);
+    return 0u;
+  }();
+
   // ------------------------------------------------ the kind
 
   static constexpr NodeKind kind{
       .envGroup = D.envGroup,
-      .preview = D.preview,
+      .previewOff = D.previewOff,
       .size = D.record.size,
       .svc = D.svc,
       .lookups = D.lookups,
@@ -561,6 +603,7 @@ struct Tables {
       .groupOffset = D.record.group.offset,
       .panelOffset = D.record.panel.offset,
       .ints = ints,
+      .items = items,
       .params = params,
       .paramOrder = paramOrder,
       .inputs = inputs,
@@ -570,10 +613,8 @@ struct Tables {
       .onCreated = D.onCreated,
       .beforeDestroy = D.beforeDestroy,
       .afterCopy = D.afterCopy,
-      .loadItems = D.items.load,
-      .applyItems = D.items.apply,
-      .itemBytes = D.items.bytes,
-      .saveItems = D.items.save,
+      .afterLoad = D.afterLoad,
+      .rowStarts = rowStarts,
       .init = D.init,
       .newTime = D.newTime,
       .hasNewTime = D.hasNewTime,
@@ -582,9 +623,8 @@ struct Tables {
       .controls = controls,
       .layout = layout,
       .extra = extra,
-      .afterNotify = D.afterNotify,
       .afterSet = D.afterSet,
-      .imageControl = D.imageControl ? idOf(D.imageControl) : 0u,
+      .dataControl = dataControl,
   };
 };
 

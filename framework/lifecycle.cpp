@@ -1,6 +1,8 @@
 #include "framework/lifecycle.h"
 
 #include <cstddef>
+
+#include "framework/panels.h"
 #include <cstdlib>
 #include <cstring>
 
@@ -70,7 +72,7 @@ bool lookupServices(const NodeKind &kind, GlobalFunc global) {
 }
 
 // The parameter at position i of the copy, destroy and persistence order.
-const Param &paramAt(const NodeKind &kind, std::size_t i) {
+const ParamSetting &paramAt(const NodeKind &kind, std::size_t i) {
   return kind.paramOrder.empty() ? kind.params[i] : kind.params[kind.paramOrder[i]];
 }
 
@@ -116,17 +118,17 @@ LWInstance createInstance(const NodeKind &kind, NodeInputEvent inputEvent, void 
   auto node = static_cast<NodeID>(context);
   field<NodeID>(inst, kind.nodeOffset) = node;
 
-  if (kind.preview) s.node->setNodePreviewType(node, NPT_OFF);
+  if (kind.previewOff) s.node->setNodePreviewType(node, NPT_OFF);
   s.node->setNodeColor3(node, 164, 50, 10);
 
   for (const IntSetting &i : kind.ints) field<int32_t>(inst, i.offset) = i.def;
-  for (const Param &p : kind.params) std::memcpy(&field<double>(inst, p.value), p.def, sizeof(double) * componentsOf(p.type));
+  for (const ParamSetting &p : kind.params) std::memcpy(&field<double>(inst, p.value), p.def, sizeof(double) * componentsOf(p.type));
   if (kind.onDefaults) kind.onDefaults(inst, priv);
 
   if (kind.usesParams && kind.groupOffset != kNoField) {
     LWChanGroupID group = s.envelopes->createGroup(s.node->chanGrp(node), kind.envGroup);
     field<LWChanGroupID>(inst, kind.groupOffset) = group;
-    for (const Param &p : kind.params) {
+    for (const ParamSetting &p : kind.params) {
       LWVParmID parm = s.vparm->create(p.type, -1);
       if (parm) {
         s.vparm->setup(parm, p.channel, group, nullptr, nullptr, nullptr, nullptr);
@@ -156,7 +158,7 @@ LWError copyInstance(const NodeKind &kind, LWInstance to, LWInstance from) noexc
   for (const IntSetting &i : kind.ints)
     if (i.copied) field<int32_t>(to, i.offset) = field<int32_t>(from, i.offset);
   for (std::size_t i = 0; i < paramCount(kind); ++i) {
-    const Param &p = paramAt(kind, i);
+    const ParamSetting &p = paramAt(kind, i);
     LWVParmID dst = field<LWVParmID>(to, p.handle), src = field<LWVParmID>(from, p.handle);
     if (dst && src) kind.svc->vparm->copy(dst, src);
   }
@@ -176,8 +178,9 @@ LWError loadInstance(const NodeKind &kind, LWInstance inst, const LWLoadState *l
     ints[i] = v; // sign-extended, as saved
   }
   alignas(std::max_align_t) unsigned char staged[kMaxItemBytes] = {};
-  if (kind.loadItems)
-    if (LWError e = kind.loadItems(inst, StagedInts{kind.ints.first(count), ints}, ls, staged)) return e;
+  const StagedInts stagedInts{kind.ints.first(count), ints};
+  for (const ItemSlot &item : kind.items)
+    if (LWError e = item.codec->load(item, stagedInts, ls, staged + item.staged)) return e;
   // Parameters belong to the host and each reads its own part of the block
   // from the host's stream. The first that fails ends the load with its
   // error: those before it keep what they read (the host tells its user
@@ -193,7 +196,8 @@ LWError loadInstance(const NodeKind &kind, LWInstance inst, const LWLoadState *l
     }
   }
   for (std::size_t i = 0; i < count; ++i) field<int32_t>(inst, kind.ints[i].offset) = ints[i];
-  if (kind.applyItems) kind.applyItems(inst, staged);
+  for (const ItemSlot &item : kind.items) item.codec->apply(item, inst, staged + item.staged);
+  if (kind.afterLoad) kind.afterLoad(inst);
   refreshParams(kind, inst, 0.0);
   return nullptr;
 }
@@ -205,8 +209,8 @@ LWError saveInstance(const NodeKind &kind, LWInstance inst, const LWSaveState *s
     const auto v = static_cast<int16_t>(static_cast<uint16_t>(field<int32_t>(inst, i.offset)));
     ss->writeI2(ss->writeData, &v, 1);
   }
-  if (kind.saveItems)
-    if (LWError e = kind.saveItems(inst, ss)) return e;
+  for (const ItemSlot &item : kind.items)
+    if (LWError e = item.codec->save(item, inst, ss)) return e;
   for (std::size_t i = 0; i < paramCount(kind); ++i) {
     LWVParmID parm = field<LWVParmID>(inst, paramAt(kind, i).handle);
     if (!parm) return kParamMissing;
@@ -216,7 +220,7 @@ LWError saveInstance(const NodeKind &kind, LWInstance inst, const LWSaveState *s
 }
 
 void refreshParams(const NodeKind &kind, void *inst, LWTime t) noexcept {
-  for (const Param &p : kind.params) {
+  for (const ParamSetting &p : kind.params) {
     LWVParmID parm = field<LWVParmID>(inst, p.handle);
     if (!parm) continue;
     double v[3] = {0.0, 0.0, 0.0};
@@ -233,7 +237,35 @@ int32_t inputEvent(const NodeKind &kind, void *inst, int32_t eventKind) noexcept
   return 1;
 }
 
-LWError noInit(LWInstance, int32_t) noexcept { return nullptr; }
+LWError initInstance(const NodeKind &kind, LWInstance inst, int32_t mode) noexcept {
+  if (inst)
+    for (LWError (*start)(void *) noexcept : kind.rowStarts)
+      if (LWError e = start(inst)) return e;
+  return kind.init ? kind.init(inst, mode) : nullptr;
+}
+
+namespace {
+
+LWError loadText(const ItemSlot &item, const StagedInts &, const LWLoadState *ls, void *staged) noexcept {
+  char *text = static_cast<char *>(staged);
+  const auto room = static_cast<int32_t>(item.bytes);
+  const int32_t n = ls->readStr(ls->readData, text, room);
+  if (n < 0) return kBlockDamaged;
+  text[item.bytes - 1] = '\0';
+  if (n == room - 1) dropSplitCharacter(text, static_cast<std::size_t>(n));
+  return nullptr;
+}
+void applyText(const ItemSlot &item, void *inst, const void *staged) noexcept {
+  copyText(&field<char>(inst, item.offset), item.bytes, static_cast<const char *>(staged));
+}
+LWError saveText(const ItemSlot &item, const void *inst, const LWSaveState *ss) noexcept {
+  ss->writeStr(ss->writeData, &field<char>(inst, item.offset));
+  return nullptr;
+}
+
+} // namespace
+
+const ItemCodec kTextCodec{&loadText, &applyText, &saveText};
 void noCleanup(LWInstance) noexcept {}
 
 } // namespace juxs::fw

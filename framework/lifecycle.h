@@ -51,13 +51,23 @@ void refreshParams(const NodeKind &kind, void *inst, LWTime t) noexcept;
 // also tells the host the instance changed. Always 1.
 int32_t inputEvent(const NodeKind &kind, void *inst, int32_t eventKind) noexcept;
 
-LWError noInit(LWInstance, int32_t) noexcept;
+// Render start: the rows' own work (an image choice), then the kind's init.
+LWError initInstance(const NodeKind &kind, LWInstance inst, int32_t mode) noexcept;
 void noCleanup(LWInstance) noexcept;
+
+// The framework's codec of a text row (a Store Material's name): one stream
+// string, read into the row's capacity without splitting a character.
+extern const ItemCodec kTextCodec;
 
 template <const NodeKind &K>
 struct Handler {
   static_assert(K.ints.size() <= kMaxIntSettings, "load reads the integer settings into a fixed table");
-  static_assert(K.itemBytes <= kMaxItemBytes, "load stages the items in a fixed buffer");
+  static constexpr bool itemsFit() {
+    for (const ItemSlot &i : K.items)
+      if (i.staged + i.bytes > kMaxItemBytes) return false;
+    return true;
+  }
+  static_assert(itemsFit(), "load stages the items in a fixed buffer");
   static LWInstance create(void *priv, void *context, LWError *error) noexcept {
     return createInstance(K, &onInputEvent, priv, context, error);
   }
@@ -69,13 +79,14 @@ struct Handler {
   static LWError copy(LWInstance to, LWInstance from) noexcept { return copyInstance(K, to, from); }
   static LWError load(LWInstance inst, const LWLoadState *ls) noexcept { return loadInstance(K, inst, ls); }
   static LWError save(LWInstance inst, const LWSaveState *ss) noexcept { return saveInstance(K, inst, ss); }
+  static LWError init(LWInstance inst, int32_t mode) noexcept { return initInstance(K, inst, mode); }
   static LWError newTime(LWInstance inst, LWFrame, LWTime t) noexcept {
     if (inst) refreshParams(K, inst, t);
     return nullptr;
   }
 
   static constexpr HandlerCallbacks kCallbacks = {
-      &create, &destroy, &copy, &load, &save, K.init ? K.init : &noInit, &noCleanup,
+      &create, &destroy, &copy, &load, &save, &init, &noCleanup,
       !K.hasNewTime ? nullptr : K.newTime ? K.newTime : &newTime,
   };
 

@@ -1,6 +1,8 @@
-// The description of one node kind. A node unit fills one NodeKind with its
-// settings, parameters, inputs and outputs; the framework runs the common
-// lifecycle (activation, create, destroy, copy, load, save, newTime) from it.
+// What the framework runs one node kind's lifecycle from: the tables a node's
+// description derives at compile time (framework/description.h), and the
+// service handles the kind's activations keep. The common lifecycle
+// (activation, create, destroy, copy, load, save, init, newTime) is run from
+// a NodeKind by framework/lifecycle.h.
 #pragma once
 
 #include <cstddef>
@@ -12,8 +14,8 @@
 namespace juxs::fw {
 
 inline constexpr std::size_t kNoField = SIZE_MAX;
-// What a load holds aside until the whole block is read: the integer
-// settings and the node-specific items.
+// What a load holds aside until the node's own settings are read: the
+// integer settings and the node-specific items.
 inline constexpr std::size_t kMaxIntSettings = 32;
 inline constexpr std::size_t kMaxItemBytes = 1024;
 
@@ -78,7 +80,7 @@ struct StagedInts {
 };
 
 // A variant parameter and the cached value evaluation falls back to.
-struct Param {
+struct ParamSetting {
   const char *channel;
   int32_t type; // LWVP_* code
   std::size_t value;  // offset of the cached double (or three doubles)
@@ -95,9 +97,28 @@ struct Port {
   std::size_t offset; // of the NodeInputID or NodeOutputID
 };
 
+// A node-specific item of the saved block (a name, an image reference),
+// between the integer settings and the parameters, and how it is read and
+// written. A load reads every item aside first (into the item's bytes of the
+// staging room, zero-filled) and puts them in place only once the node's own
+// settings have all been read, so that a block that ends early leaves them as
+// they were.
+struct ItemSlot;
+struct ItemCodec {
+  LWError (*load)(const ItemSlot &item, const StagedInts &ints, const LWLoadState *ls, void *staged) noexcept;
+  void (*apply)(const ItemSlot &item, void *inst, const void *staged) noexcept;
+  LWError (*save)(const ItemSlot &item, const void *inst, const LWSaveState *ss) noexcept;
+};
+struct ItemSlot {
+  const ItemCodec *codec;
+  std::size_t offset; // the row's member
+  std::size_t bytes;  // the row's text capacity, or what its codec stages
+  std::size_t staged; // where in the staging room
+};
+
 struct NodeKind {
   const char *envGroup; // channel group named after the node
-  bool preview;         // set preview type 2 at creation
+  bool previewOff;      // preview type 2 (no preview) at creation
   std::size_t size;     // of the instance record
   Services *svc;
   std::span<const Lookup> lookups = {};
@@ -107,8 +128,9 @@ struct NodeKind {
   std::size_t groupOffset = kNoField; // kNoField without variant parameters
   std::size_t panelOffset = kNoField; // kNoField without a panel
 
-  std::span<const IntSetting> ints = {}; // persisted and copied in this order
-  std::span<const Param> params = {};    // created in this order
+  std::span<const IntSetting> ints = {};      // saved and copied in this order
+  std::span<const ItemSlot> items = {};       // saved in this order, after the integers
+  std::span<const ParamSetting> params = {};  // created in this order
   // Parameter indices for copy, destroy and persistence where they differ
   // from creation order; empty means creation order.
   std::span<const uint8_t> paramOrder = {};
@@ -123,18 +145,10 @@ struct NodeKind {
   void (*onCreated)(void *inst) = nullptr;              // after the outputs
   void (*beforeDestroy)(void *inst) = nullptr;
   void (*afterCopy)(void *to, const void *from) = nullptr;
-  // Node-specific items between the integers and the parameters. A load
-  // leaves the node's own settings as they were when the block turns out
-  // damaged, so loadItems
-  // reads into staged (itemBytes bytes, zero-filled, at most kMaxItemBytes)
-  // and leaves the instance alone; applyItems puts them in place once the
-  // whole block has been read; a kind has both or neither. ints are the
-  // integer settings just read, not yet in the instance.
-  LWError (*loadItems)(const void *inst, const StagedInts &ints, const LWLoadState *ls, void *staged) = nullptr;
-  void (*applyItems)(void *inst, const void *staged) = nullptr;
-  std::size_t itemBytes = 0;
-  LWError (*saveItems)(void *inst, const LWSaveState *ss) = nullptr;
-  LWError (*init)(LWInstance inst, int32_t mode) = nullptr;          // default: nothing
+  void (*afterLoad)(void *inst) = nullptr; // after a load put everything in place
+  // Rows with work of their own at render start (an image choice), before init.
+  std::span<LWError (*const)(void *inst) noexcept> rowStarts = {};
+  LWError (*init)(LWInstance inst, int32_t mode) = nullptr;                  // default: nothing
   LWError (*newTime)(LWInstance inst, LWFrame frame, LWTime time) = nullptr; // default: refresh
   bool hasNewTime = true;
 };

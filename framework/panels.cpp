@@ -30,12 +30,12 @@ public:
     }
     put(0);
   }
-  void raw(const RawHint &r) {
+  void raw(const HintOf<uint32_t> &r) {
     if (r.args.size() != XPTAG_FIXED_COUNT(r.tag) || (!XPTAG_HAS_LIST(r.tag) && !r.list.empty()) ||
         XPTAG_FAMILY(r.tag) != XPTAG_PANEL_FAMILY)
       ok_ = false;
     put(static_cast<intptr_t>(r.tag));
-    for (int32_t a : r.args) put(a);
+    for (uint32_t a : r.args) put(static_cast<intptr_t>(a));
     if (!XPTAG_HAS_LIST(r.tag)) return;
     for (uint32_t id : r.list) {
       if (id == 0) ok_ = false;
@@ -103,15 +103,15 @@ LWXPanelHint *buildHints(HintWriter &w, const PanelKind &p, LWXPanelChangeNotify
     if (c.hardMin) w.hint(XPTAG_HARDMINMAX, {id, 1, 0});
     if (c.thumbnail) w.hint(XPTAG_CTRLCFG, {id, 0, static_cast<intptr_t>(c.thumbnail)});
     if (c.draw) w.hint(XPTAG_DRAWCBFUNC, {id, H::fn(c.draw)});
-    if (const EnableRule *r = c.enable) {
+    if (const EnableRuleOf<uint32_t> *r = c.enable) {
       if (!mapFits(p, r->controller, r->map)) w.fail();
       w.hint(XPTAG_ENABLE,
              {static_cast<intptr_t>(r->controller), H::ptr(r->message), 0, r->map.empty() ? 0 : H::ptr(r->map.data())},
              r->dependants);
     }
   }
-  for (const Layout &l : p.layout) {
-    const auto id = static_cast<intptr_t>(l.id);
+  for (const GroupOf<uint32_t> &l : p.layout) {
+    const auto id = static_cast<intptr_t>(l.key);
     switch (l.kind) {
     case XPTAG_GROUP:
       w.hint(XPTAG_GROUP, {id}, l.members);
@@ -131,7 +131,7 @@ LWXPanelHint *buildHints(HintWriter &w, const PanelKind &p, LWXPanelChangeNotify
       break;
     }
   }
-  for (const RawHint &r : p.extra) w.raw(r);
+  for (const HintOf<uint32_t> &r : p.extra) w.raw(r);
   w.hint(XPTAG_DESTROYNOTIFY, {H::fn(destroy), 0});
   return w.finish();
 }
@@ -167,7 +167,7 @@ LWXPanelID buildPanel(const NodeKind &kind, const PanelKind &p, void *inst, LWXP
   xp->describe(created, data, get, set);
   xp->viewInst(created, inst);
   xp->setData(created, 0, inst);
-  if (p.imageControl) xp->setData(created, p.imageControl, inst);
+  if (p.dataControl) xp->setData(created, p.dataControl, inst);
   panel = created;
   return panel;
 }
@@ -184,7 +184,7 @@ int32_t activateInterface(const NodeKind &kind, const PanelKind &p, int32_t vers
   s.instUpdate = reinterpret_cast<LWInstUpdate>(global(LWINSTUPDATE_GLOBAL, 0));
   s.xpanel = static_cast<const LWXPanelFuncs *>(global(LWXPANELFUNCS_GLOBAL, 0));
   if (!s.instUpdate || !s.xpanel) return AFUNC_BADGLOBAL;
-  s.imageControl = p.imageControl;
+  s.imageControl = p.dataControl;
   iface->panel = buildPanel(kind, p, iface->inst, get, set, notify, destroy);
   iface->options = nullptr;
   iface->command = nullptr;
@@ -199,13 +199,13 @@ void *panelGet(const NodeKind &kind, const PanelKind &p, void *inst, uint32_t ci
     NodeInputID in = field<NodeInputID>(inst, kind.inputs[static_cast<std::size_t>(c->input)].offset);
     if (kind.svc->input->check(in)) return nullptr;
   }
-  switch (c->bind) {
-  case Bind::Int:
-  case Bind::Text:
+  switch (c->store) {
+  case Store::Int:
+  case Store::Text:
     return &field<char>(inst, c->offset);
-  case Bind::Param:
+  case Store::Param:
     return field<LWVParmID>(inst, c->offset);
-  case Bind::None:
+  case Store::None:
     break;
   }
   return nullptr;
@@ -213,20 +213,27 @@ void *panelGet(const NodeKind &kind, const PanelKind &p, void *inst, uint32_t ci
 
 int32_t panelSet(const NodeKind &, const PanelKind &p, void *inst, uint32_t cid, void *value) noexcept {
   const Control *c = controlOf(p, cid);
-  if (!inst || !c || c->bind == Bind::None) return LWXPRC_NONE;
-  if (c->bind == Bind::Int && value) field<int32_t>(inst, c->offset) = *static_cast<const int32_t *>(value);
-  if (c->bind == Bind::Text && value) copyText(&field<char>(inst, c->offset), c->capacity, static_cast<const char *>(value));
+  if (!inst || !c || c->store == Store::None) return LWXPRC_NONE;
+  if (c->store == Store::Int && value) field<int32_t>(inst, c->offset) = *static_cast<const int32_t *>(value);
+  if (c->store == Store::Text && value)
+    copyText(&field<char>(inst, c->offset), c->capacity, static_cast<const char *>(value));
   if (p.afterSet) p.afterSet(inst, cid);
   return LWXPRC_DFLT;
 }
 
-int32_t changeNotify(const NodeKind &kind, LWXPanelID panel, uint32_t, uint32_t, int32_t eventKind) noexcept {
+int32_t changeNotify(const NodeKind &kind, const PanelKind &p, LWXPanelID panel, uint32_t cid, uint32_t,
+                     int32_t eventKind) noexcept {
   const Services &s = *kind.svc;
   void *inst = s.xpanel ? s.xpanel->getData(panel, 0) : nullptr;
   if (!inst) return 0;
   if (eventKind == LWXPEVENT_TRACK) s.node->updateNodePreview(field<NodeID>(inst, kind.nodeOffset));
   if (eventKind == LWXPEVENT_VALUE && s.instUpdate) s.instUpdate(LWNODE_HCLASS, inst);
-  return 0;
+  // Then each control's own part; the first that asks for a refresh decides.
+  int32_t result = 0;
+  for (const Control &c : p.controls)
+    if (c.hooks && c.hooks->changed)
+      if (const int32_t r = c.hooks->changed(panel, cid, eventKind); r && !result) result = r;
+  return result;
 }
 
 void destroyNotify(void *) noexcept {}

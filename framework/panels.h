@@ -1,5 +1,7 @@
-// Node panels: the description of a kind's controls and layout, and the
-// NodeInterface activation, panel builder and panel callbacks run from it.
+// Node panels: a kind's controls and layout, and the NodeInterface
+// activation, panel builder and panel callbacks run from them. A description
+// names controls by key (framework/description.h); the tables here name them
+// by id, the same records with the other kind of name.
 #pragma once
 
 #include <cstddef>
@@ -11,20 +13,47 @@
 
 namespace juxs::fw {
 
-enum class Bind : uint8_t {
-  None,  // holds no value (a thumbnail)
-  Int,   // a 32-bit setting of the instance
-  Param, // a variant parameter: the panel edits it itself
-  Text,  // a text buffer of the instance
+inline constexpr uint32_t kFirstControlId = 0x8001;
+
+// What holds a setting's value.
+enum class Store : uint8_t {
+  None,  // no value: an input of its own, a thumbnail
+  Int,   // a 32-bit setting, saved as 16 bits
+  Param, // a variant parameter with its cached value: the panel edits the parameter itself
+  Text,  // a text buffer, saved as a string among the node's items
 };
 
 // Dependants are enabled while the controller's value is nonzero or, with a
-// map, while the map entry at the controller's item index is nonzero.
-struct EnableRule {
-  uint32_t controller;
-  std::span<const int32_t> map; // empty: no map
-  const char *message;          // shown while disabled, or null
-  std::span<const uint32_t> dependants;
+// map, while the map entry at the controller's item index is nonzero. Ref is
+// how controls are named: by key (const char *) or by id (uint32_t).
+template <class Ref>
+struct EnableRuleOf {
+  Ref controller;
+  std::span<const int32_t> map = {}; // empty: no map
+  const char *message = nullptr;     // shown while disabled
+  std::span<const Ref> dependants = {};
+};
+
+// A group, stack or tab set, after the controls, in the order given. Kind 0
+// takes an id and writes no hint (an id a hint refers to, or one kept free).
+template <class Ref>
+struct GroupOf {
+  uint32_t kind; // XPTAG_GROUP, XPTAG_STACK or XPTAG_TABS, or 0
+  Ref key;
+  const char *label = nullptr;           // groups: a label hint on the group's id
+  Ref controller = {};                   // stacks
+  std::span<const int32_t> map = {};     // stacks: one entry per item of the controller
+  std::span<const Ref> members = {};     // members; pages of a stack; groups of tabs
+};
+
+// A further hint whose arguments and list are controls, passed on as they
+// stand after the layout: the tag's fixed argument count must match args,
+// and a tag that takes an id list gets list and its terminating 0.
+template <class Ref>
+struct HintOf {
+  uint32_t tag;
+  std::span<const Ref> args = {};
+  std::span<const Ref> list = {};
 };
 
 // The most controls with a value one panel describes.
@@ -34,14 +63,22 @@ struct Range {
   int32_t min, max, step;
 };
 
+// What a row does beside holding its value (an image choice): its part of the
+// change notification, whose result is the notification's when not 0; and
+// whether the panel also keeps the instance as the control's own data.
+struct ControlHooks {
+  int32_t (*changed)(LWXPanelID panel, uint32_t cid, int32_t eventKind) noexcept = nullptr;
+  bool instanceAsData = false;
+};
+
 struct Control {
   uint32_t id;
   const char *label;       // null for a thumbnail
   const char *controlType; // "float-env", "iPopChoice", ...
   const char *dataType;    // its entry in the data description; null: no entry
-  Bind bind = Bind::None;
+  Store store = Store::None;
   std::size_t offset = 0;   // the setting, the parameter handle or the text
-  std::size_t capacity = 0; // Bind::Text: the buffer's size
+  std::size_t capacity = 0; // Store::Text: the buffer's size
   int input = -1;           // index of the input whose connection hides the value
 
   const char *const *items = nullptr; // static popup items, null-terminated
@@ -53,38 +90,17 @@ struct Control {
   bool hardMin = false;
   uint32_t thumbnail = 0; // THUM_* size and shape bits of a thumbnail, 0: none
   LWXPanelDrawFunc draw = nullptr;
-  const EnableRule *enable = nullptr; // follows the control's other hints
-};
-
-// Groups, stacks and tabs, after the controls, in the order given.
-struct Layout {
-  uint32_t kind; // XPTAG_GROUP, XPTAG_STACK or XPTAG_TABS
-  uint32_t id;
-  const char *label = nullptr;          // groups: a label hint on the group's id
-  uint32_t controller = 0;              // stacks
-  std::span<const int32_t> map = {};    // stacks: one entry per item of the controller
-  std::span<const uint32_t> members = {}; // members; pages of a stack; groups of tabs
-};
-
-// Further hints whose arguments are integers and ids, passed on as they stand
-// after the layout: the tag's fixed argument count must match args, and a tag
-// that takes an id list gets list and its terminating 0.
-struct RawHint {
-  uint32_t tag;
-  std::span<const int32_t> args = {};
-  std::span<const uint32_t> list = {};
+  const EnableRuleOf<uint32_t> *enable = nullptr; // follows the control's other hints
+  const ControlHooks *hooks = nullptr;
 };
 
 struct PanelKind {
   std::span<const Control> controls; // in id order
-  std::span<const Layout> layout = {};
-  std::span<const RawHint> extra = {};
-  // Departures from the common callbacks; null where there are none.
-  // afterNotify runs after the common change notification and its result is
-  // the notification's.
-  int32_t (*afterNotify)(LWXPanelID panel, uint32_t cid, int32_t eventKind) = nullptr;
+  std::span<const GroupOf<uint32_t>> layout = {};
+  std::span<const HintOf<uint32_t>> extra = {};
+  // After the set callback stored a value (a choice that takes effect later).
   void (*afterSet)(void *inst, uint32_t cid) = nullptr;
-  uint32_t imageControl = 0; // also gets the instance as panel data
+  uint32_t dataControl = 0; // the control that also keeps the instance as its data, 0: none
 };
 
 // Common callbacks, run from the kind's description.
@@ -93,7 +109,8 @@ int32_t activateInterface(const NodeKind &kind, const PanelKind &panel, int32_t 
                           LWXPanelDestroyNotifyFunc destroyNotify) noexcept;
 void *panelGet(const NodeKind &kind, const PanelKind &panel, void *inst, uint32_t cid) noexcept;
 int32_t panelSet(const NodeKind &kind, const PanelKind &panel, void *inst, uint32_t cid, void *value) noexcept;
-int32_t changeNotify(const NodeKind &kind, LWXPanelID panel, uint32_t cid, uint32_t vid, int32_t eventKind) noexcept;
+int32_t changeNotify(const NodeKind &kind, const PanelKind &panel, LWXPanelID id, uint32_t cid, uint32_t vid,
+                     int32_t eventKind) noexcept;
 void destroyNotify(void *) noexcept;
 
 // Copies text into a buffer of the given capacity, cutting it short at a
@@ -105,13 +122,10 @@ void dropSplitCharacter(char *text, std::size_t length) noexcept;
 
 template <const NodeKind &K, const PanelKind &P>
 struct Interface {
-  static constexpr bool kAfterNotify = P.afterNotify != nullptr;
   static void *get(void *inst, uint32_t cid) noexcept { return panelGet(K, P, inst, cid); }
   static int32_t set(void *inst, uint32_t cid, void *value) noexcept { return panelSet(K, P, inst, cid, value); }
   static int32_t notify(LWXPanelID panel, uint32_t cid, uint32_t vid, int32_t eventKind) noexcept {
-    const int32_t common = changeNotify(K, panel, cid, vid, eventKind);
-    if constexpr (kAfterNotify) return P.afterNotify(panel, cid, eventKind);
-    return common;
+    return changeNotify(K, P, panel, cid, vid, eventKind);
   }
   // host thread
   static int32_t activate(int32_t version, GlobalFunc global, void *local, void *) noexcept {

@@ -12,11 +12,10 @@
 // and the rule) and refused: the host answers as for nothing (null, 0, an
 // error text) and never follows what it was handed into a crash.
 //
-// The callbacks running on a thread are a stack of frames, pushed by the
-// scopes below wherever the host calls into the module. Handles live in a
-// book the host's services keep as they make and destroy them; it is changed
-// only on the thread that runs the host's callbacks, and read by render
-// threads only while a render runs, when nothing is made or destroyed.
+// The calls are judged against the callback frames of callbacks.h. Handles
+// live in a book the host's services keep as they make and destroy them; it
+// is changed only on the thread that runs the host's callbacks, and read by
+// render threads only while a render runs, when nothing is made or destroyed.
 #pragma once
 
 #include <array>
@@ -30,34 +29,11 @@
 
 #include "host/lw_io.h"
 #include "host/lw_nodes.h"
+#include "hostsim/callbacks.h"
 
 namespace hostsim {
 
-struct HostNode;
-
-// What the host is calling in the module.
-enum class Callback : uint8_t {
-  HandlerActivation,
-  InterfaceActivation,
-  Create,
-  Destroy,
-  Copy,
-  Load,
-  Save,
-  Init,
-  Cleanup,
-  NewTime,
-  Evaluate,
-  InputEvent,
-  PanelGet,
-  PanelSet,
-  PanelChange,
-  PanelDestroy,
-  PanelDraw,
-  PopupCount,
-  PopupName,
-  ImageEvent,
-};
+// How the callback now running is said in a fault: "its panel get callback".
 const char *callbackName(Callback c);
 
 // What a handle the host hands out is.
@@ -87,66 +63,6 @@ enum class From : uint8_t {
   Evaluate,
   // Any callback, evaluate included: reads that a render thread may make.
   AnyCallback,
-};
-
-// One callback running on this thread, with what the host handed it.
-struct Frame {
-  Callback callback;
-  const HostNode *node = nullptr; // whose callback; null for an activation
-  const char *server = nullptr;   // an activation's server
-  const void *state = nullptr;    // Load, Save: the LWLoadState or LWSaveState handed
-  const LWNodalAccess *context = nullptr; // Evaluate
-  const void *value = nullptr;            // Evaluate: the NodeValue
-  const void *area = nullptr;             // PanelDraw: the drawing area
-  Frame *outer = nullptr;
-
-  // The innermost callback on the calling thread. A plain pointer: no
-  // destructor runs at thread exit.
-  static Frame *top() noexcept { return top_; }
-
-private:
-  friend class CallbackScope;
-  static inline thread_local Frame *top_ = nullptr;
-};
-
-// The evaluate now running on this thread, or null. The calls render threads
-// make for every sample check against it first, inline, and make a Call (which
-// names what is wrong) only when the quick test fails.
-inline const Frame *evaluateFrame() noexcept {
-  const Frame *f = Frame::top();
-  return f && f->callback == Callback::Evaluate ? f : nullptr;
-}
-
-// Wherever the host calls into the module: the callback runs inside one.
-// Inline, and allocation-free: one goes round every evaluation.
-class CallbackScope {
-public:
-  CallbackScope(Callback callback, const HostNode *node, const char *server = nullptr) noexcept {
-    frame_.callback = callback;
-    frame_.node = node;
-    frame_.server = server;
-    push();
-  }
-  // Evaluate, with the sample's context and the output's value.
-  CallbackScope(const HostNode *node, const LWNodalAccess *context, const void *value) noexcept {
-    frame_.callback = Callback::Evaluate;
-    frame_.node = node;
-    frame_.context = context;
-    frame_.value = value;
-    push();
-  }
-  ~CallbackScope() { Frame::top_ = frame_.outer; }
-  CallbackScope(const CallbackScope &) = delete;
-  CallbackScope &operator=(const CallbackScope &) = delete;
-
-  Frame &frame() noexcept { return frame_; }
-
-private:
-  void push() noexcept {
-    frame_.outer = Frame::top_;
-    Frame::top_ = &frame_;
-  }
-  Frame frame_;
 };
 
 struct Violation {

@@ -23,4 +23,20 @@ private:
   std::string file_;
 };
 
+// A fault is printed on one line; library messages (OpenImageIO's, the
+// module's, a parser's) may run over several, with either line ending.
+inline std::string oneLine(std::string text) {
+  auto isBreak = [](char c) { return c == '\n' || c == '\r'; };
+  while (!text.empty() && (isBreak(text.back()) || text.back() == ' ')) text.pop_back();
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (!isBreak(text[i])) {
+      out += text[i];
+    } else if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) {
+      out += "; ";
+    }
+  }
+  return out.empty() ? "unknown fault" : out;
+}
+
 } // namespace hostsim

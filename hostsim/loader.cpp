@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "hostsim/callbacks.h"
 #include "hostsim/paths.h"
 
 namespace hostsim {

@@ -1,4 +1,4 @@
-// Layer 1: opening a module file the way the host does.
+// Opening a module file the way the host does.
 #pragma once
 
 #include <filesystem>
@@ -10,7 +10,6 @@
 #include "host/lw_module.h"
 #include "host/lw_nodes.h"
 #include "host/lw_xpanel.h"
-#include "hostsim/checks.h"
 #include "hostsim/error.h"
 
 namespace hostsim {

@@ -1,4 +1,4 @@
-// Layer 3: node networks. Module nodes made through their NodeHandler server,
+// Node networks. Module nodes made through their NodeHandler server,
 // host nodes (constants), connections with the host's conversions, node
 // persistence, and the render lifecycle that drives them.
 #pragma once

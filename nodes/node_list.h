@@ -26,9 +26,6 @@
 
 #define JUXS_DECLARE_NODE(ns, server, user, group, panel)                                           \
   namespace juxs::ns {                                                                              \
-  inline constexpr const char *kServerName = server;                                                \
-  inline constexpr const char *kUserName = user;                                                    \
-  inline constexpr const char *kGroup = group;                                                      \
   int32_t activateHandler(int32_t version, GlobalFunc global, void *local, void *serverData) noexcept;   \
   int32_t activateInterface(int32_t version, GlobalFunc global, void *local, void *serverData) noexcept; \
   }

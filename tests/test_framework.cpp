@@ -286,49 +286,51 @@ TEST_F(Framework, DestroyOfNullDoesNothing) {
 
 namespace derived {
 
+namespace fw = juxs::fw;
+
 struct Instance {
-  int32_t a, b;
-  double p;
-  LWVParmID pParm;
-  double q[3];
-  LWVParmID qParm;
+  fw::Int a;
+  int32_t b;
+  fw::Param<double> p;
+  fw::Param<fw::Triple> q;
   NodeID node;
-  NodeInputID aIn, pIn, qIn, extraIn;
+  NodeInputID extra;
   NodeOutputID out;
 };
-juxs::fw::Services gServices;
+fw::Services gServices;
 constexpr const char *kBoth[] = {"P", "Q"};
-constexpr juxs::fw::Rule kRule{.controller = "A", .dependants = kBoth};
-constexpr juxs::fw::Setting kSettings[] = {
-    juxs::fw::thumbnail("T", 3, nullptr),
-    juxs::fw::integer("A", JUXS_FIELD(a), 4).input(CONN_INTEGER, JUXS_FIELD(aIn)).control("integer"),
-    juxs::fw::param("P", LWVP_FLOAT, JUXS_FIELD(p), JUXS_FIELD(pParm), 0.5)
-        .createdPlace(1).input(CONN_SCALAR, JUXS_FIELD(pIn), "P In").control("float-env").enable(&kRule),
-    juxs::fw::param("Q", LWVP_COLOR, JUXS_FIELD(q), JUXS_FIELD(qParm), 1, 2, 3)
-        .input(CONN_COLOR, JUXS_FIELD(qIn)).control("color-env").showsOwnValue(),
-    juxs::fw::integer("B", JUXS_FIELD(b), 5).savedPlace(0).notCopied().control("iBoolean").label("Bee"),
-    juxs::fw::input("Extra", CONN_VECTOR, JUXS_FIELD(extraIn)).inputPlace(0),
+constexpr fw::EnableRule kRule{.controller = "A", .dependants = kBoth};
+constexpr fw::ControlHooks kKeepsInstance{.instanceAsData = true};
+constexpr fw::Setting kSettings[] = {
+    fw::thumbnail("T", 3, nullptr),
+    fw::integer("A", JUXS_FIELD(a), 4).input(CONN_INTEGER).control("integer").controlHooks(&kKeepsInstance),
+    fw::param("P", LWVP_FLOAT, JUXS_FIELD(p), 0.5)
+        .createdPlace(1).input(CONN_SCALAR, "P In").control("float-env").enable(&kRule),
+    fw::param("Q", LWVP_COLOR, JUXS_FIELD(q), 1, 2, 3).input(CONN_COLOR).control("color-env").showsOwnValue(),
+    fw::integer("B", JUXS_FIELD(b), 5).savedPlace(0).notCopied().control("iBoolean").label("Bee"),
+    fw::input("Extra", CONN_VECTOR, JUXS_FIELD(extra)).inputPlace(0),
 };
 constexpr const char *kGroupMembers[] = {"A", "P"}, *kTabMembers[] = {"G"}, *kGap[] = {"(gap)"}, *kQ[] = {"Q"};
-constexpr juxs::fw::Group kLayout[] = {
+constexpr fw::Group kLayout[] = {
     {.kind = XPTAG_GROUP, .key = "G", .label = "Group", .members = kGroupMembers},
     {.kind = 0, .key = "(gap)"},
     {.kind = XPTAG_TABS, .key = "Tabs", .members = kTabMembers},
 };
-constexpr juxs::fw::Hint kHints[] = {{.tag = XPTAG_DIVADD, .args = kGap, .list = kQ}};
-constexpr juxs::fw::Description kNode{.record = juxs::fw::recordOf<Instance>(), .svc = &gServices,
-                                      .settings = kSettings, .layout = kLayout, .extra = kHints,
-                                      .imageControl = "A"};
-using T = juxs::fw::Tables<kNode>;
+constexpr fw::Hint kHints[] = {{.tag = XPTAG_DIVADD, .args = kGap, .list = kQ}};
+constexpr fw::Description kNode{.record = fw::recordOf<Instance>(), .svc = &gServices,
+                                .settings = kSettings, .layout = kLayout, .extra = kHints};
+using T = fw::Tables<kNode>;
 
 } // namespace derived
 
 // Ids follow the rows with a control, then the layout (a gap included);
 // inputs, parameters and integers each take their own order, explicit places
-// first; every reference by key becomes the id of its row.
+// first; every reference by key becomes the id of its row; each member holds
+// its setting's value, parameter and input.
 TEST(Description, DerivesEveryTableFromTheRows) {
   using derived::Instance;
   using derived::T;
+  namespace fw = juxs::fw;
   ASSERT_EQ(T::controls.size(), 5u);
   const char *labels[] = {nullptr, "A", "P", "Q", "Bee"};
   for (uint32_t k = 0; k < 5; ++k) {
@@ -339,12 +341,15 @@ TEST(Description, DerivesEveryTableFromTheRows) {
   EXPECT_EQ(T::controls[0].dataType, nullptr);
   EXPECT_STREQ(T::controls[1].dataType, "integer");
   EXPECT_STREQ(T::controls[3].dataType, "color-env");
-  EXPECT_EQ(T::controls[2].offset, offsetof(Instance, pParm)) << "a parameter's control edits its handle";
+  EXPECT_EQ(T::controls[2].offset, offsetof(Instance, p) + offsetof(fw::Param<double>, handle))
+      << "a parameter's control edits its handle";
+  EXPECT_EQ(T::controls[1].offset, offsetof(Instance, a) + offsetof(fw::Int, value));
 
   ASSERT_EQ(T::inputs.size(), 4u);
   EXPECT_STREQ(T::inputs[0].name, "Extra");
   EXPECT_STREQ(T::inputs[2].name, "P In");
-  EXPECT_EQ(T::inputs[3].offset, offsetof(Instance, qIn));
+  EXPECT_EQ(T::inputs[1].offset, offsetof(Instance, a) + offsetof(fw::Int, input));
+  EXPECT_EQ(T::inputs[3].offset, offsetof(Instance, q) + offsetof(fw::Param<fw::Triple>, input));
   EXPECT_EQ(T::controls[1].input, 1);
   EXPECT_EQ(T::controls[2].input, 2);
   EXPECT_EQ(T::controls[3].input, -1) << "Q shows its own value while connected";
@@ -355,6 +360,7 @@ TEST(Description, DerivesEveryTableFromTheRows) {
   EXPECT_EQ(T::ints[1].def, 4);
   ASSERT_EQ(T::params.size(), 2u);
   EXPECT_STREQ(T::params[0].channel, "Q");
+  EXPECT_EQ(T::params[0].value, offsetof(Instance, q) + offsetof(fw::Param<fw::Triple>, value));
   EXPECT_EQ(T::params[0].def[2], 3.0);
   EXPECT_EQ(T::paramOrder[0], 1) << "saved in row order: P, created second, first";
   EXPECT_EQ(T::paramOrder[1], 0);
@@ -365,13 +371,13 @@ TEST(Description, DerivesEveryTableFromTheRows) {
   EXPECT_EQ(std::vector<uint32_t>(T::rules[0].dependants.begin(), T::rules[0].dependants.end()),
             (std::vector<uint32_t>{0x8003, 0x8004}));
   ASSERT_EQ(T::layout.size(), 2u) << "the gap takes an id and writes no hint";
-  EXPECT_EQ(T::layout[0].id, 0x8006u);
+  EXPECT_EQ(T::layout[0].key, 0x8006u);
   EXPECT_EQ(std::vector<uint32_t>(T::layout[0].members.begin(), T::layout[0].members.end()),
             (std::vector<uint32_t>{0x8002, 0x8003}));
-  EXPECT_EQ(T::layout[1].id, 0x8008u);
+  EXPECT_EQ(T::layout[1].key, 0x8008u);
   EXPECT_EQ(T::layout[1].members[0], 0x8006u);
   ASSERT_EQ(T::extra.size(), 1u);
-  EXPECT_EQ(T::extra[0].args[0], 0x8007);
+  EXPECT_EQ(T::extra[0].args[0], 0x8007u);
   EXPECT_EQ(T::extra[0].list[0], 0x8004u);
-  EXPECT_EQ(T::panel.imageControl, 0x8002u);
+  EXPECT_EQ(T::panel.dataControl, 0x8002u);
 }

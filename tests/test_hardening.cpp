@@ -106,8 +106,11 @@ TEST(Guard, EveryExceptionEndsInOneLineAndStatusTwo) {
   int status = -1;
   EXPECT_EQ(stderrOf([]() -> int { throw std::bad_alloc(); }, status), "hostsim: out of memory\n");
   EXPECT_EQ(status, 2);
-  EXPECT_EQ(stderrOf([]() -> int { throw std::runtime_error("two\nlines"); }, status), "hostsim: two lines\n");
+  EXPECT_EQ(stderrOf([]() -> int { throw std::runtime_error("two\nlines"); }, status), "hostsim: two; lines\n");
   EXPECT_EQ(status, 2);
+  EXPECT_EQ(stderrOf([]() -> int { throw std::runtime_error("one\r\ntwo\rthree\r\n\n"); }, status),
+            "hostsim: one; two; three\n");
+  EXPECT_EQ(stderrOf([]() -> int { throw std::runtime_error("\n"); }, status), "hostsim: unknown fault\n");
   EXPECT_EQ(stderrOf([]() -> int { return nlohmann::json::parse("[1").size(); }, status).rfind("hostsim: ", 0), 0u);
   EXPECT_EQ(status, 2);
   EXPECT_EQ(stderrOf([]() -> int { throw 7; }, status), "hostsim: an unknown error stopped the command\n");

@@ -7,6 +7,8 @@
 #include <new>
 #include <string>
 
+#include "hostsim/error.h"
+
 namespace hostsim {
 
 // Runs command() and returns its status; an exception gives the one-line
@@ -19,10 +21,7 @@ int guarded(Command &&command) noexcept {
     std::fputs("hostsim: out of memory\n", stderr);
   } catch (const std::exception &e) {
     try {
-      std::string what = e.what();
-      for (char &c : what)
-        if (c == '\n' || c == '\r') c = ' ';
-      std::fprintf(stderr, "hostsim: %s\n", what.c_str());
+      std::fprintf(stderr, "hostsim: %s\n", oneLine(e.what()).c_str());
     } catch (...) {
       std::fputs("hostsim: out of memory\n", stderr);
     }

@@ -52,67 +52,54 @@ namespace {
 
 constexpr int kUsageError = 2;
 
-// A fault is one line, whatever the text it passes on.
-std::string oneLine(std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-  std::replace(text.begin(), text.end(), '\n', ' ');
-  return text;
+// Every fault a command meets is an Error, reported once, by run(): one line
+// naming the file it concerns, "hostsim: FILE: what is wrong", or, for a
+// fault of the command line itself, "hostsim: what is wrong"; status 2.
+int report(const hostsim::Error &e) {
+  const std::string &file = e.file();
+  std::fprintf(stderr, "hostsim: %s%s%s\n", file.c_str(), file.empty() ? "" : ": ", hostsim::oneLine(e.what()).c_str());
+  return kUsageError;
 }
 
-// One line naming the file and the fault, as every user error ends; a fault
-// of the command line itself names no file.
-int fail(const std::string &file, const std::string &what) {
-  std::fprintf(stderr, "hostsim: %s: %s\n", file.c_str(), oneLine(what).c_str());
-  return kUsageError;
+// Which file a fault met in some work is put on: the one the command was
+// working on, unless the fault names its own (Blame::Unnamed), or that one
+// whatever the fault names (Blame::Always: a scene's faults name a place in
+// the scene, and what it refers to is the scene's to fix).
+enum class Blame { Unnamed, Always };
+
+template <class Fn>
+auto blaming(const std::string &file, Fn &&fn, Blame blame = Blame::Unnamed) -> decltype(fn()) {
+  try {
+    return fn();
+  } catch (const hostsim::Error &e) {
+    if (blame == Blame::Unnamed && !e.file().empty()) throw;
+    throw hostsim::Error(e.what(), file);
+  }
 }
 
 #if JUXS_HOSTSIM_RENDERER
 // Something taken, but not as the user may think: one line, and the command
 // goes on.
 void warn(const std::string &file, const std::string &what) {
-  std::fprintf(stderr, "hostsim: %s%swarning: %s\n", file.c_str(), file.empty() ? "" : ": ", oneLine(what).c_str());
+  std::fprintf(stderr, "hostsim: %s%swarning: %s\n", file.c_str(), file.empty() ? "" : ": ",
+               hostsim::oneLine(what).c_str());
 }
-#endif
-
-// A fault of the command line itself, which names no file.
-int failUsage(const std::string &what) {
-  std::fprintf(stderr, "hostsim: %s\n", oneLine(what).c_str());
-  return kUsageError;
-}
-
-#if !JUXS_HOSTSIM_RENDERER
+#else
 // A command or option this build leaves out: said as such, not as unknown.
-int lacking(const std::string &what) {
-  return failUsage(what + ": not in this build of hostsim, which has no renderer, scene files or image files "
-                          "(the Linux build has them)");
+[[noreturn]] void lacking(const std::string &what) {
+  throw hostsim::Error(what + ": not in this build of hostsim, which has no renderer, scene files or image files "
+                              "(the Linux build has them)");
 }
 #endif
-
-// An Error as its one line: the file it names, else the one the command was
-// working on.
-int fail(const hostsim::Error &e, const std::string &otherwise) {
-  return fail(e.file().empty() ? otherwise : e.file(), e.what());
-}
 
 // A call the module made that the host refused is the module's fault: the
 // first is named, and the command fails even where it could go on.
-bool refused(hostsim::Host &host, const std::string &module, int &status) {
-  try {
-    host.checks().requireNone();
-  } catch (const hostsim::Error &e) {
-    status = fail(module, e.what());
-    return true;
-  }
-  return false;
+void requireNoRefusals(hostsim::Host &host, const std::string &module) {
+  blaming(module, [&] { host.checks().requireNone(); });
 }
 
-std::unique_ptr<hostsim::Module> openModule(const std::string &path, int &status) {
-  try {
-    return hostsim::Module::open(path);
-  } catch (const hostsim::Error &e) {
-    status = fail(e, path);
-    return nullptr;
-  }
+std::unique_ptr<hostsim::Module> openModule(const std::string &path) {
+  return blaming(path, [&] { return hostsim::Module::open(path); });
 }
 
 std::string activate(const hostsim::ServerInfo &s, hostsim::Host &host, const hostsim::Module &module) {
@@ -134,16 +121,15 @@ std::string activate(const hostsim::ServerInfo &s, hostsim::Host &host, const ho
 }
 
 int servers(const std::string &path) {
-  int status = 0;
-  auto module = openModule(path, status);
-  if (!module) return status;
+  auto module = openModule(path);
   hostsim::Host host;
   std::printf("%s: %zu server records\n", path.c_str(), module->servers().size());
   std::printf("%-14s %-34s %-28s %-24s %s\n", "CLASS", "SERVER", "USER NAME", "GROUP", "RESULT");
   for (const auto &s : module->servers())
     std::printf("%-14s %-34s %-28s %-24s %s\n", s.className.c_str(), ("\"" + s.name + "\"").c_str(),
                 ("\"" + s.userName + "\"").c_str(), ("\"" + s.group + "\"").c_str(), activate(s, host, *module).c_str());
-  return refused(host, path, status) ? status : 0;
+  requireNoRefusals(host, path);
+  return 0;
 }
 
 #if JUXS_HOSTSIM_RENDERER
@@ -187,13 +173,9 @@ void addSceneOptions(CLI::App &cmd, Options &o, const CLI::Option *&fileOpt, con
   cmd.get_formatter()->column_width(24);
 }
 
-// Checks the values taken as text; a fault gives one line and false.
-bool checkOptions(Options &o, const CLI::App &cmd, const CLI::Option *fileOpt, const CLI::Option *cancelOpt,
-                  int &status) {
-  auto bad = [&](const std::string &what) {
-    status = failUsage(what);
-    return false;
-  };
+// Checks the values taken as text; a fault is the command line's.
+void checkOptions(Options &o, const CLI::App &cmd, const CLI::Option *fileOpt, const CLI::Option *cancelOpt) {
+  auto bad = [](const std::string &what) { throw hostsim::Error(what); };
   // The requester's answers in the order given, --file and --cancel mixed.
   std::size_t nextFile = 0;
   for (const CLI::Option *opt : cmd.parse_order()) {
@@ -204,7 +186,7 @@ bool checkOptions(Options &o, const CLI::App &cmd, const CLI::Option *fileOpt, c
     char *end = nullptr;
     const long n = std::strtol(o.threadsText.c_str(), &end, 10);
     if (*end || n < 1 || n > hostsim::kMaxThreads)
-      return bad("--threads needs a number from 1 to " + std::to_string(hostsim::kMaxThreads));
+      bad("--threads needs a number from 1 to " + std::to_string(hostsim::kMaxThreads));
     o.threads = static_cast<int>(n);
   }
   if (!o.framesText.empty()) {
@@ -214,17 +196,16 @@ bool checkOptions(Options &o, const CLI::App &cmd, const CLI::Option *fileOpt, c
     if (n == 1 && std::sscanf(v.c_str(), "%d%c", &o.firstFrame, &tail) == 1)
       o.lastFrame = o.firstFrame;
     else if (n != 2)
-      return bad("--frames needs A-B or A, not \"" + v + "\"");
-    if (o.lastFrame < o.firstFrame) return bad("--frames: the last frame is before the first");
+      bad("--frames needs A-B or A, not \"" + v + "\"");
+    if (o.lastFrame < o.firstFrame) bad("--frames: the last frame is before the first");
   }
   if (!o.sizeText.empty()) {
     char tail = 0;
     if (std::sscanf(o.sizeText.c_str(), "%dx%d%c", &o.width, &o.height, &tail) != 2 || o.width < 1 || o.height < 1 ||
         o.width > 16384 || o.height > 16384)
-      return bad("--size needs WxH, each from 1 to 16384");
+      bad("--size needs WxH, each from 1 to 16384");
   }
   if (o.module.empty()) o.module = defaultModule();
-  return true;
 }
 
 // The module, the host and the scene, in the order they must go.
@@ -239,50 +220,37 @@ struct Session {
   }
 };
 
-bool openSession(const Options &o, Session &s, int &status) {
-  s.module = openModule(o.module, status);
-  if (!s.module) return false;
+void openSession(const Options &o, Session &s) {
+  s.module = openModule(o.module);
   s.host = std::make_unique<hostsim::Host>();
   for (const auto &[cancel, path] : o.answers)
     if (cancel)
       s.host->fileRequester().cancel();
     else
       s.host->fileRequester().answer(path);
-  try {
-    s.scene = hostsim::loadScene(*s.host, *s.module, o.scene);
-  } catch (const hostsim::Error &e) {
-    status = fail(o.scene, e.what());
-    return false;
-  }
+  s.scene = blaming(o.scene, [&] { return hostsim::loadScene(*s.host, *s.module, o.scene); }, Blame::Always);
   for (const std::string &w : s.scene->warnings) warn(o.scene, w);
-  return !refused(*s.host, o.module, status);
+  requireNoRefusals(*s.host, o.module);
 }
 
 int render(Options &o) {
   if (o.out.empty()) o.out = std::filesystem::path(o.scene).stem().string() + ".png";
-  try {
-    hostsim::checkPictureTarget(o.out);
-  } catch (const hostsim::Error &e) {
-    return fail(e, o.out);
-  }
-  if (o.fullFloat && !hostsim::hasFloatChoice(o.out)) return fail(o.out, "--float is for .exr and .tif pictures");
-  int status = 0;
+  blaming(o.out, [&] { hostsim::checkPictureTarget(o.out); });
+  if (o.fullFloat && !hostsim::hasFloatChoice(o.out)) throw hostsim::Error("--float is for .exr and .tif pictures", o.out);
   Session s;
-  if (!openSession(o, s, status)) return status;
+  openSession(o, s);
   hostsim::Scene &scene = *s.scene;
   // Refused up front: running out of memory would end the render, minutes
   // in, with nothing written.
   const int width = o.width ? o.width : scene.width, height = o.width ? o.height : scene.height;
   const uint64_t need = hostsim::frameBytes(width, height), have = hostsim::availableBytes();
   if (need > have)
-    return fail(o.out, "a " + std::to_string(width) + "x" + std::to_string(height) + " frame needs about " +
-                           std::to_string(need >> 20) + " MB, more than the " + std::to_string(have >> 20) +
-                           " MB this process can get; render it smaller");
-  try {
-    for (const std::string &w : hostsim::rayWarnings(scene, *s.host, *s.module)) warn(o.scene, w);
-  } catch (const hostsim::Error &e) {
-    return fail(o.scene, e.what());
-  }
+    throw hostsim::Error("a " + std::to_string(width) + "x" + std::to_string(height) + " frame needs about " +
+                             std::to_string(need >> 20) + " MB, more than the " + std::to_string(have >> 20) +
+                             " MB this process can get; render it smaller",
+                         o.out);
+  for (const std::string &w : blaming(o.scene, [&] { return hostsim::rayWarnings(scene, *s.host, *s.module); }))
+    warn(o.scene, w);
   hostsim::RenderOptions ro;
   ro.threads = o.threads ? o.threads : scene.threads;
   ro.firstFrame = o.lastFrame >= o.firstFrame ? o.firstFrame : scene.firstFrame;
@@ -290,7 +258,8 @@ int render(Options &o) {
   ro.progress = true;
   hostsim::PictureOptions po;
   po.fullFloat = o.fullFloat;
-  try {
+  // A picture's fault names the picture; any other is the scene's.
+  blaming(o.scene, [&] {
     hostsim::Renderer renderer(scene, *s.host);
     if (o.width) {
       renderer.setSize(o.width, o.height);
@@ -313,22 +282,16 @@ int render(Options &o) {
                  static_cast<unsigned long long>(stats.samples), static_cast<unsigned long long>(stats.raysCast),
                  static_cast<unsigned long long>(stats.raysTraced),
                  stats.seconds > 0 ? stats.samples / stats.seconds : 0.0);
-  } catch (const hostsim::Error &e) {
-    return fail(e, o.scene); // a picture's fault names the picture
-  }
-  return refused(*s.host, o.module, status) ? status : 0;
+  });
+  requireNoRefusals(*s.host, o.module);
+  return 0;
 }
 
 int save(Options &o) {
-  int status = 0;
   Session s;
-  if (!openSession(o, s, status)) return status;
-  try {
-    hostsim::saveScene(*s.scene, *s.host, o.out);
-  } catch (const hostsim::Error &e) {
-    return fail(o.out, e.what());
-  }
-  if (refused(*s.host, o.module, status)) return status;
+  openSession(o, s);
+  blaming(o.out, [&] { hostsim::saveScene(*s.scene, *s.host, o.out); }, Blame::Always);
+  requireNoRefusals(*s.host, o.module);
   std::printf("hostsim: wrote %s\n", o.out.c_str());
   return 0;
 }
@@ -382,112 +345,82 @@ int panel(const PanelOptions &o) {
   // --set reads settings as a scene file gives them; --image and --thumbnail read and write pictures.
   for (const auto &[given, option] : {std::pair{!o.settings.empty(), "--set"}, {!o.images.empty(), "--image"},
                                       {!o.thumbnail.empty(), "--thumbnail"}})
-    if (given) return lacking(std::string("panel ") + option);
+    if (given) lacking(std::string("panel ") + option);
 #endif
-  int status = 0;
-  auto module = openModule(path, status);
-  if (!module) return status;
+  auto module = openModule(path);
   const hostsim::ServerInfo *iface = module->find(LWNODE_ICLASS, server);
   if (!module->find(LWNODE_HCLASS, server)) {
     std::vector<std::string> names;
     for (const auto &s : module->servers())
       if (s.className == LWNODE_HCLASS) names.push_back(s.name);
-    return fail(path, "no node server \"" + server + "\"" + hostsim::nameHint(server, names));
+    throw hostsim::Error("no node server \"" + server + "\"" + hostsim::nameHint(server, names), path);
   }
   const bool hasPanel = iface && iface->activate;
   if (!hasPanel && (!o.settings.empty() || !o.images.empty() || !o.thumbnail.empty()))
-    return fail(path, "\"" + server + "\" has no panel");
+    throw hostsim::Error("\"" + server + "\" has no panel", path);
   hostsim::Host host;
 #if JUXS_HOSTSIM_RENDERER
   if (!o.thumbnail.empty()) {
-    if (std::filesystem::path(o.thumbnail).extension() != ".png") return fail(o.thumbnail, "a thumbnail is written as .png");
+    if (std::filesystem::path(o.thumbnail).extension() != ".png")
+      throw hostsim::Error("a thumbnail is written as .png", o.thumbnail);
     // Checked before any work, as render checks its picture.
-    try {
-      hostsim::checkPictureTarget(o.thumbnail);
-    } catch (const hostsim::Error &e) {
-      return fail(e, o.thumbnail);
-    }
+    blaming(o.thumbnail, [&] { hostsim::checkPictureTarget(o.thumbnail); });
   }
-  for (const std::string &file : o.images) {
-    try {
-      host.images().load(file);
-    } catch (const hostsim::Error &e) {
-      return fail(file, e.what());
-    }
-  }
+  for (const std::string &file : o.images) blaming(file, [&] { host.images().load(file); }, Blame::Always);
 #endif
   hostsim::Network net(host, *module);
-  hostsim::HostNode *node = nullptr;
-  try {
+  hostsim::HostNode *node = blaming(path, [&] {
     for (const std::string &other : o.others) net.add(other);
-    node = net.add(server);
-  } catch (const hostsim::Error &e) {
-    return fail(path, e.what());
-  }
+    return net.add(server);
+  });
   // A node without a panel still has the names a scene connects by.
   if (!hasPanel) {
     std::printf("No panel for \"%s\" (%s)\n", node->name.c_str(), server.c_str());
     std::fputs(connectionsText(*node).c_str(), stdout);
-    return refused(host, path, status) ? status : 0;
+    requireNoRefusals(host, path);
+    return 0;
   }
 #if JUXS_HOSTSIM_RENDERER
   if (!o.settings.empty()) {
-    nlohmann::ordered_json settings;
-    try {
-      settings = hostsim::parseJson(o.settings);
-    } catch (const hostsim::Error &e) {
-      return fail("--set", e.what());
-    }
+    const nlohmann::ordered_json settings = blaming("--set", [&] { return hostsim::parseJson(o.settings); });
     std::vector<std::string> warnings;
-    try {
-      hostsim::applySettings(host, *module, node, settings, "--set", warnings);
-    } catch (const hostsim::Error &e) {
-      return fail(path, e.what());
-    }
+    blaming(path, [&] { hostsim::applySettings(host, *module, node, settings, "--set", warnings); });
     for (const std::string &w : warnings) warn("", w);
   }
 #endif
   LWInterface local{node->instance, nullptr, nullptr, nullptr};
   const int32_t rc = module->activateInterface(*iface, host.global(), &local);
-  if (rc != AFUNC_OK) return fail(path, "activating the panel of \"" + server + "\" failed with result " + std::to_string(rc));
-  if (!local.panel) return fail(path, "\"" + server + "\" gave no panel");
+  if (rc != AFUNC_OK)
+    throw hostsim::Error("activating the panel of \"" + server + "\" failed with result " + std::to_string(rc), path);
+  if (!local.panel) throw hostsim::Error("\"" + server + "\" gave no panel", path);
   hostsim::Panel *p = hostsim::XPanelService::of(local.panel);
   if (!o.images.empty()) {
     hostsim::PanelControl *c = p->control("Image");
-    if (!c || !c->isPopup()) return fail(path, "\"" + server + "\" has no \"Image\" popup");
-    try {
-      host.panels().editInteger(*p, *c, static_cast<int32_t>(host.images().images().size()));
-    } catch (const hostsim::Error &e) {
-      return fail(path, e.what());
-    }
+    if (!c || !c->isPopup()) throw hostsim::Error("\"" + server + "\" has no \"Image\" popup", path);
+    blaming(path, [&] { host.panels().editInteger(*p, *c, static_cast<int32_t>(host.images().images().size())); });
   }
   std::fputs(host.panels().describe(*p, "Panel of \"" + node->name + "\" (" + server + ")").c_str(), stdout);
   // What a scene connects by name.
   std::fputs(connectionsText(*node).c_str(), stdout);
   // A hint array the host cannot read is the module's fault: said, and failed.
-  if (refused(host, path, status)) return status;
+  requireNoRefusals(host, path);
 #if JUXS_HOSTSIM_RENDERER
   if (!o.thumbnail.empty()) {
     const hostsim::PanelControl *t = nullptr;
     for (const auto &c : p->controls)
       if (c.draw) t = &c;
-    if (!t) return fail(path, "\"" + server + "\" draws no thumbnail");
+    if (!t) throw hostsim::Error("\"" + server + "\" draws no thumbnail", path);
     const auto [w, h] = hostsim::XPanelService::thumbnailSize(*t);
-    try {
-      writeThumbnail(o.thumbnail, host.panels().drawThumbnail(*p, *t, w, h));
-    } catch (const hostsim::Error &e) {
-      return fail(o.thumbnail, e.what());
-    }
+    blaming(o.thumbnail, [&] { writeThumbnail(o.thumbnail, host.panels().drawThumbnail(*p, *t, w, h)); }, Blame::Always);
     std::printf("hostsim: wrote %s (%dx%d)\n", o.thumbnail.c_str(), w, h);
   }
 #endif
-  return refused(host, path, status) ? status : 0;
+  requireNoRefusals(host, path);
+  return 0;
 }
 
 int validate(const std::string &path) {
-  int status = 0;
-  auto module = openModule(path, status);
-  if (!module) return status;
+  auto module = openModule(path);
   const hostsim::ValidationReport r = hostsim::validateModule(*module);
   for (const auto &line : r.lines) std::printf("%s\n", line.c_str());
   std::size_t checks = 0;
@@ -500,15 +433,9 @@ int validate(const std::string &path) {
 int doc(hostsim::doc::SiteOptions &o) {
   o.log = stderr;
   const auto t0 = std::chrono::steady_clock::now();
-  hostsim::doc::SiteReport report;
-  try {
-    report = hostsim::doc::writeSite(o);
-  } catch (const hostsim::Error &e) {
-    // The site writer's faults name their file (a description, a picture,
-    // the module) themselves; the site's folder is seldom the one at fault.
-    if (e.file().empty()) return failUsage(e.what());
-    return fail(e, o.out);
-  }
+  // The site writer's faults name their file (a description, a picture,
+  // the module) themselves; the site's folder is seldom the one at fault.
+  const hostsim::doc::SiteReport report = hostsim::doc::writeSite(o);
   std::printf("hostsim: wrote %d node pages, an index and %d preview renders to %s in %.1f s\n", report.pages,
               report.pictures, o.out.c_str(), std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
   return 0;
@@ -633,23 +560,33 @@ int run(int argc, char **argv) {
       what[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(what[0])));
     if (name.empty() && argv[1][0] != '-')
       what = "unknown command \"" + std::string(argv[1]) + "\"";
-    return failUsage((name.empty() ? "" : name + ": ") + what + " (hostsim " + (name.empty() ? "" : name + " ") +
-                     "--help lists the " + (name.empty() ? "commands" : "options") + ")");
+    return report(hostsim::Error((name.empty() ? "" : name + ": ") + what + " (hostsim " +
+                                 (name.empty() ? "" : name + " ") + "--help lists the " +
+                                 (name.empty() ? "commands" : "options") + ")"));
   }
 
-  if (serversCmd->parsed()) return servers(modulePath);
-  if (validateCmd->parsed()) return validate(modulePath);
-  if (panelCmd->parsed()) return panel(po);
+  try {
+    if (serversCmd->parsed()) return servers(modulePath);
+    if (validateCmd->parsed()) return validate(modulePath);
+    if (panelCmd->parsed()) return panel(po);
 #if JUXS_HOSTSIM_RENDERER
-  int status = 0;
-  if (docCmd->parsed()) return doc(docOpts);
-  if (renderCmd->parsed()) return checkOptions(ro, *renderCmd, renderFile, renderCancel, status) ? render(ro) : status;
-  if (saveCmd->parsed()) return checkOptions(so, *saveCmd, saveFile, saveCancel, status) ? save(so) : status;
+    if (docCmd->parsed()) return doc(docOpts);
+    if (renderCmd->parsed()) {
+      checkOptions(ro, *renderCmd, renderFile, renderCancel);
+      return render(ro);
+    }
+    if (saveCmd->parsed()) {
+      checkOptions(so, *saveCmd, saveFile, saveCancel);
+      return save(so);
+    }
 #else
-  for (const CLI::App *cmd : absent)
-    if (cmd->parsed()) return lacking(cmd->get_name());
+    for (const CLI::App *cmd : absent)
+      if (cmd->parsed()) lacking(cmd->get_name());
 #endif
-  return failUsage("no command given (hostsim --help lists them)");
+    throw hostsim::Error("no command given (hostsim --help lists them)");
+  } catch (const hostsim::Error &e) {
+    return report(e);
+  }
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-// Layer 5: the renderer. An Embree scene of the scene's objects, shading
+// The renderer. An Embree scene of the scene's objects, shading
 // contexts for every hit, the ray operations the module calls through them,
 // and frames rendered in tiles on worker threads.
 #pragma once

@@ -1,4 +1,4 @@
-// Layer 4: scene files. A scene is JSON: camera, image, frames, backdrop,
+// Scene files. A scene is JSON: camera, image, frames, backdrop,
 // light, images, surfaces with node networks, and objects. Loading builds the
 // networks in the host (module nodes through their servers, settings through
 // their panels, persisted blocks through their own load); saving writes every

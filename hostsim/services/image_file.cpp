@@ -62,13 +62,6 @@ const FormatLimit *formatLimit(std::string_view name) {
   return nullptr;
 }
 
-// OpenImageIO's messages may run over several lines; a fault is one line.
-std::string oneLine(std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-  for (std::size_t i; (i = text.find('\n')) != std::string::npos;) text.replace(i, 1, "; ");
-  return text.empty() ? "unknown fault" : text;
-}
-
 std::string lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
   return s;

@@ -40,30 +40,21 @@ int32_t tile(int32_t mode, int32_t t, int32_t size) noexcept {
 constexpr int32_t kBlendCount = 14;
 
 struct Instance {
-  double bg[3];
-  LWVParmID bgParam;
-  int32_t popupCount;
-  int32_t imageIndex;
-  int32_t blending;
-  double opacity;
-  LWVParmID opacityParam;
-  int32_t uTiling;
-  int32_t vTiling;
-  int32_t x;
-  int32_t y;
+  fw::Param<fw::Triple> bg;
+  image::Choice<true> image;
+  fw::Int blending;
+  fw::Param<double> opacity;
+  fw::Int uTiling, vTiling, x, y;
   LWChanGroupID group;
   LWXPanelID panel;
   NodeID node;
-  NodeInputID bgIn, imageIn, blendingIn, opacityIn, uTilingIn, vTilingIn, xIn, yIn;
   NodeOutputID colorOut, alphaOut;
 };
 
 fw::FileRequest gFileRequest;
 fw::Services gServices{.fileRecord = &gFileRequest};
 
-constexpr image::ChooserKind kChooser{&gServices, offsetof(Instance, popupCount), offsetof(Instance, imageIndex),
-                                      offsetof(Instance, panel)};
-using Chooser = image::Chooser<kChooser>;
+constexpr image::ChooserKind kChooser = image::chooserKind(&gServices, JUXS_FIELD(image), fw::recordOf<Instance>());
 
 void drawThumbnail(LWXPanelID panel, uint32_t, LWXPDrAreaID area, int32_t w, int32_t h) noexcept;
 
@@ -77,20 +68,14 @@ constexpr const char *kTilingItems[] = {"Reset", "Repeat", "Mirror", "Edge", nul
 // clang-format off: one setting a row
 constexpr fw::Setting kSettings[] = {
     fw::thumbnail("Thumbnail", THUM_MED | THUM_NTSC, &drawThumbnail),
-    fw::param("Bg Color", LWVP_COLOR, JUXS_FIELD(bg), JUXS_FIELD(bgParam), 0.0, 0.0, 0.0)
-        .input(CONN_COLOR, JUXS_FIELD(bgIn)).control("color-env"),
-    fw::integer("Image", JUXS_FIELD(imageIndex), 0)
-        .input(CONN_INTEGER, JUXS_FIELD(imageIn)).control("iPopChoice").popup(&Chooser::count, &Chooser::name),
-    fw::integer("Blending", JUXS_FIELD(blending), 0)
-        .input(CONN_INTEGER, JUXS_FIELD(blendingIn)).control("iPopChoice").items(kBlendItems),
-    fw::param("Opacity", LWVP_PERCENT, JUXS_FIELD(opacity), JUXS_FIELD(opacityParam), 1.0)
-        .input(CONN_SCALAR, JUXS_FIELD(opacityIn)).control("percent-env").min(0).max(1),
-    fw::integer("U Tiling", JUXS_FIELD(uTiling), kReset)
-        .input(CONN_INTEGER, JUXS_FIELD(uTilingIn)).control("iPopChoice").items(kTilingItems),
-    fw::integer("V Tiling", JUXS_FIELD(vTiling), kReset)
-        .input(CONN_INTEGER, JUXS_FIELD(vTilingIn)).control("iPopChoice").items(kTilingItems),
-    fw::integer("X", JUXS_FIELD(x), 0).input(CONN_INTEGER, JUXS_FIELD(xIn)).control("integer"),
-    fw::integer("Y", JUXS_FIELD(y), 0).input(CONN_INTEGER, JUXS_FIELD(yIn)).control("integer"),
+    fw::param("Bg Color", LWVP_COLOR, JUXS_FIELD(bg), 0.0, 0.0, 0.0).input(CONN_COLOR).control("color-env"),
+    image::chooser<kChooser>("Image").input(CONN_INTEGER),
+    fw::integer("Blending", JUXS_FIELD(blending), 0).input(CONN_INTEGER).control("iPopChoice").items(kBlendItems),
+    fw::param("Opacity", LWVP_PERCENT, JUXS_FIELD(opacity), 1.0).input(CONN_SCALAR).control("percent-env").min(0).max(1),
+    fw::integer("U Tiling", JUXS_FIELD(uTiling), kReset).input(CONN_INTEGER).control("iPopChoice").items(kTilingItems),
+    fw::integer("V Tiling", JUXS_FIELD(vTiling), kReset).input(CONN_INTEGER).control("iPopChoice").items(kTilingItems),
+    fw::integer("X", JUXS_FIELD(x), 0).input(CONN_INTEGER).control("integer"),
+    fw::integer("Y", JUXS_FIELD(y), 0).input(CONN_INTEGER).control("integer"),
 };
 // clang-format on
 constexpr fw::Port kOutputs[] = {
@@ -105,19 +90,17 @@ constexpr fw::Hint kExtra[] = {{.tag = XPTAG_LEFT, .list = kLeft}, {.tag = XPTAG
 // render threads, concurrently: reads the instance and the host's image
 void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID output, NodeValue value) noexcept {
   const auto *p = static_cast<const Instance *>(inst);
-  const LWNodeInputFuncs *in = gServices.input;
+  const fw::Inputs in(gServices, na);
   const LWImageList *images = gServices.images;
   const bool wantsColor = output == p->colorOut;
-  double bg[3] = {p->bg[0], p->bg[1], p->bg[2]};
-  int32_t k = p->imageIndex;
-  in->evaluate(p->bgIn, na, bg);
-  in->evaluate(p->imageIn, na, &k);
+  fw::Triple bg = in(p->bg);
+  int32_t k = in(p->image.input, p->image.index);
   if (k < 0) k = 0;
-  if (k >= p->popupCount - 1) k = p->popupCount - 2;
+  if (k >= p->image.count - 1) k = p->image.count - 2;
 
   auto background = [&] {
     double one = 1.0;
-    gServices.output->setValue(value, wantsColor ? static_cast<void *>(bg) : &one);
+    gServices.output->setValue(value, wantsColor ? static_cast<void *>(bg.data()) : &one);
   };
   const LWImageID img = k > 0 ? image::resolveImage(images, k) : nullptr;
   int32_t width = 0, height = 0;
@@ -125,14 +108,9 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID output, NodeValue
   // An image of no pixels has nothing to read: taken as no image.
   if (!img || width <= 0 || height <= 0) return background();
 
-  int32_t mode = p->blending, uMode = p->uTiling, vMode = p->vTiling, x = p->x, y = p->y;
-  double opacity = p->opacity;
-  in->evaluate(p->blendingIn, na, &mode);
-  in->evaluate(p->opacityIn, na, &opacity);
-  in->evaluate(p->uTilingIn, na, &uMode);
-  in->evaluate(p->vTilingIn, na, &vMode);
-  in->evaluate(p->xIn, na, &x);
-  in->evaluate(p->yIn, na, &y);
+  int32_t mode = in(p->blending);
+  const double opacity = in(p->opacity);
+  int32_t uMode = in(p->uTiling), vMode = in(p->vTiling), x = in(p->x), y = in(p->y);
   mode = std::clamp(mode, 0, kBlendCount - 1);
   uMode = std::clamp<int32_t>(uMode, kReset, kEdge);
   vMode = std::clamp<int32_t>(vMode, kReset, kEdge);
@@ -145,7 +123,7 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID output, NodeValue
     float rgb[3] = {0.0f, 0.0f, 0.0f};
     images->RGB(img, x, y, rgb);
     double fg[3] = {rgb[0], rgb[1], rgb[2]}, result[3] = {0.0, 0.0, 0.0};
-    gServices.utility->blend(result, fg, bg, opacity, mode);
+    gServices.utility->blend(result, fg, bg.data(), opacity, mode);
     gServices.output->setValue(value, result);
   } else {
     double alpha = 1.0;
@@ -189,16 +167,11 @@ constexpr fw::Description kNode{
     .record = fw::recordOf<Instance>(),
     .svc = &gServices,
     .envGroup = "PixelImage",
-    .preview = false,
     .lookups = kLookups,
     .settings = kSettings,
     .outputs = kOutputs,
     .extra = kExtra,
     .evaluate = &evaluate,
-    .items = Chooser::kItems,
-    .init = &Chooser::init,
-    .afterNotify = &Chooser::notify,
-    .imageControl = "Image",
 };
 
 } // namespace

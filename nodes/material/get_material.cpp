@@ -90,7 +90,6 @@ constexpr fw::Description kNode{
     .record = fw::recordOf<Instance>(),
     .svc = &gServices,
     .envGroup = nullptr,
-    .preview = false,
     .settings = kSettings,
     .outputs = kOutputs,
     .evaluate = &evaluate,

@@ -15,15 +15,14 @@ void passOn(const fw::Services &svc, const NodeOutputID (&outputs)[kChannelCount
                     : output == outputs[kScalar] ? kScalar
                     : output == outputs[kVector] ? kVector
                                                  : kInteger;
+  const fw::Inputs in(svc, na);
   if (c == kInteger) {
-    int32_t v = 0;
-    svc.input->evaluate(store.inputs[kInteger], na, &v);
+    int32_t v = in(store.inputs[kInteger], int32_t{0});
     svc.output->setValue(value, &v);
     return;
   }
-  double v[3] = {0.0, 0.0, 0.0}; // a scalar is the first
-  svc.input->evaluate(store.inputs[c], na, v);
-  svc.output->setValue(value, v);
+  fw::Triple v = in(store.inputs[c], fw::Triple{0.0, 0.0, 0.0}); // a scalar is the first
+  svc.output->setValue(value, v.data());
 }
 
 } // namespace juxs::material
@@ -75,31 +74,9 @@ void afterCopy(void *to, const void *from) {
   material::forgetStore(s);
 }
 
-// The name is read aside: a block that ends before its name changes nothing.
-struct StagedName {
-  char name[material::kNameCapacity];
-};
-
-LWError loadItems(const void *, const fw::StagedInts &, const LWLoadState *ls, void *staged) {
-  char *name = static_cast<StagedName *>(staged)->name;
-  const int32_t n = ls->readStr(ls->readData, name, material::kNameCapacity);
-  if (n < 0) return fw::kBlockDamaged;
-  name[material::kNameCapacity - 1] = '\0';
-  if (n == static_cast<int32_t>(material::kNameCapacity) - 1) fw::dropSplitCharacter(name, static_cast<std::size_t>(n));
-  return nullptr;
-}
-
-// After the identifier: registering lists the node under the loaded one.
-void applyItems(void *inst, const void *staged) {
-  auto *s = static_cast<StoreMaterial *>(inst);
-  fw::copyText(s->name, sizeof s->name, static_cast<const StagedName *>(staged)->name);
-  material::registerStore(s);
-}
-
-LWError saveItems(void *inst, const LWSaveState *ss) {
-  ss->writeStr(ss->writeData, static_cast<const StoreMaterial *>(inst)->name);
-  return nullptr;
-}
+// Once the identifier and the name are in place: registering lists the node
+// under the loaded identifier.
+void afterLoad(void *inst) { material::registerStore(static_cast<StoreMaterial *>(inst)); }
 
 // render threads, concurrently
 void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID output, NodeValue value) noexcept {
@@ -111,7 +88,6 @@ constexpr fw::Description kNode{
     .record = fw::recordOf<Instance>(),
     .svc = &gServices,
     .envGroup = nullptr,
-    .preview = false,
     .settings = kSettings,
     .outputs = kOutputs,
     .evaluate = &evaluate,
@@ -119,7 +95,7 @@ constexpr fw::Description kNode{
     .onCreated = &onCreated,
     .beforeDestroy = &beforeDestroy,
     .afterCopy = &afterCopy,
-    .items = {&loadItems, &applyItems, sizeof(StagedName), &saveItems},
+    .afterLoad = &afterLoad,
     .hasNewTime = false,
 };
 

@@ -16,78 +16,34 @@
 namespace juxs::ambient_occlusion_node {
 namespace {
 
-enum Input : std::size_t {
-  kSamplesIn,
-  kPolar1In,
-  kPolar2In,
-  kJitterIn,
-  kConeIn,
-  kMaxIn,
-  kShiftIn,
-  kLowIn,
-  kHighIn,
-  kOffsetIn,
-  kDepthIn,
-  kSrfColorIn,
-  kSrfBrightIn,
-  kBgColorIn,
-  kBgBrightIn,
-  kOccColorIn,
-  kOccBrightIn,
-  kLimitColorIn,
-  kLimitBrightIn,
-  kInputCount,
-};
-
 enum ColorMode : int32_t { kCustom = 0, kBackdrop = 1, kTrace = 2 };
 
 struct Instance {
   int32_t mode;
-  int32_t samples;
-  int32_t polar1;
-  int32_t polar2;
-  double jitter;
-  LWVParmID jitterParam;
-  double cone;
-  LWVParmID coneParam;
+  fw::Int samples, polar1, polar2;
+  fw::Param<double> jitter, cone;
   int32_t ranged;
-  double max;
-  LWVParmID maxParam;
-  double shift;
-  LWVParmID shiftParam;
+  fw::Param<double> max, shift;
   int32_t clampLow;
-  double low;
-  LWVParmID lowParam;
+  fw::Param<double> low;
   int32_t clampHigh;
-  double high;
-  LWVParmID highParam;
-  double offset;
-  LWVParmID offsetParam;
-  int32_t sampleDepth;
+  fw::Param<double> high, offset;
+  fw::Int sampleDepth;
   int32_t srfMode;
-  double srfColor[3];
-  LWVParmID srfColorParam;
-  double srfBright;
-  LWVParmID srfBrightParam;
+  fw::Param<fw::Triple> srfColor;
+  fw::Param<double> srfBright;
   int32_t bgMode;
-  double bgColor[3];
-  LWVParmID bgColorParam;
-  double bgBright;
-  LWVParmID bgBrightParam;
+  fw::Param<fw::Triple> bgColor;
+  fw::Param<double> bgBright;
   int32_t occMode;
-  double occColor[3];
-  LWVParmID occColorParam;
-  double occBright;
-  LWVParmID occBrightParam;
+  fw::Param<fw::Triple> occColor;
+  fw::Param<double> occBright;
   int32_t limitMode;
-  double limitColor[3];
-  LWVParmID limitColorParam;
-  double limitBright;
-  LWVParmID limitBrightParam;
+  fw::Param<fw::Triple> limitColor;
+  fw::Param<double> limitBright;
   LWChanGroupID group;
   LWXPanelID panel;
   NodeID node;
-  NodeInputID inputs[kInputCount];
   NodeOutputID colorOut;
   NodeOutputID scalarOut;
 };
@@ -115,72 +71,62 @@ constexpr const char *kSrfColorOnly[] = {"Srf Color"}, *kBgColorOnly[] = {"Bg Co
                      *kLimitColorOnly[] = {"Limit Color"};
 constexpr const char *kSurfaceControls[] = {"Srf Color Mode", "Srf Color", "Srf Brightness"};
 
-constexpr fw::Rule kMaxRule{.controller = "Ranged", .dependants = kMaxOnly};
-constexpr fw::Rule kLowRule{.controller = "Low Clamp", .dependants = kLowOnly};
-constexpr fw::Rule kHighRule{.controller = "High Clamp", .dependants = kHighOnly};
+constexpr fw::EnableRule kMaxRule{.controller = "Ranged", .dependants = kMaxOnly};
+constexpr fw::EnableRule kLowRule{.controller = "Low Clamp", .dependants = kLowOnly};
+constexpr fw::EnableRule kHighRule{.controller = "High Clamp", .dependants = kHighOnly};
 // Outside ranged mode every hit is fully occluded, so the surface colour of
 // a hit never shows.
-constexpr fw::Rule kSurfaceRule{.controller = "Ranged", .message = "This control is only enabled in ranged mode",
+constexpr fw::EnableRule kSurfaceRule{.controller = "Ranged", .message = "This control is only enabled in ranged mode",
                                 .dependants = kSurfaceControls};
-constexpr fw::Rule kSrfColorRule{.controller = "Srf Color Mode", .map = kCustomOfThree, .dependants = kSrfColorOnly};
-constexpr fw::Rule kBgColorRule{.controller = "Bg Color Mode", .map = kCustomOfTwo, .dependants = kBgColorOnly};
-constexpr fw::Rule kOccColorRule{.controller = "Occ Color Mode", .map = kCustomOfThree, .dependants = kOccColorOnly};
-constexpr fw::Rule kLimitColorRule{.controller = "Limit Color Mode", .map = kCustomOfTwo,
+constexpr fw::EnableRule kSrfColorRule{.controller = "Srf Color Mode", .map = kCustomOfThree, .dependants = kSrfColorOnly};
+constexpr fw::EnableRule kBgColorRule{.controller = "Bg Color Mode", .map = kCustomOfTwo, .dependants = kBgColorOnly};
+constexpr fw::EnableRule kOccColorRule{.controller = "Occ Color Mode", .map = kCustomOfThree, .dependants = kOccColorOnly};
+constexpr fw::EnableRule kLimitColorRule{.controller = "Limit Color Mode", .map = kCustomOfTwo,
                                    .dependants = kLimitColorOnly};
 
-#define JUXS_AO_INPUT(index) JUXS_FIELD(inputs[index])
 // clang-format off: one setting a row
 constexpr fw::Setting kSettings[] = {
     fw::integer("Mode", JUXS_FIELD(mode), 0).control("iChoice").items(kModeItems),
-    fw::integer("Samples", JUXS_FIELD(samples), 27)
-        .input(CONN_INTEGER, JUXS_AO_INPUT(kSamplesIn)).control("integer").hardMin(1),
+    fw::integer("Samples", JUXS_FIELD(samples), 27).input(CONN_INTEGER).control("integer").hardMin(1),
     fw::integer("Polar 1", JUXS_FIELD(polar1), 3)
-        .input(CONN_INTEGER, JUXS_AO_INPUT(kPolar1In)).control("integer").label("Polar Samples 1").hardMin(1),
+        .input(CONN_INTEGER).control("integer").label("Polar Samples 1").hardMin(1),
     fw::integer("Polar 2", JUXS_FIELD(polar2), 9)
-        .input(CONN_INTEGER, JUXS_AO_INPUT(kPolar2In)).control("integer").label("Polar Samples 2").hardMin(1),
-    fw::param("Jitter Angle", LWVP_ANGLE, JUXS_FIELD(jitter), JUXS_FIELD(jitterParam), kPi / 9.0)
-        .input(CONN_SCALAR, JUXS_AO_INPUT(kJitterIn)).control("angle-env").range(0, 90, 1),
-    fw::param("Cone Angle", LWVP_ANGLE, JUXS_FIELD(cone), JUXS_FIELD(coneParam), kPi / 2.0)
-        .input(CONN_SCALAR, JUXS_AO_INPUT(kConeIn)).control("angle-env").range(0, 90, 1),
+        .input(CONN_INTEGER).control("integer").label("Polar Samples 2").hardMin(1),
+    fw::param("Jitter Angle", LWVP_ANGLE, JUXS_FIELD(jitter), kPi / 9.0)
+        .input(CONN_SCALAR).control("angle-env").range(0, 90, 1),
+    fw::param("Cone Angle", LWVP_ANGLE, JUXS_FIELD(cone), kPi / 2.0).input(CONN_SCALAR).control("angle-env").range(0, 90, 1),
     fw::integer("Ranged", JUXS_FIELD(ranged), 1).control("iBoolean"),
-    fw::param("Max", LWVP_DIST, JUXS_FIELD(max), JUXS_FIELD(maxParam), 5.0)
-        .input(CONN_SCALAR, JUXS_AO_INPUT(kMaxIn)).control("distance-env").min(0).enable(&kMaxRule),
-    fw::param("Shift", LWVP_FLOAT, JUXS_FIELD(shift), JUXS_FIELD(shiftParam), 0.0)
-        .input(CONN_SCALAR, JUXS_AO_INPUT(kShiftIn)).control("float-env"),
+    fw::param("Max", LWVP_DIST, JUXS_FIELD(max), 5.0).input(CONN_SCALAR).control("distance-env").min(0).enable(&kMaxRule),
+    fw::param("Shift", LWVP_FLOAT, JUXS_FIELD(shift), 0.0).input(CONN_SCALAR).control("float-env"),
     fw::integer("Low Clamp", JUXS_FIELD(clampLow), 0).control("iBoolean").label("Clamp"),
-    fw::param("Low", LWVP_FLOAT, JUXS_FIELD(low), JUXS_FIELD(lowParam), 0.0)
-        .input(CONN_SCALAR, JUXS_AO_INPUT(kLowIn)).control("float-env").enable(&kLowRule),
+    fw::param("Low", LWVP_FLOAT, JUXS_FIELD(low), 0.0).input(CONN_SCALAR).control("float-env").enable(&kLowRule),
     fw::integer("High Clamp", JUXS_FIELD(clampHigh), 0).control("iBoolean").label("Clamp"),
-    fw::param("High", LWVP_FLOAT, JUXS_FIELD(high), JUXS_FIELD(highParam), 1.0)
-        .input(CONN_SCALAR, JUXS_AO_INPUT(kHighIn)).control("float-env").enable(&kHighRule),
-    fw::param("Offset", LWVP_DIST, JUXS_FIELD(offset), JUXS_FIELD(offsetParam), 0.0)
-        .input(CONN_SCALAR, JUXS_AO_INPUT(kOffsetIn)).control("distance-env"),
-    fw::integer("Sample Depth", JUXS_FIELD(sampleDepth), 0)
-        .input(CONN_INTEGER, JUXS_AO_INPUT(kDepthIn)).control("integer").hardMin(0),
+    fw::param("High", LWVP_FLOAT, JUXS_FIELD(high), 1.0).input(CONN_SCALAR).control("float-env").enable(&kHighRule),
+    fw::param("Offset", LWVP_DIST, JUXS_FIELD(offset), 0.0).input(CONN_SCALAR).control("distance-env"),
+    fw::integer("Sample Depth", JUXS_FIELD(sampleDepth), 0).input(CONN_INTEGER).control("integer").hardMin(0),
     fw::integer("Srf Color Mode", JUXS_FIELD(srfMode), 0)
         .control("iChoice").label("Color Mode").items(kTraceableItems).enable(&kSurfaceRule),
-    fw::param("Srf Color", LWVP_COLOR, JUXS_FIELD(srfColor), JUXS_FIELD(srfColorParam), 1.0, 1.0, 1.0)
-        .input(CONN_COLOR, JUXS_AO_INPUT(kSrfColorIn)).control("color-env").enable(&kSrfColorRule),
-    fw::param("Srf Brightness", LWVP_PERCENT, JUXS_FIELD(srfBright), JUXS_FIELD(srfBrightParam), 1.0)
-        .input(CONN_SCALAR, JUXS_AO_INPUT(kSrfBrightIn)).control("percent-env").label("Brightness").min(0),
+    fw::param("Srf Color", LWVP_COLOR, JUXS_FIELD(srfColor), 1.0, 1.0, 1.0)
+        .input(CONN_COLOR).control("color-env").enable(&kSrfColorRule),
+    fw::param("Srf Brightness", LWVP_PERCENT, JUXS_FIELD(srfBright), 1.0)
+        .input(CONN_SCALAR).control("percent-env").label("Brightness").min(0),
     fw::integer("Bg Color Mode", JUXS_FIELD(bgMode), 0).control("iChoice").label("Color Mode").items(kFixedItems),
-    fw::param("Bg Color", LWVP_COLOR, JUXS_FIELD(bgColor), JUXS_FIELD(bgColorParam), 1.0, 1.0, 1.0)
-        .input(CONN_COLOR, JUXS_AO_INPUT(kBgColorIn)).control("color-env").enable(&kBgColorRule),
-    fw::param("Bg Brightness", LWVP_PERCENT, JUXS_FIELD(bgBright), JUXS_FIELD(bgBrightParam), 1.0)
-        .input(CONN_SCALAR, JUXS_AO_INPUT(kBgBrightIn)).control("percent-env").label("Brightness").min(0),
+    fw::param("Bg Color", LWVP_COLOR, JUXS_FIELD(bgColor), 1.0, 1.0, 1.0)
+        .input(CONN_COLOR).control("color-env").enable(&kBgColorRule),
+    fw::param("Bg Brightness", LWVP_PERCENT, JUXS_FIELD(bgBright), 1.0)
+        .input(CONN_SCALAR).control("percent-env").label("Brightness").min(0),
     fw::integer("Occ Color Mode", JUXS_FIELD(occMode), 0).control("iChoice").label("Color Mode").items(kTraceableItems),
-    fw::param("Occ Color", LWVP_COLOR, JUXS_FIELD(occColor), JUXS_FIELD(occColorParam), 0.0, 0.0, 0.0)
-        .input(CONN_COLOR, JUXS_AO_INPUT(kOccColorIn)).control("color-env").enable(&kOccColorRule),
-    fw::param("Occ Brightness", LWVP_PERCENT, JUXS_FIELD(occBright), JUXS_FIELD(occBrightParam), 1.0)
-        .input(CONN_SCALAR, JUXS_AO_INPUT(kOccBrightIn)).control("percent-env").label("Brightness").min(0),
+    fw::param("Occ Color", LWVP_COLOR, JUXS_FIELD(occColor), 0.0, 0.0, 0.0)
+        .input(CONN_COLOR).control("color-env").enable(&kOccColorRule),
+    fw::param("Occ Brightness", LWVP_PERCENT, JUXS_FIELD(occBright), 1.0)
+        .input(CONN_SCALAR).control("percent-env").label("Brightness").min(0),
     fw::integer("Limit Color Mode", JUXS_FIELD(limitMode), 0).control("iChoice").label("Color Mode").items(kFixedItems),
-    fw::param("Limit Color", LWVP_COLOR, JUXS_FIELD(limitColor), JUXS_FIELD(limitColorParam), 0.0, 0.0, 0.0)
-        .input(CONN_COLOR, JUXS_AO_INPUT(kLimitColorIn)).control("color-env").enable(&kLimitColorRule),
-    fw::param("Limit Brightness", LWVP_PERCENT, JUXS_FIELD(limitBright), JUXS_FIELD(limitBrightParam), 1.0)
-        .input(CONN_SCALAR, JUXS_AO_INPUT(kLimitBrightIn)).control("percent-env").label("Brightness").min(0),
+    fw::param("Limit Color", LWVP_COLOR, JUXS_FIELD(limitColor), 0.0, 0.0, 0.0)
+        .input(CONN_COLOR).control("color-env").enable(&kLimitColorRule),
+    fw::param("Limit Brightness", LWVP_PERCENT, JUXS_FIELD(limitBright), 1.0)
+        .input(CONN_SCALAR).control("percent-env").label("Brightness").min(0),
 };
 // clang-format on
-#undef JUXS_AO_INPUT
 
 constexpr fw::Port kOutputs[] = {fw::output("Color", CONN_COLOR, JUXS_FIELD(colorOut)),
                                  fw::output("Scalar", CONN_SCALAR, JUXS_FIELD(scalarOut))};
@@ -209,18 +155,25 @@ constexpr fw::Group kLayout[] = {
 // Every AO created restarts the module's sequence for every user of it.
 void onDefaults(void *, void *) { fw::rng::seed(3); }
 
-// The settings of one evaluation: the cached values, replaced by connected
-// inputs.
-struct Settings {
+// One evaluation's settings, each read once through its member (the input
+// where it is connected), in the order the node reads them.
+struct Sample {
   double cone, max, shift, low, high, offset;
   int32_t depth;
-  double srf[3], srfBright, bg[3], bgBright, occ[3], occBright, limit[3], limitBright;
+  fw::Triple srf;
+  double srfBright;
+  fw::Triple bg;
+  double bgBright;
+  fw::Triple occ;
+  double occBright;
+  fw::Triple limit;
+  double limitBright;
 };
 
 // One evaluation's rays and what they add up to.
 class Pass {
 public:
-  Pass(const Instance &x, LWNodalAccess *na, const Settings &s, bool color)
+  Pass(const Instance &x, LWNodalAccess *na, const Sample &s, bool color)
       : x_(x), na_(na), s_(s), color_(color),
         // Only the Color pass ever traces, and only when a colour it blends
         // is the traced one.
@@ -275,8 +228,8 @@ public:
       return;
     }
     const double none[3] = {0.0, 0.0, 0.0};
-    const double *q = colour(x_.occMode, s_.occ, none, true), *srf = colour(x_.srfMode, s_.srf, none, true),
-                 *bg = colour(x_.bgMode, s_.bg, none, false);
+    const double *q = colour(x_.occMode, s_.occ.data(), none, true), *srf = colour(x_.srfMode, s_.srf.data(), none, true),
+                 *bg = colour(x_.bgMode, s_.bg.data(), none, false);
     if (!q || !srf || !bg) { // the backdrop, ray by ray
       for (std::size_t i = 0; i < k; ++i) blend(d[i], t[i], w[i], none);
       return;
@@ -311,12 +264,12 @@ public:
       looked = true;
       return sky;
     };
-    const double *q = slot(x_.occMode, s_.occ, true);
+    const double *q = slot(x_.occMode, s_.occ.data(), true);
     if (t >= 0.0) {
-      const double *srf = slot(x_.srfMode, s_.srf, true);
+      const double *srf = slot(x_.srfMode, s_.srf.data(), true);
       for (int c = 0; c < 3; ++c) accum_[c] += (1.0 - w) * srf[c] * s_.srfBright + w * q[c] * s_.occBright;
     } else {
-      const double *bg = slot(x_.bgMode, s_.bg, false);
+      const double *bg = slot(x_.bgMode, s_.bg.data(), false);
       for (int c = 0; c < 3; ++c) accum_[c] += (1.0 - w) * bg[c] * s_.bgBright + w * q[c] * s_.occBright;
     }
   }
@@ -363,7 +316,7 @@ public:
 
   // The limit colour in place of sampling.
   void limit() {
-    const double *l = s_.limit;
+    const double *l = s_.limit.data();
     double sky[3];
     if (x_.limitMode == kBackdrop && backdrop_) {
       // Towards the shading point along the incoming ray. A ray that starts
@@ -410,7 +363,7 @@ private:
 
   const Instance &x_;
   LWNodalAccess *na_;
-  const Settings &s_;
+  const Sample &s_;
   const bool color_, trace_, backdrop_;
   double origin_[3];
   double accum_[3] = {0.0, 0.0, 0.0};
@@ -420,29 +373,10 @@ private:
 // generator.
 void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID output, NodeValue value) noexcept {
   const auto &x = *static_cast<const Instance *>(inst);
-  const LWNodeInputFuncs &in = *gServices.input;
-  auto gather = [&](Input i, void *v) { in.evaluate(x.inputs[i], na, v); };
-
-  Settings s{x.cone, x.max, x.shift, x.low, x.high, x.offset, x.sampleDepth,
-             {x.srfColor[0], x.srfColor[1], x.srfColor[2]}, x.srfBright,
-             {x.bgColor[0], x.bgColor[1], x.bgColor[2]}, x.bgBright,
-             {x.occColor[0], x.occColor[1], x.occColor[2]}, x.occBright,
-             {x.limitColor[0], x.limitColor[1], x.limitColor[2]}, x.limitBright};
-  gather(kConeIn, &s.cone);
-  gather(kMaxIn, &s.max);
-  gather(kShiftIn, &s.shift);
-  gather(kLowIn, &s.low);
-  gather(kHighIn, &s.high);
-  gather(kOffsetIn, &s.offset);
-  gather(kDepthIn, &s.depth);
-  gather(kSrfColorIn, s.srf);
-  gather(kSrfBrightIn, &s.srfBright);
-  gather(kBgColorIn, s.bg);
-  gather(kBgBrightIn, &s.bgBright);
-  gather(kOccColorIn, s.occ);
-  gather(kOccBrightIn, &s.occBright);
-  gather(kLimitColorIn, s.limit);
-  gather(kLimitBrightIn, &s.limitBright);
+  const fw::Inputs in(gServices, na);
+  const Sample s{in(x.cone),     in(x.max),       in(x.shift),    in(x.low),       in(x.high),
+                 in(x.offset),   in(x.sampleDepth), in(x.srfColor), in(x.srfBright), in(x.bgColor),
+                 in(x.bgBright), in(x.occColor),  in(x.occBright), in(x.limitColor), in(x.limitBright)};
 
   // The host asks for one output at a time; any output but Color gets the
   // Scalar pass, which writes one value.
@@ -455,19 +389,12 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID output, NodeValue
     return;
   }
   if (x.mode == 0) {
-    int32_t n = x.samples;
-    gather(kSamplesIn, &n);
-    const int64_t count = std::max(n, int32_t{1});
+    const int64_t count = std::max(in(x.samples), int32_t{1});
     pass.random(count);
     pass.finish(count, value);
   } else if (x.mode == 1) {
-    int32_t m = x.polar1, k = x.polar2;
-    double jitter = x.jitter;
-    gather(kPolar1In, &m);
-    gather(kPolar2In, &k);
-    gather(kJitterIn, &jitter);
-    m = std::max(m, int32_t{1});
-    k = std::max(k, int32_t{1});
+    const int32_t m = std::max(in(x.polar1), int32_t{1}), k = std::max(in(x.polar2), int32_t{1});
+    const double jitter = in(x.jitter);
     pass.polar(m, k, jitter);
     pass.finish(1 + int64_t{m - 1} * k, value);
   } else {
@@ -481,7 +408,6 @@ constexpr fw::Description kNode{
     .record = fw::recordOf<Instance>(),
     .svc = &gServices,
     .envGroup = "Ambient Occlusion",
-    .preview = false,
     .lookups = kLookups,
     .settings = kSettings,
     .outputs = kOutputs,

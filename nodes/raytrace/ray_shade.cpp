@@ -10,15 +10,10 @@ namespace juxs::ray_shade_node {
 namespace {
 
 struct Instance {
-  double position[3];
-  LWVParmID positionParam;
-  double direction[3];
-  LWVParmID directionParam;
+  fw::Param<fw::Triple> position, direction;
   LWChanGroupID group;
   LWXPanelID panel;
   NodeID node;
-  NodeInputID positionIn;
-  NodeInputID directionIn;
   NodeOutputID colorOut;
   NodeOutputID lengthOut;
 };
@@ -27,10 +22,8 @@ fw::Services gServices;
 
 // clang-format off: one setting a row
 constexpr fw::Setting kSettings[] = {
-    fw::param("Position", LWVP_FLOAT3, JUXS_FIELD(position), JUXS_FIELD(positionParam), 0.0, 0.0, 0.0)
-        .input(CONN_VECTOR, JUXS_FIELD(positionIn)).control("distance3-env"),
-    fw::param("Direction", LWVP_FLOAT3, JUXS_FIELD(direction), JUXS_FIELD(directionParam), 0.0, 0.0, 0.0)
-        .input(CONN_VECTOR, JUXS_FIELD(directionIn)).control("float3-env"),
+    fw::param("Position", LWVP_FLOAT3, JUXS_FIELD(position), 0.0, 0.0, 0.0).input(CONN_VECTOR).control("distance3-env"),
+    fw::param("Direction", LWVP_FLOAT3, JUXS_FIELD(direction), 0.0, 0.0, 0.0).input(CONN_VECTOR).control("float3-env"),
 };
 // clang-format on
 constexpr fw::Port kOutputs[] = {fw::output("Color", CONN_COLOR, JUXS_FIELD(colorOut)),
@@ -40,14 +33,12 @@ constexpr fw::Port kOutputs[] = {fw::output("Color", CONN_COLOR, JUXS_FIELD(colo
 // for; nothing is kept between the calls for the two outputs.
 void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID output, NodeValue value) noexcept {
   const auto &x = *static_cast<const Instance *>(inst);
-  double origin[3] = {x.position[0], x.position[1], x.position[2]};
-  double direction[3] = {x.direction[0], x.direction[1], x.direction[2]};
-  gServices.input->evaluate(x.positionIn, na, origin);
-  gServices.input->evaluate(x.directionIn, na, direction);
+  const fw::Inputs in(gServices, na);
+  const fw::Triple origin = in(x.position), direction = in(x.direction);
   // A fresh record: a miss the host leaves untouched reads as black.
   LWShaderAccess record;
   std::memset(&record, 0, sizeof record);
-  double length = na->rayShade(origin, direction, &record);
+  double length = na->rayShade(origin.data(), direction.data(), &record);
   if (output == x.colorOut)
     gServices.output->setValue(value, record.color);
   else
@@ -58,7 +49,7 @@ constexpr fw::Description kNode{
     .record = fw::recordOf<Instance>(),
     .svc = &gServices,
     .envGroup = "RayShade",
-    .preview = true,
+    .previewOff = true,
     .settings = kSettings,
     .outputs = kOutputs,
     .evaluate = &evaluate,

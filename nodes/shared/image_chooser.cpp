@@ -9,6 +9,7 @@ constexpr int32_t kMaxImages = 1 << 20;
 
 int32_t &countOf(const ChooserKind &c, void *inst) { return fw::field<int32_t>(inst, c.countOffset); }
 int32_t &indexOf(const ChooserKind &c, void *inst) { return fw::field<int32_t>(inst, c.indexOffset); }
+int32_t indexOf(const ChooserKind &c, const void *inst) { return fw::field<int32_t>(inst, c.indexOffset); }
 
 // Sets the popup's value through the panel, as the user would have.
 void showItem(const ChooserKind &c, void *inst, int32_t item) {
@@ -87,7 +88,7 @@ LWError renderStart(const ChooserKind &c, void *inst) noexcept {
   return nullptr;
 }
 
-LWError saveReference(const ChooserKind &c, void *inst, const LWSaveState *ss) noexcept {
+LWError saveReference(const ChooserKind &c, const void *inst, const LWSaveState *ss) noexcept {
   if (indexOf(c, inst) > 0) c.svc->images->sceneSave(ss, resolveImage(c.svc->images, indexOf(c, inst)));
   return nullptr;
 }

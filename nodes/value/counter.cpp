@@ -21,19 +21,11 @@ enum Mode : int32_t {
 
 struct Instance {
   fw::ThreadSlots threads; // value: the thread's count
-  int32_t mode;
-  double start;
-  LWVParmID startParam;
-  double increase;
-  LWVParmID increaseParam;
-  double a;
-  LWVParmID aParam;
-  double b;
-  LWVParmID bParam;
+  fw::Int mode;
+  fw::Param<double> start, increase, a, b;
   LWChanGroupID group;
   LWXPanelID panel;
   NodeID node;
-  NodeInputID modeIn, startIn, increaseIn, aIn, bIn;
   NodeOutputID out;
 };
 
@@ -60,20 +52,15 @@ static_assert(std::size(kModeItems) == kModeCount + 1);
 // B counts only in the modes that compare A with B.
 constexpr int32_t kUsesB[kModeCount] = {0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1};
 constexpr const char *kBOnly[] = {"B"};
-constexpr fw::Rule kBRule{.controller = "Mode", .map = kUsesB, .dependants = kBOnly};
+constexpr fw::EnableRule kBRule{.controller = "Mode", .map = kUsesB, .dependants = kBOnly};
 
 // clang-format off: one setting a row
 constexpr fw::Setting kSettings[] = {
-    fw::integer("Mode", JUXS_FIELD(mode), kCountEqualA)
-        .input(CONN_INTEGER, JUXS_FIELD(modeIn)).control("iPopChoice").items(kModeItems),
-    fw::param("Start Value", LWVP_FLOAT, JUXS_FIELD(start), JUXS_FIELD(startParam), 0.0)
-        .input(CONN_SCALAR, JUXS_FIELD(startIn)).control("float-env"),
-    fw::param("Increase Value", LWVP_FLOAT, JUXS_FIELD(increase), JUXS_FIELD(increaseParam), 1.0)
-        .input(CONN_SCALAR, JUXS_FIELD(increaseIn)).control("float-env"),
-    fw::param("A", LWVP_FLOAT, JUXS_FIELD(a), JUXS_FIELD(aParam), 0.0)
-        .input(CONN_SCALAR, JUXS_FIELD(aIn)).control("float-env"),
-    fw::param("B", LWVP_FLOAT, JUXS_FIELD(b), JUXS_FIELD(bParam), 0.0)
-        .input(CONN_SCALAR, JUXS_FIELD(bIn)).control("float-env").enable(&kBRule),
+    fw::integer("Mode", JUXS_FIELD(mode), kCountEqualA).input(CONN_INTEGER).control("iPopChoice").items(kModeItems),
+    fw::param("Start Value", LWVP_FLOAT, JUXS_FIELD(start), 0.0).input(CONN_SCALAR).control("float-env"),
+    fw::param("Increase Value", LWVP_FLOAT, JUXS_FIELD(increase), 1.0).input(CONN_SCALAR).control("float-env"),
+    fw::param("A", LWVP_FLOAT, JUXS_FIELD(a), 0.0).input(CONN_SCALAR).control("float-env"),
+    fw::param("B", LWVP_FLOAT, JUXS_FIELD(b), 0.0).input(CONN_SCALAR).control("float-env").enable(&kBRule),
 };
 // clang-format on
 constexpr fw::Port kOutputs[] = {fw::output("Out", CONN_SCALAR, JUXS_FIELD(out))};
@@ -100,15 +87,9 @@ bool fallsBack(int32_t mode, double count, double a, double b, double previousA)
 // render threads, concurrently: writes only the slot of its own thread
 void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue value) noexcept {
   auto *c = static_cast<Instance *>(inst);
-  const LWNodeInputFuncs *in = gServices.input;
-  int32_t mode = c->mode;
-  in->evaluate(c->modeIn, na, &mode);
-  mode = std::clamp<int32_t>(mode, 0, kModeCount - 1);
-  double start = c->start, increase = c->increase, a = c->a, b = c->b;
-  in->evaluate(c->startIn, na, &start);
-  in->evaluate(c->increaseIn, na, &increase);
-  in->evaluate(c->aIn, na, &a);
-  in->evaluate(c->bIn, na, &b);
+  const fw::Inputs in(gServices, na);
+  const int32_t mode = std::clamp<int32_t>(in(c->mode), 0, kModeCount - 1);
+  const double start = in(c->start), increase = in(c->increase), a = in(c->a), b = in(c->b);
 
   double result = fw::step(c->threads, na->threadNum, start, a, mode == kAChanges || mode == kAStays,
                            [&](double count, double previousA) {
@@ -122,7 +103,7 @@ constexpr fw::Description kNode{
     .record = fw::recordOf<Instance>(),
     .svc = &gServices,
     .envGroup = "Counter",
-    .preview = true,
+    .previewOff = true,
     .settings = kSettings,
     .outputs = kOutputs,
     .evaluate = &evaluate,

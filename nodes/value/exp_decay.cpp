@@ -3,6 +3,7 @@
 // everything but the value's width and their tables.
 #include <cmath>
 #include <cstddef>
+#include <type_traits>
 
 #include "framework/description.h"
 #include "nodes/node_list.h"
@@ -12,18 +13,15 @@ namespace {
 
 // N = 3: the Color twin; N = 1: the Scalar twin.
 template <int N>
+using Value = std::conditional_t<N == 3, fw::Triple, double>;
+template <int N>
 struct Record {
-  double distance;
-  LWVParmID distanceParam;
-  double nominal;
-  LWVParmID nominalParam;
-  double value[N];
-  LWVParmID valueParam;
+  fw::Param<double> distance, nominal;
+  fw::Param<Value<N>> value;
   int32_t clamp;
   LWChanGroupID group;
   LWXPanelID panel;
   NodeID node;
-  NodeInputID distanceIn, nominalIn, valueIn;
   NodeOutputID out;
 };
 
@@ -37,11 +35,15 @@ fw::Services gColorServices, gScalarServices;
 template <int N, fw::Services &S>
 void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue out) noexcept {
   const auto *x = static_cast<const Record<N> *>(inst);
-  double d = x->distance, n = x->nominal, v[N];
-  for (int c = 0; c < N; ++c) v[c] = x->value[c];
-  S.input->evaluate(x->distanceIn, na, &d);
-  S.input->evaluate(x->nominalIn, na, &n);
-  S.input->evaluate(x->valueIn, na, v);
+  const fw::Inputs in(S, na);
+  const double d = in(x->distance);
+  double n = in(x->nominal);
+  const Value<N> value = in(x->value);
+  const double *v;
+  if constexpr (N == 3)
+    v = value.data();
+  else
+    v = &value;
 
   if (n == 0.0 || std::isnan(n)) n = kTiny;
   const double e = d / n;
@@ -62,22 +64,16 @@ struct Twin {
   using Instance = Record<N>;
   static constexpr fw::Setting value() {
     if constexpr (N == 3)
-      return fw::param("Color", LWVP_COLOR, JUXS_FIELD(value), JUXS_FIELD(valueParam), 0.78431, 0.78431, 0.78431)
-          .input(CONN_COLOR, JUXS_FIELD(valueIn))
+      return fw::param("Color", LWVP_COLOR, JUXS_FIELD(value), 0.78431, 0.78431, 0.78431)
+          .input(CONN_COLOR)
           .control("color-env");
     else
-      return fw::param("Scalar", LWVP_FLOAT, JUXS_FIELD(value), JUXS_FIELD(valueParam), 2.0)
-          .input(CONN_SCALAR, JUXS_FIELD(valueIn))
-          .control("float-env");
+      return fw::param("Scalar", LWVP_FLOAT, JUXS_FIELD(value), 2.0).input(CONN_SCALAR).control("float-env");
   }
   // clang-format off: one setting a row
   static constexpr fw::Setting kSettings[] = {
-      fw::param("Distance", LWVP_DIST, JUXS_FIELD(distance), JUXS_FIELD(distanceParam), 1.0)
-          .input(CONN_SCALAR, JUXS_FIELD(distanceIn))
-          .control("distance-env"),
-      fw::param("Nominal Distance", LWVP_DIST, JUXS_FIELD(nominal), JUXS_FIELD(nominalParam), 1.0)
-          .input(CONN_SCALAR, JUXS_FIELD(nominalIn))
-          .control("distance-env"),
+      fw::param("Distance", LWVP_DIST, JUXS_FIELD(distance), 1.0).input(CONN_SCALAR).control("distance-env"),
+      fw::param("Nominal Distance", LWVP_DIST, JUXS_FIELD(nominal), 1.0).input(CONN_SCALAR).control("distance-env"),
       value(),
       fw::integer("Clamp", JUXS_FIELD(clamp), 1).control("iBoolean"),
   };
@@ -88,7 +84,7 @@ struct Twin {
       .record = fw::recordOf<Instance>(),
       .svc = &S,
       .envGroup = N == 3 ? "Exponential Decay (Color)" : "Exponential Decay (Scalar)",
-      .preview = true,
+      .previewOff = true,
       .settings = kSettings,
       .outputs = kOutputs,
       .evaluate = &evaluate<N, S>,

@@ -19,17 +19,11 @@ enum Mode : int32_t {
 
 struct Instance {
   fw::ThreadSlots threads; // value: the thread's held value
-  int32_t mode;
-  double input;
-  LWVParmID inputParam;
-  double a;
-  LWVParmID aParam;
-  double b;
-  LWVParmID bParam;
+  fw::Int mode;
+  fw::Param<double> input, a, b;
   LWChanGroupID group;
   LWXPanelID panel;
   NodeID node;
-  NodeInputID modeIn, in, aIn, bIn;
   NodeOutputID out;
 };
 
@@ -51,18 +45,14 @@ static_assert(std::size(kModeItems) == kModeCount + 1);
 // B counts only in the modes that compare A with B.
 constexpr int32_t kUsesB[kModeCount] = {0, 0, 1, 1, 1, 1, 1, 1};
 constexpr const char *kBOnly[] = {"B"};
-constexpr fw::Rule kBRule{.controller = "Mode", .map = kUsesB, .dependants = kBOnly};
+constexpr fw::EnableRule kBRule{.controller = "Mode", .map = kUsesB, .dependants = kBOnly};
 
 // clang-format off: one setting a row
 constexpr fw::Setting kSettings[] = {
-    fw::integer("Mode", JUXS_FIELD(mode), kAChanges)
-        .input(CONN_INTEGER, JUXS_FIELD(modeIn)).control("iPopChoice").items(kModeItems),
-    fw::param("Input", LWVP_FLOAT, JUXS_FIELD(input), JUXS_FIELD(inputParam), 1.0)
-        .input(CONN_SCALAR, JUXS_FIELD(in), "In").control("float-env"),
-    fw::param("A", LWVP_FLOAT, JUXS_FIELD(a), JUXS_FIELD(aParam), 0.0)
-        .input(CONN_SCALAR, JUXS_FIELD(aIn)).control("float-env"),
-    fw::param("B", LWVP_FLOAT, JUXS_FIELD(b), JUXS_FIELD(bParam), 0.0)
-        .input(CONN_SCALAR, JUXS_FIELD(bIn)).control("float-env").enable(&kBRule),
+    fw::integer("Mode", JUXS_FIELD(mode), kAChanges).input(CONN_INTEGER).control("iPopChoice").items(kModeItems),
+    fw::param("Input", LWVP_FLOAT, JUXS_FIELD(input), 1.0).input(CONN_SCALAR, "In").control("float-env"),
+    fw::param("A", LWVP_FLOAT, JUXS_FIELD(a), 0.0).input(CONN_SCALAR).control("float-env"),
+    fw::param("B", LWVP_FLOAT, JUXS_FIELD(b), 0.0).input(CONN_SCALAR).control("float-env").enable(&kBRule),
 };
 // clang-format on
 constexpr fw::Port kOutputs[] = {fw::output("Out", CONN_SCALAR, JUXS_FIELD(out))};
@@ -86,14 +76,9 @@ bool takesInput(int32_t mode, double a, double b, double previousA) {
 // render threads, concurrently: writes only the slot of its own thread
 void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue value) noexcept {
   auto *h = static_cast<Instance *>(inst);
-  const LWNodeInputFuncs *in = gServices.input;
-  int32_t mode = h->mode;
-  in->evaluate(h->modeIn, na, &mode);
-  mode = std::clamp<int32_t>(mode, 0, kModeCount - 1);
-  double input = h->input, a = h->a, b = h->b;
-  in->evaluate(h->in, na, &input);
-  in->evaluate(h->aIn, na, &a);
-  in->evaluate(h->bIn, na, &b);
+  const fw::Inputs in(gServices, na);
+  const int32_t mode = std::clamp<int32_t>(in(h->mode), 0, kModeCount - 1);
+  const double input = in(h->input), a = in(h->a), b = in(h->b);
 
   double result = fw::step(h->threads, na->threadNum, input, a, mode == kAChanges || mode == kAStays,
                            [&](double held, double previousA) {
@@ -106,7 +91,7 @@ constexpr fw::Description kNode{
     .record = fw::recordOf<Instance>(),
     .svc = &gServices,
     .envGroup = "Hold Value",
-    .preview = true,
+    .previewOff = true,
     .settings = kSettings,
     .outputs = kOutputs,
     .evaluate = &evaluate,

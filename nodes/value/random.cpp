@@ -10,15 +10,10 @@ namespace juxs::random_node {
 namespace {
 
 struct Instance {
-  double min;
-  LWVParmID minParam;
-  double max;
-  LWVParmID maxParam;
+  fw::Param<double> min, max;
   LWChanGroupID group;
   LWXPanelID panel;
   NodeID node;
-  NodeInputID minIn;
-  NodeInputID maxIn;
   NodeOutputID out;
 };
 
@@ -26,10 +21,8 @@ fw::Services gServices;
 
 // clang-format off: one setting a row
 constexpr fw::Setting kSettings[] = {
-    fw::param("Min", LWVP_FLOAT, JUXS_FIELD(min), JUXS_FIELD(minParam), 0.0)
-        .input(CONN_SCALAR, JUXS_FIELD(minIn)).control("float-env"),
-    fw::param("Max", LWVP_FLOAT, JUXS_FIELD(max), JUXS_FIELD(maxParam), 1.0)
-        .input(CONN_SCALAR, JUXS_FIELD(maxIn)).control("float-env"),
+    fw::param("Min", LWVP_FLOAT, JUXS_FIELD(min), 0.0).input(CONN_SCALAR).control("float-env"),
+    fw::param("Max", LWVP_FLOAT, JUXS_FIELD(max), 1.0).input(CONN_SCALAR).control("float-env"),
 };
 // clang-format on
 constexpr fw::Port kOutputs[] = {fw::output("Out", CONN_SCALAR, JUXS_FIELD(out))};
@@ -40,9 +33,8 @@ void onDefaults(void *, void *) { fw::rng::seed(3); }
 // render threads, concurrently
 void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue value) noexcept {
   const auto *r = static_cast<const Instance *>(inst);
-  double lo = r->min, hi = r->max;
-  gServices.input->evaluate(r->minIn, na, &lo);
-  gServices.input->evaluate(r->maxIn, na, &hi);
+  const fw::Inputs in(gServices, na);
+  const double lo = in(r->min), hi = in(r->max);
   double result = fw::rng::unit(fw::rng::draw1()) * (hi - lo) + lo;
   gServices.output->setValue(value, &result);
 }
@@ -51,7 +43,7 @@ constexpr fw::Description kNode{
     .record = fw::recordOf<Instance>(),
     .svc = &gServices,
     .envGroup = "Random",
-    .preview = true,
+    .previewOff = true,
     .settings = kSettings,
     .outputs = kOutputs,
     .evaluate = &evaluate,

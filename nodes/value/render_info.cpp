@@ -96,7 +96,7 @@ constexpr fw::Description kNode{
     .record = fw::recordOf<Instance>(),
     .svc = &gServices,
     .envGroup = nullptr,
-    .preview = true,
+    .previewOff = true,
     .usesParams = false,
     .outputs = kOutputs,
     .evaluate = &evaluate,

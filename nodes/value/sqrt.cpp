@@ -9,12 +9,10 @@ namespace juxs::sqrt_node {
 namespace {
 
 struct Instance {
-  double inputValue;
-  LWVParmID inputParam;
+  fw::Param<double> input;
   LWChanGroupID group;
   LWXPanelID panel;
   NodeID node;
-  NodeInputID in;
   NodeOutputID out;
 };
 
@@ -22,9 +20,7 @@ fw::Services gServices;
 
 // clang-format off: one setting a row
 constexpr fw::Setting kSettings[] = {
-    fw::param("Input", LWVP_FLOAT, JUXS_FIELD(inputValue), JUXS_FIELD(inputParam), 1.0)
-        .input(CONN_SCALAR, JUXS_FIELD(in), "In")
-        .control("float-env"),
+    fw::param("Input", LWVP_FLOAT, JUXS_FIELD(input), 1.0).input(CONN_SCALAR, "In").control("float-env"),
 };
 // clang-format on
 constexpr fw::Port kOutputs[] = {fw::output("Out", CONN_SCALAR, JUXS_FIELD(out))};
@@ -32,9 +28,7 @@ constexpr fw::Port kOutputs[] = {fw::output("Out", CONN_SCALAR, JUXS_FIELD(out))
 // render threads, concurrently
 void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID, NodeValue value) noexcept {
   const auto *s = static_cast<const Instance *>(inst);
-  double v = s->inputValue;
-  gServices.input->evaluate(s->in, na, &v);
-  double result = std::sqrt(std::fabs(v));
+  double result = std::sqrt(std::fabs(fw::Inputs(gServices, na)(s->input)));
   gServices.output->setValue(value, &result);
 }
 
@@ -42,7 +36,7 @@ constexpr fw::Description kNode{
     .record = fw::recordOf<Instance>(),
     .svc = &gServices,
     .envGroup = "Sqrt",
-    .preview = true,
+    .previewOff = true,
     .settings = kSettings,
     .outputs = kOutputs,
     .evaluate = &evaluate,

@@ -26,7 +26,7 @@ void evaluate(LWInstance inst, LWNodalAccess *na, NodeOutputID output, NodeValue
 
 constexpr juxs::fw::Lookup kLookups[] = {juxs::fw::Lookup::ModelerTest};
 constexpr juxs::fw::IntSetting kInts[] = {{offsetof(Instance, mode), 0}, {offsetof(Instance, count), 3}};
-constexpr juxs::fw::Param kParams[] = {
+constexpr juxs::fw::ParamSetting kParams[] = {
     {"Value", LWVP_FLOAT, offsetof(Instance, value), offsetof(Instance, valueParm), {1.0, 0, 0}},
     {"Tint", LWVP_COLOR, offsetof(Instance, tint), offsetof(Instance, tintParm), {0.5, 0.25, 1.0}},
 };
@@ -38,7 +38,7 @@ constexpr juxs::fw::Port kOutputs[] = {{"Value", CONN_SCALAR, offsetof(Instance,
 
 constexpr juxs::fw::NodeKind kKind{
     .envGroup = "Probe",
-    .preview = true,
+    .previewOff = true,
     .size = sizeof(Instance),
     .svc = &gServices,
     .lookups = kLookups,
