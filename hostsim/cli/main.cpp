@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -145,12 +147,17 @@ std::string defaultModule() {
   return hostsim::utf8Of(beside);
 }
 
+// A mesh budget in MiB that still counts in bytes without overflow: 1 PiB.
+constexpr unsigned long long kMaxMeshBudgetMib = 1ull << 30;
+
 // What render and save are given. Values are taken as text and checked here,
 // so that each fault keeps its own message.
 struct Options {
   std::string scene, out, module;
-  std::string threadsText, framesText, sizeText;
+  std::string threadsText, framesText, sizeText, meshBudgetText;
   bool fullFloat = false;
+  bool carryState = false; // render: the user means the module's state to carry across frames
+  hostsim::SceneLimits limits;
   int threads = 0;                    // 0: the scene's
   int firstFrame = 0, lastFrame = -1; // empty range: the scene's
   int width = 0, height = 0;
@@ -170,6 +177,11 @@ void addSceneOptions(CLI::App &cmd, Options &o, const CLI::Option *&fileOpt, con
                 ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   cancelOpt = cmd.add_flag("--cancel")->description(
       "the file requester's next answer: cancelled (repeatable; with no answer left, the requester is cancelled)");
+  cmd.add_option("--mesh-budget", o.meshBudgetText,
+                 "what the scene's OBJ meshes may take in memory together, in MiB; a mesh past it is refused before "
+                 "it is read (default: " +
+                     std::to_string(hostsim::kMeshBudgetBytes >> 20) + ")")
+      ->type_name("MIB");
   cmd.get_formatter()->column_width(24);
 }
 
@@ -205,6 +217,14 @@ void checkOptions(Options &o, const CLI::App &cmd, const CLI::Option *fileOpt, c
         o.width > 16384 || o.height > 16384)
       bad("--size needs WxH, each from 1 to 16384");
   }
+  if (!o.meshBudgetText.empty()) {
+    char *end = nullptr;
+    errno = 0;
+    const unsigned long long mib = std::strtoull(o.meshBudgetText.c_str(), &end, 10);
+    if (!std::isdigit(static_cast<unsigned char>(o.meshBudgetText[0])) || *end || errno || mib < 1 || mib > kMaxMeshBudgetMib)
+      bad("--mesh-budget needs a number of MiB from 1 to " + std::to_string(kMaxMeshBudgetMib));
+    o.limits.meshBytes = static_cast<uint64_t>(mib) << 20;
+  }
   if (o.module.empty()) o.module = defaultModule();
 }
 
@@ -228,7 +248,7 @@ void openSession(const Options &o, Session &s) {
       s.host->fileRequester().cancel();
     else
       s.host->fileRequester().answer(path);
-  s.scene = blaming(o.scene, [&] { return hostsim::loadScene(*s.host, *s.module, o.scene); }, Blame::Always);
+  s.scene = blaming(o.scene, [&] { return hostsim::loadScene(*s.host, *s.module, o.scene, o.limits); }, Blame::Always);
   for (const std::string &w : s.scene->warnings) warn(o.scene, w);
   requireNoRefusals(*s.host, o.module);
 }

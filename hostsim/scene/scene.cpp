@@ -377,8 +377,9 @@ void readSurfaces(Scene &s, Host &host, const Module &module, const json &doc) {
   }
 }
 
-void readObjects(Scene &s, const json &doc) {
+void readObjects(Scene &s, const json &doc, const SceneLimits &limits) {
   const json &objects = array(doc, "objects", "");
+  uint64_t meshBytesLeft = limits.meshBytes;
   for (std::size_t i = 0; i < objects.size(); ++i) {
     const std::string path = at("objects", i);
     const json &j = objects[i];
@@ -442,7 +443,9 @@ void readObjects(Scene &s, const json &doc) {
       fs::path file(string(j, "file", path));
       if (file.is_relative()) file = fs::path(s.dir) / file;
       o.meshPath = fs::absolute(file).lexically_normal().string();
-      o.mesh = faultAt(at(path, "file"), [&] { return readObj(o.meshPath); });
+      uint64_t taken = 0;
+      o.mesh = faultAt(at(path, "file"), [&] { return readObj(o.meshPath, meshBytesLeft, &taken); });
+      meshBytesLeft -= taken;
       o.mesh.transform(o.transform);
     } else {
       fail(at(path, "type"), "unknown object type \"" + type + "\" (sphere, plane, box or mesh)");
@@ -481,7 +484,8 @@ json parseDocument(const std::string &text) {
   }
 }
 
-std::unique_ptr<Scene> readScene(Host &host, const Module &module, const std::string &text, const std::string &file) {
+std::unique_ptr<Scene> readScene(Host &host, const Module &module, const std::string &text, const std::string &file,
+                                 const SceneLimits &limits) {
   json doc = parseDocument(text);
   if (!doc.is_object()) fail("", "a scene is a JSON object");
   onlyKeys(doc, {"camera", "image", "frames", "rayRecursionLimit", "threads", "backdrop", "light", "images", "surfaces", "objects"}, "");
@@ -525,7 +529,7 @@ std::unique_ptr<Scene> readScene(Host &host, const Module &module, const std::st
   host.images().setBaseDir(s->dir);
   readImages(host, doc);
   readSurfaces(*s, host, module, doc);
-  readObjects(*s, doc);
+  readObjects(*s, doc, limits);
   s->document = std::move(doc);
   return s;
 }
@@ -554,9 +558,10 @@ bool wholeNumber(const json &value, int64_t &out) {
   return true;
 }
 
-std::unique_ptr<Scene> parseScene(Host &host, const Module &module, const std::string &text, const std::string &file) {
+std::unique_ptr<Scene> parseScene(Host &host, const Module &module, const std::string &text, const std::string &file,
+                                  const SceneLimits &limits) {
   try {
-    return readScene(host, module, text, file);
+    return readScene(host, module, text, file, limits);
   } catch (const json::exception &e) {
     // The checks above should leave the library nothing to object to; if one
     // slips through it is still a fault in the scene, not a crash.
@@ -564,13 +569,13 @@ std::unique_ptr<Scene> parseScene(Host &host, const Module &module, const std::s
   }
 }
 
-std::unique_ptr<Scene> loadScene(Host &host, const Module &module, const std::string &path) {
+std::unique_ptr<Scene> loadScene(Host &host, const Module &module, const std::string &path, const SceneLimits &limits) {
   if (const std::string kind = notAFile(pathFromUtf8(path)); !kind.empty()) fail("", "is " + kind + ", not a scene file");
   std::ifstream in(path, std::ios::binary);
   if (!in) fail("", std::string("cannot open the scene: ") + std::strerror(errno));
   std::stringstream text;
   text << in.rdbuf();
-  return parseScene(host, module, text.str(), path);
+  return parseScene(host, module, text.str(), path, limits);
 }
 
 } // namespace hostsim
