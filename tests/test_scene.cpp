@@ -9,6 +9,8 @@
 #include <set>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 #include "hostsim/render/image_output.h"
 #include "tests/support/thrown.h"
 #include "hostsim/render/progress.h"
@@ -774,6 +776,67 @@ TEST(Progress, TheTimeLeftFollowsTheRateSoFar) {
   EXPECT_NE(tty.find("frame 12 (2 of 4)"), std::string::npos) << tty;
   EXPECT_NE(tty.find("10 s elapsed, about 30 s left"), std::string::npos) << tty;
   EXPECT_EQ(tty.find('\n'), std::string::npos);
+}
+
+// ---------------------------------------------------------------- what nests, repeats and carries over
+
+// Nesting multiplies what one evaluation costs: each traced ray's hit casts
+// again, as deep as the bounds allow, and a chain of Take Samples multiplies
+// every evaluation upstream. Both are said before the render, with the
+// estimate. The objects stand out of the one-pixel picture, so that the
+// render itself is instant.
+TEST_F(Command, NestedSamplingIsWarnedOfBeforeTheRender) {
+  const std::string scene = (dir / "s.json").string(), out = " -o " + (dir / "x.png").string();
+  auto blurred = [&](int samples, int depth) {
+    writeFile("s.json", R"({"image": {"width": 1, "height": 1}, "surfaces": [{"name": "Metal", "network": {"nodes": [
+        {"name": "blur", "server": "Jux Gaussian Reflections", "settings": {"Reflection Blur": 20, "Samples": )" +
+                            std::to_string(samples) + R"(, "Blur Depth": )" + std::to_string(depth) + R"(}}],
+        "connections": [{"from": "blur", "output": "Color", "to": "Surface", "input": "Color"}]}}, {"name": "Floor"}],
+      "objects": [{"type": "sphere", "surface": "Metal", "position": [100, 0, 0]},
+                  {"type": "plane", "surface": "Floor", "size": [10, 10], "position": [100, -1, 0]}]})");
+    return hostsim("render " + scene + out);
+  };
+  CommandRun r = blurred(32767, 32767);
+  ASSERT_EQ(r.status, 0) << r.err;
+  // 32767 rays, each of whose hits may cast 32767 again, down to depth 8.
+  const std::string at = "hostsim: " + scene + ": warning: surfaces[0].network.nodes[0]: node \"blur\" would cast ";
+  EXPECT_EQ(r.err.rfind(at + "up to about 4.4e+40 rays each time it is evaluated, in every shading sample, counting "
+                             "those that the surfaces its rays hit cast in turn, down to the ray recursion limit of 8; "
+                             "the render will be slow\nhostsim: 1 frame of 1x1",
+                        0),
+            0u)
+      << r.err;
+  // At its default Blur Depth of 0 a nested hit casts one sharp ray: 32767
+  // rays and a few per level are not many.
+  r = blurred(32767, 0);
+  EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
+  // One level of blur on a blur: 2000 rays, whose hits at depth 1 cast 2000
+  // again, whose hits cast one sharp ray at each depth from 2 to 8.
+  r = blurred(2000, 1);
+  EXPECT_NE(r.err.find("would cast up to about 32002000 rays"), std::string::npos) << r.err;
+
+  // 40 Take Samples of 2 in a chain cast nothing, but evaluate Random 2^40
+  // times a sample: named where the count first passes a million, at the
+  // 19th (2^20 - 1 evaluations of it and what is upstream).
+  nlohmann::json nodes = nlohmann::json::array({{{"name", "r"}, {"server", "Jux Random"}}});
+  nlohmann::json connections = nlohmann::json::array();
+  for (int i = 1; i <= 40; ++i) {
+    nodes.push_back({{"name", "t" + std::to_string(i)}, {"server", "Jux Take Samples"}, {"settings", {{"Samples", 2}}}});
+    connections.push_back({{"from", i == 1 ? "r" : "t" + std::to_string(i - 1)}, {"output", i == 1 ? "Out" : "Color"},
+                           {"to", "t" + std::to_string(i)}, {"input", "Color"}});
+  }
+  connections.push_back({{"from", "t40"}, {"output", "Color"}, {"to", "Surface"}, {"input", "Color"}});
+  writeFile("s.json", nlohmann::json{{"image", {{"width", 1}, {"height", 1}}},
+                                     {"surfaces", {{{"name", "S"}, {"network", {{"nodes", nodes}, {"connections", connections}}}}}}}
+                          .dump());
+  r = hostsim("render " + scene + out);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.rfind("hostsim: " + scene + ": warning: surfaces[0].network.nodes[19]: node \"t19\" would evaluate "
+                        "itself and the nodes upstream of it about 1048575 times each time it is evaluated, in every "
+                        "shading sample; the render will be slow\nhostsim: 1 frame of 1x1",
+                        0),
+            0u)
+      << r.err;
 }
 
 } // namespace
