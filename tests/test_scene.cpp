@@ -839,4 +839,29 @@ TEST_F(Command, NestedSamplingIsWarnedOfBeforeTheRender) {
       << r.err;
 }
 
+// A user copies a Store Material and forgets to rename it, or picks
+// "(load Image)" without a file to answer it: taken, and said once each.
+TEST_F(Command, ARepeatedMaterialNameAndAnUnansweredRequesterAreWarnedOf) {
+  writeFile("s.json", R"json({"image": {"width": 2, "height": 2}, "surfaces": [
+      {"name": "A", "network": {"nodes": [{"name": "grain", "server": "Jux Store Material", "settings": {"Name": "Grain"}}]}},
+      {"name": "B", "network": {"nodes": [
+        {"name": "other", "server": "Jux Store Material", "settings": {"Name": "Other"}},
+        {"name": "copy", "server": "Jux Store Material", "settings": {"Name": "Grain"}},
+        {"name": "get", "server": "Jux Get Material", "settings": {"Slot": "Grain"}},
+        {"name": "wall", "server": "Jux Pixel Image", "settings": {"Image": "(load Image)"}}]}}]})json");
+  const std::string scene = (dir / "s.json").string(), out = " -o " + (dir / "x.png").string();
+  const std::string at = "hostsim: " + scene + ": warning: surfaces[1].network.nodes[";
+  const std::string requester = at + "3].settings.Image: node \"Pixel Image (1)\" opened the file requester, and no "
+                                     "--file answer was left for it: it was cancelled, and the node loaded no image\n";
+  const std::string repeated = at + "1]: a Store Material named \"Grain\" is already listed at "
+                                    "surfaces[0].network.nodes[0]; every Get Material that chooses \"Grain\" finds "
+                                    "that first one\n";
+  CommandRun r = hostsim("render " + scene + out);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.rfind(requester + repeated + "hostsim: 1 frame", 0), 0u) << r.err;
+  // Save warns alike; an answer of --cancel is the user's, and not warned of.
+  r = hostsim("save " + scene + " -o " + (dir / "t.json").string() + " --cancel");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, repeated);
+}
 } // namespace

@@ -454,6 +454,27 @@ void readObjects(Scene &s, const json &doc, const SceneLimits &limits) {
   }
 }
 
+// Get Material finds a Store Material by its name, and with two of one name
+// every Get finds the first listed: a second is most likely a slip (a copied
+// node not renamed), and otherwise unreachable by name.
+void warnOfRepeatedMaterialNames(Scene &s, Host &host, const Module &module) {
+  std::map<std::string, std::string> firstAt; // name to where it was first listed
+  for (std::size_t i = 0; i < s.surfaces.size(); ++i)
+    for (std::size_t k = 0; k < s.surfaces[i].nodes.size(); ++k) {
+      HostNode *node = s.surfaces[i].nodes[k];
+      if (node->serverName != "Jux Store Material") continue;
+      const std::string where = at(at(at("surfaces", i), "network.nodes"), k);
+      Panel &panel = openPanel(host, module, node, where);
+      const PanelControl *name = panel.control("Name");
+      if (!name) continue;
+      const std::string text = host.panels().value(panel, *name).text;
+      const auto [first, isNew] = firstAt.emplace(text, where);
+      if (!isNew)
+        s.warnings.push_back(where + ": a Store Material named \"" + text + "\" is already listed at " + first->second +
+                             "; every Get Material that chooses \"" + text + "\" finds that first one");
+    }
+}
+
 // Where a literal first appears in the text, "line L, column C: ", or nothing.
 std::string whereIs(const std::string &text, const std::string &literal) {
   const auto pos = literal.empty() ? std::string::npos : text.find(literal);
@@ -529,6 +550,7 @@ std::unique_ptr<Scene> readScene(Host &host, const Module &module, const std::st
   host.images().setBaseDir(s->dir);
   readImages(host, doc);
   readSurfaces(*s, host, module, doc);
+  warnOfRepeatedMaterialNames(*s, host, module);
   readObjects(*s, doc, limits);
   s->document = std::move(doc);
   return s;
