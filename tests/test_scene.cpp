@@ -864,4 +864,46 @@ TEST_F(Command, ARepeatedMaterialNameAndAnUnansweredRequesterAreWarnedOf) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, repeated);
 }
+
+// Counter's counts and the random sequence run on from frame to frame of one
+// render: frame 2 of frames 1-2 is not frame 2 rendered alone. The render
+// says so once, unless told that this is meant; a scene without such nodes
+// renders the frame alike either way, and is not told.
+TEST_F(Command, FramesOfOneRenderCarryTheModulesStateAndSaySo) {
+  auto sceneWith = [&](const std::string &server, const std::string &output) {
+    writeFile("s.json", R"({"image": {"width": 8, "height": 8}, "frames": {"first": 1, "last": 1},
+        "camera": {"position": [0, 0, -2]}, "surfaces": [{"name": "S", "network": {
+        "nodes": [{"name": "n", "server": ")" + server + R"("}],
+        "connections": [{"from": "n", "output": ")" + output + R"(", "to": "Surface", "input": "Luminosity"}]}}],
+      "objects": [{"type": "box", "surface": "S", "size": [5, 5, 0.1]}]})");
+  };
+  const std::string scene = (dir / "s.json").string();
+  auto pixels = [&](const std::string &name) {
+    auto in = OIIO::ImageInput::open((dir / name).string());
+    std::vector<unsigned char> px(8 * 8 * 3);
+    if (in) in->read_image(0, 0, 0, 3, OIIO::TypeDesc::UINT8, px.data());
+    return px;
+  };
+  const std::string note = "hostsim: " + scene + ": note: frames 1-2 are one render, as in the host, and what the "
+                           "module keeps carries over from each frame to the next: where the random sequence stands "
+                           "(Random); so a frame here differs from a render of that frame alone, which starts afresh "
+                           "(--carry-state: this is meant, and no note is needed)\n";
+  sceneWith("Jux Random", "Out");
+  CommandRun r = hostsim("render " + scene + " -o " + (dir / "run.png").string() + " --frames 1-2");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.rfind(note + "hostsim: 2 frames", 0), 0u) << r.err;
+  r = hostsim("render " + scene + " -o " + (dir / "alone.png").string() + " --frames 2");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.find("note"), std::string::npos) << r.err;
+  EXPECT_NE(pixels("run_0002.png"), pixels("alone.png"));
+  r = hostsim("render " + scene + " -o " + (dir / "run.png").string() + " --frames 1-2 --carry-state");
+  EXPECT_EQ(r.err.find("note"), std::string::npos) << r.err;
+
+  sceneWith("Jux Sqrt", "Out");
+  r = hostsim("render " + scene + " -o " + (dir / "run.png").string() + " --frames 1-2");
+  EXPECT_EQ(r.err.find("note"), std::string::npos) << r.err;
+  hostsim("render " + scene + " -o " + (dir / "alone.png").string() + " --frames 2");
+  EXPECT_EQ(pixels("run_0002.png"), pixels("alone.png"));
+}
+
 } // namespace
