@@ -109,7 +109,7 @@ std::string stateAcrossFrames(const hostsim::Scene &scene) {
   if (has("Jux Render Info")) parts.push_back("the frames Render Info counts");
   std::string drawers;
   for (const char *server : {"Jux Random", "Jux Ambient Occlusion", "Jux Gaussian Reflections", "Jux Gaussian Refractions"})
-    if (has(server)) drawers += (drawers.empty() ? "" : ", ") + std::string(server + 4);
+    if (has(server)) drawers += (drawers.empty() ? "" : ", ") + std::string(server + 4); // its name, past "Jux "
   if (!drawers.empty()) parts.push_back("where the random sequence stands (" + drawers + ")");
   std::string text;
   for (std::size_t i = 0; i < parts.size(); ++i) text += (i == 0 ? "" : ", ") + parts[i];
