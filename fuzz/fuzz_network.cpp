@@ -218,7 +218,7 @@ struct Session {
 
   void reset() {
     if (net.rendering()) net.endRender();
-    while (!net.nodes().empty()) net.remove(net.nodes().back().get());
+    while (!net.nodes().empty()) net.remove(net.nodes().back());
     host.clearLookupLog();
     host.panels().clearUpdates();
     host.panels().takeWarnings();

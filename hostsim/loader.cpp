@@ -134,7 +134,7 @@ std::unique_ptr<Module> Module::open(const std::string &path) {
   std::error_code ec;
   const auto kind = std::filesystem::status(pathFromUtf8(path), ec).type();
   if (kind == std::filesystem::file_type::not_found) throw notLoadable(path, "no such file");
-  if (kind == std::filesystem::file_type::directory) throw notLoadable(path, "it is a folder");
+  if (const std::string what = notAFile(pathFromUtf8(path)); !what.empty()) throw notLoadable(path, "it is " + what);
   void *handle = openLibrary(path);
   auto *descriptor = static_cast<const ModuleDescriptor *>(findSymbol(handle, "_mod_descrip"));
   if (!descriptor) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <latch>
 #include <thread>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "hostsim/names.h"
 
@@ -82,7 +84,7 @@ Network::Network(Host &host, const Module &module, std::string name) : host_(hos
 
 Network::~Network() {
   if (rendering_) endRender();
-  while (!nodes_.empty()) remove(nodes_.back().get());
+  while (!nodes_.empty()) remove(nodes_.back());
   host_.vparms().destroyGroup(group_);
 }
 
@@ -92,10 +94,12 @@ HostNode *Network::makeNode(const std::string &serverName, const std::string &us
   node->userName = userName;
   node->name = name.empty() ? host_.uniqueNodeName(userName) : name;
   node->checks = &host_.checks();
+  node->network = this;
+  node->serial = ++made_;
   host_.checks().made(node.get(), Handle::Node, node.get());
   node->group = host_.vparms().createGroup(group_, node->name);
-  nodes_.push_back(std::move(node));
-  return nodes_.back().get();
+  nodes_.pushBack(node.get());
+  return node.release();
 }
 
 HostNode *Network::add(const std::string &serverName, const std::string &name) {
@@ -118,7 +122,8 @@ HostNode *Network::add(const std::string &serverName, const std::string &name) {
                                 ? "activating \"" + serverName + "\" failed with result " + std::to_string(rc)
                                 : "creating \"" + serverName + "\" failed: " + (failure ? failure : "no instance");
     host_.vparms().destroyGroup(node->group);
-    nodes_.pop_back();
+    nodes_.erase(node);
+    delete node;
     throw Error(why);
   }
   return node;
@@ -171,21 +176,32 @@ void Network::notify(HostNode *node, NodeInput *input, int32_t eventKind) {
   }
 }
 
+namespace {
+
+// Where an input stands among its node's inputs.
+std::size_t positionOf(const NodeInput *in) {
+  const auto &list = in->node->inputs;
+  return static_cast<std::size_t>(
+      std::find_if(list.begin(), list.end(), [in](const auto &i) { return i.get() == in; }) - list.begin());
+}
+
+} // namespace
+
 void Network::remove(HostNode *node) {
-  // From the back: the newest nodes go first when a network is cleared.
-  const auto found = std::find_if(nodes_.rbegin(), nodes_.rend(), [node](const auto &n) { return n.get() == node; });
-  if (found == nodes_.rend()) return;
-  const auto it = std::prev(found.base());
+  if (!node || node->network != this) return;
   // Downstream inputs lose their connection first and hear that the node
-  // feeding them is gone.
-  for (auto other = nodes_.begin(); node->feeds > 0 && other != nodes_.end(); ++other) {
-    if (other->get() == node) continue;
-    for (auto &in : (*other)->inputs)
-      if (in->source && in->source->node == node) {
-        in->source = nullptr;
-        --node->feeds;
-        notify(other->get(), in.get(), NIE_INPUTNODEDESTROY);
-      }
+  // feeding them is gone, in the network's order, as the editor tells them.
+  std::vector<NodeInput *> fed;
+  for (const auto &out : node->outputs)
+    for (NodeInput *in : out->targets) fed.push_back(in);
+  std::sort(fed.begin(), fed.end(), [](const NodeInput *a, const NodeInput *b) {
+    return a->node != b->node ? a->node->serial < b->node->serial : positionOf(a) < positionOf(b);
+  });
+  for (NodeInput *in : fed) {
+    // One told before may have taken an input of its own away.
+    if (!host_.checks().live(in, Handle::Input) || !in->source || in->source->node != node) continue;
+    detachSource(*in);
+    notify(in->node, in, NIE_INPUTNODEDESTROY);
   }
   host_.panels().destroyPanelsOf(node->instance);
   if (node->isModuleNode() && node->instFuncs.destroy) {
@@ -194,16 +210,29 @@ void Network::remove(HostNode *node) {
   }
   host_.checks().destroyed(node->instance);
   host_.vparms().destroyGroup(node->group);
-  // Its inputs' connections go with it (those its destroy left).
-  for (auto &in : node->inputs)
-    if (in->source) --in->source->node->feeds;
-  nodes_.erase(it);
+  nodes_.erase(node);
+  delete node; // its inputs' connections go with it (those its destroy left)
 }
 
-bool Network::dependsOn(const HostNode *node, const HostNode *upstream) const {
-  if (node == upstream) return true;
-  for (const auto &in : node->inputs)
-    if (in->source && dependsOn(in->source->node, upstream)) return true;
+// Searched from both ends at once, a node of each in turn, up from from and
+// down from to: a long chain costs what its shorter side holds, whichever
+// way it was built, and a node reached twice is walked once.
+bool Network::wouldCycle(const HostNode *from, const HostNode *to) const {
+  if (from == to) return true;
+  std::vector<const HostNode *> up{from}, down{to};
+  std::unordered_set<const HostNode *> seenUp{from}, seenDown{to};
+  for (std::size_t u = 0, d = 0; u < up.size() && d < down.size();) {
+    for (const auto &in : up[u++]->inputs)
+      if (const HostNode *n = in->source ? in->source->node : nullptr) {
+        if (seenDown.count(n)) return true;
+        if (seenUp.insert(n).second) up.push_back(n);
+      }
+    for (const auto &out : down[d++]->outputs)
+      for (const NodeInput *in : out->targets) {
+        if (seenUp.count(in->node)) return true;
+        if (seenDown.insert(in->node).second) down.push_back(in->node);
+      }
+  }
   return false;
 }
 
@@ -214,18 +243,16 @@ void Network::connect(HostNode *from, const std::string &output, HostNode *to, c
   NodeInput *in = to->input(input);
   if (!in) throw Error("node \"" + to->name + "\" has no input \"" + input + "\"" + nameHint(input, to->inputNames()));
   // A cycle would make evaluation recurse for ever.
-  if (dependsOn(from, to)) throw Error("connecting \"" + from->name + "\" to \"" + to->name + "\" would make a cycle");
+  if (wouldCycle(from, to)) throw Error("connecting \"" + from->name + "\" to \"" + to->name + "\" would make a cycle");
   if (in->source) disconnect(to, input);
-  in->source = out;
-  ++from->feeds;
+  attachSource(*in, *out);
   notify(to, in, NIE_CONNECT);
 }
 
 bool Network::disconnect(HostNode *to, const std::string &input) {
   NodeInput *in = to ? to->input(input) : nullptr;
   if (!in || !in->source) return false;
-  --in->source->node->feeds;
-  in->source = nullptr;
+  detachSource(*in);
   notify(to, in, NIE_DISCONNECT);
   return true;
 }
@@ -238,8 +265,8 @@ std::vector<std::string> Network::serverNames() const {
 }
 
 HostNode *Network::find(const std::string &name) const {
-  for (const auto &n : nodes_)
-    if (n->name == name) return n.get();
+  for (HostNode *n : nodes_)
+    if (n->name == name) return n;
   return nullptr;
 }
 
@@ -275,26 +302,25 @@ void Network::saveAll(SavedNetwork &out, int32_t ioMode) {
   out = SavedNetwork{};
   out.ioMode = ioMode;
   std::vector<const HostNode *> saved;
+  std::unordered_map<const HostNode *, std::size_t> indexOf;
   saved.reserve(nodes_.size());
   out.nodes.reserve(nodes_.size());
-  auto indexOf = [&saved](const HostNode *n) {
-    return static_cast<std::size_t>(std::find(saved.begin(), saved.end(), n) - saved.begin());
-  };
-  for (auto &n : nodes_) {
+  for (HostNode *n : nodes_) {
     if (!n->isModuleNode()) continue;
     SaveStream stream(ioMode);
     try {
-      save(n.get(), stream);
+      save(n, stream);
     } catch (const Error &e) {
       throw Error("saving \"" + n->name + "\": " + e.what());
     }
     out.nodes.push_back(SavedNode{n->serverName, n->name, stream.take()});
-    saved.push_back(n.get());
+    indexOf[n] = saved.size();
+    saved.push_back(n);
   }
-  for (const HostNode *to : saved)
-    for (const auto &in : to->inputs)
-      if (in->source && indexOf(in->source->node) < saved.size())
-        out.connections.push_back(SavedConnection{indexOf(in->source->node), in->source->name, indexOf(to), in->name});
+  for (std::size_t k = 0; k < saved.size(); ++k)
+    for (const auto &in : saved[k]->inputs)
+      if (const auto from = in->source ? indexOf.find(in->source->node) : indexOf.end(); from != indexOf.end())
+        out.connections.push_back(SavedConnection{from->second, in->source->name, k, in->name});
 }
 
 std::vector<HostNode *> Network::loadAll(const SavedNetwork &saved, std::span<const std::size_t> order) {
@@ -331,9 +357,9 @@ void Network::beginRender(int32_t mode) {
   handedContexts_.clear();
   // Every node is initialised, as the host does, before the first fault is told.
   std::string first;
-  for (auto &n : nodes_)
+  for (HostNode *n : nodes_)
     if (n->isModuleNode() && n->rendFuncs.init) {
-      CallbackScope scope(Callback::Init, n.get());
+      CallbackScope scope(Callback::Init, n);
       if (LWError e = n->rendFuncs.init(n->instance, mode); e && first.empty()) first = "\"" + n->name + "\": " + e;
     }
   if (!first.empty()) throw Error(first);
@@ -341,17 +367,17 @@ void Network::beginRender(int32_t mode) {
 
 void Network::newTime(LWFrame frame, LWTime time) {
   host_.scene().setTime(frame, time);
-  for (auto &n : nodes_)
+  for (HostNode *n : nodes_)
     if (n->isModuleNode() && n->rendFuncs.newTime) {
-      CallbackScope scope(Callback::NewTime, n.get());
+      CallbackScope scope(Callback::NewTime, n);
       n->rendFuncs.newTime(n->instance, frame, time);
     }
 }
 
 void Network::endRender() {
-  for (auto &n : nodes_)
+  for (HostNode *n : nodes_)
     if (n->isModuleNode() && n->rendFuncs.cleanup) {
-      CallbackScope scope(Callback::Cleanup, n.get());
+      CallbackScope scope(Callback::Cleanup, n);
       n->rendFuncs.cleanup(n->instance);
     }
   rendering_ = false;

@@ -72,17 +72,24 @@ public:
   // The host's duplicate: a new node of the same server, then copy. Throws
   // Error, leaving no new node, when either fails.
   HostNode *duplicate(HostNode *source);
+  // Deletes a node of this network (any other pointer is ignored). It costs
+  // what the node's own connections cost, whatever the network's size.
   void remove(HostNode *node);
 
   // Throws Error for a missing node, output or input, and for a cycle.
   void connect(HostNode *from, const std::string &output, HostNode *to, const std::string &input);
+  // Whether connecting from to to would make a cycle: whether from is to, or
+  // takes what to delivers.
+  bool wouldCycle(const HostNode *from, const HostNode *to) const;
   // False when the input was not connected.
   bool disconnect(HostNode *to, const std::string &input);
 
   HostNode *find(const std::string &name) const;
   // The names of the module's node servers, in table order.
   std::vector<std::string> serverNames() const;
-  const std::vector<std::unique_ptr<HostNode>> &nodes() const { return nodes_; }
+  // Its nodes, in the order made.
+  using NodeList = LinkedList<HostNode, &HostNode::inNetwork>;
+  const NodeList &nodes() const { return nodes_; }
 
   // One node's block, written by the module's save and read by its load. A
   // load fails on the module's error, on a stream that ran short, and on data
@@ -120,13 +127,13 @@ public:
 
 private:
   HostNode *makeNode(const std::string &serverName, const std::string &userName, const std::string &name = {});
-  bool dependsOn(const HostNode *node, const HostNode *upstream) const;
   void notify(HostNode *node, NodeInput *input, int32_t eventKind);
 
   Host &host_;
   const Module &module_;
   ChanGroup *group_ = nullptr;
-  std::vector<std::unique_ptr<HostNode>> nodes_;
+  NodeList nodes_; // owned: made by makeNode, deleted by remove
+  uint64_t made_ = 0;
   bool rendering_ = false;
   // The contexts evaluateConcurrently handed out, kept until the next render.
   mutable std::vector<std::unique_ptr<LWNodalAccess>> handedContexts_;

@@ -1,9 +1,12 @@
 // Faults found by trying bad input as a hostile user would: each test here
 // failed once. The command is run as a user runs it, so that a crash shows as
 // the status a shell would see.
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +18,7 @@
 #include <nlohmann/json.hpp>
 
 #include "hostsim/cli/guard.h"
+#include "tests/support/image_files.h"
 #include "tests/support/scene_fixture.h"
 
 namespace {
@@ -133,6 +137,51 @@ TEST_F(Hardening, AFrameTooLargeForTheMemoryIsRefusedAtOnce) {
   EXPECT_EQ(r.status, 0) << r.err;
 }
 
+// An OBJ file of ten million faces took gigabytes and ended in success:
+// meshes are counted before they are read, against a budget for the scene.
+TEST_F(Hardening, MeshesPastTheirBudgetAreRefusedBeforeTheyAreRead) {
+  constexpr int kTriangles = 3000; // three points of its own each, no normals
+  {
+    std::ofstream obj(path("m.obj"));
+    for (int i = 0; i < kTriangles; ++i) obj << "v " << i << " 0 0\nv " << i << " 1 0\nv " << i << " 0 1\n";
+    for (int i = 0; i < kTriangles; ++i) obj << "f " << 3 * i + 1 << " " << 3 * i + 2 << " -1\n";
+  }
+  const uint64_t one = hostsim::meshBytes(3 * kTriangles, 0, 3 * kTriangles, kTriangles);
+  const std::string twice = R"({"surfaces": [{"name": "S"}], "objects": [
+      {"type": "mesh", "surface": "S", "file": "m.obj"}, {"name": "again", "type": "mesh", "surface": "S", "file": "m.obj"}]})";
+  // Two meshes fit a budget of exactly both, and the second does not fit one byte less.
+  hostsim::SceneLimits limits{.meshBytes = 2 * one};
+  ASSERT_NO_THROW(scene = hostsim::parseScene(host, *module, twice, path("s.json"), limits));
+  EXPECT_EQ(scene->objects[1].mesh.indices.size(), 3u * kTriangles);
+  scene.reset();
+  limits.meshBytes = 2 * one - 1;
+  std::string error;
+  try {
+    hostsim::parseScene(host, *module, twice, path("s.json"), limits);
+  } catch (const hostsim::Error &e) {
+    error = e.what();
+  }
+  EXPECT_EQ(error.rfind("objects[1].file: mesh \"" + path("m.obj") + "\": 3000 triangles would take about 0.", 0), 0u)
+      << error;
+  EXPECT_NE(error.find(" MiB left for the scene's meshes (--mesh-budget MIB sets what they may take)"), std::string::npos)
+      << error;
+
+  // On the command line: one line and status 2, and the budget is the user's to set.
+  const std::string scene = file("s.json", twice), module = " --module " + std::string(JUXS_MODULE_PATH);
+  Outcome r = hostsim("render " + scene + " -o " + path("x.png") + " --mesh-budget 1" + module);
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_EQ(r.lines(), 1) << r.err;
+  EXPECT_EQ(r.err.rfind("hostsim: " + scene + ": objects[1].file: mesh", 0), 0u) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(path("x.png")));
+  r = hostsim("save " + scene + " -o " + path("t.json") + " --mesh-budget 2" + module);
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (const char *bad : {"0", "-1", "1.5", "x", "1073741825", "99999999999999999999999"}) {
+    r = hostsim("render " + scene + " --mesh-budget " + bad + module);
+    EXPECT_EQ(r.status, 2) << bad;
+    EXPECT_EQ(r.err, "hostsim: --mesh-budget needs a number of MiB from 1 to 1073741824\n") << bad;
+  }
+}
+
 // ---------------------------------------------------------------- 4: a module is a file
 
 TEST_F(Hardening, AModuleNamedWithoutAFolderIsTheFileInTheCurrentFolder) {
@@ -179,7 +228,7 @@ TEST_F(Hardening, AFolderIsNamedAsAFolderAndOptionErrorsCarryOnePrefix) {
   EXPECT_EQ(errorOf(R"({"surfaces": [{"name": "S"}], "objects": [{"type": "mesh", "surface": "S", "file": "mesh.obj"}]})"),
             "objects[0].file: mesh \"" + path("mesh.obj") + "\" is a folder, not an OBJ file");
   EXPECT_EQ(errorOf(R"({"surfaces": [{"name": "S"}], "objects": [{"type": "mesh", "surface": "S", "file": "/dev/zero"}]})"),
-            "objects[0].file: mesh \"/dev/zero\" is not a regular file")
+            "objects[0].file: mesh \"/dev/zero\" is a character device, not an OBJ file")
       << "a device that never ends is refused, not read until memory runs out";
 
   // Command-line faults: one line, one "hostsim:" prefix, the command named once.
@@ -194,6 +243,58 @@ TEST_F(Hardening, AFolderIsNamedAsAFolderAndOptionErrorsCarryOnePrefix) {
     EXPECT_EQ(o.err.find("hostsim: hostsim"), std::string::npos) << o.err;
     EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
   }
+}
+
+// ---------------------------------------------------------------- 7: files that are not files
+
+// A named pipe waits for a writer when it is opened, for good, and a device
+// may never end: every file hostsim reads is asked what it is before it is
+// opened. Each command runs under a time limit, so that a hang fails the test
+// (status 124) instead of stopping the suite.
+TEST_F(Hardening, ANamedPipeOrADeviceIsRefusedWhereverAFileIsRead) {
+  const std::string pipe = path("pipe.png");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0) << std::strerror(errno);
+  const std::string module = " --module " + std::string(JUXS_MODULE_PATH);
+  auto limited = [](const std::string &args) { return shell("timeout 30 " + std::string(HOSTSIM_PATH) + " " + args); };
+  auto render = [&](const std::string &scene) { return limited("render " + scene + " -o " + path("out.png") + module); };
+  auto expectRefused = [](const Outcome &r, const std::string &what) {
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_EQ(r.lines(), 1) << r.err;
+    EXPECT_NE(r.err.find(what), std::string::npos) << r.err;
+  };
+  // As a scene's image, and as a character device.
+  expectRefused(render(file("pipe.json", R"({"images": [{"file": "pipe.png"}]})")),
+                "images[0]: cannot open image \"" + pipe + "\": it is a named pipe, not a file");
+  expectRefused(render(file("zero.json", R"({"images": [{"file": "/dev/zero"}]})")),
+                "images[0]: cannot open image \"/dev/zero\": it is a character device, not a file");
+  // As the image reference in a node's block: a Pixel Image saved with a
+  // picture of that name, which is a pipe when the scene is read again.
+  ASSERT_TRUE(testsupport::writeTestImage(path("pic.png"), 1, 1, 3, {0.5f, 0.5f, 0.5f}));
+  file("node.json", R"({"images": [{"file": "pic.png"}], "surfaces": [{"name": "S", "network": {"nodes": [
+      {"name": "pixels", "server": "Jux Pixel Image", "settings": {"Image": "pic"}}]}}]})");
+  Outcome r = limited("save " + path("node.json") + " -o " + path("saved.json") + module);
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto saved = nlohmann::json::parse(std::ifstream(path("saved.json")));
+  saved.erase("images"); // the block alone names it
+  std::filesystem::remove(path("pic.png"));
+  ASSERT_EQ(::mkfifo(path("pic.png").c_str(), 0600), 0);
+  std::ofstream(path("saved.json")) << saved.dump();
+  // The node then has no image, as for any picture the host cannot read, and
+  // the command says so.
+  for (const char *command : {"render ", "save "}) {
+    r = limited(command + path("saved.json") + " -o " + path(command[0] == 'r' ? "out.png" : "again.json") + module);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.rfind("hostsim: " + path("saved.json") + ": warning: surfaces[0].network.nodes[0].data: cannot open "
+                          "image \"" + path("pic.png") + "\": it is a named pipe, not a file; the node has no image\n", 0),
+              0u)
+        << r.err;
+  }
+  // As a mesh, the scene itself and the module.
+  expectRefused(render(file("mesh.json", R"({"surfaces": [{"name": "S"}],
+      "objects": [{"type": "mesh", "surface": "S", "file": "pipe.png"}]})")),
+                "objects[0].file: mesh \"" + pipe + "\" is a named pipe, not an OBJ file");
+  expectRefused(render(pipe), "hostsim: " + pipe + ": is a named pipe, not a scene file");
+  expectRefused(limited("servers " + pipe), "it is a named pipe");
 }
 
 } // namespace

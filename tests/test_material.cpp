@@ -191,7 +191,7 @@ TEST_F(Material, SaveAndReloadInEitherOrder) {
     ASSERT_EQ(saved.nodes.size(), 4u);
     ASSERT_EQ(saved.connections.size(), 1u);
     for (const Order &o : orders) {
-      while (!net->nodes().empty()) net->remove(net->nodes().back().get());
+      while (!net->nodes().empty()) net->remove(net->nodes().back());
       std::vector<HostNode *> nodes;
       ASSERT_NO_THROW(nodes = net->loadAll(saved, o.sequence));
       ASSERT_EQ(nodes.size(), 4u);
@@ -397,7 +397,7 @@ protected:
     ASSERT_NO_THROW(net->saveAll(saved, LWIO_BINARY));
     std::vector<std::size_t> order;
     for (std::size_t i = 0; i < saved.nodes.size(); ++i) order.push_back(reversed ? saved.nodes.size() - 1 - i : i);
-    while (!net->nodes().empty()) net->remove(net->nodes().back().get());
+    while (!net->nodes().empty()) net->remove(net->nodes().back());
     std::vector<HostNode *> nodes;
     ASSERT_NO_THROW(nodes = net->loadAll(saved, order));
     ASSERT_EQ(nodes.size(), saved.nodes.size());
@@ -444,8 +444,8 @@ TEST_F(MaterialNetwork, NoTwoListedStoresShareTheirSixteenSavedBits) {
 
   // A loaded identifier stays as loaded, even one that is listed already:
   // the Get Materials of its scene refer to it.
-  const auto isStore = [](const std::unique_ptr<HostNode> &n) { return n->serverName == "Jux Store Material"; };
-  HostNode *loaded = std::find_if(net->nodes().begin(), net->nodes().end(), isStore)->get();
+  const auto isStore = [](const HostNode *n) { return n->serverName == "Jux Store Material"; };
+  HostNode *loaded = *std::find_if(net->nodes().begin(), net->nodes().end(), isStore);
   HostNode *twin = store();
   ASSERT_TRUE(load(twin, save(loaded)));
   EXPECT_EQ(storeOf(twin).identifier, storeOf(loaded).identifier);
@@ -456,8 +456,8 @@ TEST_F(MaterialNetwork, NoTwoListedStoresShareTheirSixteenSavedBits) {
   ASSERT_TRUE(load(ahead, block({static_cast<int16_t>(counted + 1)}, "Ahead")));
   const int32_t fresh = storeOf(store()).identifier;
   int32_t sharing = 0;
-  for (const auto &n : net->nodes())
-    if (isStore(n) && (storeOf(n.get()).identifier & 0xFFFF) == (fresh & 0xFFFF)) ++sharing;
+  for (HostNode *n : net->nodes())
+    if (isStore(n) && (storeOf(n).identifier & 0xFFFF) == (fresh & 0xFFFF)) ++sharing;
   EXPECT_EQ(sharing, 1) << "identifier " << fresh << ", loaded ahead " << counted + 1;
 }
 

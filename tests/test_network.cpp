@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <cmath>
+#include <numeric>
+#include <random>
 
 #include "tests/support/host_fixture.h"
 #include "tests/support/probe_node.h"
@@ -111,6 +113,22 @@ TEST_F(Networks, RefusesCyclesAndUnknownNames) {
   error = testsupport::thrownBy([&] { net->add("Jux Nothing"); });
   EXPECT_NE(error.find("unknown node server"), std::string::npos) << error;
   EXPECT_EQ(net->nodes().size(), before);
+
+  // A lattice of 80 layers, each node feeding both of the next layer, has
+  // 2^80 paths from end to end: the cycle test walks each node once.
+  std::vector<HostNode *> layer{add("Probe"), add("Probe")};
+  HostNode *first = layer[0];
+  for (int i = 0; i < 80; ++i) {
+    std::vector<HostNode *> next{add("Probe"), add("Probe")};
+    for (HostNode *a : layer) {
+      ASSERT_NO_THROW(net->connect(a, "Value", next[0], a == layer[0] ? "Value" : "Tint"));
+      ASSERT_NO_THROW(net->connect(a, "Value", next[1], a == layer[0] ? "Value" : "Tint"));
+    }
+    layer = next;
+  }
+  EXPECT_TRUE(net->wouldCycle(layer[1], first));
+  EXPECT_FALSE(net->wouldCycle(first, layer[1]));
+  EXPECT_THROW(net->connect(layer[0], "Value", first, "Tint"), hostsim::Error);
 }
 
 TEST_F(Networks, AnOutputLeftUnsetPassesZero) {
@@ -282,6 +300,44 @@ TEST_F(Networks, ARemovedNodeTellsEveryInputItStillFeeds) {
   gEvents.clear();
   net->remove(other);
   EXPECT_EQ(gEvents, (E{{"Value", NIE_INPUTNODEDESTROY}}));
+}
+
+// A network of 100,000 nodes goes in any order, each removal telling only
+// the input its node still fed: a chain of probes, each fed by the one before
+// and all by one constant, removed in a shuffled order. Removal costs what the
+// node's own connections cost (bench_network's removeNodes measures it);
+// with a walk over the network per removal, this would take minutes.
+TEST_F(Networks, AHundredThousandNodesGoInAnyOrderEachTellingWhatItFed) {
+  constexpr std::size_t kCount = 100000;
+  HostNode *hub = constant(CONN_SCALAR, 1);
+  std::vector<HostNode *> chain;
+  chain.reserve(kCount);
+  for (std::size_t i = 0; i < kCount; ++i) {
+    chain.push_back(add("Probe"));
+    for (auto &in : chain.back()->inputs) in->event = &recordEvent;
+    ASSERT_NO_THROW(net->connect(hub, "Value", chain.back(), "Tint"));
+  }
+  // Linked from the far end, so that each cycle test meets the longer side first.
+  for (std::size_t i = kCount - 1; i > 0; --i) ASSERT_NO_THROW(net->connect(chain[i - 1], "Value", chain[i], "Value"));
+  EXPECT_THROW(net->connect(chain.back(), "Value", chain.front(), "Value"), hostsim::Error) << "a cycle";
+  std::vector<std::size_t> order(kCount);
+  std::iota(order.begin(), order.end(), 0);
+  std::shuffle(order.begin(), order.end(), std::mt19937(36));
+  std::vector<bool> gone(kCount, false);
+  std::size_t told = 0;
+  gEvents.clear();
+  for (std::size_t k : order) {
+    told += k + 1 < kCount && !gone[k + 1]; // the next one in the chain, while it is there
+    gone[k] = true;
+    net->remove(chain[k]);
+  }
+  EXPECT_EQ(gEvents.size(), told);
+  EXPECT_TRUE(std::all_of(gEvents.begin(), gEvents.end(), [](const auto &e) {
+    return e == std::pair<std::string, int32_t>{"Value", NIE_INPUTNODEDESTROY};
+  }));
+  ASSERT_EQ(net->nodes().size(), 1u);
+  EXPECT_EQ(net->nodes().front(), hub);
+  EXPECT_TRUE(hub->outputs[0]->targets.empty());
 }
 
 } // namespace

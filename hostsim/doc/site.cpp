@@ -1,6 +1,7 @@
 // The site's pages, style and script, and the writer that gathers each
 // node's facts and previews and writes them out.
 #include "hostsim/doc/site.h"
+#include "hostsim/paths.h"
 
 #include <algorithm>
 #include <chrono>
@@ -31,6 +32,7 @@ void writeText(const fs::path &root, const std::string &rel, const std::string &
 namespace {
 
 std::string readFile(const fs::path &p) {
+  if (const std::string kind = notAFile(p); !kind.empty()) throw Error(p.string() + ": it is " + kind + ", not a file");
   std::ifstream in(p, std::ios::binary);
   if (!in) throw Error(p.string() + ": cannot read");
   std::ostringstream s;

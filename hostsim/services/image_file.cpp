@@ -27,6 +27,7 @@
 #include <sanitizer/lsan_interface.h>
 #endif
 
+#include "hostsim/paths.h"
 #include "hostsim/services/image_list.h"
 
 namespace hostsim {
@@ -109,6 +110,8 @@ private:
 
 std::unique_ptr<Image> readImageFile(const std::string &path) {
   const std::string quoted = "\"" + path + "\"";
+  if (const std::string kind = notAFile(pathFromUtf8(path)); !kind.empty())
+    throw Error("cannot open image " + quoted + ": it is " + kind + ", not a file", path);
   // Open it ourselves first, for the system's own reason when it cannot be.
   if (FILE *f = std::fopen(path.c_str(), "rb")) {
     std::fclose(f);
@@ -116,9 +119,6 @@ std::unique_ptr<Image> readImageFile(const std::string &path) {
     throw Error("cannot open image " + quoted + ": " + std::strerror(errno), path);
   }
   std::error_code ec;
-  if (!fs::is_regular_file(path, ec)) {
-    throw Error("cannot open image " + quoted + ": not a file", path);
-  }
   const uintmax_t fileBytes = fs::file_size(path, ec);
   if (ec) {
     throw Error("cannot open image " + quoted + ": " + ec.message(), path);

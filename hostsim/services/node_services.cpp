@@ -120,8 +120,7 @@ struct Ops {
     auto &inputs = node->inputs;
     const auto it = std::find_if(inputs.begin(), inputs.end(), [in](const auto &i) { return i.get() == in; });
     if (!call.known(it != inputs.end(), "the input", "an input of another node")) return;
-    if ((*it)->source) --(*it)->source->node->feeds; // its connection goes with it
-    inputs.erase(it);
+    inputs.erase(it); // its connection goes with it
   }
   // An input of the evaluating node's own, evaluated in its own sample: the
   // usual call, told without a look-up. Render threads make it for every
@@ -209,8 +208,7 @@ struct Ops {
     NodeInput *in = node ? input(call, id) : nullptr;
     if (!in || !call.known(indexIn(node->inputs, in) != 0, "the input", "an input of another node") || !in->source)
       return;
-    --in->source->node->feeds;
-    in->source = nullptr;
+    detachSource(*in);
     if (in->event && node->instance) {
       CallbackScope scope(Callback::InputEvent, node);
       in->event(node->instance, id, NIE_DISCONNECT, 0);
@@ -309,11 +307,25 @@ struct Ops {
 
 } // namespace
 
+void attachSource(NodeInput &in, NodeOutput &out) {
+  in.source = &out;
+  out.targets.pushBack(&in);
+}
+
+void detachSource(NodeInput &in) {
+  if (!in.source) return;
+  in.source->targets.erase(&in);
+  in.source = nullptr;
+}
+
 void ReleasePlace::operator()(NodeInput *in) const {
+  detachSource(*in);
   if (in->node->checks) in->node->checks->destroyed(in);
   in->node->inputPlaces.release(in);
 }
 void ReleasePlace::operator()(NodeOutput *out) const {
+  // An input it fed is left unconnected, never holding an output that is gone.
+  while (NodeInput *in = out->targets.front()) detachSource(*in);
   if (out->node->checks) out->node->checks->destroyed(out);
   out->node->outputPlaces.release(out);
 }

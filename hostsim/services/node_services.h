@@ -11,31 +11,41 @@
 
 #include "host/lw_nodes.h"
 #include "hostsim/checks.h"
+#include "hostsim/services/linked_list.h"
 #include "hostsim/services/places.h"
 
 namespace hostsim {
 
 struct ChanGroup;
 struct HostNode;
-
-struct NodeOutput { // NodeOutputID points here
-  HostNode *node = nullptr;
-  ConnectionType type = NOT_DEFINED;
-  std::string name;
-};
+struct NodeOutput;
 
 struct NodeInput { // NodeInputID points here
   HostNode *node = nullptr;
   ConnectionType type = NOT_DEFINED;
   std::string name;
   NodeInputEvent event = nullptr;
-  // The connected output, or null. Set and cleared only by the network's
-  // connect and disconnect, the host's own disconnect and a node's removal,
-  // which keep the feeding node's count of feeds (see HostNode) with it.
+  // The connected output, or null. Set and cleared only through attachSource
+  // and detachSource, which keep the output's list of the inputs it feeds.
   NodeOutput *source = nullptr;
+  Links<NodeInput> feeding; // among the inputs its source feeds
 };
 
-// Gives an input or output back to its node's places (see HostNode).
+struct NodeOutput { // NodeOutputID points here
+  HostNode *node = nullptr;
+  ConnectionType type = NOT_DEFINED;
+  std::string name;
+  // The inputs it feeds, in the order connected: a node removed tells these,
+  // and no walk over the network's other inputs is needed.
+  LinkedList<NodeInput, &NodeInput::feeding> targets;
+};
+
+// Connects in to out (in must be unconnected), or cuts in's connection.
+void attachSource(NodeInput &in, NodeOutput &out);
+void detachSource(NodeInput &in);
+
+// Gives an input or output back to its node's places (see HostNode); its
+// connections go with it.
 struct ReleasePlace {
   void operator()(NodeInput *in) const;
   void operator()(NodeOutput *out) const;
@@ -74,10 +84,11 @@ struct HostNode {
   int32_t color[3] = {0, 0, 0};
   int32_t previewType = 0;
   int previewUpdates = 0;
-  // How many inputs (of other nodes: a connection to itself is a cycle) its
-  // outputs feed. A node that feeds none is removed without a walk over
-  // every input of the network.
-  int feeds = 0;
+  // Its place among the nodes of its network, and the network's count of
+  // the nodes it made when it made this one: the network's order.
+  Links<HostNode> inNetwork;
+  const void *network = nullptr;
+  uint64_t serial = 0;
   // Where the inputs and outputs below live: a node's handful in places of
   // its own, not an allocation each, at addresses that hold while they exist
   // (NodeInputID and NodeOutputID), and their lists in room of its own.

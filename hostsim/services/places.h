@@ -87,21 +87,39 @@ private:
 };
 
 // One owner's records: a first block of N places held inline, more blocks of
-// N as they fill. For the handful of inputs or outputs a node has: a place is
-// found by walking the blocks.
+// N as they fill. Blocks with a free place are kept in a list of their own,
+// so that making a record never walks past full ones; a record's block is
+// told back to the caller, so that releasing it needs no search either (the
+// host's channel groups, two a node, number in the hundreds of thousands in
+// a large network). Without it, a release walks the blocks, as is fine for a
+// node's handful of inputs.
 template <class T, std::size_t N> class Places {
 public:
-  Places() = default;
+  struct Block : PlaceBlock<T, N> {
+    std::unique_ptr<Block> next;
+    Block *nextOpen = nullptr; // the next block with a free place
+    bool open = false;         // in that list
+  };
+
+  Places() { reopen(&first_); }
   Places(const Places &) = delete;
   Places &operator=(const Places &) = delete;
 
-  T *make() {
-    Block *b = &first_;
-    while (b->full()) {
-      if (!b->next) b->next = std::make_unique<Block>();
-      b = b->next.get();
+  // A default T in a free place; where, when given, receives its block.
+  T *make(Block **where = nullptr) {
+    while (open_ && open_->full()) {
+      Block *full = open_;
+      open_ = full->nextOpen;
+      full->nextOpen = nullptr;
+      full->open = false;
     }
-    return b->make();
+    if (!open_) {
+      last_->next = std::make_unique<Block>();
+      last_ = last_->next.get();
+      reopen(last_);
+    }
+    if (where) *where = open_;
+    return open_->make();
   }
   // Whether p is one of these records, live. p may be any pointer: it is
   // compared, never followed.
@@ -111,17 +129,26 @@ public:
       if (b->indexOf(p) >= 0) return true;
     return false;
   }
-  // Destroys t, which must be one of these records.
-  void release(T *t) {
-    for (Block *b = &first_; b; b = b->next.get())
-      if (const std::ptrdiff_t i = b->indexOf(t); i >= 0) return b->release(static_cast<std::size_t>(i));
+  // Destroys t, which must be one of these records; block, when given, is
+  // the one make named for it.
+  void release(T *t, Block *block = nullptr) {
+    for (Block *b = block ? block : &first_; b; b = block ? nullptr : b->next.get())
+      if (const std::ptrdiff_t i = b->indexOf(t); i >= 0) {
+        b->release(static_cast<std::size_t>(i));
+        if (!b->open) reopen(b);
+        return;
+      }
   }
 
 private:
-  struct Block : PlaceBlock<T, N> {
-    std::unique_ptr<Block> next;
-  };
+  void reopen(Block *b) {
+    b->open = true;
+    b->nextOpen = open_;
+    open_ = b;
+  }
   Block first_;
+  Block *last_ = &first_;
+  Block *open_ = nullptr;
 };
 
 // Room for a vector's first block of up to N elements, held by the vector's

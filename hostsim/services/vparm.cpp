@@ -314,11 +314,9 @@ struct Ops {
     Call call(kChannels, "nextGroup", From::HostCallback);
     ChanGroup *p = call ? parentOf(call, parentId) : nullptr;
     if (!p || (id && !group(call, id, "the group", false))) return nullptr;
-    auto &kids = p->children;
-    if (!id) return kids.empty() ? nullptr : reinterpret_cast<LWChanGroupID>(kids.front().get());
-    for (std::size_t i = 0; i + 1 < kids.size(); ++i)
-      if (kids[i].get() == reinterpret_cast<ChanGroup *>(id)) return reinterpret_cast<LWChanGroupID>(kids[i + 1].get());
-    return nullptr;
+    if (!id) return reinterpret_cast<LWChanGroupID>(p->children.front());
+    const ChanGroup *g = reinterpret_cast<ChanGroup *>(id);
+    return g->parent == p ? reinterpret_cast<LWChanGroupID>(g->siblings.next) : nullptr;
   }
   static LWChannelID nextChannel(LWChanGroupID parentId, LWChannelID channel) {
     Call call(kChannels, "nextChannel", From::HostCallback);
@@ -400,13 +398,19 @@ struct Ops {
 void detachChannels(ChanGroup &g, Checks &checks) {
   for (VParm *p : g.channels) p->group = nullptr;
   g.channels.clear();
-  for (auto &c : g.children) detachChannels(*c, checks);
+  for (ChanGroup *c : g.children) detachChannels(*c, checks);
   checks.destroyed(&g);
 }
 
 } // namespace
 
-void ReleaseGroup::operator()(ChanGroup *g) const { g->home->release(g); }
+// A group goes with the groups under it, newest first.
+ChanGroup::~ChanGroup() {
+  while (ChanGroup *c = children.back()) {
+    children.erase(c);
+    c->home->release(c, static_cast<GroupPlaces::Block *>(c->block));
+  }
+}
 
 std::string ChanGroup::path() const {
   if (!parent || !parent->parent) return name;
@@ -414,8 +418,8 @@ std::string ChanGroup::path() const {
 }
 
 ChanGroup *ChanGroup::child(const std::string &n) const {
-  for (auto &c : children)
-    if (c->name == n) return c.get();
+  for (ChanGroup *c : children)
+    if (c->name == n) return c;
   return nullptr;
 }
 
@@ -508,19 +512,22 @@ void VParmService::makeCurrent() { gCurrent = this; }
 
 ChanGroup *VParmService::createGroup(ChanGroup *parent, std::string name) {
   ChanGroup *p = parent ? parent : &root_;
-  ChanGroupPtr g(groupPlaces_.make());
+  GroupPlaces::Block *block = nullptr;
+  ChanGroup *g = groupPlaces_.make(&block);
   g->home = &groupPlaces_;
+  g->block = block;
   g->name = std::move(name); // a module's name arrives as a new string: no second copy
   g->parent = p;
-  p->children.push_back(std::move(g));
-  checks_.made(p->children.back().get(), Handle::ChannelGroup);
-  return p->children.back().get();
+  p->children.pushBack(g);
+  checks_.made(g, Handle::ChannelGroup);
+  return g;
 }
 
 void VParmService::destroyGroup(ChanGroup *group) {
   if (!group || group == &root_ || !group->parent) return;
   detachChannels(*group, checks_);
-  std::erase_if(group->parent->children, [group](const auto &c) { return c.get() == group; });
+  group->parent->children.erase(group);
+  groupPlaces_.release(group, static_cast<GroupPlaces::Block *>(group->block));
 }
 
 VParm *VParmService::create(int32_t type) {
@@ -529,8 +536,10 @@ VParm *VParmService::create(int32_t type) {
     --failCreates_;
     return nullptr;
   }
-  auto room = std::find_if(parmBlocks_.begin(), parmBlocks_.end(), [](const auto &b) { return !b->full(); });
-  VParm *p = room != parmBlocks_.end() ? (*room)->make() : addBlock()->make();
+  if (openBlocks_.empty()) openBlocks_.push_back(addBlock());
+  ParmBlock *block = openBlocks_.back();
+  VParm *p = block->make();
+  if (block->full()) openBlocks_.pop_back();
   ++liveParms_;
   p->type = type;
   p->components = (type & 0x0F) ? 3 : 1; // 0x11 and 0x51 hold three
@@ -576,6 +585,7 @@ void VParmService::destroy(VParm *parm) {
   if (!block) return;
   if (parm->group) std::erase(parm->group->channels, parm);
   checks_.destroyed(parm);
+  if (block->full()) openBlocks_.push_back(block);
   block->release(static_cast<std::size_t>(i));
   --liveParms_;
 }

@@ -11,6 +11,7 @@
 
 #include "host/lw_vparm.h"
 #include "hostsim/checks.h"
+#include "hostsim/services/linked_list.h"
 #include "hostsim/services/places.h"
 
 namespace hostsim {
@@ -18,35 +19,34 @@ namespace hostsim {
 struct VParm;
 struct ChanGroup;
 
-// Gives a group back to the places it lives in (see VParmService).
-struct ReleaseGroup {
-  void operator()(ChanGroup *g) const;
-};
 using GroupPlaces = Places<ChanGroup, 64>;
 
-using ChanGroupPtr = std::unique_ptr<ChanGroup, ReleaseGroup>;
 // A node's group holds one group of the module's and its parameters (the
-// most of any node is 15): their lists' first blocks are in the group's own
-// room, not an allocation each.
-constexpr std::size_t kInlineChildren = 1, kInlineChannels = 16;
+// most of any node is 15): the list's first block is in the group's own
+// room, not an allocation.
+constexpr std::size_t kInlineChannels = 16;
 
 // A named node of the channel hierarchy; LWChanGroupID points here. A group
-// stays where it was made (its lists' room is its own).
+// stays where it was made (its list's room is its own), and owns the groups
+// under it.
 struct ChanGroup {
   ChanGroup() = default;
+  ~ChanGroup();
   ChanGroup(const ChanGroup &) = delete;
   ChanGroup &operator=(const ChanGroup &) = delete;
 
   std::string name;
   ChanGroup *parent = nullptr;
-  InlineRoom<ChanGroupPtr, kInlineChildren> childRoom;
+  Links<ChanGroup> siblings; // among its parent's children
+  // The groups under it, in the order made: a network's group holds one for
+  // every node, which go in any order.
+  LinkedList<ChanGroup, &ChanGroup::siblings> children;
   InlineRoom<VParm *, kInlineChannels> channelRoom;
-  std::vector<ChanGroupPtr, RoomAllocator<ChanGroupPtr, kInlineChildren>> children{
-      RoomAllocator<ChanGroupPtr, kInlineChildren>(&childRoom)};
   // Parameters set up in this group, in order.
   std::vector<VParm *, RoomAllocator<VParm *, kInlineChannels>> channels{
       RoomAllocator<VParm *, kInlineChannels>(&channelRoom)};
   GroupPlaces *home = nullptr; // the places it lives in; none for a root
+  void *block = nullptr;       // its block there (a GroupPlaces::Block), for a release without a search
 
   std::string path() const; // "Scene/Surface/Sqrt (1)/Sqrt"
   ChanGroup *child(const std::string &name) const;
@@ -145,6 +145,7 @@ private:
   ParmBlock *addBlock();
   std::vector<std::unique_ptr<ParmBlock>> parmBlocks_; // in the order made
   std::vector<ParmBlock *> blockTable_;                // a power of two long, at most half full
+  std::vector<ParmBlock *> openBlocks_;                // those with a free place, each once
   std::size_t liveParms_ = 0;
   std::unordered_map<HostEnvelope *, std::unique_ptr<HostEnvelope>> envelopes_;
   int badHandles_ = 0;

@@ -51,6 +51,7 @@ struct PanelOps {
     }
     auto p = std::make_unique<Panel>();
     p->type = type;
+    p->place = s.panels_.size();
     s.panels_.push_back(std::move(p));
     s.checks_.made(s.panels_.back().get(), Handle::Panel);
     return reinterpret_cast<LWXPanelID>(s.panels_.back().get());
@@ -123,7 +124,8 @@ struct PanelOps {
   static void viewInst(LWXPanelID id, void *inst) {
     Call call(kXPanel, "viewInst", From::HostCallback);
     Panel *p = panel(call, id);
-    if (p && call.known(p->type == LWXP_VIEW, "the panel", "a form panel has no instance to view")) p->instance = inst;
+    if (p && call.known(p->type == LWXP_VIEW, "the panel", "a form panel has no instance to view"))
+      svc().view(*p, inst);
   }
   static void viewRefresh(LWXPanelID id) {
     if (Panel *p = panel("viewRefresh", id)) ++p->refreshes;
@@ -211,9 +213,18 @@ XPanelService::~XPanelService() {
 void XPanelService::destroyPanelsOf(void *instance) {
   if (!instance) return;
   std::vector<Panel *> doomed;
-  for (const auto &p : panels_)
-    if (p->instance == instance) doomed.push_back(p.get());
+  for (auto [at, end] = viewing_.equal_range(instance); at != end; ++at) doomed.push_back(at->second);
   for (Panel *p : doomed) close(*p);
+}
+
+void XPanelService::view(Panel &p, void *instance) {
+  for (auto [at, end] = viewing_.equal_range(p.instance); at != end; ++at)
+    if (at->second == &p) {
+      viewing_.erase(at);
+      break;
+    }
+  p.instance = instance;
+  if (instance) viewing_.emplace(instance, &p);
 }
 
 // The panel goes: its destroy notification hears of it first.
@@ -223,7 +234,14 @@ void XPanelService::close(Panel &p) {
     p.destroyNotify(p.userData[0]);
   }
   checks_.destroyed(&p);
-  std::erase_if(panels_, [&p](const auto &q) { return q.get() == &p; });
+  view(p, nullptr);
+  // The last panel takes its place: a panel goes at the same cost however many are open.
+  const std::size_t place = p.place;
+  if (place + 1 < panels_.size()) {
+    std::swap(panels_[place], panels_.back());
+    panels_[place]->place = place;
+  }
+  panels_.pop_back();
 }
 
 const HostNode *XPanelService::nodeOf(const Panel &p) const { return checks_.ownerOf(p.instance); }

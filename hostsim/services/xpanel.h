@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -93,6 +94,7 @@ public:
   int refreshes = 0;
   bool opened = false; // shown through open or post: hints no longer apply
   std::map<uint32_t, int32_t> formInts; // form panels keep their own values
+  std::size_t place = 0;                // in the service's list of panels
 
   PanelControl *control(uint32_t id);
   // The control with this label; null when none or when the label repeats.
@@ -127,6 +129,8 @@ public:
   void failNextCreates(int n) { failCreates_ = n; }
   // The host closes a node's panels when it deletes the node.
   void destroyPanelsOf(void *instance);
+  // The instance a view panel shows (null: none).
+  void view(Panel &p, void *instance);
   // The node whose instance a panel views, or null.
   const HostNode *nodeOf(const Panel &p) const;
   // The module's panel callbacks, called as the host calls them.
@@ -201,7 +205,8 @@ private:
   Checks &checks_; // where its panels are booked
   LWXPanelFuncs funcs_{};
   LWXPDrawFuncs drawFuncs_{};
-  std::vector<std::unique_ptr<Panel>> panels_;
+  std::vector<std::unique_ptr<Panel>> panels_;             // in no order: the last takes the place of one closed
+  std::unordered_multimap<const void *, Panel *> viewing_; // view panels by the instance they show
   std::vector<std::pair<std::string, void *>> updates_;
   std::vector<std::string> warnings_;
   VParmService *vparms_ = nullptr;
