@@ -108,6 +108,7 @@ const char *handleName(Handle h) {
 }
 
 std::string Violation::line() const {
+  if (function.empty()) return what; // not a call's: faults that went unrecorded
   std::string s;
   if (!node.empty()) s += "node \"" + node + "\", ";
   s += "in " + callback + ": " + function;
@@ -135,7 +136,7 @@ void Checks::made(const void *handle, Handle kind, const HostNode *owner) {
   if (handle) live_[handle] = Entry{kind, owner};
 }
 
-void Checks::destroyed(const void *handle) {
+void Checks::destroyed(const void *handle) noexcept {
   const auto it = live_.find(handle);
   if (it == live_.end()) return;
   gone_[goneNext_] = {handle, it->second.kind};
@@ -143,12 +144,12 @@ void Checks::destroyed(const void *handle) {
   live_.erase(it);
 }
 
-bool Checks::live(const void *handle, Handle kind) const {
+bool Checks::live(const void *handle, Handle kind) const noexcept {
   const auto it = live_.find(handle);
   return it != live_.end() && it->second.kind == kind;
 }
 
-const HostNode *Checks::ownerOf(const void *handle) const {
+const HostNode *Checks::ownerOf(const void *handle) const noexcept {
   const auto it = live_.find(handle);
   return it == live_.end() ? nullptr : it->second.owner;
 }
@@ -172,12 +173,24 @@ std::string Checks::describe(const void *handle, Handle meant) const {
   return "not " + nameOf(meant) + " this host made, nor any handle it knows";
 }
 
+Booking::Booking(Checks &checks, const void *handle, Handle kind, const HostNode *owner)
+    : checks_(checks), handle_(handle) {
+  checks.made(handle, kind, owner);
+}
+
+Booking::~Booking() {
+  if (handle_) checks_.destroyed(handle_);
+}
+
 HandedState *Checks::hand() {
   HandedState *h;
   if (freeStates_.size() > kQuarantine) {
     h = freeStates_.front();
     freeStates_.erase(freeStates_.begin());
   } else {
+    // Room for every state in the free list first: expire, which runs as a
+    // callback's scope ends, then never allocates.
+    freeStates_.reserve(states_.size() + 1);
     states_.push_back(std::make_unique<HandedState>());
     h = states_.back().get();
   }
@@ -206,35 +219,54 @@ void Checks::record(Violation v) {
   violations_.push_back(std::move(v));
 }
 
+std::vector<Violation> Checks::listed() const {
+  std::vector<Violation> all = violations_;
+  if (const std::size_t n = lost_.load(std::memory_order_relaxed)) {
+    Violation v;
+    v.what = std::to_string(n) + (n == 1 ? " fault" : " faults") + " the host could not record (out of memory)";
+    v.hostFault = true;
+    all.push_back(std::move(v));
+  }
+  return all;
+}
+
 std::vector<Violation> Checks::violations() const {
   std::lock_guard lock(mutex_);
-  return violations_;
+  return listed();
 }
 
 std::vector<Violation> Checks::take() {
   std::lock_guard lock(mutex_);
+  std::vector<Violation> all = listed();
+  violations_.clear();
   dropped_ = 0;
-  return std::exchange(violations_, {});
+  lost_ = 0;
+  return all;
 }
 
 std::size_t Checks::count() const {
   std::lock_guard lock(mutex_);
-  return violations_.size() + dropped_;
+  return violations_.size() + dropped_ + lost_.load(std::memory_order_relaxed);
 }
 
 void Checks::requireNone() const {
   std::lock_guard lock(mutex_);
-  if (violations_.empty() && !dropped_) return;
-  const std::size_t more = violations_.size() + dropped_ - 1;
-  throw Error("the module called the host in a way the host does not allow: " +
-              (violations_.empty() ? std::string("more refusals than are kept") : violations_.front().line()) +
+  const std::vector<Violation> all = listed();
+  if (all.empty() && !dropped_) return;
+  const std::size_t more = all.size() + dropped_ - 1;
+  // What the module did wrong, or what the host failed to do for it, ends
+  // what the host was doing: either way its answer was not the one asked for.
+  const bool host = !all.empty() && all.front().hostFault;
+  throw Error(std::string(host ? "the host failed a call the module made: "
+                               : "the module called the host in a way the host does not allow: ") +
+              (all.empty() ? std::string("more refusals than are kept") : all.front().line()) +
               (more ? " (and " + std::to_string(more) + " more)" : ""));
 }
 
 // ---------------------------------------------------------------- calls
 
 // The call comes from where it may not.
-void Call::refuse(From from) {
+void Call::refuse(From from) noexcept {
   // The host calls a module only from its callbacks, and a module calls the
   // host only while one runs: on a thread of the module's own, or from a
   // function kept and called later, nothing is running.
@@ -250,50 +282,72 @@ void Call::refuse(From from) {
                   "value, use the shading context's operations, read images and the backdrop, blend and map; "
                   "every other service only from the host's callbacks outside evaluation");
   else
-    fail(nullptr, std::string("called from ") + callbackName(frame_->callback) +
-                      ": it works on the sample being evaluated and exists only inside evaluate");
+    fail(nullptr, [&] {
+      return std::string("called from ") + callbackName(frame_->callback) +
+             ": it works on the sample being evaluated and exists only inside evaluate";
+    });
 }
 
-void Call::fail(const char *argument, std::string what) {
-  ok_ = false;
+namespace {
+
+// A fault of a call to a service's function, made while frame runs.
+Violation violationIn(const Frame *frame, const char *service, const char *function) {
   Violation v;
-  if (frame_) {
-    if (frame_->node)
-      v.node = frame_->node->name;
-    else if (frame_->server)
-      v.node = frame_->server;
-    v.callback = callbackName(frame_->callback);
+  if (frame) {
+    if (frame->node)
+      v.node = frame->node->name;
+    else if (frame->server)
+      v.node = frame->server;
+    v.callback = callbackName(frame->callback);
   } else {
     v.callback = "no callback";
   }
-  v.function = std::string("\"") + service_ + "\" " + function_;
+  v.function = std::string("\"") + service + "\" " + function;
+  return v;
+}
+
+} // namespace
+
+void Call::record(const char *argument, std::string what) {
+  Violation v = violationIn(frame_, service_, function_);
   if (argument) v.argument = argument;
   v.what = std::move(what);
   Checks::current().record(std::move(v));
 }
 
+void hostFailed(const char *service, const char *function, const char *why) noexcept {
+  try {
+    Violation v = violationIn(Frame::top(), service, function);
+    v.what = std::string(why) + " (the module was answered as for nothing)";
+    v.hostFault = true;
+    Checks::current().record(std::move(v));
+  } catch (...) {
+    Checks::current().lost();
+  }
+}
+
 // The book is read only on a thread running a callback: nothing changes it
 // while render threads evaluate. Without a frame the call has failed already.
-bool Call::handle(const void *h, Handle kind, const char *argument, bool nullAllowed) {
+bool Call::handle(const void *h, Handle kind, const char *argument, bool nullAllowed) noexcept {
   if (!frame_) return false;
   if (!h) {
     if (nullAllowed) return true;
-    fail(argument, "null where " + nameOf(kind) + " is meant");
+    fail(argument, [&] { return "null where " + nameOf(kind) + " is meant"; });
     return false;
   }
   const Checks &checks = Checks::current();
   if (checks.live(h, kind)) return true;
-  fail(argument, checks.describe(h, kind));
+  fail(argument, [&] { return checks.describe(h, kind); });
   return false;
 }
 
-bool Call::input(NodeInputID in, const char *argument) {
+bool Call::input(NodeInputID in, const char *argument) noexcept {
   // Most inputs a node evaluates are its own: told by its places, no look-up.
   if (in && frame_ && frame_->node && frame_->node->inputPlaces.holds(in)) return true;
   return handle(in, Handle::Input, argument);
 }
 
-bool Call::context(const LWNodalAccess *na, const char *argument) {
+bool Call::context(const LWNodalAccess *na, const char *argument) noexcept {
   if (!frame_) return false;
   if (frame_->callback == Callback::Evaluate && na && na == frame_->context) return true;
   if (!na)
@@ -306,7 +360,7 @@ bool Call::context(const LWNodalAccess *na, const char *argument) {
   return false;
 }
 
-bool Call::value(NodeValue v, const char *argument) {
+bool Call::value(NodeValue v, const char *argument) noexcept {
   if (!frame_) return false;
   if (frame_->callback == Callback::Evaluate && v && v == frame_->value) return true;
   fail(argument, !v ? "null where the output value is meant"
@@ -334,40 +388,36 @@ std::string stateFault(const Frame &f, const State *s, Callback owner, Handle ki
 
 } // namespace
 
-bool Call::loadState(const LWLoadState *ls, const char *argument) {
+bool Call::loadState(const LWLoadState *ls, const char *argument) noexcept {
   if (!frame_) return false;
   if (frame_->callback == Callback::Load && ls && ls == frame_->state) return true;
-  fail(argument, stateFault(*frame_, ls, Callback::Load, Handle::LoadState, "load"));
+  fail(argument, [&] { return stateFault(*frame_, ls, Callback::Load, Handle::LoadState, "load"); });
   return false;
 }
 
-bool Call::saveState(const LWSaveState *ss, const char *argument) {
+bool Call::saveState(const LWSaveState *ss, const char *argument) noexcept {
   if (!frame_) return false;
   if (frame_->callback == Callback::Save && ss && ss == frame_->state) return true;
-  fail(argument, stateFault(*frame_, ss, Callback::Save, Handle::SaveState, "save"));
+  fail(argument, [&] { return stateFault(*frame_, ss, Callback::Save, Handle::SaveState, "save"); });
   return false;
 }
 
-bool Call::area(const void *a, const char *argument) {
+bool Call::area(const void *a, const char *argument) noexcept {
   if (!frame_) return false;
   if (frame_->callback == Callback::PanelDraw && a && a == frame_->area) return true;
-  fail(argument, frame_->callback != Callback::PanelDraw
-                     ? std::string("drawing in ") + callbackName(frame_->callback) +
-                           ": a drawing area exists only while the drawing callback it was handed to runs"
-                     : std::string("not the drawing area handed to this drawing callback"));
+  if (frame_->callback != Callback::PanelDraw)
+    fail(argument, [&] {
+      return std::string("drawing in ") + callbackName(frame_->callback) +
+             ": a drawing area exists only while the drawing callback it was handed to runs";
+    });
+  else
+    fail(argument, "not the drawing area handed to this drawing callback");
   return false;
 }
 
-bool Call::nullPointer(const char *argument) {
+bool Call::nullPointer(const char *argument) noexcept {
   if (!frame_) return false;
   fail(argument, "null where the host must read or write");
-  return false;
-}
-
-bool Call::known(bool holds, const char *argument, const std::string &what) {
-  if (!frame_) return false;
-  if (holds) return true;
-  fail(argument, what);
   return false;
 }
 

@@ -4,7 +4,8 @@
 // scene's file). The command prints it as one line, "hostsim: FILE: what is
 // wrong", and exits with status 2. The C function tables the module calls
 // never let one through: they answer the module as the host does (null, 0,
-// an error string) and keep the message where a user will see it.
+// an error string) and keep the message where a user will see it (each is
+// noexcept, filled in through handed(), and catches in serve(): checks.h).
 #pragma once
 
 #include <stdexcept>

@@ -11,13 +11,14 @@ Host *gActive = nullptr;
 
 // A module looks services up from its callbacks outside evaluation (its
 // activations, and create, which is handed the lookup as its private data).
-void *globalLookup(const char *name, int32_t useMode) {
+void *globalLookup(const char *name, int32_t useMode) noexcept {
   Call call("global", "lookup", From::HostCallback);
   if (!call || !call.pointer(name, "the service name") ||
       !call.known(useMode >= GFUSE_TRANSIENT && useMode <= GFUSE_RELEASE, "the use mode",
-                  std::to_string(useMode) + " is not a use mode (0 transient, 1 acquire, 2 release)"))
+                  [&] { return std::to_string(useMode) + " is not a use mode (0 transient, 1 acquire, 2 release)"; }))
     return nullptr;
-  return gActive ? gActive->lookup(name) : nullptr;
+  // A look-up the host cannot log (no memory) finds nothing.
+  return call.answer(nullptr, [&] { return gActive ? gActive->lookup(name) : nullptr; });
 }
 
 // The services this host answers, in the order of kServiceNames.
@@ -95,7 +96,7 @@ void Host::makeActive() {
   panels_.makeCurrent(vparms_);
 }
 
-GlobalFunc Host::global() const { return &globalLookup; }
+GlobalFunc Host::global() const { return handed(&globalLookup); }
 
 void *Host::lookup(const char *name) {
   int service;

@@ -13,42 +13,42 @@ namespace {
 
 // An empty world's ray functions: nothing is hit, traces see the backdrop.
 // Like every context's, they work on the sample being evaluated.
-bool evaluating(const char *function) {
+bool evaluating(const char *function) noexcept {
   Call call("the shading context", function, From::Evaluate);
   return static_cast<bool>(call);
 }
 
-double emptyCast(const double *, const double *) {
+double emptyCast(const double *, const double *) noexcept {
   evaluating("rayCast");
   return -1.0;
 }
 
-double emptyShade(const double *, const double *, LWShaderAccess *) {
+double emptyShade(const double *, const double *, LWShaderAccess *) noexcept {
   evaluating("rayShade");
   return -1.0;
 }
 
-double backdropSeen(const double direction[3], double color[3]) {
+double backdropSeen(const double direction[3], double color[3]) noexcept {
   if (Host *h = Host::active(); h && color && direction) h->scene().backdropColor(direction, color);
   return -1.0;
 }
 
-double emptyTrace(const double *, const double direction[3], double color[3]) {
+double emptyTrace(const double *, const double direction[3], double color[3]) noexcept {
   return evaluating("rayTrace") ? backdropSeen(direction, color) : -1.0;
 }
 
-double emptyTraceMode(const double *, const double direction[3], double color[3], const double, const int32_t) {
+double emptyTraceMode(const double *, const double direction[3], double color[3], const double, const int32_t) noexcept {
   return evaluating("rayTraceMode") ? backdropSeen(direction, color) : -1.0;
 }
 
 // No lights either.
-int32_t emptyIlluminate(LWItemID, const double *, double *, double *) {
+int32_t emptyIlluminate(LWItemID, const double *, double *, double *) noexcept {
   evaluating("illuminate");
   return 0;
 }
 
 // Random numbers from a generator of each thread's own.
-float emptyRandom(RandomFloatData) {
+float emptyRandom(RandomFloatData) noexcept {
   if (!evaluating("randomFloat")) return 0.0f;
   thread_local uint64_t x = 0x9E3779B97F4A7C15ull;
   x ^= x << 13;
@@ -69,12 +69,12 @@ LWNodalAccess emptyWorldContext() {
   na.cosine = 1.0;
   na.incomingEta = 1.0;
   for (int i = 0; i < 9; i += 4) na.oXfrm[i] = na.wXfrm[i] = 1.0;
-  na.illuminate = &emptyIlluminate;
-  na.rayTrace = &emptyTrace;
-  na.rayCast = &emptyCast;
-  na.rayShade = &emptyShade;
-  na.rayTraceMode = &emptyTraceMode;
-  na.randomFloat = &emptyRandom;
+  na.illuminate = handed(&emptyIlluminate);
+  na.rayTrace = handed(&emptyTrace);
+  na.rayCast = handed(&emptyCast);
+  na.rayShade = handed(&emptyShade);
+  na.rayTraceMode = handed(&emptyTraceMode);
+  na.randomFloat = handed(&emptyRandom);
   return na;
 }
 
@@ -278,6 +278,7 @@ void Network::save(HostNode *node, SaveStream &out) {
     SaveScope scope(out, node);
     e = node->instFuncs.save(node->instance, scope.state());
   }
+  if (out.outOfMemory()) throw Error("the host ran out of memory for the node's data");
   if (e) throw Error(e);
 }
 
@@ -289,7 +290,10 @@ void Network::load(HostNode *node, LoadStream &in) {
     e = node->instFuncs.load(node->instance, scope.state());
   }
   std::string why;
-  if (e)
+  // A read the host had no memory for is why, whatever the node made of it.
+  if (in.outOfMemory())
+    why = "the host ran out of memory reading the node's data";
+  else if (e)
     why = e;
   else if (in.failed())
     why = "the node's data ended early or is malformed";

@@ -35,27 +35,32 @@ namespace {
 // at a time, on this thread, and finds its log here.
 std::vector<double> *gRayLog = nullptr;
 
-void logRay(double kind, const double o[3], const double d[3], double eta, int32_t mode) {
+// A ray the log has no room for is the host's failure of the call: the probe
+// that made it fails, with the rest of its checks.
+void logRay(const char *function, double kind, const double o[3], const double d[3], double eta,
+            int32_t mode) noexcept {
   if (!gRayLog) return;
-  gRayLog->insert(gRayLog->end(), {kind, o[0], o[1], o[2], d[0], d[1], d[2], eta, static_cast<double>(mode)});
+  serve("the shading context", function, [&] {
+    gRayLog->insert(gRayLog->end(), {kind, o[0], o[1], o[2], d[0], d[1], d[2], eta, static_cast<double>(mode)});
+  });
 }
-bool misses(const double d[3]) { return d[0] + d[2] > 0.3 * std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]); }
-double distanceOf(const double o[3], const double d[3]) {
+bool misses(const double d[3]) noexcept { return d[0] + d[2] > 0.3 * std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]); }
+double distanceOf(const double o[3], const double d[3]) noexcept {
   return 0.35 + 0.9 * (1.2 + d[0]) + 0.4 * std::fabs(d[1]) + 0.05 * o[0];
 }
-void colourOf(const double d[3], double eta, double c[3]) {
+void colourOf(const double d[3], double eta, double c[3]) noexcept {
   c[0] = 0.5 + 0.45 * d[0];
   c[1] = 0.5 + 0.45 * d[1];
   c[2] = 0.3 + 0.2 * d[2] + 0.1 * eta;
 }
 const double kBackdrop[3] = {0.3, 0.45, 0.7};
 
-double probeCast(const double o[3], const double d[3]) {
-  logRay(1, o, d, 0, 0);
+double probeCast(const double o[3], const double d[3]) noexcept {
+  logRay("rayCast", 1, o, d, 0, 0);
   return misses(d) ? -1.0 : distanceOf(o, d);
 }
-double probeTraceMode(const double o[3], const double d[3], double c[3], const double eta, const int32_t mode) {
-  logRay(2, o, d, eta, mode);
+double probeTraceMode(const double o[3], const double d[3], double c[3], const double eta, const int32_t mode) noexcept {
+  logRay("rayTraceMode", 2, o, d, eta, mode);
   if (misses(d)) {
     std::copy(kBackdrop, kBackdrop + 3, c);
     return -1.0;
@@ -63,9 +68,9 @@ double probeTraceMode(const double o[3], const double d[3], double c[3], const d
   colourOf(d, eta, c);
   return distanceOf(o, d);
 }
-double probeTrace(const double o[3], const double d[3], double c[3]) { return probeTraceMode(o, d, c, 1.0, 0); }
-double probeShade(const double o[3], const double d[3], LWShaderAccess *sa) {
-  logRay(3, o, d, 0, 0);
+double probeTrace(const double o[3], const double d[3], double c[3]) noexcept { return probeTraceMode(o, d, c, 1.0, 0); }
+double probeShade(const double o[3], const double d[3], LWShaderAccess *sa) noexcept {
+  logRay("rayShade", 3, o, d, 0, 0);
   if (misses(d)) return -1.0;
   if (sa) colourOf(d, 1.0, sa->color);
   return distanceOf(o, d);
@@ -90,10 +95,10 @@ std::vector<LWNodalAccess> probeContexts() {
   na.sx = 37;
   na.sy = 21;
   na.flags = LWRT_CAMERA;
-  na.rayCast = &probeCast;
-  na.rayTrace = &probeTrace;
-  na.rayTraceMode = &probeTraceMode;
-  na.rayShade = &probeShade;
+  na.rayCast = handed(&probeCast);
+  na.rayTrace = handed(&probeTrace);
+  na.rayTraceMode = handed(&probeTraceMode);
+  na.rayShade = handed(&probeShade);
   LWNodalAccess deep = na;
   deep.bounces = 1;
   deep.flags = LWRT_SAMPLEDRAY;

@@ -211,16 +211,16 @@ private:
 
   // The shading context's functions, for the calling thread's sample.
   // render threads, concurrently
-  static double rayCast(const double position[3], const double direction[3]);
-  static double rayShade(const double position[3], const double direction[3], LWShaderAccess *sa);
-  static double rayTrace(const double position[3], const double direction[3], double color[3]);
+  static double rayCast(const double position[3], const double direction[3]) noexcept;
+  static double rayShade(const double position[3], const double direction[3], LWShaderAccess *sa) noexcept;
+  static double rayTrace(const double position[3], const double direction[3], double color[3]) noexcept;
   static double rayTraceMode(const double position[3], const double direction[3], double color[3], const double eta,
-                             const int32_t mode);
-  static int32_t illuminate(LWItemID light, const double position[3], double direction[3], double color[3]);
+                             const int32_t mode) noexcept;
+  static int32_t illuminate(LWItemID light, const double position[3], double direction[3], double color[3]) noexcept;
   // A trace from the calling thread's sample, once the call is checked.
   static double traceFromSample(const double position[3], const double direction[3], double color[3], double eta,
-                                int32_t mode);
-  static float randomFloat(RandomFloatData data);
+                                int32_t mode) noexcept;
+  static float randomFloat(RandomFloatData data) noexcept;
 
   Scene &scene_;
   Host &host_;

@@ -18,15 +18,15 @@ using render_ops::normalize;
 
 // The members every context of this renderer shares.
 void Renderer::fillContext(LWNodalAccess &na, Worker &w) const {
-  na.illuminate = &illuminate;
+  na.illuminate = handed(&illuminate);
   na.illuminateSample = nullptr; // no area lights to sample
-  na.rayTrace = &rayTrace;
-  na.rayCast = &rayCast;
-  na.rayShade = &rayShade;
-  na.rayTraceMode = &rayTraceMode;
+  na.rayTrace = handed(&rayTrace);
+  na.rayCast = handed(&rayCast);
+  na.rayShade = handed(&rayShade);
+  na.rayTraceMode = handed(&rayTraceMode);
   na.threadNum = w.threadNum;
   na.randomData = reinterpret_cast<RandomFloatData>(&w);
-  na.randomFloat = &randomFloat;
+  na.randomFloat = handed(&randomFloat);
   // Nothing here needs a render handle: no normal-aware lighting, trace
   // records or render buffers.
   na.illuminateNormal = nullptr;
@@ -133,19 +133,19 @@ namespace {
 // module calls them from evaluate, with a ray of its own.
 constexpr const char *kContext = "the shading context";
 
-[[gnu::noinline]] bool checkedRay(const char *function, const double *position, const double *direction) {
+[[gnu::noinline]] bool checkedRay(const char *function, const double *position, const double *direction) noexcept {
   Call call(kContext, function, From::Evaluate);
   return call && call.pointer(position, "the position") && call.pointer(direction, "the direction");
 }
 
 // Every ray a node sends goes through here: the Call is made apart.
-inline bool evaluating(const char *function, const double *position, const double *direction) {
+inline bool evaluating(const char *function, const double *position, const double *direction) noexcept {
   return (evaluateFrame() && position && direction) || checkedRay(function, position, direction);
 }
 
 } // namespace
 
-double Renderer::rayCast(const double position[3], const double direction[3]) {
+double Renderer::rayCast(const double position[3], const double direction[3]) noexcept {
   if (!evaluating("rayCast", position, direction)) return -1.0;
   Worker *w = SampleScope::currentWorker();
   if (!w || !position || !direction) return -1.0;
@@ -156,7 +156,7 @@ double Renderer::rayCast(const double position[3], const double direction[3]) {
   return w->renderer->intersect(position, d, hit) ? hit.t : -1.0;
 }
 
-double Renderer::rayShade(const double position[3], const double direction[3], LWShaderAccess *sa) {
+double Renderer::rayShade(const double position[3], const double direction[3], LWShaderAccess *sa) noexcept {
   if (!evaluating("rayShade", position, direction)) return -1.0;
   const LWNodalAccess *na = SampleScope::current();
   Worker *w = SampleScope::currentWorker();
@@ -176,13 +176,13 @@ double Renderer::rayShade(const double position[3], const double direction[3], L
 }
 
 double Renderer::rayTraceMode(const double position[3], const double direction[3], double color[3], const double eta,
-                              const int32_t mode) {
+                              const int32_t mode) noexcept {
   if (!evaluating("rayTraceMode", position, direction)) return -1.0;
   return traceFromSample(position, direction, color, eta, mode);
 }
 
 double Renderer::traceFromSample(const double position[3], const double direction[3], double color[3], double eta,
-                                 int32_t mode) {
+                                 int32_t mode) noexcept {
   const LWNodalAccess *na = SampleScope::current();
   Worker *w = SampleScope::currentWorker();
   if (!na || !w || !position || !direction) {
@@ -206,7 +206,7 @@ double Renderer::traceFromSample(const double position[3], const double directio
   return r.trace(*w, ray, position, d, color, nullptr);
 }
 
-double Renderer::rayTrace(const double position[3], const double direction[3], double color[3]) {
+double Renderer::rayTrace(const double position[3], const double direction[3], double color[3]) noexcept {
   if (!evaluating("rayTrace", position, direction)) return -1.0;
   const LWNodalAccess *na = SampleScope::current();
   return traceFromSample(position, direction, color, na ? na->incomingEta : 1.0, RTMODE_REFLECTION);
@@ -214,7 +214,7 @@ double Renderer::rayTrace(const double position[3], const double direction[3], d
 
 // The scene's one light, whatever the id: its direction and colour where it
 // reaches the position, 0 where something shadows it.
-int32_t Renderer::illuminate(LWItemID, const double position[3], double direction[3], double color[3]) {
+int32_t Renderer::illuminate(LWItemID, const double position[3], double direction[3], double color[3]) noexcept {
   Call call(kContext, "illuminate", From::Evaluate);
   if (!call || !call.pointer(position, "the position")) return 0;
   Worker *w = SampleScope::currentWorker();
@@ -235,7 +235,7 @@ int32_t Renderer::illuminate(LWItemID, const double position[3], double directio
 }
 
 // A uniform number in [0, 1) from the thread's own xorshift generator.
-float Renderer::randomFloat(RandomFloatData data) {
+float Renderer::randomFloat(RandomFloatData data) noexcept {
   Call call(kContext, "randomFloat", From::Evaluate);
   if (!call || !call.known(data && data == call.frame()->context->randomData, "its data",
                            "not the random data of the shading context now evaluating"))

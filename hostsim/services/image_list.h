@@ -82,8 +82,9 @@ public:
 
   // A load the module asks for through the C table. A file that cannot be
   // read answers null, and its fault is kept for takeFailedLoad: a host
-  // shows a user why the file did not load.
-  Image *loadForModule(const std::string &reference) noexcept;
+  // shows a user why the file did not load. Throws only when the host has no
+  // memory for it.
+  Image *loadForModule(const std::string &reference);
   // Why the last such load failed, once; empty when none failed since.
   std::string takeFailedLoad() { return std::exchange(failedLoad_, {}); }
 

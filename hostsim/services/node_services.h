@@ -106,11 +106,13 @@ struct HostNode {
   LWRenderFuncs rendFuncs{};
   LWNodeHandler handler{};
   LWInstance instance = nullptr;
-  // Host nodes. render threads, concurrently
+  // Host nodes. render threads, concurrently; it throws nothing, as it runs
+  // inside the module's input evaluation
   std::function<void(LWNodalAccess *, const NodeOutput *, OutputValue *)> hostEvaluate;
 
   bool isModuleNode() const { return handler.evaluate != nullptr; }
-  // A new input or output at the end of the node's list.
+  // A new input or output at the end of the node's list. Throws when the
+  // host has no memory for it, leaving the node as it was.
   NodeInput *addInput(ConnectionType type, const char *name, NodeInputEvent event = nullptr);
   NodeOutput *addOutput(ConnectionType type, const char *name);
   NodeInput *input(const std::string &name) const;
@@ -122,7 +124,7 @@ struct HostNode {
 
 // Fills out with what node delivers on output in the context na.
 // render threads, concurrently
-void evaluateOutput(HostNode &node, LWNodalAccess *na, const NodeOutput *output, OutputValue &out);
+void evaluateOutput(HostNode &node, LWNodalAccess *na, const NodeOutput *output, OutputValue &out) noexcept;
 
 // Converts a value between connection types (see node_services.cpp for the
 // rules) into a buffer of the destination type.

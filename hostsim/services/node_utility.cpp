@@ -15,7 +15,7 @@ namespace {
 // "backdrop" and "source"). The W3C Compositing and Blending formulas are used
 // where they define the mode; renderer colours are not bounded by 1, so only
 // the divisions of the dodge and burn guard their edges.
-double blendChannel(int32_t mode, double cb, double cs) {
+double blendChannel(int32_t mode, double cb, double cs) noexcept {
   switch (mode) {
   case BLEND_ADDITIVE: // Cb + Cs
     return cb + cs;
@@ -53,7 +53,7 @@ std::atomic<uint64_t> gBlendCalls{0};
 
 uint64_t NodeUtility::blendCalls() { return gBlendCalls.load(std::memory_order_relaxed); }
 
-void blendColors(double result[3], const double fg[3], const double bg[3], double opacity, int32_t mode) {
+void blendColors(double result[3], const double fg[3], const double bg[3], double opacity, int32_t mode) noexcept {
   if (!result || !fg || !bg) return;
   double b[3];
   if (mode >= BLEND_RED && mode <= BLEND_BLUE) {
@@ -66,7 +66,7 @@ void blendColors(double result[3], const double fg[3], const double bg[3], doubl
   for (int c = 0; c < 3; ++c) result[c] = bg[c] + (b[c] - bg[c]) * opacity;
 }
 
-void sphericalMap(double seamAngle, const double d[3], double *u, double *v) {
+void sphericalMap(double seamAngle, const double d[3], double *u, double *v) noexcept {
   double uu = 0.5, vv = 0.5;
   const double len = d ? std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]) : 0.0;
   if (len > 0.0 && std::isfinite(len)) {
@@ -90,24 +90,24 @@ namespace {
 // render thread's evaluate included. A mode is one of the fourteen published.
 constexpr const char *kUtility = "NodeUtilityFuncs";
 
-void blendSlot(double result[3], double layer[3], double base[3], double alpha, int32_t mode) {
+void blendSlot(double result[3], double layer[3], double base[3], double alpha, int32_t mode) noexcept {
   Call call(kUtility, "Blend", From::AnyCallback);
   if (!call || !call.pointer(result, "the result") || !call.pointer(layer, "the first colour") ||
       !call.pointer(base, "the second colour") ||
       !call.known(mode >= BLEND_NORMAL && mode <= BLEND_BLUE, "the blending mode",
-                  std::to_string(mode) + " is not a blending mode (0 to 13)"))
+                  [&] { return std::to_string(mode) + " is not a blending mode (0 to 13)"; }))
     return;
   gBlendCalls.fetch_add(1, std::memory_order_relaxed);
   blendColors(result, layer, base, alpha, mode);
 }
 
-void reflectionSlot(double seamAngle, double direction[3], double *u, double *v) {
+void reflectionSlot(double seamAngle, double direction[3], double *u, double *v) noexcept {
   Call call(kUtility, "ReflectionMapping", From::AnyCallback);
   if (call && call.pointer(direction, "the direction")) sphericalMap(seamAngle, direction, u, v);
 }
 
 // The projections: a position to map, somewhere to put the answer.
-bool mapping(const char *function, const double *tPos, const double *u, const double *v) {
+bool mapping(const char *function, const double *tPos, const double *u, const double *v) noexcept {
   Call call(kUtility, function, From::AnyCallback);
   return call && call.pointer(tPos, "the position") && call.pointer(u, "u") && call.pointer(v, "v");
 }
@@ -115,7 +115,7 @@ bool mapping(const char *function, const double *tPos, const double *u, const do
 // The components of p across the axis (0 x, 1 y, 2 z) and along it: for y,
 // (x, z) across and y along, so that a y-axis projection looks down from +Y
 // with +X to the right.
-void axes(const double p[3], int32_t axis, double &a, double &b, double &along) {
+void axes(const double p[3], int32_t axis, double &a, double &b, double &along) noexcept {
   switch (axis) {
   case 0:
     a = p[2], b = p[1], along = p[0];
@@ -129,29 +129,29 @@ void axes(const double p[3], int32_t axis, double &a, double &b, double &along) 
   }
 }
 
-void set(double *u, double *v, double uu, double vv) {
+void set(double *u, double *v, double uu, double vv) noexcept {
   if (u) *u = uu;
   if (v) *v = vv;
 }
 
 // Texture space is the unit cube about the origin: a projection maps its
 // faces onto 0..1.
-void planarAt(double tPos[3], int32_t axis, double *u, double *v) {
+void planarAt(double tPos[3], int32_t axis, double *u, double *v) noexcept {
   double a, b, along;
   axes(tPos, axis, a, b, along);
   set(u, v, a + 0.5, b + 0.5);
 }
 
-void planarSlot(double tPos[3], int32_t axis, double *u, double *v) {
+void planarSlot(double tPos[3], int32_t axis, double *u, double *v) noexcept {
   if (mapping("PlanarMapping", tPos, u, v)) planarAt(tPos, axis, u, v);
 }
 
-double azimuth(double a, double b) {
+double azimuth(double a, double b) noexcept {
   const double t = 0.5 + std::atan2(a, b) / (2.0 * std::numbers::pi);
   return t - std::floor(t);
 }
 
-void sphericalSlot(double tPos[3], int32_t axis, double *u, double *v) {
+void sphericalSlot(double tPos[3], int32_t axis, double *u, double *v) noexcept {
   if (!mapping("SphericalMapping", tPos, u, v)) return;
   double a, b, along;
   axes(tPos, axis, a, b, along);
@@ -160,7 +160,7 @@ void sphericalSlot(double tPos[3], int32_t axis, double *u, double *v) {
   set(u, v, azimuth(a, b), std::acos(std::clamp(along / len, -1.0, 1.0)) / std::numbers::pi);
 }
 
-void cylindricalSlot(double tPos[3], int32_t axis, double *u, double *v) {
+void cylindricalSlot(double tPos[3], int32_t axis, double *u, double *v) noexcept {
   if (!mapping("CylindricalMapping", tPos, u, v)) return;
   double a, b, along;
   axes(tPos, axis, a, b, along);
@@ -168,13 +168,13 @@ void cylindricalSlot(double tPos[3], int32_t axis, double *u, double *v) {
 }
 
 // The caller picks the axis (the normal's major one); the face is planar.
-void cubicSlot(double tPos[3], int32_t axis, double *u, double *v) {
+void cubicSlot(double tPos[3], int32_t axis, double *u, double *v) noexcept {
   if (mapping("CubicMapping", tPos, u, v)) planarAt(tPos, axis, u, v);
 }
 
 // The position through a camera matrix (row vectors, camera looking along
 // +Z), onto a frame from 0 to 1 across its width.
-void frontSlot(double tPos[3], double pixelAspect, double *u, double *v, double m[4][4]) {
+void frontSlot(double tPos[3], double pixelAspect, double *u, double *v, double m[4][4]) noexcept {
   if (!mapping("FrontMapping", tPos, u, v)) return;
   if (!m) return set(u, v, 0.5, 0.5);
   double q[3];
@@ -186,7 +186,7 @@ void frontSlot(double tPos[3], double pixelAspect, double *u, double *v, double 
 
 // The stand-in host's node networks know no object bounds: a node's texture
 // space is the unit cube at the origin.
-void autosizeSlot(NodeID node, double scale[3], double position[3]) {
+void autosizeSlot(NodeID node, double scale[3], double position[3]) noexcept {
   Call call(kUtility, "NodeAutosize", From::HostCallback);
   if (!call || !call.handle(node, Handle::Node, "the node")) return;
   for (int c = 0; c < 3; ++c) {
@@ -196,7 +196,7 @@ void autosizeSlot(NodeID node, double scale[3], double position[3]) {
 }
 
 // Its objects carry no UV maps.
-int32_t uvSlot(const char *, LWNodalAccess *na, double *, double *) {
+int32_t uvSlot(const char *, LWNodalAccess *na, double *, double *) noexcept {
   Call call(kUtility, "UVMapping", From::Evaluate);
   if (call) call.context(na, "the shading context");
   return 0;
@@ -204,7 +204,7 @@ int32_t uvSlot(const char *, LWNodalAccess *na, double *, double *) {
 
 // Nor cameras as items: the matrix is that of a camera at the origin looking
 // along +Z.
-void cameraSlot(LWTime, LWItemID, double m[4][4]) {
+void cameraSlot(LWTime, LWItemID, double m[4][4]) noexcept {
   Call call(kUtility, "BuildCameraMatrix", From::AnyCallback);
   if (!call || !call.pointer(m, "the matrix")) return;
   for (int r = 0; r < 4; ++r)
@@ -214,16 +214,16 @@ void cameraSlot(LWTime, LWItemID, double m[4][4]) {
 } // namespace
 
 NodeUtility::NodeUtility() {
-  funcs_.blend = &blendSlot;
-  funcs_.nodeAutosize = &autosizeSlot;
-  funcs_.planarMapping = &planarSlot;
-  funcs_.sphericalMapping = &sphericalSlot;
-  funcs_.cylindricalMapping = &cylindricalSlot;
-  funcs_.cubicMapping = &cubicSlot;
-  funcs_.frontMapping = &frontSlot;
-  funcs_.reflectionMapping = &reflectionSlot;
-  funcs_.uvMapping = &uvSlot;
-  funcs_.buildCameraMatrix = &cameraSlot;
+  funcs_.blend = handed(&blendSlot);
+  funcs_.nodeAutosize = handed(&autosizeSlot);
+  funcs_.planarMapping = handed(&planarSlot);
+  funcs_.sphericalMapping = handed(&sphericalSlot);
+  funcs_.cylindricalMapping = handed(&cylindricalSlot);
+  funcs_.cubicMapping = handed(&cubicSlot);
+  funcs_.frontMapping = handed(&frontSlot);
+  funcs_.reflectionMapping = handed(&reflectionSlot);
+  funcs_.uvMapping = handed(&uvSlot);
+  funcs_.buildCameraMatrix = handed(&cameraSlot);
 }
 
 } // namespace hostsim

@@ -13,7 +13,7 @@ namespace hostsim {
 // by the opacity: result = bg + (B(bg, fg) - bg) * opacity. An unknown mode
 // blends as Normal (the module's table refuses one before it gets here).
 // render threads, concurrently
-void blendColors(double result[3], const double fg[3], const double bg[3], double opacity, int32_t mode);
+void blendColors(double result[3], const double fg[3], const double bg[3], double opacity, int32_t mode) noexcept;
 
 // Equirectangular mapping of a direction (any length but zero). The azimuth
 // is measured from +Z towards +X; the seam angle (radians) turns the map
@@ -23,7 +23,7 @@ void blendColors(double result[3], const double fg[3], const double bg[3], doubl
 // so an image with the zenith in its top row and looking along +Z at its
 // centre column maps as it is painted. A zero direction gives (0.5, 0.5).
 // render threads, concurrently
-void sphericalMap(double seamAngle, const double direction[3], double *u, double *v);
+void sphericalMap(double seamAngle, const double direction[3], double *u, double *v) noexcept;
 
 class NodeUtility {
 public:

@@ -14,18 +14,18 @@ SceneRecords *gCurrent = nullptr;
 // included.
 constexpr const char *kBackdrop = "LW Backdrop Info 2";
 
-void backdropFn(LWTime time, const double direction[3], double color[3]) {
+void backdropFn(LWTime time, const double direction[3], double color[3]) noexcept {
   Call call(kBackdrop, "backdrop", From::AnyCallback);
   if (call && call.pointer(direction, "the direction") && call.pointer(color, "the colour") && gCurrent)
     gCurrent->backdropColor(time, direction, color);
 }
 
-void copy3(double *to, const double *from) {
+void copy3(double *to, const double *from) noexcept {
   if (to)
     for (int c = 0; c < 3; ++c) to[c] = from[c];
 }
 
-void gradientFn(LWTime time, double zenith[3], double sky[3], double ground[3], double nadir[3]) {
+void gradientFn(LWTime time, double zenith[3], double sky[3], double ground[3], double nadir[3]) noexcept {
   Call call(kBackdrop, "color", From::AnyCallback);
   if (!call || !gCurrent) return;
   const Gradient g = gCurrent->gradientAt(time);
@@ -52,9 +52,9 @@ SceneRecords::SceneRecords() {
   scene_.numThreads = 1;
   time_.frame = 1;
   time_.time = 1.0 / 30.0;
-  backdrop_.backdrop = &backdropFn;
+  backdrop_.backdrop = handed(&backdropFn);
   backdrop_.type = 0;
-  backdrop_.color = &gradientFn;
+  backdrop_.color = handed(&gradientFn);
 }
 
 void SceneRecords::makeCurrent() { gCurrent = this; }
@@ -89,7 +89,7 @@ void SceneRecords::setBackdropKeys(Slot slot, int component, const Envelope &key
     for (const auto &e : slotKeys) animated_ = animated_ || !e.keys.empty();
 }
 
-Gradient SceneRecords::gradientAt(LWTime time) const {
+Gradient SceneRecords::gradientAt(LWTime time) const noexcept {
   Gradient g = gradient_;
   if (!animated_) return g;
   double *slots[] = {nullptr, g.zenith, g.sky, g.ground, g.nadir};
@@ -99,7 +99,7 @@ Gradient SceneRecords::gradientAt(LWTime time) const {
   return g;
 }
 
-void SceneRecords::backdropColor(LWTime time, const double d[3], double rgb[3]) const {
+void SceneRecords::backdropColor(LWTime time, const double d[3], double rgb[3]) const noexcept {
   if (backdrop_.type == 0) {
     for (int c = 0; c < 3; ++c) rgb[c] = keys_[kSolid][c].keys.empty() ? solid_[c] : keys_[kSolid][c].at(time);
     return;
@@ -114,7 +114,7 @@ void SceneRecords::backdropColor(LWTime time, const double d[3], double rgb[3]) 
   }
 }
 
-void SceneRecords::blendGradient(const Gradient &g, const double d[3], double rgb[3]) {
+void SceneRecords::blendGradient(const Gradient &g, const double d[3], double rgb[3]) noexcept {
   // Blend by elevation: horizon (0) to zenith or nadir (1), linear in angle.
   // Renderers hand unit directions: those skip the square root and division.
   const double len2 = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];

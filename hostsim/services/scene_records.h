@@ -42,11 +42,13 @@ public:
   enum Slot { kSolid, kZenith, kSky, kGround, kNadir, kSlotCount };
   void setBackdropKeys(Slot slot, int component, const Envelope &keys);
   // The gradient's four colours at a time.
-  Gradient gradientAt(LWTime time) const;
+  Gradient gradientAt(LWTime time) const noexcept;
   // render threads, concurrently
-  void backdropColor(LWTime time, const double direction[3], double rgb[3]) const;
+  void backdropColor(LWTime time, const double direction[3], double rgb[3]) const noexcept;
   // At the current time.
-  void backdropColor(const double direction[3], double rgb[3]) const { backdropColor(time_.time, direction, rgb); }
+  void backdropColor(const double direction[3], double rgb[3]) const noexcept {
+    backdropColor(time_.time, direction, rgb);
+  }
 
   uint32_t systemId() const { return systemId_; }
   void setSystemId(uint32_t id) { systemId_ = id; }
@@ -55,7 +57,7 @@ private:
   LWSceneInfo scene_{};
   std::string name_, file_;
   LWTimeInfo time_{};
-  static void blendGradient(const Gradient &g, const double direction[3], double rgb[3]);
+  static void blendGradient(const Gradient &g, const double direction[3], double rgb[3]) noexcept;
 
   LWBackdropInfo backdrop_{};
   double solid_[3] = {0, 0, 0};

@@ -16,8 +16,20 @@ namespace hostsim {
 // ---------------------------------------------------------------- saving
 
 struct SaveOps {
-  static SaveStream &of(void *d) { return *static_cast<SaveStream *>(d); }
-  static bool text(const SaveStream &s) { return s.state_.ioMode == LWIO_ASCII; }
+  static SaveStream &of(void *d) noexcept { return *static_cast<SaveStream *>(d); }
+  static bool text(const SaveStream &s) noexcept { return s.state_.ioMode == LWIO_ASCII; }
+
+  // A write the host has no memory for fails the stream, and every write
+  // after it is dropped: what the stream holds is no longer the block, and
+  // the save that wrote it fails.
+  template <class Body> static void guard(SaveStream &s, Body &&body) noexcept {
+    if (s.outOfMemory_) return;
+    try {
+      body();
+    } catch (...) {
+      s.outOfMemory_ = true;
+    }
+  }
 
   static void put(SaveStream &s, std::string_view token, bool first) {
     if (!first) s.bytes_.push_back(' ');
@@ -35,9 +47,13 @@ struct SaveOps {
   }
 
   template <class T>
-  static void writeInts(void *d, const T *vals, int32_t n) {
+  static void writeInts(void *d, const T *vals, int32_t n) noexcept {
     SaveStream &s = of(d);
     if (!vals || n <= 0) return;
+    guard(s, [&] { putInts(s, vals, n); });
+  }
+  template <class T>
+  static void putInts(SaveStream &s, const T *vals, int32_t n) {
     for (int32_t i = 0; i < n; ++i) {
       if (text(s)) {
         char buf[24];
@@ -51,9 +67,13 @@ struct SaveOps {
   }
 
   template <class T>
-  static void writeReals(void *d, const T *vals, int32_t n) {
+  static void writeReals(void *d, const T *vals, int32_t n) noexcept {
     SaveStream &s = of(d);
     if (!vals || n <= 0) return;
+    guard(s, [&] { putReals(s, vals, n); });
+  }
+  template <class T>
+  static void putReals(SaveStream &s, const T *vals, int32_t n) {
     for (int32_t i = 0; i < n; ++i) {
       if (text(s)) {
         // As "%.9g" or "%.17g" writes it (the same characters, by the
@@ -71,9 +91,12 @@ struct SaveOps {
     if (text(s)) endLine(s);
   }
 
-  static void write(void *d, const char *buf, int32_t len) {
+  static void write(void *d, const char *buf, int32_t len) noexcept {
     SaveStream &s = of(d);
     if (!buf || len <= 0) return;
+    guard(s, [&] { putBytes(s, buf, len); });
+  }
+  static void putBytes(SaveStream &s, const char *buf, int32_t len) {
     if (!text(s)) {
       s.bytes_.insert(s.bytes_.end(), buf, buf + len);
       return;
@@ -89,9 +112,11 @@ struct SaveOps {
     endLine(s);
   }
 
-  static void writeStr(void *d, const char *str) {
+  static void writeStr(void *d, const char *str) noexcept {
     SaveStream &s = of(d);
-    if (!str) str = "";
+    guard(s, [&] { putString(s, str ? str : ""); });
+  }
+  static void putString(SaveStream &s, const char *str) {
     if (!text(s)) {
       s.bytes_.insert(s.bytes_.end(), str, str + std::strlen(str) + 1);
       return;
@@ -115,58 +140,63 @@ struct SaveOps {
     endLine(s);
   }
 
-  static void writeI1(void *d, const char *v, int32_t n) {
+  static void writeI1(void *d, const char *v, int32_t n) noexcept {
     writeInts(d, reinterpret_cast<const int8_t *>(v), n);
   }
-  static void writeI2(void *d, const int16_t *v, int32_t n) { writeInts(d, v, n); }
-  static void writeI4(void *d, const int32_t *v, int32_t n) { writeInts(d, v, n); }
-  static void writeU1(void *d, const uint8_t *v, int32_t n) { writeInts(d, v, n); }
-  static void writeU2(void *d, const uint16_t *v, int32_t n) { writeInts(d, v, n); }
-  static void writeU4(void *d, const uint32_t *v, int32_t n) { writeInts(d, v, n); }
-  static void writeFP(void *d, const float *v, int32_t n) { writeReals(d, v, n); }
-  static void writeDP(void *d, const double *v, int32_t n) { writeReals(d, v, n); }
+  static void writeI2(void *d, const int16_t *v, int32_t n) noexcept { writeInts(d, v, n); }
+  static void writeI4(void *d, const int32_t *v, int32_t n) noexcept { writeInts(d, v, n); }
+  static void writeU1(void *d, const uint8_t *v, int32_t n) noexcept { writeInts(d, v, n); }
+  static void writeU2(void *d, const uint16_t *v, int32_t n) noexcept { writeInts(d, v, n); }
+  static void writeU4(void *d, const uint32_t *v, int32_t n) noexcept { writeInts(d, v, n); }
+  static void writeFP(void *d, const float *v, int32_t n) noexcept { writeReals(d, v, n); }
+  static void writeDP(void *d, const double *v, int32_t n) noexcept { writeReals(d, v, n); }
 
   // A bare id: four bytes, or the token as a word of its own line.
-  static void writeID(void *d, const LWBlockIdent *id) {
+  static void writeID(void *d, const LWBlockIdent *id) noexcept {
     SaveStream &s = of(d);
     if (!id) return;
-    if (!text(s)) {
-      putBig(s, id->id);
-      return;
-    }
-    put(s, id->token ? id->token : "", true);
-    endLine(s);
+    guard(s, [&] {
+      if (!text(s)) {
+        putBig(s, id->id);
+        return;
+      }
+      put(s, id->token ? id->token : "", true);
+      endLine(s);
+    });
   }
   // Binary: the id, then the length of what the block holds (patched when
   // the block ends). Text: "{ token" and "}" lines around the block.
-  static void beginBlk(void *d, const LWBlockIdent *id, int32_t) {
+  static void beginBlk(void *d, const LWBlockIdent *id, int32_t) noexcept {
     SaveStream &s = of(d);
     if (!id) return;
-    if (!text(s)) {
-      putBig(s, id->id);
-      putBig(s, uint32_t{0});
+    guard(s, [&] {
+      if (!text(s)) {
+        putBig(s, id->id);
+        putBig(s, uint32_t{0});
+      } else {
+        put(s, "{", true);
+        put(s, id->token ? id->token : "", false);
+        endLine(s);
+      }
       s.blocks_.push_back(s.bytes_.size());
-      return;
-    }
-    put(s, "{", true);
-    put(s, id->token ? id->token : "", false);
-    endLine(s);
-    s.blocks_.push_back(s.bytes_.size());
+    });
   }
-  static void endBlk(void *d) {
+  static void endBlk(void *d) noexcept {
     SaveStream &s = of(d);
     if (s.blocks_.empty()) return;
     const std::size_t start = s.blocks_.back();
     s.blocks_.pop_back();
-    if (text(s)) {
-      put(s, "}", true);
-      endLine(s);
-      return;
-    }
-    const auto length = static_cast<uint32_t>(s.bytes_.size() - start);
-    for (int i = 0; i < 4; ++i) s.bytes_[start - 4 + i] = static_cast<uint8_t>(length >> (8 * (3 - i)));
+    guard(s, [&] {
+      if (text(s)) {
+        put(s, "}", true);
+        endLine(s);
+        return;
+      }
+      const auto length = static_cast<uint32_t>(s.bytes_.size() - start);
+      for (int i = 0; i < 4; ++i) s.bytes_[start - 4 + i] = static_cast<uint8_t>(length >> (8 * (3 - i)));
+    });
   }
-  static int32_t depth(void *d) { return static_cast<int32_t>(of(d).blocks_.size()); }
+  static int32_t depth(void *d) noexcept { return static_cast<int32_t>(of(d).blocks_.size()); }
 };
 
 SaveStream::SaveStream(int32_t ioMode) {
@@ -174,32 +204,43 @@ SaveStream::SaveStream(int32_t ioMode) {
   bytes_.reserve(256);
   state_.ioMode = ioMode == LWIO_ASCII ? LWIO_ASCII : LWIO_BINARY;
   state_.writeData = this;
-  state_.write = &SaveOps::write;
-  state_.writeI1 = &SaveOps::writeI1;
-  state_.writeI2 = &SaveOps::writeI2;
-  state_.writeI4 = &SaveOps::writeI4;
-  state_.writeU1 = &SaveOps::writeU1;
-  state_.writeU2 = &SaveOps::writeU2;
-  state_.writeU4 = &SaveOps::writeU4;
-  state_.writeFP = &SaveOps::writeFP;
-  state_.writeStr = &SaveOps::writeStr;
-  state_.writeID = &SaveOps::writeID;
-  state_.beginBlk = &SaveOps::beginBlk;
-  state_.endBlk = &SaveOps::endBlk;
-  state_.depth = &SaveOps::depth;
-  state_.writeDP = &SaveOps::writeDP;
+  state_.write = handed(&SaveOps::write);
+  state_.writeI1 = handed(&SaveOps::writeI1);
+  state_.writeI2 = handed(&SaveOps::writeI2);
+  state_.writeI4 = handed(&SaveOps::writeI4);
+  state_.writeU1 = handed(&SaveOps::writeU1);
+  state_.writeU2 = handed(&SaveOps::writeU2);
+  state_.writeU4 = handed(&SaveOps::writeU4);
+  state_.writeFP = handed(&SaveOps::writeFP);
+  state_.writeStr = handed(&SaveOps::writeStr);
+  state_.writeID = handed(&SaveOps::writeID);
+  state_.beginBlk = handed(&SaveOps::beginBlk);
+  state_.endBlk = handed(&SaveOps::endBlk);
+  state_.depth = handed(&SaveOps::depth);
+  state_.writeDP = handed(&SaveOps::writeDP);
 }
 
 // ---------------------------------------------------------------- loading
 
 struct LoadOps {
-  static LoadStream &of(void *d) { return *static_cast<LoadStream *>(d); }
-  static bool text(const LoadStream &s) { return s.state_.ioMode == LWIO_ASCII; }
+  static LoadStream &of(void *d) noexcept { return *static_cast<LoadStream *>(d); }
+  static bool text(const LoadStream &s) noexcept { return s.state_.ioMode == LWIO_ASCII; }
 
-  static int32_t fail(LoadStream &s, void *buf, std::size_t bytes) {
+  static int32_t fail(LoadStream &s, void *buf, std::size_t bytes) noexcept {
     s.failed_ = true;
     if (buf && bytes) std::memset(buf, 0, bytes);
     return -1;
+  }
+  // A read the host has no memory for (a text token's copy) fails as a read
+  // the data cannot satisfy, and leaves the stream failed: the load fails.
+  template <class Body, class Failed>
+  static auto guard(LoadStream &s, Body &&body, Failed &&failed) noexcept -> decltype(body()) {
+    try {
+      return body();
+    } catch (...) {
+      s.outOfMemory_ = true;
+      return failed();
+    }
   }
 
   static bool isSpace(uint8_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
@@ -277,11 +318,15 @@ struct LoadOps {
   }
 
   template <class T, bool Real>
-  static int32_t readValues(void *d, T *vals, int32_t n) {
+  static int32_t readValues(void *d, T *vals, int32_t n) noexcept {
     LoadStream &s = of(d);
     if (!vals || n <= 0) return n == 0 ? 0 : -1;
     const std::size_t bytes = sizeof(T) * static_cast<std::size_t>(n);
     if (s.failed_) return fail(s, vals, bytes);
+    return guard(s, [&] { return getValues<T, Real>(s, vals, n, bytes); }, [&] { return fail(s, vals, bytes); });
+  }
+  template <class T, bool Real>
+  static int32_t getValues(LoadStream &s, T *vals, int32_t n, std::size_t bytes) {
     std::string token;
     bool quoted = false;
     for (int32_t i = 0; i < n; ++i) {
@@ -297,10 +342,13 @@ struct LoadOps {
     return n;
   }
 
-  static int32_t read(void *d, char *buf, int32_t len) {
+  static int32_t read(void *d, char *buf, int32_t len) noexcept {
     LoadStream &s = of(d);
     if (!buf || len <= 0) return len == 0 ? 0 : -1;
     if (s.failed_) return fail(s, buf, static_cast<std::size_t>(len));
+    return guard(s, [&] { return getBytes(s, buf, len); }, [&] { return fail(s, buf, static_cast<std::size_t>(len)); });
+  }
+  static int32_t getBytes(LoadStream &s, char *buf, int32_t len) {
     if (!text(s)) {
       if (s.avail() < static_cast<std::size_t>(len)) return fail(s, buf, static_cast<std::size_t>(len));
       std::memcpy(buf, s.data_.data() + s.pos_, static_cast<std::size_t>(len));
@@ -322,11 +370,14 @@ struct LoadOps {
     return len;
   }
 
-  static int32_t readStr(void *d, char *buf, int32_t max) {
+  static int32_t readStr(void *d, char *buf, int32_t max) noexcept {
     LoadStream &s = of(d);
     if (!buf || max <= 0) return -1; // nowhere to put even the terminator
     const auto cap = static_cast<std::size_t>(max);
     if (s.failed_) return fail(s, buf, cap);
+    return guard(s, [&] { return getString(s, buf, cap); }, [&] { return fail(s, buf, cap); });
+  }
+  static int32_t getString(LoadStream &s, char *buf, std::size_t cap) {
     std::string token;
     std::size_t length = 0;
     const char *src = nullptr;
@@ -349,16 +400,16 @@ struct LoadOps {
     return static_cast<int32_t>(stored);
   }
 
-  static int32_t readI1(void *d, char *v, int32_t n) {
+  static int32_t readI1(void *d, char *v, int32_t n) noexcept {
     return readValues<int8_t, false>(d, reinterpret_cast<int8_t *>(v), n);
   }
-  static int32_t readI2(void *d, int16_t *v, int32_t n) { return readValues<int16_t, false>(d, v, n); }
-  static int32_t readI4(void *d, int32_t *v, int32_t n) { return readValues<int32_t, false>(d, v, n); }
-  static int32_t readU1(void *d, uint8_t *v, int32_t n) { return readValues<uint8_t, false>(d, v, n); }
-  static int32_t readU2(void *d, uint16_t *v, int32_t n) { return readValues<uint16_t, false>(d, v, n); }
-  static int32_t readU4(void *d, uint32_t *v, int32_t n) { return readValues<uint32_t, false>(d, v, n); }
-  static int32_t readFP(void *d, float *v, int32_t n) { return readValues<float, true>(d, v, n); }
-  static int32_t readDP(void *d, double *v, int32_t n) { return readValues<double, true>(d, v, n); }
+  static int32_t readI2(void *d, int16_t *v, int32_t n) noexcept { return readValues<int16_t, false>(d, v, n); }
+  static int32_t readI4(void *d, int32_t *v, int32_t n) noexcept { return readValues<int32_t, false>(d, v, n); }
+  static int32_t readU1(void *d, uint8_t *v, int32_t n) noexcept { return readValues<uint8_t, false>(d, v, n); }
+  static int32_t readU2(void *d, uint16_t *v, int32_t n) noexcept { return readValues<uint16_t, false>(d, v, n); }
+  static int32_t readU4(void *d, uint32_t *v, int32_t n) noexcept { return readValues<uint32_t, false>(d, v, n); }
+  static int32_t readFP(void *d, float *v, int32_t n) noexcept { return readValues<float, true>(d, v, n); }
+  static int32_t readDP(void *d, double *v, int32_t n) noexcept { return readValues<double, true>(d, v, n); }
 
   // The id of the block that starts here when it is among ids (a list ended
   // by id 0), with the position after its header and where it ends; nothing
@@ -399,20 +450,30 @@ struct LoadOps {
     }
     return true;
   }
-  static LWID readID(void *d, const LWBlockIdent *ids) {
+  static LWID readID(void *d, const LWBlockIdent *ids) noexcept {
     LoadStream &s = of(d);
-    std::size_t contentAt = 0, endAt = 0;
     if (s.failed_) return 0;
+    return guard(s, [&] { return enterBlock(s, ids); }, [&] { return failBlock(s); });
+  }
+  static LWID failBlock(LoadStream &s) noexcept {
+    s.failed_ = true;
+    return 0;
+  }
+  static LWID enterBlock(LoadStream &s, const LWBlockIdent *ids) {
+    std::size_t contentAt = 0, endAt = 0;
     const LWID id = peekBlock(s, ids, contentAt, endAt);
     if (!id) return 0;
-    s.pos_ = contentAt;
     s.blocks_.push_back(endAt);
+    s.pos_ = contentAt;
     return id;
   }
-  static LWID findBlk(void *d, const LWBlockIdent *ids) {
+  static LWID findBlk(void *d, const LWBlockIdent *ids) noexcept {
     LoadStream &s = of(d);
+    return guard(s, [&] { return findBlock(s, ids); }, [&] { return failBlock(s); });
+  }
+  static LWID findBlock(LoadStream &s, const LWBlockIdent *ids) {
     while (!s.failed_) {
-      if (const LWID id = readID(d, ids)) return id;
+      if (const LWID id = enterBlock(s, ids)) return id;
       // Skip whatever block comes next at this level, if one does.
       static const LWBlockIdent kAny[] = {{0, nullptr}};
       std::size_t contentAt = 0, endAt = 0;
@@ -429,36 +490,36 @@ struct LoadOps {
     }
     return 0;
   }
-  static void endBlk(void *d) {
+  static void endBlk(void *d) noexcept {
     LoadStream &s = of(d);
     if (s.blocks_.empty()) return;
     const std::size_t end = s.blocks_.back();
     s.blocks_.pop_back();
     if (!text(s))
       s.pos_ = end;
-    else if (!skipTextBlock(s))
+    else if (!guard(s, [&] { return skipTextBlock(s); }, [] { return false; }))
       s.failed_ = true;
   }
-  static int32_t depth(void *d) { return static_cast<int32_t>(of(d).blocks_.size()); }
+  static int32_t depth(void *d) noexcept { return static_cast<int32_t>(of(d).blocks_.size()); }
 };
 
-static void initLoadState(LWLoadState &st, LoadStream *self, int32_t ioMode) {
+static void initLoadState(LWLoadState &st, LoadStream *self, int32_t ioMode) noexcept {
   st.ioMode = ioMode == LWIO_ASCII ? LWIO_ASCII : LWIO_BINARY;
   st.readData = self;
-  st.read = &LoadOps::read;
-  st.readI1 = &LoadOps::readI1;
-  st.readI2 = &LoadOps::readI2;
-  st.readI4 = &LoadOps::readI4;
-  st.readU1 = &LoadOps::readU1;
-  st.readU2 = &LoadOps::readU2;
-  st.readU4 = &LoadOps::readU4;
-  st.readFP = &LoadOps::readFP;
-  st.readStr = &LoadOps::readStr;
-  st.readID = &LoadOps::readID;
-  st.findBlk = &LoadOps::findBlk;
-  st.endBlk = &LoadOps::endBlk;
-  st.depth = &LoadOps::depth;
-  st.readDP = &LoadOps::readDP;
+  st.read = handed(&LoadOps::read);
+  st.readI1 = handed(&LoadOps::readI1);
+  st.readI2 = handed(&LoadOps::readI2);
+  st.readI4 = handed(&LoadOps::readI4);
+  st.readU1 = handed(&LoadOps::readU1);
+  st.readU2 = handed(&LoadOps::readU2);
+  st.readU4 = handed(&LoadOps::readU4);
+  st.readFP = handed(&LoadOps::readFP);
+  st.readStr = handed(&LoadOps::readStr);
+  st.readID = handed(&LoadOps::readID);
+  st.findBlk = handed(&LoadOps::findBlk);
+  st.endBlk = handed(&LoadOps::endBlk);
+  st.depth = handed(&LoadOps::depth);
+  st.readDP = handed(&LoadOps::readDP);
 }
 
 LoadStream::LoadStream(std::span<const uint8_t> data, int32_t ioMode) : data_(data.begin(), data.end()) {
@@ -498,116 +559,116 @@ constexpr const char *kWriteData = "its first argument (the state's writeData)";
 } // namespace
 
 struct CheckedLoadOps {
-  static LoadStream *open(void *rd, const char *function) {
+  static LoadStream *open(void *rd, const char *function) noexcept {
     Call call("LWLoadState", function, From::HostCallback);
     const auto *ls = static_cast<const LWLoadState *>(rd);
     if (!call || !call.loadState(ls, kReadData)) return nullptr;
     return static_cast<LoadStream *>(handedOf(ls)->stream);
   }
-  static int32_t read(void *rd, char *b, int32_t n) {
+  static int32_t read(void *rd, char *b, int32_t n) noexcept {
     LoadStream *s = open(rd, "read");
     return s ? LoadOps::read(s, b, n) : -1;
   }
-  static int32_t readI1(void *rd, char *v, int32_t n) {
+  static int32_t readI1(void *rd, char *v, int32_t n) noexcept {
     LoadStream *s = open(rd, "readI1");
     return s ? LoadOps::readI1(s, v, n) : -1;
   }
-  static int32_t readI2(void *rd, int16_t *v, int32_t n) {
+  static int32_t readI2(void *rd, int16_t *v, int32_t n) noexcept {
     LoadStream *s = open(rd, "readI2");
     return s ? LoadOps::readI2(s, v, n) : -1;
   }
-  static int32_t readI4(void *rd, int32_t *v, int32_t n) {
+  static int32_t readI4(void *rd, int32_t *v, int32_t n) noexcept {
     LoadStream *s = open(rd, "readI4");
     return s ? LoadOps::readI4(s, v, n) : -1;
   }
-  static int32_t readU1(void *rd, uint8_t *v, int32_t n) {
+  static int32_t readU1(void *rd, uint8_t *v, int32_t n) noexcept {
     LoadStream *s = open(rd, "readU1");
     return s ? LoadOps::readU1(s, v, n) : -1;
   }
-  static int32_t readU2(void *rd, uint16_t *v, int32_t n) {
+  static int32_t readU2(void *rd, uint16_t *v, int32_t n) noexcept {
     LoadStream *s = open(rd, "readU2");
     return s ? LoadOps::readU2(s, v, n) : -1;
   }
-  static int32_t readU4(void *rd, uint32_t *v, int32_t n) {
+  static int32_t readU4(void *rd, uint32_t *v, int32_t n) noexcept {
     LoadStream *s = open(rd, "readU4");
     return s ? LoadOps::readU4(s, v, n) : -1;
   }
-  static int32_t readFP(void *rd, float *v, int32_t n) {
+  static int32_t readFP(void *rd, float *v, int32_t n) noexcept {
     LoadStream *s = open(rd, "readFP");
     return s ? LoadOps::readFP(s, v, n) : -1;
   }
-  static int32_t readDP(void *rd, double *v, int32_t n) {
+  static int32_t readDP(void *rd, double *v, int32_t n) noexcept {
     LoadStream *s = open(rd, "readDP");
     return s ? LoadOps::readDP(s, v, n) : -1;
   }
-  static int32_t readStr(void *rd, char *b, int32_t max) {
+  static int32_t readStr(void *rd, char *b, int32_t max) noexcept {
     LoadStream *s = open(rd, "readStr");
     return s ? LoadOps::readStr(s, b, max) : -1;
   }
-  static LWID readID(void *rd, const LWBlockIdent *ids) {
+  static LWID readID(void *rd, const LWBlockIdent *ids) noexcept {
     LoadStream *s = open(rd, "readID");
     return s ? LoadOps::readID(s, ids) : 0;
   }
-  static LWID findBlk(void *rd, const LWBlockIdent *ids) {
+  static LWID findBlk(void *rd, const LWBlockIdent *ids) noexcept {
     LoadStream *s = open(rd, "findBlk");
     return s ? LoadOps::findBlk(s, ids) : 0;
   }
-  static void endBlk(void *rd) {
+  static void endBlk(void *rd) noexcept {
     if (LoadStream *s = open(rd, "endBlk")) LoadOps::endBlk(s);
   }
-  static int32_t depth(void *rd) {
+  static int32_t depth(void *rd) noexcept {
     LoadStream *s = open(rd, "depth");
     return s ? LoadOps::depth(s) : 0;
   }
 };
 
 struct CheckedSaveOps {
-  static SaveStream *open(void *wd, const char *function) {
+  static SaveStream *open(void *wd, const char *function) noexcept {
     Call call("LWSaveState", function, From::HostCallback);
     const auto *ss = static_cast<const LWSaveState *>(wd);
     if (!call || !call.saveState(ss, kWriteData)) return nullptr;
     return static_cast<SaveStream *>(handedOf(ss)->stream);
   }
-  static void write(void *wd, const char *b, int32_t n) {
+  static void write(void *wd, const char *b, int32_t n) noexcept {
     if (SaveStream *s = open(wd, "write")) SaveOps::write(s, b, n);
   }
-  static void writeI1(void *wd, const char *v, int32_t n) {
+  static void writeI1(void *wd, const char *v, int32_t n) noexcept {
     if (SaveStream *s = open(wd, "writeI1")) SaveOps::writeI1(s, v, n);
   }
-  static void writeI2(void *wd, const int16_t *v, int32_t n) {
+  static void writeI2(void *wd, const int16_t *v, int32_t n) noexcept {
     if (SaveStream *s = open(wd, "writeI2")) SaveOps::writeI2(s, v, n);
   }
-  static void writeI4(void *wd, const int32_t *v, int32_t n) {
+  static void writeI4(void *wd, const int32_t *v, int32_t n) noexcept {
     if (SaveStream *s = open(wd, "writeI4")) SaveOps::writeI4(s, v, n);
   }
-  static void writeU1(void *wd, const uint8_t *v, int32_t n) {
+  static void writeU1(void *wd, const uint8_t *v, int32_t n) noexcept {
     if (SaveStream *s = open(wd, "writeU1")) SaveOps::writeU1(s, v, n);
   }
-  static void writeU2(void *wd, const uint16_t *v, int32_t n) {
+  static void writeU2(void *wd, const uint16_t *v, int32_t n) noexcept {
     if (SaveStream *s = open(wd, "writeU2")) SaveOps::writeU2(s, v, n);
   }
-  static void writeU4(void *wd, const uint32_t *v, int32_t n) {
+  static void writeU4(void *wd, const uint32_t *v, int32_t n) noexcept {
     if (SaveStream *s = open(wd, "writeU4")) SaveOps::writeU4(s, v, n);
   }
-  static void writeFP(void *wd, const float *v, int32_t n) {
+  static void writeFP(void *wd, const float *v, int32_t n) noexcept {
     if (SaveStream *s = open(wd, "writeFP")) SaveOps::writeFP(s, v, n);
   }
-  static void writeDP(void *wd, const double *v, int32_t n) {
+  static void writeDP(void *wd, const double *v, int32_t n) noexcept {
     if (SaveStream *s = open(wd, "writeDP")) SaveOps::writeDP(s, v, n);
   }
-  static void writeStr(void *wd, const char *str) {
+  static void writeStr(void *wd, const char *str) noexcept {
     if (SaveStream *s = open(wd, "writeStr")) SaveOps::writeStr(s, str);
   }
-  static void writeID(void *wd, const LWBlockIdent *id) {
+  static void writeID(void *wd, const LWBlockIdent *id) noexcept {
     if (SaveStream *s = open(wd, "writeID")) SaveOps::writeID(s, id);
   }
-  static void beginBlk(void *wd, const LWBlockIdent *id, int32_t leaf) {
+  static void beginBlk(void *wd, const LWBlockIdent *id, int32_t leaf) noexcept {
     if (SaveStream *s = open(wd, "beginBlk")) SaveOps::beginBlk(s, id, leaf);
   }
-  static void endBlk(void *wd) {
+  static void endBlk(void *wd) noexcept {
     if (SaveStream *s = open(wd, "endBlk")) SaveOps::endBlk(s);
   }
-  static int32_t depth(void *wd) {
+  static int32_t depth(void *wd) noexcept {
     SaveStream *s = open(wd, "depth");
     return s ? SaveOps::depth(s) : 0;
   }
@@ -618,20 +679,20 @@ LoadScope::LoadScope(LoadStream &in, const HostNode *node)
   LWLoadState &st = handed_->load;
   st.ioMode = in.state()->ioMode;
   st.readData = &st;
-  st.read = &CheckedLoadOps::read;
-  st.readI1 = &CheckedLoadOps::readI1;
-  st.readI2 = &CheckedLoadOps::readI2;
-  st.readI4 = &CheckedLoadOps::readI4;
-  st.readU1 = &CheckedLoadOps::readU1;
-  st.readU2 = &CheckedLoadOps::readU2;
-  st.readU4 = &CheckedLoadOps::readU4;
-  st.readFP = &CheckedLoadOps::readFP;
-  st.readStr = &CheckedLoadOps::readStr;
-  st.readID = &CheckedLoadOps::readID;
-  st.findBlk = &CheckedLoadOps::findBlk;
-  st.endBlk = &CheckedLoadOps::endBlk;
-  st.depth = &CheckedLoadOps::depth;
-  st.readDP = &CheckedLoadOps::readDP;
+  st.read = handed(&CheckedLoadOps::read);
+  st.readI1 = handed(&CheckedLoadOps::readI1);
+  st.readI2 = handed(&CheckedLoadOps::readI2);
+  st.readI4 = handed(&CheckedLoadOps::readI4);
+  st.readU1 = handed(&CheckedLoadOps::readU1);
+  st.readU2 = handed(&CheckedLoadOps::readU2);
+  st.readU4 = handed(&CheckedLoadOps::readU4);
+  st.readFP = handed(&CheckedLoadOps::readFP);
+  st.readStr = handed(&CheckedLoadOps::readStr);
+  st.readID = handed(&CheckedLoadOps::readID);
+  st.findBlk = handed(&CheckedLoadOps::findBlk);
+  st.endBlk = handed(&CheckedLoadOps::endBlk);
+  st.depth = handed(&CheckedLoadOps::depth);
+  st.readDP = handed(&CheckedLoadOps::readDP);
   handed_->stream = &in;
   Checks::current().made(&st, Handle::LoadState);
   scope_.frame().state = &st;
@@ -644,20 +705,20 @@ SaveScope::SaveScope(SaveStream &out, const HostNode *node)
   LWSaveState &st = handed_->save;
   st.ioMode = out.mode();
   st.writeData = &st;
-  st.write = &CheckedSaveOps::write;
-  st.writeI1 = &CheckedSaveOps::writeI1;
-  st.writeI2 = &CheckedSaveOps::writeI2;
-  st.writeI4 = &CheckedSaveOps::writeI4;
-  st.writeU1 = &CheckedSaveOps::writeU1;
-  st.writeU2 = &CheckedSaveOps::writeU2;
-  st.writeU4 = &CheckedSaveOps::writeU4;
-  st.writeFP = &CheckedSaveOps::writeFP;
-  st.writeStr = &CheckedSaveOps::writeStr;
-  st.writeID = &CheckedSaveOps::writeID;
-  st.beginBlk = &CheckedSaveOps::beginBlk;
-  st.endBlk = &CheckedSaveOps::endBlk;
-  st.depth = &CheckedSaveOps::depth;
-  st.writeDP = &CheckedSaveOps::writeDP;
+  st.write = handed(&CheckedSaveOps::write);
+  st.writeI1 = handed(&CheckedSaveOps::writeI1);
+  st.writeI2 = handed(&CheckedSaveOps::writeI2);
+  st.writeI4 = handed(&CheckedSaveOps::writeI4);
+  st.writeU1 = handed(&CheckedSaveOps::writeU1);
+  st.writeU2 = handed(&CheckedSaveOps::writeU2);
+  st.writeU4 = handed(&CheckedSaveOps::writeU4);
+  st.writeFP = handed(&CheckedSaveOps::writeFP);
+  st.writeStr = handed(&CheckedSaveOps::writeStr);
+  st.writeID = handed(&CheckedSaveOps::writeID);
+  st.beginBlk = handed(&CheckedSaveOps::beginBlk);
+  st.endBlk = handed(&CheckedSaveOps::endBlk);
+  st.depth = handed(&CheckedSaveOps::depth);
+  st.writeDP = handed(&CheckedSaveOps::writeDP);
   handed_->stream = &out;
   Checks::current().made(&st, Handle::SaveState);
   scope_.frame().state = &st;

@@ -31,6 +31,9 @@ public:
   std::vector<uint8_t> take() { return std::exchange(bytes_, {}); }
   std::string text() const { return std::string(bytes_.begin(), bytes_.end()); }
   int32_t mode() const { return state_.ioMode; }
+  // A write found the host without memory: the bytes are not what was
+  // written, and no write since has been taken.
+  bool outOfMemory() const { return outOfMemory_; }
 
 private:
   friend struct SaveOps;
@@ -38,6 +41,7 @@ private:
   LWSaveState state_{};
   std::vector<uint8_t> bytes_;
   std::vector<std::size_t> blocks_; // where each open block's content starts
+  bool outOfMemory_ = false;
 };
 
 // Every read is bounds-checked: a read that the data cannot satisfy fails,
@@ -52,6 +56,8 @@ public:
 
   const LWLoadState *state() const { return &state_; }
   bool failed() const { return failed_; }
+  // It failed because a read found the host without memory.
+  bool outOfMemory() const { return outOfMemory_; }
   std::size_t remaining() const { return data_.size() - pos_; }
   // True when only white space is left (text) or nothing at all (binary).
   bool atEnd() const;
@@ -69,6 +75,7 @@ private:
   std::vector<uint8_t> data_;
   std::size_t pos_ = 0;
   bool failed_ = false;
+  bool outOfMemory_ = false;
   std::vector<std::size_t> blocks_; // binary: where each open block ends
 };
 

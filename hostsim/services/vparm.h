@@ -63,7 +63,7 @@ struct Key {
 // A keyframed channel: constant before the first key and after the last.
 struct Envelope {
   std::vector<Key> keys; // sorted by time
-  double at(double t) const;
+  double at(double t) const noexcept;
   void set(double time, double value, KeyShape shape);
 };
 
@@ -76,8 +76,8 @@ struct VParm {
   std::string channel;
   ChanGroup *group = nullptr;
 
-  bool animated() const;
-  double at(int component, double t) const;
+  bool animated() const noexcept;
+  double at(int component, double t) const noexcept;
 };
 
 // An envelope made through "Animation Envelopes" (LWEnvelopeID points here).
@@ -143,6 +143,7 @@ private:
   std::pair<ParmBlock *, std::ptrdiff_t> placeOf(const void *p) const;
   std::size_t slotOf(uintptr_t block) const;
   ParmBlock *addBlock();
+  void insertBlock(ParmBlock *block) noexcept;
   std::vector<std::unique_ptr<ParmBlock>> parmBlocks_; // in the order made
   std::vector<ParmBlock *> blockTable_;                // a power of two long, at most half full
   std::vector<ParmBlock *> openBlocks_;                // those with a free place, each once

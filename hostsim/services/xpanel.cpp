@@ -30,37 +30,40 @@ constexpr std::size_t kMaxWarnings = 256;
 constexpr const char *kXPanel = "LWXPanel";
 
 struct PanelOps {
-  static XPanelService &svc() { return *gCurrent; }
-  static Panel *panel(Call &call, LWXPanelID id) {
+  static XPanelService &svc() noexcept { return *gCurrent; }
+  static Panel *panel(Call &call, LWXPanelID id) noexcept {
     return call && call.handle(id, Handle::Panel, "the panel") ? XPanelService::of(id) : nullptr;
   }
-  static Panel *panel(const char *function, LWXPanelID id) {
+  static Panel *panel(const char *function, LWXPanelID id) noexcept {
     Call call(kXPanel, function, From::HostCallback);
     return panel(call, id);
   }
 
-  static LWXPanelID create(int32_t type, LWXPanelControl *) {
+  static LWXPanelID create(int32_t type, LWXPanelControl *) noexcept {
     Call call(kXPanel, "create", From::HostCallback);
     if (!call || !call.known(type == LWXP_VIEW || type == LWXP_FORM, "the panel kind",
-                             std::to_string(type) + " is not a panel kind (1 view, 2 form)"))
+                             [&] { return std::to_string(type) + " is not a panel kind (1 view, 2 form)"; }))
       return nullptr;
     XPanelService &s = svc();
     if (s.failCreates_ > 0) {
       --s.failCreates_;
       return nullptr;
     }
-    auto p = std::make_unique<Panel>();
-    p->type = type;
-    p->place = s.panels_.size();
-    s.panels_.push_back(std::move(p));
-    s.checks_.made(s.panels_.back().get(), Handle::Panel);
-    return reinterpret_cast<LWXPanelID>(s.panels_.back().get());
+    return call.answer(nullptr, [&] {
+      auto p = std::make_unique<Panel>();
+      p->type = type;
+      p->place = s.panels_.size();
+      Booking booked(s.checks_, p.get(), Handle::Panel);
+      s.panels_.push_back(std::move(p));
+      booked.keep();
+      return reinterpret_cast<LWXPanelID>(s.panels_.back().get());
+    });
   }
-  static void destroy(LWXPanelID id) {
+  static void destroy(LWXPanelID id) noexcept {
     if (Panel *p = panel("destroy", id)) svc().close(*p);
   }
   // A view panel reads and writes its instance through both callbacks.
-  static void describe(LWXPanelID id, LWXPanelDataDesc *data, LWXPanelGetFunc get, LWXPanelSetFunc set) {
+  static void describe(LWXPanelID id, LWXPanelDataDesc *data, LWXPanelGetFunc get, LWXPanelSetFunc set) noexcept {
     Call call(kXPanel, "describe", From::HostCallback);
     Panel *p = panel(call, id);
     if (!p || (p->type == LWXP_VIEW && (!call.pointer(reinterpret_cast<void *>(get), "the get callback") ||
@@ -68,43 +71,46 @@ struct PanelOps {
       return;
     p->get = get;
     p->set = set;
-    for (const LWXPanelDataDesc *d = data; d && d->vid; ++d) {
-      PanelControl *c = nullptr;
-      for (auto &k : p->controls)
-        if (k.valueId == d->vid) c = &k;
-      if (!c) {
-        // A value without a control: the host lists it as a bare value.
-        p->controls.push_back(PanelControl{});
-        c = &p->controls.back();
-        c->id = d->vid;
-        c->valueId = d->vid;
+    call.perform([&] {
+      for (const LWXPanelDataDesc *d = data; d && d->vid; ++d) {
+        PanelControl *c = nullptr;
+        for (auto &k : p->controls)
+          if (k.valueId == d->vid) c = &k;
+        if (!c) {
+          // A value without a control: the host lists it as a bare value.
+          p->controls.push_back(PanelControl{});
+          c = &p->controls.back();
+          c->id = d->vid;
+          c->valueId = d->vid;
+        }
+        if (c->label.empty() && d->name) c->label = d->name;
+        c->dataType = d->datatype ? d->datatype : "";
       }
-      if (c->label.empty() && d->name) c->label = d->name;
-      c->dataType = d->datatype ? d->datatype : "";
-    }
+    });
   }
   // Hints go to a panel that is not open. A hint array the host cannot read
   // is a fault of the call, each fault named; the host keeps what it read.
-  static void hint(LWXPanelID id, uint32_t, LWXPanelHint *h) {
+  static void hint(LWXPanelID id, uint32_t, LWXPanelHint *h) noexcept {
     Call call(kXPanel, "hint", From::HostCallback);
     Panel *p = panel(call, id);
     if (!p || !call.known(!p->opened, "the panel", "hints go to a panel while it is closed")) return;
     const std::size_t before = p->hintErrors.size();
-    XPanelService::readHints(*p, h);
-    for (std::size_t i = before; i < p->hintErrors.size(); ++i) call.fail("the hint array", p->hintErrors[i]);
+    call.perform([&] { XPanelService::readHints(*p, h); });
+    for (std::size_t i = before; i < p->hintErrors.size(); ++i) call.fail("the hint array", p->hintErrors[i].c_str());
   }
 
-  static void *getData(LWXPanelID id, uint32_t cid) {
+  static void *getData(LWXPanelID id, uint32_t cid) noexcept {
     Panel *p = panel("getData", id);
     if (!p) return nullptr;
     auto it = p->userData.find(cid);
     return it == p->userData.end() ? nullptr : it->second;
   }
-  static void setData(LWXPanelID id, uint32_t cid, void *data) {
-    if (Panel *p = panel("setData", id)) p->userData[cid] = data;
+  static void setData(LWXPanelID id, uint32_t cid, void *data) noexcept {
+    Call call(kXPanel, "setData", From::HostCallback);
+    if (Panel *p = panel(call, id)) call.perform([&] { p->userData[cid] = data; });
   }
   // A view panel's value is what its get callback shows.
-  static void *formGet(LWXPanelID id, uint32_t cid) {
+  static void *formGet(LWXPanelID id, uint32_t cid) noexcept {
     Panel *p = panel("formGet", id);
     if (!p) return nullptr;
     if (p->type == LWXP_VIEW) return svc().callGet(*p, cid);
@@ -113,46 +119,47 @@ struct PanelOps {
   }
   // Setting a view panel's value goes to the instance through the set
   // callback, as a programmatic change: no change notification.
-  static void formSet(LWXPanelID id, uint32_t cid, void *value) {
-    Panel *p = panel("formSet", id);
+  static void formSet(LWXPanelID id, uint32_t cid, void *value) noexcept {
+    Call call(kXPanel, "formSet", From::HostCallback);
+    Panel *p = panel(call, id);
     if (!p || !value) return;
     if (p->type == LWXP_VIEW)
       svc().callSet(*p, cid, value);
     else
-      p->formInts[cid] = *static_cast<int32_t *>(value);
+      call.perform([&] { p->formInts[cid] = *static_cast<int32_t *>(value); });
   }
-  static void viewInst(LWXPanelID id, void *inst) {
+  static void viewInst(LWXPanelID id, void *inst) noexcept {
     Call call(kXPanel, "viewInst", From::HostCallback);
     Panel *p = panel(call, id);
     if (p && call.known(p->type == LWXP_VIEW, "the panel", "a form panel has no instance to view"))
-      svc().view(*p, inst);
+      call.perform([&] { svc().view(*p, inst); });
   }
-  static void viewRefresh(LWXPanelID id) {
+  static void viewRefresh(LWXPanelID id) noexcept {
     if (Panel *p = panel("viewRefresh", id)) ++p->refreshes;
   }
 
   // Showing a panel is the user's part: the stand-in host never blocks, and
   // answers a modal panel as a user who presses OK.
-  static int32_t post(LWXPanelID id) {
+  static int32_t post(LWXPanelID id) noexcept {
     Panel *p = panel("post", id);
     if (p) p->opened = true;
     return p ? 1 : 0;
   }
-  static int32_t open(LWXPanelID id) {
+  static int32_t open(LWXPanelID id) noexcept {
     Panel *p = panel("open", id);
     if (p) p->opened = true;
     return p ? 1 : 0;
   }
 
   // The host hears of a change to one of the node instances it holds.
-  static void instanceUpdate(const char *className, LWInstance inst) {
+  static void instanceUpdate(const char *className, LWInstance inst) noexcept {
     Call call("Instance Update", "call", From::HostCallback);
     if (!call || !call.pointer(className, "the class name") ||
         !call.known(std::string_view(className) == LWNODE_HCLASS, "the class name",
-                    std::string("\"") + className + "\" is not the class of an instance this host holds") ||
+                    [&] { return std::string("\"") + className + "\" is not the class of an instance this host holds"; }) ||
         !call.handle(inst, Handle::Instance, "the instance"))
       return;
-    if (gCurrent) gCurrent->updates_.emplace_back(className, inst);
+    if (gCurrent) call.perform([&] { gCurrent->updates_.emplace_back(className, inst); });
   }
 };
 
@@ -191,18 +198,18 @@ const PanelLayout *Panel::layoutItem(uint32_t id) const {
 XPanelService::XPanelService(Checks &checks) : checks_(checks) {
   funcs_.version = 1;
   funcs_.drawf = &drawFuncs_;
-  funcs_.create = &PanelOps::create;
-  funcs_.destroy = &PanelOps::destroy;
-  funcs_.describe = &PanelOps::describe;
-  funcs_.hint = &PanelOps::hint;
-  funcs_.getData = &PanelOps::getData;
-  funcs_.setData = &PanelOps::setData;
-  funcs_.formGet = &PanelOps::formGet;
-  funcs_.formSet = &PanelOps::formSet;
-  funcs_.viewInst = &PanelOps::viewInst;
-  funcs_.viewRefresh = &PanelOps::viewRefresh;
-  funcs_.post = &PanelOps::post;
-  funcs_.open = &PanelOps::open;
+  funcs_.create = handed(&PanelOps::create);
+  funcs_.destroy = handed(&PanelOps::destroy);
+  funcs_.describe = handed(&PanelOps::describe);
+  funcs_.hint = handed(&PanelOps::hint);
+  funcs_.getData = handed(&PanelOps::getData);
+  funcs_.setData = handed(&PanelOps::setData);
+  funcs_.formGet = handed(&PanelOps::formGet);
+  funcs_.formSet = handed(&PanelOps::formSet);
+  funcs_.viewInst = handed(&PanelOps::viewInst);
+  funcs_.viewRefresh = handed(&PanelOps::viewRefresh);
+  funcs_.post = handed(&PanelOps::post);
+  funcs_.open = handed(&PanelOps::open);
   drawFuncs_ = drawFunctions();
 }
 
@@ -217,21 +224,25 @@ void XPanelService::destroyPanelsOf(void *instance) {
   for (Panel *p : doomed) close(*p);
 }
 
+// The new entry comes first: when it cannot be made (no memory), nothing
+// changed.
 void XPanelService::view(Panel &p, void *instance) {
+  if (instance) viewing_.emplace(instance, &p);
   for (auto [at, end] = viewing_.equal_range(p.instance); at != end; ++at)
     if (at->second == &p) {
       viewing_.erase(at);
       break;
     }
   p.instance = instance;
-  if (instance) viewing_.emplace(instance, &p);
 }
 
-// The panel goes: its destroy notification hears of it first.
-void XPanelService::close(Panel &p) {
+// The panel goes: its destroy notification hears of it first, with the
+// panel's data (none set: null). Leaving its instance only erases.
+void XPanelService::close(Panel &p) noexcept {
   if (p.destroyNotify) {
     CallbackScope scope(Callback::PanelDestroy, nodeOf(p));
-    p.destroyNotify(p.userData[0]);
+    const auto data = p.userData.find(0);
+    p.destroyNotify(data == p.userData.end() ? nullptr : data->second);
   }
   checks_.destroyed(&p);
   view(p, nullptr);
@@ -244,15 +255,15 @@ void XPanelService::close(Panel &p) {
   panels_.pop_back();
 }
 
-const HostNode *XPanelService::nodeOf(const Panel &p) const { return checks_.ownerOf(p.instance); }
+const HostNode *XPanelService::nodeOf(const Panel &p) const noexcept { return checks_.ownerOf(p.instance); }
 
-void *XPanelService::callGet(Panel &p, uint32_t id) const {
+void *XPanelService::callGet(Panel &p, uint32_t id) const noexcept {
   if (!p.get || !p.instance) return nullptr;
   CallbackScope scope(Callback::PanelGet, nodeOf(p));
   return p.get(p.instance, id);
 }
 
-int32_t XPanelService::callSet(Panel &p, uint32_t id, void *value) const {
+int32_t XPanelService::callSet(Panel &p, uint32_t id, void *value) const noexcept {
   if (!p.set || !p.instance) return 0;
   CallbackScope scope(Callback::PanelSet, nodeOf(p));
   return p.set(p.instance, id, value);
@@ -264,7 +275,7 @@ void XPanelService::callNotify(Panel &p, uint32_t id, int32_t event) const {
   p.notify(reinterpret_cast<LWXPanelID>(&p), id, 0, event);
 }
 
-LWInstUpdate XPanelService::instanceUpdate() const { return &PanelOps::instanceUpdate; }
+LWInstUpdate XPanelService::instanceUpdate() const { return handed(&PanelOps::instanceUpdate); }
 
 void XPanelService::makeCurrent(VParmService &vparms) {
   gCurrent = this;

@@ -132,10 +132,10 @@ public:
   // The instance a view panel shows (null: none).
   void view(Panel &p, void *instance);
   // The node whose instance a panel views, or null.
-  const HostNode *nodeOf(const Panel &p) const;
+  const HostNode *nodeOf(const Panel &p) const noexcept;
   // The module's panel callbacks, called as the host calls them.
-  void *callGet(Panel &p, uint32_t id) const;
-  int32_t callSet(Panel &p, uint32_t id, void *value) const;
+  void *callGet(Panel &p, uint32_t id) const noexcept;
+  int32_t callSet(Panel &p, uint32_t id, void *value) const noexcept;
   void callNotify(Panel &p, uint32_t id, int32_t event) const;
 
   // "Instance Update" calls, in order: (class name, instance).
@@ -201,7 +201,7 @@ private:
   // to use, and a warning where it is outside them.
   double checkLimits(const PanelControl &c, double v);
   static LWXPDrawFuncs drawFunctions(); // xpanel_view.cpp
-  void close(Panel &p);
+  void close(Panel &p) noexcept;
   Checks &checks_; // where its panels are booked
   LWXPanelFuncs funcs_{};
   LWXPDrawFuncs drawFuncs_{};

@@ -39,7 +39,7 @@ std::string hintName(uint32_t tag) {
 // suffer: the module's bytes give linear light 1/255 apart, which is 13
 // display levels at the bottom.) Palette colours are the panel's own, display
 // values already.
-uint8_t displayByte(int32_t linear) {
+uint8_t displayByte(int32_t linear) noexcept {
   static const auto table = [] {
     std::array<uint8_t, 256> t{};
     for (int i = 0; i < 256; ++i) {
@@ -52,7 +52,7 @@ uint8_t displayByte(int32_t linear) {
 }
 
 struct DrawOps {
-  static void put(DrawArea &a, int32_t r, int32_t g, int32_t b, int32_t x, int32_t y) {
+  static void put(DrawArea &a, int32_t r, int32_t g, int32_t b, int32_t x, int32_t y) noexcept {
     if (x < 0 || y < 0 || x >= a.width || y >= a.height) return;
     uint8_t *px = &a.rgb[3 * (static_cast<std::size_t>(y) * a.width + x)];
     px[0] = static_cast<uint8_t>(std::clamp(r, 0, 255));
@@ -60,28 +60,28 @@ struct DrawOps {
     px[2] = static_cast<uint8_t>(std::clamp(b, 0, 255));
   }
   // Drawing happens in the drawing callback, on the area handed to it.
-  static DrawArea *areaOf(LWXPDrAreaID area, const char *function) {
+  static DrawArea *areaOf(LWXPDrAreaID area, const char *function) noexcept {
     Call call("LWXPDrawFuncs", function, From::HostCallback);
     return call && call.area(area, "the drawing area") ? reinterpret_cast<DrawArea *>(area) : nullptr;
   }
-  static int32_t grey(int32_t index) { return std::clamp(index, 0, 15) * 17; }
-  static void fill(DrawArea &a, int32_t r, int32_t g, int32_t b, int32_t x, int32_t y, int32_t w, int32_t h) {
+  static int32_t grey(int32_t index) noexcept { return std::clamp(index, 0, 15) * 17; }
+  static void fill(DrawArea &a, int32_t r, int32_t g, int32_t b, int32_t x, int32_t y, int32_t w, int32_t h) noexcept {
     for (int32_t j = std::max(0, y); j < std::min(a.height, y + h); ++j)
       for (int32_t i = std::max(0, x); i < std::min(a.width, x + w); ++i) put(a, r, g, b, i, j);
   }
-  static void drawPixel(LWXPDrAreaID area, int32_t index, int32_t x, int32_t y) {
+  static void drawPixel(LWXPDrAreaID area, int32_t index, int32_t x, int32_t y) noexcept {
     DrawArea *a = areaOf(area, "drawPixel");
     if (!a) return;
     ++a->paletteDraws;
     put(*a, grey(index), grey(index), grey(index), x, y);
   }
-  static void drawRGBPixel(LWXPDrAreaID area, int32_t r, int32_t g, int32_t b, int32_t x, int32_t y) {
+  static void drawRGBPixel(LWXPDrAreaID area, int32_t r, int32_t g, int32_t b, int32_t x, int32_t y) noexcept {
     DrawArea *a = areaOf(area, "drawRGBPixel");
     if (!a) return;
     ++a->pixels;
     put(*a, displayByte(r), displayByte(g), displayByte(b), x, y);
   }
-  static void drawLine(LWXPDrAreaID area, int32_t index, int32_t x, int32_t y, int32_t x2, int32_t y2) {
+  static void drawLine(LWXPDrAreaID area, int32_t index, int32_t x, int32_t y, int32_t x2, int32_t y2) noexcept {
     DrawArea *a = areaOf(area, "drawLine");
     if (!a) return;
     ++a->paletteDraws;
@@ -102,21 +102,21 @@ struct DrawOps {
       }
     }
   }
-  static void drawBox(LWXPDrAreaID area, int32_t index, int32_t x, int32_t y, int32_t w, int32_t h) {
+  static void drawBox(LWXPDrAreaID area, int32_t index, int32_t x, int32_t y, int32_t w, int32_t h) noexcept {
     DrawArea *a = areaOf(area, "drawBox");
     if (!a) return;
     ++a->paletteDraws;
     fill(*a, grey(index), grey(index), grey(index), x, y, w, h);
   }
   static void drawRGBBox(LWXPDrAreaID area, int32_t r, int32_t g, int32_t b, int32_t x, int32_t y, int32_t w,
-                         int32_t h) {
+                         int32_t h) noexcept {
     DrawArea *a = areaOf(area, "drawRGBBox");
     if (!a) return;
     ++a->boxes;
     fill(*a, displayByte(r), displayByte(g), displayByte(b), x, y, w, h);
   }
   // A bevel: light top and left, dark bottom and right; an indent swaps them.
-  static void drawBorder(LWXPDrAreaID area, int32_t indent, int32_t x, int32_t y, int32_t w, int32_t h) {
+  static void drawBorder(LWXPDrAreaID area, int32_t indent, int32_t x, int32_t y, int32_t w, int32_t h) noexcept {
     DrawArea *a = areaOf(area, "drawBorder");
     if (!a || w <= 0 || h <= 0) return;
     ++a->paletteDraws;
@@ -128,11 +128,11 @@ struct DrawOps {
   }
   // Text is measured in cells of 8 by 12 pixels and drawn as one block per
   // character: the stand-in host has no fonts.
-  static int32_t textWidth(LWXPDrAreaID area, char *text) {
+  static int32_t textWidth(LWXPDrAreaID area, char *text) noexcept {
     return areaOf(area, "textWidth") && text ? 8 * static_cast<int32_t>(std::strlen(text)) : 0;
   }
-  static int32_t textHeight(LWXPDrAreaID area, char *text) { return areaOf(area, "textHeight") && text ? 12 : 0; }
-  static void drawText(LWXPDrAreaID area, char *text, int32_t index, int32_t x, int32_t y) {
+  static int32_t textHeight(LWXPDrAreaID area, char *text) noexcept { return areaOf(area, "textHeight") && text ? 12 : 0; }
+  static void drawText(LWXPDrAreaID area, char *text, int32_t index, int32_t x, int32_t y) noexcept {
     DrawArea *a = areaOf(area, "drawText");
     if (!a || !text) return;
     ++a->paletteDraws;
@@ -145,15 +145,15 @@ struct DrawOps {
 
 LWXPDrawFuncs XPanelService::drawFunctions() {
   LWXPDrawFuncs f{};
-  f.drawPixel = &DrawOps::drawPixel;
-  f.drawRGBPixel = &DrawOps::drawRGBPixel;
-  f.drawLine = &DrawOps::drawLine;
-  f.drawBox = &DrawOps::drawBox;
-  f.drawRGBBox = &DrawOps::drawRGBBox;
-  f.drawBorder = &DrawOps::drawBorder;
-  f.textWidth = &DrawOps::textWidth;
-  f.textHeight = &DrawOps::textHeight;
-  f.drawText = &DrawOps::drawText;
+  f.drawPixel = handed(&DrawOps::drawPixel);
+  f.drawRGBPixel = handed(&DrawOps::drawRGBPixel);
+  f.drawLine = handed(&DrawOps::drawLine);
+  f.drawBox = handed(&DrawOps::drawBox);
+  f.drawRGBBox = handed(&DrawOps::drawRGBBox);
+  f.drawBorder = handed(&DrawOps::drawBorder);
+  f.textWidth = handed(&DrawOps::textWidth);
+  f.textHeight = handed(&DrawOps::textHeight);
+  f.drawText = handed(&DrawOps::drawText);
   return f;
 }
 
