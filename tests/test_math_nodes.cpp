@@ -1,5 +1,6 @@
 // The host's math nodes as a scene uses them: arithmetic whose operand order
-// and edge cases a user relies on, and an object's own space.
+// and edge cases a user relies on, an object's own space, and a texture
+// placed in world space and seen through frosted glass.
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
@@ -246,6 +247,115 @@ TEST_F(MathNodes, MistakesAreNamedWithWhatWasMeant) {
   EXPECT_EQ(node(R"({"name": "o", "host": "Object Space", "settings": {"Object": "turned"}})",
                  std::string(kTurnedBox) + "," + kTurnedBox),
             "surfaces[0].network.nodes[0].settings.Object: more than one object is named \"turned\"");
+}
+
+// Luminance of the picture's pixel.
+double luma(const hostsim::FrameBuffer &fb, int x, int y) {
+  const float *p = fb.pixel(x, y);
+  return 0.2126 * p[0] + 0.7152 * p[1] + 0.0722 * p[2];
+}
+
+// The frosted-pane example as a user writes it: a wall striped in world
+// space (Spot Info's Position, scaled, its X choosing Pixel Image's column)
+// behind a pane of Gaussian Refractions. Through the pane the blur reaches
+// the stripes: their edges soften, and nothing else changes.
+TEST_F(MathNodes, FrostedGlassBlursStripesPlacedInWorldSpace) {
+  const std::filesystem::path file = std::filesystem::path(JUXS_SOURCE_DIR) / "examples" / "frosted_pane.json";
+  std::ifstream in(file);
+  std::stringstream text;
+  text << in.rdbuf();
+  auto doc = hostsim::parseJson(text.str());
+  auto &frost = doc["surfaces"][2]["network"]["nodes"][0];
+  ASSERT_EQ(frost["server"], "Jux Gaussian Refractions");
+  ASSERT_GT(frost["settings"]["Refraction Blur"].get<double>(), 0);
+
+  auto picture = [&](double blur) {
+    frost["settings"]["Refraction Blur"] = blur;
+    scene = hostsim::parseScene(host, *module, doc.dump(), file.string());
+    hostsim::FrameBuffer fb;
+    render().render(hostsim::RenderOptions{}, [&](int, const hostsim::FrameBuffer &f) { fb = f; });
+    return fb;
+  };
+  const hostsim::FrameBuffer sharp = picture(0), blurred = picture(12);
+  const int w = sharp.width, h = sharp.height;
+
+  // Where the pane is: the pixels whose camera ray first hits its box.
+  const hostsim::Object &glass = scene->objects[2];
+  ASSERT_EQ(glass.name, "pane");
+  std::vector<bool> pane(static_cast<std::size_t>(w * h));
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      double o[3], d[3];
+      renderer->cameraRay(x, y, 0, 1, o, d);
+      hostsim::Renderer::Hit hit;
+      if (!renderer->intersect(o, d, hit)) continue;
+      bool in = true;
+      for (int c = 0; c < 3; ++c) {
+        const double p = o[c] + hit.t * d[c], half = doc["objects"][2]["size"][c].get<double>() / 2 + 1e-6;
+        in = in && std::fabs(p - glass.transform.position[c]) <= half;
+      }
+      pane[static_cast<std::size_t>(y * w + x)] = in;
+    }
+
+  // The stripes run up and down: averaged down each column of the pane, well
+  // inside it, the noise of sampling goes and each picture's profile across
+  // the stripes stays.
+  std::vector<double> sharpProfile, blurredProfile;
+  for (int x = 3; x + 3 < w; ++x) {
+    double a = 0, b = 0;
+    int rows = 0;
+    for (int y = 3; y + 3 < h; ++y) {
+      bool inside = true;
+      for (int d = -3; d <= 3 && inside; ++d)
+        inside = pane[static_cast<std::size_t>(y * w + x + d)] && pane[static_cast<std::size_t>((y + d) * w + x)];
+      if (!inside) continue;
+      a += luma(sharp, x, y);
+      b += luma(blurred, x, y);
+      ++rows;
+    }
+    if (rows < 20) continue;
+    sharpProfile.push_back(a / rows);
+    blurredProfile.push_back(b / rows);
+  }
+  ASSERT_GT(sharpProfile.size(), 40u) << "the pane covers too little of the picture";
+  const auto [lo, hi] = std::minmax_element(sharpProfile.begin(), sharpProfile.end());
+  const double range = *hi - *lo;
+  // Seen sharp, the stripes show through the pane at full contrast.
+  ASSERT_GT(range, 0.3);
+  // Frosted, the edges are soft: no step from column to column as steep as
+  // the sharp picture's, and several times as many columns between the
+  // stripes' two tones...
+  auto steepest = [](const std::vector<double> &p) {
+    double most = 0;
+    for (std::size_t i = 1; i < p.size(); ++i) most = std::max(most, std::fabs(p[i] - p[i - 1]));
+    return most;
+  };
+  auto between = [&](const std::vector<double> &p) {
+    return std::count_if(p.begin(), p.end(), [&](double v) { return v > *lo + 0.1 * range && v < *hi - 0.1 * range; });
+  };
+  std::ostringstream profiles;
+  for (std::size_t i = 0; i < sharpProfile.size(); ++i) profiles << sharpProfile[i] << "/" << blurredProfile[i] << " ";
+  EXPECT_LT(steepest(blurredProfile), steepest(sharpProfile) * 0.5) << profiles.str();
+  EXPECT_GT(between(blurredProfile), between(sharpProfile) * 3) << profiles.str();
+  // ...while the stripes still show through, and the glass passes as much light.
+  const auto [blo, bhi] = std::minmax_element(blurredProfile.begin(), blurredProfile.end());
+  EXPECT_GT(*bhi - *blo, range * 0.8) << profiles.str();
+  const double meanSharp = std::accumulate(sharpProfile.begin(), sharpProfile.end(), 0.0) / sharpProfile.size();
+  const double meanBlurred = std::accumulate(blurredProfile.begin(), blurredProfile.end(), 0.0) / blurredProfile.size();
+  EXPECT_NEAR(meanBlurred, meanSharp, 0.1 * meanSharp);
+
+  // Outside the pane the two pictures are the same: only the glass blurs.
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      bool near = false;
+      for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx) {
+          const int px = x + dx, py = y + dy;
+          near = near || (px >= 0 && py >= 0 && px < w && py < h && pane[static_cast<std::size_t>(py * w + px)]);
+        }
+      if (near) continue;
+      for (int c = 0; c < 3; ++c) ASSERT_EQ(sharp.pixel(x, y)[c], blurred.pixel(x, y)[c]) << x << "," << y;
+    }
 }
 
 } // namespace
