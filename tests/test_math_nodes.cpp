@@ -195,16 +195,19 @@ TEST_F(MathNodes, ObjectSpaceUndoesTheNamedObjectsTransform) {
 }
 
 // Without a named object, the node takes the object being shaded: a render
-// of every hit's own position, so taken, gives the picture that naming the
-// object gives.
+// of a point off every hit (the hit moved along its normal), so taken, gives
+// the picture that naming the object gives.
 TEST_F(MathNodes, ObjectSpaceOfTheShadedObjectMatchesNamingIt) {
   auto picture = [&](const std::string &settings) {
     load(R"({"image": {"width": 32, "height": 24}, "camera": {"position": [2.5, 3.5, 0], "target": [1, 2, 3]},
       "surfaces": [{"name": "S", "luminosity": 1, "diffuse": 0, "network": {"nodes": [
         {"name": "spot", "host": "Spot Info"},
+        {"name": "off", "host": "Vector Math", "settings": {"Operation": "Add"}},
         {"name": "own", "host": "Object Space", "settings": )" +
          settings + R"(}],
-       "connections": [{"from": "spot", "output": "Position", "to": "own", "input": "Position"},
+       "connections": [{"from": "spot", "output": "Position", "to": "off", "input": "A"},
+                       {"from": "spot", "output": "Normal", "to": "off", "input": "B"},
+                       {"from": "off", "output": "Result", "to": "own", "input": "Position"},
                        {"from": "own", "output": "Position", "to": "Surface", "input": "Color"}]}}],
       "objects": [)" +
          std::string(kTurnedBox) + "]}");

@@ -154,15 +154,13 @@ public:
     return j->get<std::string>();
   }
 
-  // The position of the item "Operation" names in items; the first by default.
+  // Where the item the setting name gives stands in items; the first by default.
   std::size_t choice(const std::string &name, const std::vector<std::string> &items) const {
     const std::string given = text(name, items.front());
     const auto it = std::find(items.begin(), items.end(), given);
     if (it == items.end()) fail(path_ + "." + name, "no " + name + " \"" + given + "\"" + nameHint(given, items));
     return static_cast<std::size_t>(it - items.begin());
   }
-
-  const std::string &path() const { return path_; }
 
 private:
   const json *find(const std::string &name) const {
