@@ -175,8 +175,14 @@ void applySettings(Host &host, const Module &module, HostNode *node, const json 
     const std::string at = path + "." + key;
     host.images().takeFailedLoad();
     host.panels().takeWarnings();
+    const std::size_t unanswered = host.fileRequester().unanswered();
     applyOne(host.panels(), panel, findControl(panel, key, at), value, at, warnings);
     takeWarnings(host.panels(), at, warnings);
+    // "(load Image)" with no answer left is a cancelled requester: the render
+    // would go on without the picture the scene asked for.
+    if (host.fileRequester().unanswered() != unanswered)
+      warnings.push_back(at + ": node \"" + node->name + "\" opened the file requester, and no --file answer was left "
+                              "for it: it was cancelled, and the node loaded no image");
     // An image the node asked the host to load, through its "(load Image)"
     // item, failed as a scene's own image would.
     if (const std::string why = host.images().takeFailedLoad(); !why.empty()) fail(at, why);
