@@ -11,6 +11,7 @@
 
 #include "hostsim/names.h"
 #include "hostsim/paths.h"
+#include "hostsim/scene/math_nodes.h"
 #include "hostsim/scene/node_settings.h"
 
 namespace hostsim {
@@ -217,9 +218,19 @@ const char *const kChannelNames[kChannelCount] = {"Color", "Luminosity", "Diffus
 const ConnectionType kChannelTypes[kChannelCount] = {CONN_COLOR, CONN_SCALAR, CONN_SCALAR, CONN_SCALAR,
                                                      CONN_SCALAR, CONN_SCALAR, CONN_VECTOR};
 
-// Host nodes: constants and spot info.
-HostNode *addHostNode(Network &net, const std::string &kind, const json &node, const std::string &path) {
+// Host nodes: constants, spot info and the math nodes.
+HostNode *addHostNode(Scene &s, Network &net, const std::string &kind, const json &node, const std::string &path) {
+  const std::vector<std::string> &math = mathNodeKinds();
+  if (std::find(math.begin(), math.end(), kind) != math.end()) {
+    if (node.contains("value")) fail(path, "a math node takes \"settings\", not \"value\"");
+    return addMathNode(net, s, kind, node.contains("settings") ? node["settings"] : json(), path);
+  }
+  // Only the math nodes have settings; the others are known by their value alone.
+  auto noSettings = [&] {
+    if (node.contains("settings")) fail(path, "a \"" + kind + "\" node has no settings");
+  };
   auto constant = [&](ConnectionType type) {
+    noSettings();
     OutputValue v;
     v.type = type;
     if (!node.contains("value")) fail(path, "a constant needs \"value\"");
@@ -242,6 +253,7 @@ HostNode *addHostNode(Network &net, const std::string &kind, const json &node, c
   if (kind == "Vector") return constant(CONN_VECTOR);
   if (kind == "Integer") return constant(CONN_INTEGER);
   if (kind == "Spot Info") {
+    noSettings();
     if (node.contains("value")) fail(path, "spot info takes no \"value\"");
     enum { kPosition, kNormal, kGeometricNormal, kRaySource, kDistance, kRayDepth, kPixelX, kPixelY };
     HostNode *n = net.addHostNode("Spot Info",
@@ -274,7 +286,9 @@ HostNode *addHostNode(Network &net, const std::string &kind, const json &node, c
     };
     return n;
   }
-  fail(at(path, "host"), "unknown host node \"" + kind + "\" (Color, Scalar, Vector, Integer or Spot Info)");
+  std::vector<std::string> kinds{"Color", "Scalar", "Vector", "Integer", "Spot Info"};
+  kinds.insert(kinds.end(), math.begin(), math.end());
+  fail(at(path, "host"), "unknown host node \"" + kind + "\"" + nameHint(kind, kinds));
 }
 
 void readNetwork(Scene &s, Surface &surface, Host &host, const Module &module, const json &network,
@@ -292,9 +306,8 @@ void readNetwork(Scene &s, Surface &surface, Host &host, const Module &module, c
     HostNode *n = nullptr;
     if (node.contains("server") == node.contains("host")) fail(np, "needs either \"server\" or \"host\"");
     if (node.contains("host")) {
-      if (node.contains("settings") || node.contains("keys") || node.contains("data"))
-        fail(np, "a host node has no settings, keys or data");
-      n = addHostNode(net, string(node, "host", np), node, np);
+      if (node.contains("keys") || node.contains("data")) fail(np, "a host node has no keys or data");
+      n = addHostNode(s, net, string(node, "host", np), node, np);
     } else {
       if (node.contains("value")) fail(np, "a module node takes \"settings\", not \"value\"");
       const std::string server = string(node, "server", np);
@@ -552,6 +565,7 @@ std::unique_ptr<Scene> readScene(Host &host, const Module &module, const std::st
   readSurfaces(*s, host, module, doc);
   warnOfRepeatedMaterialNames(*s, host, module);
   readObjects(*s, doc, limits);
+  for (const auto &bind : s->afterObjects) bind(*s);
   s->document = std::move(doc);
   return s;
 }

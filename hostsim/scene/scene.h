@@ -6,6 +6,7 @@
 // describes the format.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -95,6 +96,9 @@ struct Scene {
   nlohmann::ordered_json document; // as read, for saving
   // What was taken with a warning while reading, one line each, "where: what".
   std::vector<std::string> warnings;
+  // What a node of a network needs of the objects (the host's Object Space
+  // names one), done once they are all read, wherever they stand in the file.
+  std::vector<std::function<void(const Scene &)>> afterObjects;
 
   double timeOf(int frame) const { return frame / fps; }
 };
