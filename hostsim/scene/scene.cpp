@@ -277,11 +277,20 @@ HostNode *addHostNode(Network &net, const std::string &kind, const json &node, c
   fail(at(path, "host"), "unknown host node \"" + kind + "\" (Color, Scalar, Vector, Integer or Spot Info)");
 }
 
-void readNetwork(Scene &s, Surface &surface, Host &host, const Module &module, const json &network,
-                 const std::string &path) {
+// A surface's nodes by their names in the scene, "Surface" its root.
+using NodesByName = std::map<std::string, HostNode *>;
+
+// What the nodes ask of their panels, applied once every node of the scene
+// exists: their "settings", and their "keys" (node, member and path alike).
+struct PanelWork {
+  std::vector<NodeSettings> settings, keys;
+};
+
+void readNodes(Scene &s, Surface &surface, Host &host, const json &network, const std::string &path,
+               NodesByName &byName, PanelWork &work) {
   onlyKeys(network, {"nodes", "connections"}, path);
   Network &net = *surface.network;
-  std::map<std::string, HostNode *> byName{{"Surface", surface.root}};
+  byName["Surface"] = surface.root;
   const json &nodes = array(network, "nodes", path);
   for (std::size_t i = 0; i < nodes.size(); ++i) {
     const std::string np = at(at(path, "nodes"), i);
@@ -299,6 +308,9 @@ void readNetwork(Scene &s, Surface &surface, Host &host, const Module &module, c
       if (node.contains("value")) fail(np, "a module node takes \"settings\", not \"value\"");
       const std::string server = string(node, "server", np);
       n = faultAt(at(np, "server"), [&] { return net.add(server); });
+      // A block is loaded as soon as its node exists, as the host loads a
+      // scene: a Store Material takes its saved identifier before the next
+      // node is created, and nodes created after it number on from there.
       if (node.contains("data")) {
         std::vector<uint8_t> bytes;
         if (!node["data"].is_string() || !base64Decode(node["data"].get<std::string>(), bytes))
@@ -311,12 +323,16 @@ void readNetwork(Scene &s, Surface &surface, Host &host, const Module &module, c
         if (const std::string why = host.images().takeFailedLoad(); !why.empty())
           s.warnings.push_back(at(np, "data") + ": " + why + "; the node has no image");
       }
-      if (node.contains("settings")) applySettings(host, module, n, node["settings"], at(np, "settings"), s.warnings);
-      if (node.contains("keys")) applyKeys(host, module, n, node["keys"], s.fps, at(np, "keys"), s.warnings);
+      if (node.contains("settings")) work.settings.push_back({n, &node["settings"], at(np, "settings")});
+      if (node.contains("keys")) work.keys.push_back({n, &node["keys"], at(np, "keys")});
     }
     byName[name] = n;
     surface.nodes.push_back(n);
   }
+}
+
+void readConnections(Surface &surface, const json &network, const std::string &path, const NodesByName &byName) {
+  Network &net = *surface.network;
   const json &connections = array(network, "connections", path);
   // Each input takes one connection; in the editor a second one replaces the
   // first, which a scene file would do without a word.
@@ -352,8 +368,15 @@ void readNetwork(Scene &s, Surface &surface, Host &host, const Module &module, c
   }
 }
 
+// Networks are built in three steps, each over every surface before the
+// next, so that no order in the file matters: the nodes (and their blocks),
+// then their settings and keys, which may name nodes of any surface (a Get
+// Material names a Store Material), then the connections, as the settings
+// were made on panels whose inputs were still free.
 void readSurfaces(Scene &s, Host &host, const Module &module, const json &doc) {
   const json &surfaces = array(doc, "surfaces", "");
+  std::vector<NodesByName> names(surfaces.size());
+  PanelWork work;
   for (std::size_t i = 0; i < surfaces.size(); ++i) {
     const std::string path = at("surfaces", i);
     const json &j = surfaces[i];
@@ -373,8 +396,13 @@ void readSurfaces(Scene &s, Host &host, const Module &module, const json &doc) {
     surface.root = surface.network->addHostNode("Surface", {}, nullptr);
     for (int c = 0; c < kChannelCount; ++c) surface.channels[c] = surface.root->addInput(kChannelTypes[c], kChannelNames[c]);
     s.surfaces.push_back(std::move(surface));
-    readNetwork(s, s.surfaces.back(), host, module, object(j, "network", path), at(path, "network"));
+    readNodes(s, s.surfaces.back(), host, object(j, "network", path), at(path, "network"), names[i], work);
   }
+  applySettings(host, module, work.settings, s.warnings);
+  for (const NodeSettings &k : work.keys) applyKeys(host, module, k.node, *k.settings, s.fps, k.path, s.warnings);
+  for (std::size_t i = 0; i < surfaces.size(); ++i)
+    readConnections(s.surfaces[i], object(surfaces[i], "network", at("surfaces", i)), at(at("surfaces", i), "network"),
+                    names[i]);
 }
 
 void readObjects(Scene &s, const json &doc) {
