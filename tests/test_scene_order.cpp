@@ -97,9 +97,9 @@ TEST_F(SceneOrder, ASwitchIsSetBeforeTheControlsItEnables) {
 
 TEST_F(SceneOrder, SettingsThatCannotAllHoldAreRefusedNamingBoth) {
   // The switch turned off in the same settings, whichever comes first.
-  const std::string offAndSet = "surfaces[0].network.nodes[0].settings.Color: conflicts with \"Tint Reflections\": "
-                                "false in these settings: control \"Color\" is disabled; it is enabled when \"Tint "
-                                "Reflections\" is on";
+  const std::string offAndSet = "surfaces[0].network.nodes[0].settings.Color: control \"Color\" is disabled; it is "
+                                "enabled when \"Tint Reflections\" is on, which conflicts with \"Tint Reflections\": "
+                                "false in these settings";
   EXPECT_EQ(errorOf(reflections(R"({"Color": [255, 102, 0], "Tint Reflections": false})")), offAndSet);
   EXPECT_EQ(errorOf(reflections(R"({"Tint Reflections": false, "Color": [255, 102, 0]})")), offAndSet);
   // One control by its label and by its id: two values conflict, one is taken.
@@ -107,6 +107,9 @@ TEST_F(SceneOrder, SettingsThatCannotAllHoldAreRefusedNamingBoth) {
   EXPECT_EQ(twice, "surfaces[0].network.nodes[0].settings.0x8007: conflicts with \"Samples\": 4 in these settings: "
                    "both set control \"Samples\"");
   EXPECT_EQ(errorOf(reflections(R"({"Samples": 4, "0x8007": 4})")), "(no error)");
+  // One key twice in one object: JSON keeps the last, whichever that is.
+  EXPECT_EQ(errorOf(reflections("{\"Samples\": 4,\n \"Samples\": 8}")),
+            "line 3, column 2: \"Samples\" is written twice in one object; only one value can hold");
   // Two keys on one frame of one control, by label and by id.
   EXPECT_EQ(errorOf(reflections("{}", R"({"Reflection Blur": [{"frame": 1, "value": 5}], "0x8006": [{"frame": 1, "value": 6}]})")),
             "surfaces[0].network.nodes[0].keys.0x8006[0]: conflicts with Reflection Blur[0] in these keys: both key "

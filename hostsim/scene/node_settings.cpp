@@ -176,18 +176,20 @@ struct Setting {
   std::string key; // as written
   const json *value = nullptr;
   std::string path;
+  std::size_t node = 0;                 // its place in the list of nodes
   std::vector<std::size_t> controllers; // settings of the same node whose control enables or disables this one
   bool applied = false;
+  std::vector<std::string> warnings; // what applying it warned of
 };
 
 // A setting as a message quotes it: "Tint Reflections": true.
 std::string quoted(const Setting &s) { return "\"" + s.key + "\": " + s.value->dump(); }
 
-void applyNow(Host &host, Setting &s, std::vector<std::string> &warnings) {
+void applyNow(Host &host, Setting &s) {
   host.images().takeFailedLoad();
   host.panels().takeWarnings();
-  applyOne(host.panels(), *s.panel, *s.control, *s.value, s.path, warnings);
-  takeWarnings(host.panels(), s.path, warnings);
+  applyOne(host.panels(), *s.panel, *s.control, *s.value, s.path, s.warnings);
+  takeWarnings(host.panels(), s.path, s.warnings);
   // An image the node asked the host to load, through its "(load Image)"
   // item, failed as a scene's own image would.
   if (const std::string why = host.images().takeFailedLoad(); !why.empty()) fail(s.path, why);
@@ -231,11 +233,12 @@ void orderNode(std::vector<Setting> &all, std::size_t first, std::vector<std::si
 } // namespace
 
 void applySettings(Host &host, const Module &module, const std::vector<NodeSettings> &nodes,
-                   std::vector<std::string> &warnings) {
+                   std::vector<std::vector<std::string>> &warnings) {
   XPanelService &panels = host.panels();
-  std::vector<Setting> all;
+  std::vector<Setting> all; // node by node, as written
   std::vector<std::size_t> order;
-  for (const NodeSettings &n : nodes) {
+  for (std::size_t node = 0; node < nodes.size(); ++node) {
+    const NodeSettings &n = nodes[node];
     if (!n.settings->is_object()) fail(n.path, "should be an object of control labels and values");
     Panel &panel = openPanel(host, module, n.node, n.path);
     const std::size_t first = all.size();
@@ -252,7 +255,7 @@ void applySettings(Host &host, const Module &module, const std::vector<NodeSetti
                          XPanelService::controlName(panel, c));
           again = true;
         }
-      if (!again) all.push_back({&panel, &c, key, &value, at, {}, false});
+      if (!again) all.push_back({&panel, &c, key, &value, at, node, {}, false, {}});
     }
     for (std::size_t i = first; i < all.size(); ++i)
       for (const PanelRule &r : panel.rules)
@@ -269,7 +272,7 @@ void applySettings(Host &host, const Module &module, const std::vector<NodeSetti
     std::vector<std::size_t> still;
     for (std::size_t i : waiting) {
       if (ready(panels, all, all[i]))
-        applyNow(host, all[i], warnings);
+        applyNow(host, all[i]);
       else
         still.push_back(i);
     }
@@ -294,20 +297,23 @@ void applySettings(Host &host, const Module &module, const std::vector<NodeSetti
       for (std::size_t c : s.controllers)
         if (all[c].control->id == r->controller) conflict = &all[c];
     try {
-      applyNow(host, s, warnings);
+      applyNow(host, s);
     } catch (const Error &e) {
       if (!conflict) throw;
-      // The panel's reason, after the setting it comes from.
-      const std::string why = std::string(e.what()).substr(s.path.size() + 2);
-      fail(s.path, "conflicts with " + quoted(*conflict) + " in these settings: " + why);
+      // The panel's reason, and the setting that gives it.
+      throw Error(std::string(e.what()) + ", which conflicts with " + quoted(*conflict) + " in these settings");
     }
     waiting.erase(std::find(waiting.begin(), waiting.end(), blocked));
   }
+  warnings.assign(nodes.size(), {});
+  for (const Setting &s : all) warnings[s.node].insert(warnings[s.node].end(), s.warnings.begin(), s.warnings.end());
 }
 
 void applySettings(Host &host, const Module &module, HostNode *node, const json &settings, const std::string &path,
                    std::vector<std::string> &warnings) {
-  applySettings(host, module, {{node, &settings, path}}, warnings);
+  std::vector<std::vector<std::string>> said;
+  applySettings(host, module, {{node, &settings, path}}, said);
+  warnings.insert(warnings.end(), said[0].begin(), said[0].end());
 }
 
 void applyKeys(Host &host, const Module &module, HostNode *node, const json &keys, double fps,

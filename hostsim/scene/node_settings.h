@@ -31,10 +31,11 @@ struct NodeSettings {
 // twice to different values, or set while a switch in the same settings
 // disables it; the message names both. Throws Error naming the setting's
 // path. What is taken with a warning (a value outside a control's soft
-// limits, one clamped to a hard limit, a colour that looks like 0-1) adds a
-// line "path: what" to warnings.
+// limits, one clamped to a hard limit, a colour that looks like 0-1) is a
+// line "path: what": warnings holds one list per node, each in the order the
+// settings are written.
 void applySettings(Host &host, const Module &module, const std::vector<NodeSettings> &nodes,
-                   std::vector<std::string> &warnings);
+                   std::vector<std::vector<std::string>> &warnings);
 // One node's settings, as above.
 void applySettings(Host &host, const Module &module, HostNode *node, const nlohmann::ordered_json &settings,
                    const std::string &path, std::vector<std::string> &warnings);

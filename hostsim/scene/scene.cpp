@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "hostsim/names.h"
@@ -280,14 +281,15 @@ HostNode *addHostNode(Network &net, const std::string &kind, const json &node, c
 // A surface's nodes by their names in the scene, "Surface" its root.
 using NodesByName = std::map<std::string, HostNode *>;
 
-// What the nodes ask of their panels, applied once every node of the scene
-// exists: their "settings", and their "keys" (node, member and path alike).
+// What a node asks of its panel, applied once every node of the scene exists.
 struct PanelWork {
-  std::vector<NodeSettings> settings, keys;
+  HostNode *node = nullptr;
+  const json *settings = nullptr, *keys = nullptr;
+  std::string path;
 };
 
 void readNodes(Scene &s, Surface &surface, Host &host, const json &network, const std::string &path,
-               NodesByName &byName, PanelWork &work) {
+               NodesByName &byName, std::vector<PanelWork> &work) {
   onlyKeys(network, {"nodes", "connections"}, path);
   Network &net = *surface.network;
   byName["Surface"] = surface.root;
@@ -323,8 +325,9 @@ void readNodes(Scene &s, Surface &surface, Host &host, const json &network, cons
         if (const std::string why = host.images().takeFailedLoad(); !why.empty())
           s.warnings.push_back(at(np, "data") + ": " + why + "; the node has no image");
       }
-      if (node.contains("settings")) work.settings.push_back({n, &node["settings"], at(np, "settings")});
-      if (node.contains("keys")) work.keys.push_back({n, &node["keys"], at(np, "keys")});
+      if (node.contains("settings") || node.contains("keys"))
+        work.push_back({n, node.contains("settings") ? &node["settings"] : nullptr,
+                        node.contains("keys") ? &node["keys"] : nullptr, np});
     }
     byName[name] = n;
     surface.nodes.push_back(n);
@@ -376,7 +379,7 @@ void readConnections(Surface &surface, const json &network, const std::string &p
 void readSurfaces(Scene &s, Host &host, const Module &module, const json &doc) {
   const json &surfaces = array(doc, "surfaces", "");
   std::vector<NodesByName> names(surfaces.size());
-  PanelWork work;
+  std::vector<PanelWork> work;
   for (std::size_t i = 0; i < surfaces.size(); ++i) {
     const std::string path = at("surfaces", i);
     const json &j = surfaces[i];
@@ -398,8 +401,16 @@ void readSurfaces(Scene &s, Host &host, const Module &module, const json &doc) {
     s.surfaces.push_back(std::move(surface));
     readNodes(s, s.surfaces.back(), host, object(j, "network", path), at(path, "network"), names[i], work);
   }
-  applySettings(host, module, work.settings, s.warnings);
-  for (const NodeSettings &k : work.keys) applyKeys(host, module, k.node, *k.settings, s.fps, k.path, s.warnings);
+  std::vector<NodeSettings> settings;
+  for (const PanelWork &w : work)
+    if (w.settings) settings.push_back({w.node, w.settings, at(w.path, "settings")});
+  std::vector<std::vector<std::string>> said;
+  applySettings(host, module, settings, said);
+  // Warnings node by node, as the file has them: settings, then keys.
+  for (std::size_t i = 0, k = 0; i < work.size(); ++i) {
+    if (work[i].settings) s.warnings.insert(s.warnings.end(), said[k].begin(), said[k].end()), ++k;
+    if (work[i].keys) applyKeys(host, module, work[i].node, *work[i].keys, s.fps, at(work[i].path, "keys"), s.warnings);
+  }
   for (std::size_t i = 0; i < surfaces.size(); ++i)
     readConnections(s.surfaces[i], object(surfaces[i], "network", at("surfaces", i)), at(at("surfaces", i), "network"),
                     names[i]);
@@ -479,19 +490,51 @@ void readObjects(Scene &s, const json &doc) {
   }
 }
 
-// Where a literal first appears in the text, "line L, column C: ", or nothing.
-std::string whereIs(const std::string &text, const std::string &literal) {
-  const auto pos = literal.empty() ? std::string::npos : text.find(literal);
-  if (pos == std::string::npos) return "";
+// A place in the text, "line L, column C: ".
+std::string whereAt(const std::string &text, std::size_t pos) {
   const auto lineStart = text.rfind('\n', pos);
   const std::size_t line = 1 + static_cast<std::size_t>(std::count(text.begin(), text.begin() + static_cast<long>(pos), '\n'));
   const std::size_t column = pos - (lineStart == std::string::npos ? 0 : lineStart + 1) + 1;
   return "line " + std::to_string(line) + ", column " + std::to_string(column) + ": ";
 }
 
+// Where a literal first appears in the text, "line L, column C: ", or nothing.
+std::string whereIs(const std::string &text, const std::string &literal) {
+  const auto pos = literal.empty() ? std::string::npos : text.find(literal);
+  return pos == std::string::npos ? "" : whereAt(text, pos);
+}
+
+// Where a key is written as a key for the n-th time, "line L, column C: ",
+// or nothing (a key written with escapes is not found as it reads).
+std::string keyPlace(const std::string &text, const std::string &key, int n) {
+  const std::string quoted = "\"" + key + "\"";
+  for (std::size_t pos = text.find(quoted); pos != std::string::npos; pos = text.find(quoted, pos + 1)) {
+    const std::size_t after = text.find_first_not_of(" \t\r\n", pos + quoted.size());
+    if (after != std::string::npos && text[after] == ':' && --n == 0) return whereAt(text, pos);
+  }
+  return "";
+}
+
 json parseDocument(const std::string &text) {
+  // A key written twice in one object keeps only its last value, so which
+  // one counts would hang on the order they are written in: refused.
+  std::vector<std::set<std::string>> open;
+  std::map<std::string, int> written;
+  const json::parser_callback_t keysOnce = [&](int, json::parse_event_t event, json &parsed) {
+    if (event == json::parse_event_t::object_start) {
+      open.emplace_back();
+    } else if (event == json::parse_event_t::object_end) {
+      open.pop_back();
+    } else if (event == json::parse_event_t::key) {
+      const std::string key = parsed.get<std::string>();
+      const int n = ++written[key];
+      if (!open.back().insert(key).second)
+        fail("", keyPlace(text, key, n) + "\"" + key + "\" is written twice in one object; only one value can hold");
+    }
+    return true;
+  };
   try {
-    return json::parse(text);
+    return json::parse(text, keysOnce);
   } catch (const json::parse_error &e) {
     // "[json.exception.parse_error.101] parse error at line 3, column 5: ..." loses its prefix.
     std::string what = e.what();
