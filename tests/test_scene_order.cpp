@@ -111,7 +111,8 @@ TEST_F(SceneOrder, SettingsThatCannotAllHoldAreRefusedNamingBoth) {
   EXPECT_EQ(errorOf(reflections("{\"Samples\": 4,\n \"Samples\": 8}")),
             "line 3, column 2: \"Samples\" is written twice in one object; only one value can hold");
   // Two keys on one frame of one control, by label and by id.
-  EXPECT_EQ(errorOf(reflections("{}", R"({"Reflection Blur": [{"frame": 1, "value": 5}], "0x8006": [{"frame": 1, "value": 6}]})")),
+  const std::string keys = R"({"Reflection Blur": [{"frame": 1, "value": 5}], "0x8006": [{"frame": 1, "value": 6}]})";
+  EXPECT_EQ(errorOf(reflections("{}", keys)),
             "surfaces[0].network.nodes[0].keys.0x8006[0]: conflicts with Reflection Blur[0] in these keys: both key "
             "frame 1 of control \"Reflection Blur\"");
   EXPECT_EQ(errorOf(reflections("{}", R"({"Reflection Blur": [{"frame": 1, "value": 5}, {"frame": 1, "value": 5}]})")),

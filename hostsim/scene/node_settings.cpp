@@ -346,8 +346,8 @@ void applyKeys(Host &host, const Module &module, HostNode *node, const json &key
       const auto [same, first] = keyed.try_emplace({c.id, time}, kp.substr(path.size() + 1), &k);
       if (!first) {
         if (*same->second.second == k) continue;
-        fail(kp, "conflicts with " + same->second.first + " in these keys: both key frame " + k["frame"].dump() + " of control " +
-                     XPanelService::controlName(panel, c));
+        fail(kp, "conflicts with " + same->second.first + " in these keys: both key frame " + k["frame"].dump() +
+                     " of control " + XPanelService::controlName(panel, c));
       }
       const std::vector<double> values = panelValues(k["value"], kp + ".value");
       host.panels().takeWarnings();
