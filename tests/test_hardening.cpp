@@ -137,6 +137,51 @@ TEST_F(Hardening, AFrameTooLargeForTheMemoryIsRefusedAtOnce) {
   EXPECT_EQ(r.status, 0) << r.err;
 }
 
+// An OBJ file of ten million faces took gigabytes and ended in success:
+// meshes are counted before they are read, against a budget for the scene.
+TEST_F(Hardening, MeshesPastTheirBudgetAreRefusedBeforeTheyAreRead) {
+  constexpr int kTriangles = 3000; // three points of its own each, no normals
+  {
+    std::ofstream obj(path("m.obj"));
+    for (int i = 0; i < kTriangles; ++i) obj << "v " << i << " 0 0\nv " << i << " 1 0\nv " << i << " 0 1\n";
+    for (int i = 0; i < kTriangles; ++i) obj << "f " << 3 * i + 1 << " " << 3 * i + 2 << " -1\n";
+  }
+  const uint64_t one = hostsim::meshBytes(3 * kTriangles, 0, 3 * kTriangles, kTriangles);
+  const std::string twice = R"({"surfaces": [{"name": "S"}], "objects": [
+      {"type": "mesh", "surface": "S", "file": "m.obj"}, {"name": "again", "type": "mesh", "surface": "S", "file": "m.obj"}]})";
+  // Two meshes fit a budget of exactly both, and the second does not fit one byte less.
+  hostsim::SceneLimits limits{.meshBytes = 2 * one};
+  ASSERT_NO_THROW(scene = hostsim::parseScene(host, *module, twice, path("s.json"), limits));
+  EXPECT_EQ(scene->objects[1].mesh.indices.size(), 3u * kTriangles);
+  scene.reset();
+  limits.meshBytes = 2 * one - 1;
+  std::string error;
+  try {
+    hostsim::parseScene(host, *module, twice, path("s.json"), limits);
+  } catch (const hostsim::Error &e) {
+    error = e.what();
+  }
+  EXPECT_EQ(error.rfind("objects[1].file: mesh \"" + path("m.obj") + "\": 3000 triangles would take about 0.", 0), 0u)
+      << error;
+  EXPECT_NE(error.find(" MiB left for the scene's meshes (--mesh-budget MIB sets what they may take)"), std::string::npos)
+      << error;
+
+  // On the command line: one line and status 2, and the budget is the user's to set.
+  const std::string scene = file("s.json", twice), module = " --module " + std::string(JUXS_MODULE_PATH);
+  Outcome r = hostsim("render " + scene + " -o " + path("x.png") + " --mesh-budget 1" + module);
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_EQ(r.lines(), 1) << r.err;
+  EXPECT_EQ(r.err.rfind("hostsim: " + scene + ": objects[1].file: mesh", 0), 0u) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(path("x.png")));
+  r = hostsim("save " + scene + " -o " + path("t.json") + " --mesh-budget 2" + module);
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (const char *bad : {"0", "-1", "1.5", "x", "1073741825", "99999999999999999999999"}) {
+    r = hostsim("render " + scene + " --mesh-budget " + bad + module);
+    EXPECT_EQ(r.status, 2) << bad;
+    EXPECT_EQ(r.err, "hostsim: --mesh-budget needs a number of MiB from 1 to 1073741824\n") << bad;
+  }
+}
+
 // ---------------------------------------------------------------- 4: a module is a file
 
 TEST_F(Hardening, AModuleNamedWithoutAFolderIsTheFileInTheCurrentFolder) {

@@ -9,6 +9,8 @@
 #include <set>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 #include "hostsim/render/image_output.h"
 #include "tests/support/thrown.h"
 #include "hostsim/render/progress.h"
@@ -774,6 +776,134 @@ TEST(Progress, TheTimeLeftFollowsTheRateSoFar) {
   EXPECT_NE(tty.find("frame 12 (2 of 4)"), std::string::npos) << tty;
   EXPECT_NE(tty.find("10 s elapsed, about 30 s left"), std::string::npos) << tty;
   EXPECT_EQ(tty.find('\n'), std::string::npos);
+}
+
+// ---------------------------------------------------------------- what nests, repeats and carries over
+
+// Nesting multiplies what one evaluation costs: each traced ray's hit casts
+// again, as deep as the bounds allow, and a chain of Take Samples multiplies
+// every evaluation upstream. Both are said before the render, with the
+// estimate. The objects stand out of the one-pixel picture, so that the
+// render itself is instant.
+TEST_F(Command, NestedSamplingIsWarnedOfBeforeTheRender) {
+  const std::string scene = (dir / "s.json").string(), out = " -o " + (dir / "x.png").string();
+  auto blurred = [&](int samples, int depth) {
+    writeFile("s.json", R"({"image": {"width": 1, "height": 1}, "surfaces": [{"name": "Metal", "network": {"nodes": [
+        {"name": "blur", "server": "Jux Gaussian Reflections", "settings": {"Reflection Blur": 20, "Samples": )" +
+                            std::to_string(samples) + R"(, "Blur Depth": )" + std::to_string(depth) + R"(}}],
+        "connections": [{"from": "blur", "output": "Color", "to": "Surface", "input": "Color"}]}}, {"name": "Floor"}],
+      "objects": [{"type": "sphere", "surface": "Metal", "position": [100, 0, 0]},
+                  {"type": "plane", "surface": "Floor", "size": [10, 10], "position": [100, -1, 0]}]})");
+    return hostsim("render " + scene + out);
+  };
+  CommandRun r = blurred(32767, 32767);
+  ASSERT_EQ(r.status, 0) << r.err;
+  // 32767 rays, each of whose hits may cast 32767 again, down to depth 8.
+  const std::string at = "hostsim: " + scene + ": warning: surfaces[0].network.nodes[0]: node \"blur\" would cast ";
+  EXPECT_EQ(r.err.rfind(at + "up to about 4.4e+40 rays each time it is evaluated, in every shading sample, counting "
+                             "those that the surfaces its rays hit cast in turn, down to the ray recursion limit of 8; "
+                             "the render will be slow\nhostsim: 1 frame of 1x1",
+                        0),
+            0u)
+      << r.err;
+  // At its default Blur Depth of 0 a nested hit casts one sharp ray: 32767
+  // rays and a few per level are not many.
+  r = blurred(32767, 0);
+  EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
+  // One level of blur on a blur: 2000 rays, whose hits at depth 1 cast 2000
+  // again, whose hits cast one sharp ray at each depth from 2 to 8.
+  r = blurred(2000, 1);
+  EXPECT_NE(r.err.find("would cast up to about 32002000 rays"), std::string::npos) << r.err;
+
+  // 40 Take Samples of 2 in a chain cast nothing, but evaluate Random 2^40
+  // times a sample: named where the count first passes a million, at the
+  // 19th (2^20 - 1 evaluations of it and what is upstream).
+  nlohmann::json nodes = nlohmann::json::array({{{"name", "r"}, {"server", "Jux Random"}}});
+  nlohmann::json connections = nlohmann::json::array();
+  for (int i = 1; i <= 40; ++i) {
+    nodes.push_back({{"name", "t" + std::to_string(i)}, {"server", "Jux Take Samples"}, {"settings", {{"Samples", 2}}}});
+    connections.push_back({{"from", i == 1 ? "r" : "t" + std::to_string(i - 1)}, {"output", i == 1 ? "Out" : "Color"},
+                           {"to", "t" + std::to_string(i)}, {"input", "Color"}});
+  }
+  connections.push_back({{"from", "t40"}, {"output", "Color"}, {"to", "Surface"}, {"input", "Color"}});
+  writeFile("s.json", nlohmann::json{{"image", {{"width", 1}, {"height", 1}}},
+                                     {"surfaces", {{{"name", "S"}, {"network", {{"nodes", nodes}, {"connections", connections}}}}}}}
+                          .dump());
+  r = hostsim("render " + scene + out);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.rfind("hostsim: " + scene + ": warning: surfaces[0].network.nodes[19]: node \"t19\" would evaluate "
+                        "itself and the nodes upstream of it about 1048575 times each time it is evaluated, in every "
+                        "shading sample; the render will be slow\nhostsim: 1 frame of 1x1",
+                        0),
+            0u)
+      << r.err;
+}
+
+// A user copies a Store Material and forgets to rename it, or picks
+// "(load Image)" without a file to answer it: taken, and said once each.
+TEST_F(Command, ARepeatedMaterialNameAndAnUnansweredRequesterAreWarnedOf) {
+  writeFile("s.json", R"json({"image": {"width": 2, "height": 2}, "surfaces": [
+      {"name": "A", "network": {"nodes": [{"name": "grain", "server": "Jux Store Material", "settings": {"Name": "Grain"}}]}},
+      {"name": "B", "network": {"nodes": [
+        {"name": "other", "server": "Jux Store Material", "settings": {"Name": "Other"}},
+        {"name": "copy", "server": "Jux Store Material", "settings": {"Name": "Grain"}},
+        {"name": "get", "server": "Jux Get Material", "settings": {"Slot": "Grain"}},
+        {"name": "wall", "server": "Jux Pixel Image", "settings": {"Image": "(load Image)"}}]}}]})json");
+  const std::string scene = (dir / "s.json").string(), out = " -o " + (dir / "x.png").string();
+  const std::string at = "hostsim: " + scene + ": warning: surfaces[1].network.nodes[";
+  const std::string requester = at + "3].settings.Image: node \"Pixel Image (1)\" opened the file requester, and no "
+                                     "--file answer was left for it: it was cancelled, and the node loaded no image\n";
+  const std::string repeated = at + "1]: a Store Material named \"Grain\" is already listed at "
+                                    "surfaces[0].network.nodes[0]; every Get Material that chooses \"Grain\" finds "
+                                    "that first one\n";
+  CommandRun r = hostsim("render " + scene + out);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.rfind(requester + repeated + "hostsim: 1 frame", 0), 0u) << r.err;
+  // Save warns alike; an answer of --cancel is the user's, and not warned of.
+  r = hostsim("save " + scene + " -o " + (dir / "t.json").string() + " --cancel");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, repeated);
+}
+
+// Counter's counts and the random sequence run on from frame to frame of one
+// render: frame 2 of frames 1-2 is not frame 2 rendered alone. The render
+// says so once, unless told that this is meant; a scene without such nodes
+// renders the frame alike either way, and is not told.
+TEST_F(Command, FramesOfOneRenderCarryTheModulesStateAndSaySo) {
+  auto sceneWith = [&](const std::string &server, const std::string &output) {
+    writeFile("s.json", R"({"image": {"width": 8, "height": 8}, "frames": {"first": 1, "last": 1},
+        "camera": {"position": [0, 0, -2]}, "surfaces": [{"name": "S", "network": {
+        "nodes": [{"name": "n", "server": ")" + server + R"("}],
+        "connections": [{"from": "n", "output": ")" + output + R"(", "to": "Surface", "input": "Luminosity"}]}}],
+      "objects": [{"type": "box", "surface": "S", "size": [5, 5, 0.1]}]})");
+  };
+  const std::string scene = (dir / "s.json").string();
+  auto pixels = [&](const std::string &name) {
+    auto in = OIIO::ImageInput::open((dir / name).string());
+    std::vector<unsigned char> px(8 * 8 * 3);
+    if (in) in->read_image(0, 0, 0, 3, OIIO::TypeDesc::UINT8, px.data());
+    return px;
+  };
+  const std::string note = "hostsim: " + scene + ": note: frames 1-2 are one render, as in the host, and what the "
+                           "module keeps carries over from each frame to the next: where the random sequence stands "
+                           "(Random); so a frame here differs from a render of that frame alone, which starts afresh "
+                           "(--carry-state: this is meant, and no note is needed)\n";
+  sceneWith("Jux Random", "Out");
+  CommandRun r = hostsim("render " + scene + " -o " + (dir / "run.png").string() + " --frames 1-2");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.rfind(note + "hostsim: 2 frames", 0), 0u) << r.err;
+  r = hostsim("render " + scene + " -o " + (dir / "alone.png").string() + " --frames 2");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.find("note"), std::string::npos) << r.err;
+  EXPECT_NE(pixels("run_0002.png"), pixels("alone.png"));
+  r = hostsim("render " + scene + " -o " + (dir / "run.png").string() + " --frames 1-2 --carry-state");
+  EXPECT_EQ(r.err.find("note"), std::string::npos) << r.err;
+
+  sceneWith("Jux Sqrt", "Out");
+  r = hostsim("render " + scene + " -o " + (dir / "run.png").string() + " --frames 1-2");
+  EXPECT_EQ(r.err.find("note"), std::string::npos) << r.err;
+  hostsim("render " + scene + " -o " + (dir / "alone.png").string() + " --frames 2");
+  EXPECT_EQ(pixels("run_0002.png"), pixels("alone.png"));
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -84,6 +86,35 @@ void warn(const std::string &file, const std::string &what) {
   std::fprintf(stderr, "hostsim: %s%swarning: %s\n", file.c_str(), file.empty() ? "" : ": ",
                hostsim::oneLine(what).c_str());
 }
+
+// Something the user may not expect but that is as meant: one line, once.
+void note(const std::string &file, const std::string &what) {
+  std::fprintf(stderr, "hostsim: %s%snote: %s\n", file.c_str(), file.empty() ? "" : ": ", hostsim::oneLine(what).c_str());
+}
+
+// What the scene's nodes carry from one frame of a render to the next, as
+// the host runs them, in words; empty when nothing: per-thread counts and
+// held values, the frames counted since the render's start, and the
+// module's one random sequence.
+std::string stateAcrossFrames(const hostsim::Scene &scene) {
+  auto has = [&](const char *server) {
+    for (const hostsim::Surface &surface : scene.surfaces)
+      for (const hostsim::HostNode *node : surface.nodes)
+        if (node->serverName == server) return true;
+    return false;
+  };
+  std::vector<std::string> parts;
+  if (has("Jux Counter")) parts.push_back("Counter's counts");
+  if (has("Jux Hold Value")) parts.push_back("the values Hold Value holds");
+  if (has("Jux Render Info")) parts.push_back("the frames Render Info counts");
+  std::string drawers;
+  for (const char *server : {"Jux Random", "Jux Ambient Occlusion", "Jux Gaussian Reflections", "Jux Gaussian Refractions"})
+    if (has(server)) drawers += (drawers.empty() ? "" : ", ") + std::string(server + 4); // its name, past "Jux "
+  if (!drawers.empty()) parts.push_back("where the random sequence stands (" + drawers + ")");
+  std::string text;
+  for (std::size_t i = 0; i < parts.size(); ++i) text += (i == 0 ? "" : ", ") + parts[i];
+  return text;
+}
 #else
 // A command or option this build leaves out: said as such, not as unknown.
 [[noreturn]] void lacking(const std::string &what) {
@@ -145,12 +176,17 @@ std::string defaultModule() {
   return hostsim::utf8Of(beside);
 }
 
+// A mesh budget in MiB that still counts in bytes without overflow: 1 PiB.
+constexpr unsigned long long kMaxMeshBudgetMib = 1ull << 30;
+
 // What render and save are given. Values are taken as text and checked here,
 // so that each fault keeps its own message.
 struct Options {
   std::string scene, out, module;
-  std::string threadsText, framesText, sizeText;
+  std::string threadsText, framesText, sizeText, meshBudgetText;
   bool fullFloat = false;
+  bool carryState = false; // render: the user means the module's state to carry across frames
+  hostsim::SceneLimits limits;
   int threads = 0;                    // 0: the scene's
   int firstFrame = 0, lastFrame = -1; // empty range: the scene's
   int width = 0, height = 0;
@@ -170,6 +206,11 @@ void addSceneOptions(CLI::App &cmd, Options &o, const CLI::Option *&fileOpt, con
                 ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   cancelOpt = cmd.add_flag("--cancel")->description(
       "the file requester's next answer: cancelled (repeatable; with no answer left, the requester is cancelled)");
+  cmd.add_option("--mesh-budget", o.meshBudgetText,
+                 "what the scene's OBJ meshes may take in memory together, in MiB; a mesh past it is refused before "
+                 "it is read (default: " +
+                     std::to_string(hostsim::kMeshBudgetBytes >> 20) + ")")
+      ->type_name("MIB");
   cmd.get_formatter()->column_width(24);
 }
 
@@ -205,6 +246,14 @@ void checkOptions(Options &o, const CLI::App &cmd, const CLI::Option *fileOpt, c
         o.width > 16384 || o.height > 16384)
       bad("--size needs WxH, each from 1 to 16384");
   }
+  if (!o.meshBudgetText.empty()) {
+    char *end = nullptr;
+    errno = 0;
+    const unsigned long long mib = std::strtoull(o.meshBudgetText.c_str(), &end, 10);
+    if (!std::isdigit(static_cast<unsigned char>(o.meshBudgetText[0])) || *end || errno || mib < 1 || mib > kMaxMeshBudgetMib)
+      bad("--mesh-budget needs a number of MiB from 1 to " + std::to_string(kMaxMeshBudgetMib));
+    o.limits.meshBytes = static_cast<uint64_t>(mib) << 20;
+  }
   if (o.module.empty()) o.module = defaultModule();
 }
 
@@ -228,7 +277,7 @@ void openSession(const Options &o, Session &s) {
       s.host->fileRequester().cancel();
     else
       s.host->fileRequester().answer(path);
-  s.scene = blaming(o.scene, [&] { return hostsim::loadScene(*s.host, *s.module, o.scene); }, Blame::Always);
+  s.scene = blaming(o.scene, [&] { return hostsim::loadScene(*s.host, *s.module, o.scene, o.limits); }, Blame::Always);
   for (const std::string &w : s.scene->warnings) warn(o.scene, w);
   requireNoRefusals(*s.host, o.module);
 }
@@ -256,6 +305,15 @@ int render(Options &o) {
   ro.firstFrame = o.lastFrame >= o.firstFrame ? o.firstFrame : scene.firstFrame;
   ro.lastFrame = o.lastFrame >= o.firstFrame ? o.lastFrame : scene.lastFrame;
   ro.progress = true;
+  // A frame of a longer render is not the frame rendered alone; said once,
+  // unless the user has said that the carrying over is meant.
+  if (const std::string state = stateAcrossFrames(scene); ro.lastFrame > ro.firstFrame && !o.carryState && !state.empty())
+    note(o.scene, "frames " + std::to_string(ro.firstFrame) + "-" + std::to_string(ro.lastFrame) +
+                      " are one render, as in the host, and what the module keeps carries over from each frame to the "
+                      "next: " +
+                      state +
+                      "; so a frame here differs from a render of that frame alone, which starts afresh "
+                      "(--carry-state: this is meant, and no note is needed)");
   hostsim::PictureOptions po;
   po.fullFloat = o.fullFloat;
   // A picture's fault names the picture; any other is the scene's.
@@ -493,6 +551,10 @@ int run(int argc, char **argv) {
       ->type_name("N");
   renderCmd->add_option("--frames", ro.framesText, "the frames to render, A-B or A (default: the scene's)")
       ->type_name("A-B");
+  renderCmd->add_flag("--carry-state", ro.carryState,
+                      "say that the module's state (counts, held values, frames counted, the random sequence) is meant "
+                      "to carry over from frame to frame, as it always does in one render, so that no note says it "
+                      "(default: off)");
   renderCmd->add_option("--size", ro.sizeText, "the picture's size in pixels, each side 1 to 16384 (default: the scene's)")
       ->type_name("WxH");
 

@@ -48,9 +48,25 @@ struct Mesh {
 Mesh makePlane(double width, double depth);
 // A box centred on the origin with flat faces.
 Mesh makeBox(const Vec3 &size);
+// What the meshes of a scene may take in memory together, unless the
+// command line gives another budget (--mesh-budget): a file whose faces would
+// take more than is left is refused before they are read.
+constexpr uint64_t kMeshBudgetBytes = uint64_t(1) << 30;
+
+// What a mesh takes while a scene is read and rendered, from its file's
+// counts: its points and normals (the v and vn records) while the file is
+// read; for each polygon corner (each its own vertex) a position, a normal
+// when the file gives any, and the renderer's copy of the position; for each
+// triangle three indices, the renderer's copy of them, a face normal and
+// Embree's hierarchy over it, as it is built.
+uint64_t meshBytes(uint64_t points, uint64_t normals, uint64_t corners, uint64_t triangles);
+
 // A Wavefront OBJ file: v, vn and f records (polygons are fanned into
 // triangles, negative indices count back); everything else is skipped.
-// Throws Error naming the file ("FILE: line N: what") on a fault.
-Mesh readObj(const std::string &path);
+// The records are counted first: a mesh that would take more than budget
+// bytes (meshBytes) is refused before anything is allocated for it; what it
+// takes goes to *taken. Throws Error naming the file ("FILE: line N: what")
+// on a fault.
+Mesh readObj(const std::string &path, uint64_t budget = UINT64_MAX, uint64_t *taken = nullptr);
 
 } // namespace hostsim

@@ -176,6 +176,7 @@ struct Setting {
   std::string key; // as written
   const json *value = nullptr;
   std::string path;
+  const HostNode *owner = nullptr;
   std::size_t node = 0;                 // its place in the list of nodes
   std::vector<std::size_t> controllers; // settings of the same node whose control enables or disables this one
   bool applied = false;
@@ -188,8 +189,14 @@ std::string quoted(const Setting &s) { return "\"" + s.key + "\": " + s.value->d
 void applyNow(Host &host, Setting &s) {
   host.images().takeFailedLoad();
   host.panels().takeWarnings();
+  const std::size_t unanswered = host.fileRequester().unanswered();
   applyOne(host.panels(), *s.panel, *s.control, *s.value, s.path, s.warnings);
   takeWarnings(host.panels(), s.path, s.warnings);
+  // "(load Image)" with no answer left is a cancelled requester: the render
+  // would go on without the picture the scene asked for.
+  if (host.fileRequester().unanswered() != unanswered)
+    s.warnings.push_back(s.path + ": node \"" + s.owner->name + "\" opened the file requester, and no --file answer "
+                                  "was left for it: it was cancelled, and the node loaded no image");
   // An image the node asked the host to load, through its "(load Image)"
   // item, failed as a scene's own image would.
   if (const std::string why = host.images().takeFailedLoad(); !why.empty()) fail(s.path, why);
@@ -255,7 +262,7 @@ void applySettings(Host &host, const Module &module, const std::vector<NodeSetti
                          XPanelService::controlName(panel, c));
           again = true;
         }
-      if (!again) all.push_back({&panel, &c, key, &value, at, node, {}, false, {}});
+      if (!again) all.push_back({&panel, &c, key, &value, at, n.node, node, {}, false, {}});
     }
     for (std::size_t i = first; i < all.size(); ++i)
       for (const PanelRule &r : panel.rules)

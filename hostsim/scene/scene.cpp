@@ -416,8 +416,9 @@ void readSurfaces(Scene &s, Host &host, const Module &module, const json &doc) {
                     names[i]);
 }
 
-void readObjects(Scene &s, const json &doc) {
+void readObjects(Scene &s, const json &doc, const SceneLimits &limits) {
   const json &objects = array(doc, "objects", "");
+  uint64_t meshBytesLeft = limits.meshBytes;
   for (std::size_t i = 0; i < objects.size(); ++i) {
     const std::string path = at("objects", i);
     const json &j = objects[i];
@@ -481,13 +482,36 @@ void readObjects(Scene &s, const json &doc) {
       fs::path file(string(j, "file", path));
       if (file.is_relative()) file = fs::path(s.dir) / file;
       o.meshPath = fs::absolute(file).lexically_normal().string();
-      o.mesh = faultAt(at(path, "file"), [&] { return readObj(o.meshPath); });
+      uint64_t taken = 0;
+      o.mesh = faultAt(at(path, "file"), [&] { return readObj(o.meshPath, meshBytesLeft, &taken); });
+      meshBytesLeft -= taken;
       o.mesh.transform(o.transform);
     } else {
       fail(at(path, "type"), "unknown object type \"" + type + "\" (sphere, plane, box or mesh)");
     }
     s.objects.push_back(std::move(o));
   }
+}
+
+// Get Material finds a Store Material by its name, and with two of one name
+// every Get finds the first listed: a second is most likely a slip (a copied
+// node not renamed), and otherwise unreachable by name.
+void warnOfRepeatedMaterialNames(Scene &s, Host &host, const Module &module) {
+  std::map<std::string, std::string> firstAt; // name to where it was first listed
+  for (std::size_t i = 0; i < s.surfaces.size(); ++i)
+    for (std::size_t k = 0; k < s.surfaces[i].nodes.size(); ++k) {
+      HostNode *node = s.surfaces[i].nodes[k];
+      if (node->serverName != "Jux Store Material") continue;
+      const std::string where = at(at(at("surfaces", i), "network.nodes"), k);
+      Panel &panel = openPanel(host, module, node, where);
+      const PanelControl *name = panel.control("Name");
+      if (!name) continue;
+      const std::string text = host.panels().value(panel, *name).text;
+      const auto [first, isNew] = firstAt.emplace(text, where);
+      if (!isNew)
+        s.warnings.push_back(where + ": a Store Material named \"" + text + "\" is already listed at " + first->second +
+                             "; every Get Material that chooses \"" + text + "\" finds that first one");
+    }
 }
 
 // A place in the text, "line L, column C: ".
@@ -552,7 +576,8 @@ json parseDocument(const std::string &text) {
   }
 }
 
-std::unique_ptr<Scene> readScene(Host &host, const Module &module, const std::string &text, const std::string &file) {
+std::unique_ptr<Scene> readScene(Host &host, const Module &module, const std::string &text, const std::string &file,
+                                 const SceneLimits &limits) {
   json doc = parseDocument(text);
   if (!doc.is_object()) fail("", "a scene is a JSON object");
   onlyKeys(doc, {"camera", "image", "frames", "rayRecursionLimit", "threads", "backdrop", "light", "images", "surfaces", "objects"}, "");
@@ -596,7 +621,8 @@ std::unique_ptr<Scene> readScene(Host &host, const Module &module, const std::st
   host.images().setBaseDir(s->dir);
   readImages(host, doc);
   readSurfaces(*s, host, module, doc);
-  readObjects(*s, doc);
+  warnOfRepeatedMaterialNames(*s, host, module);
+  readObjects(*s, doc, limits);
   s->document = std::move(doc);
   return s;
 }
@@ -625,9 +651,10 @@ bool wholeNumber(const json &value, int64_t &out) {
   return true;
 }
 
-std::unique_ptr<Scene> parseScene(Host &host, const Module &module, const std::string &text, const std::string &file) {
+std::unique_ptr<Scene> parseScene(Host &host, const Module &module, const std::string &text, const std::string &file,
+                                  const SceneLimits &limits) {
   try {
-    return readScene(host, module, text, file);
+    return readScene(host, module, text, file, limits);
   } catch (const json::exception &e) {
     // The checks above should leave the library nothing to object to; if one
     // slips through it is still a fault in the scene, not a crash.
@@ -635,13 +662,13 @@ std::unique_ptr<Scene> parseScene(Host &host, const Module &module, const std::s
   }
 }
 
-std::unique_ptr<Scene> loadScene(Host &host, const Module &module, const std::string &path) {
+std::unique_ptr<Scene> loadScene(Host &host, const Module &module, const std::string &path, const SceneLimits &limits) {
   if (const std::string kind = notAFile(pathFromUtf8(path)); !kind.empty()) fail("", "is " + kind + ", not a scene file");
   std::ifstream in(path, std::ios::binary);
   if (!in) fail("", std::string("cannot open the scene: ") + std::strerror(errno));
   std::stringstream text;
   text << in.rdbuf();
-  return parseScene(host, module, text.str(), path);
+  return parseScene(host, module, text.str(), path, limits);
 }
 
 } // namespace hostsim

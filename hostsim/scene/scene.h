@@ -99,11 +99,18 @@ struct Scene {
   double timeOf(int frame) const { return frame / fps; }
 };
 
+// What a scene may take while it is read, refused before it is taken.
+struct SceneLimits {
+  uint64_t meshBytes = kMeshBudgetBytes; // every mesh of the scene together (meshBytes())
+};
+
 // Reads a scene into the host: sets the scene and backdrop records, replaces
 // the image list with the scene's images, builds the networks. Throws Error. The host must be active
 // and outlive the scene; so must the module.
-std::unique_ptr<Scene> loadScene(Host &host, const Module &module, const std::string &path);
-std::unique_ptr<Scene> parseScene(Host &host, const Module &module, const std::string &text, const std::string &path);
+std::unique_ptr<Scene> loadScene(Host &host, const Module &module, const std::string &path,
+                                 const SceneLimits &limits = {});
+std::unique_ptr<Scene> parseScene(Host &host, const Module &module, const std::string &text, const std::string &path,
+                                  const SceneLimits &limits = {});
 
 // Writes the scene with each module node's persisted block (the binary
 // stream, base64) in place of its settings and keys; paths are written

@@ -56,6 +56,8 @@ int32_t FileRequester::run(int32_t version, LWFileReqLocal *request) {
   if (!queue_.empty()) {
     next = queue_.front();
     queue_.pop_front();
+  } else {
+    ++unanswered_;
   }
   // A name that does not fit the caller's buffers would be cut into another
   // file's name: the requester refuses it instead.

@@ -25,6 +25,9 @@ public:
   void answer(const std::string &path) { queue_.emplace_back(path); }
   void cancel() { queue_.emplace_back(std::nullopt); }
   std::size_t pending() const { return queue_.size(); }
+  // Requests that found no answer left and were cancelled for it, not by an
+  // answer that said so: a scene that asks for a file nobody gave.
+  std::size_t unanswered() const { return unanswered_; }
 
   // What each request asked for, for tests.
   struct Request {
@@ -42,6 +45,7 @@ public:
 private:
   std::deque<std::optional<std::string>> queue_;
   std::vector<Request> requests_;
+  std::size_t unanswered_ = 0;
 };
 
 } // namespace hostsim
