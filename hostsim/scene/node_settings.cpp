@@ -1,7 +1,9 @@
 #include "hostsim/scene/node_settings.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <map>
 
 #include "hostsim/scene/scene.h"
 #include "hostsim/services/panel_text.h"
@@ -111,6 +113,19 @@ void takeWarnings(XPanelService &panels, const std::string &path, std::vector<st
   for (const std::string &w : panels.takeWarnings()) warnings.push_back(path + ": " + w);
 }
 
+// The popup's item with this text, or -1. Blanks around an item cannot be
+// seen in a panel: without them the item still counts when exactly one
+// matches.
+int32_t popupIndex(XPanelService &panels, Panel &panel, const PanelControl &c, const std::string &item) {
+  const int32_t n = panels.popupCount(panel, c);
+  for (int32_t i = 0; i < n; ++i)
+    if (panels.popupItem(panel, c, i) == item) return i;
+  int32_t found = -1, matches = 0;
+  for (int32_t i = 0; i < n; ++i)
+    if (trimmed(panels.popupItem(panel, c, i)) == trimmed(item)) found = i, ++matches;
+  return matches == 1 ? found : -1;
+}
+
 void applyOne(XPanelService &panels, Panel &panel, PanelControl &c, const json &v, const std::string &path,
               std::vector<std::string> &warnings) {
   if (c.isPopup()) {
@@ -118,19 +133,10 @@ void applyOne(XPanelService &panels, Panel &panel, PanelControl &c, const json &
     int32_t index = -1;
     if (v.is_string()) {
       const std::string item = v.get<std::string>();
-      const int32_t n = panels.popupCount(panel, c);
-      for (int32_t i = 0; i < n && index < 0; ++i)
-        if (panels.popupItem(panel, c, i) == item) index = i;
-      // Blanks around an item cannot be seen in a panel: without them the
-      // item still counts when exactly one matches.
-      if (index < 0) {
-        int32_t found = -1, matches = 0;
-        for (int32_t i = 0; i < n; ++i)
-          if (trimmed(panels.popupItem(panel, c, i)) == trimmed(item)) found = i, ++matches;
-        if (matches == 1) index = found;
-      }
+      index = popupIndex(panels, panel, c, item);
       if (index < 0) {
         std::string items;
+        const int32_t n = panels.popupCount(panel, c);
         for (int32_t i = 0; i < n; ++i) items += (i ? ", \"" : "\"") + panels.popupItem(panel, c, i) + "\"";
         fail(path, "\"" + c.label + "\" has no item \"" + item + "\" (" + items + ")");
       }
@@ -163,36 +169,167 @@ void applyOne(XPanelService &panels, Panel &panel, PanelControl &c, const json &
   }
 }
 
+// One setting of a node, with what it waits for.
+struct Setting {
+  Panel *panel = nullptr;
+  PanelControl *control = nullptr;
+  std::string key; // as written
+  const json *value = nullptr;
+  std::string path;
+  const HostNode *owner = nullptr;
+  std::size_t node = 0;                 // its place in the list of nodes
+  std::vector<std::size_t> controllers; // settings of the same node whose control enables or disables this one
+  bool applied = false;
+  std::vector<std::string> warnings; // what applying it warned of
+};
+
+// A setting as a message quotes it: "Tint Reflections": true.
+std::string quoted(const Setting &s) { return "\"" + s.key + "\": " + s.value->dump(); }
+
+void applyNow(Host &host, Setting &s) {
+  host.images().takeFailedLoad();
+  host.panels().takeWarnings();
+  const std::size_t unanswered = host.fileRequester().unanswered();
+  applyOne(host.panels(), *s.panel, *s.control, *s.value, s.path, s.warnings);
+  takeWarnings(host.panels(), s.path, s.warnings);
+  // "(load Image)" with no answer left is a cancelled requester: the render
+  // would go on without the picture the scene asked for.
+  if (host.fileRequester().unanswered() != unanswered)
+    s.warnings.push_back(s.path + ": node \"" + s.owner->name + "\" opened the file requester, and no --file answer "
+                                  "was left for it: it was cancelled, and the node loaded no image");
+  // An image the node asked the host to load, through its "(load Image)"
+  // item, failed as a scene's own image would.
+  if (const std::string why = host.images().takeFailedLoad(); !why.empty()) fail(s.path, why);
+  s.applied = true;
+}
+
+// Whether a setting can be applied as the file means it: its switches are
+// set, its control is enabled, and the popup item it names is there.
+bool ready(XPanelService &panels, const std::vector<Setting> &all, const Setting &s) {
+  for (std::size_t c : s.controllers)
+    if (!all[c].applied) return false;
+  if (!panels.enabled(*s.panel, *s.control)) return false;
+  return !(s.control->isPopup() && s.value->is_string() &&
+           popupIndex(panels, *s.panel, *s.control, s.value->get<std::string>()) < 0);
+}
+
+// One node's settings in the order to apply them: each after the settings
+// of the switches that govern its control, otherwise as written.
+void orderNode(std::vector<Setting> &all, std::size_t first, std::vector<std::size_t> &order) {
+  const std::size_t end = all.size();
+  std::vector<bool> placed(end - first, false);
+  for (std::size_t done = 0; done < end - first;) {
+    std::size_t next = end;
+    for (std::size_t i = first; i < end && next == end; ++i) {
+      if (placed[i - first]) continue;
+      bool free = true;
+      for (std::size_t c : all[i].controllers) free = free && placed[c - first];
+      if (free) next = i;
+    }
+    // Rules that govern each other in a ring: no order satisfies them, so
+    // the file's order stands and the panel decides.
+    if (next == end)
+      for (std::size_t i = first; i < end && next == end; ++i)
+        if (!placed[i - first]) next = i;
+    placed[next - first] = true;
+    order.push_back(next);
+    ++done;
+  }
+}
+
 } // namespace
+
+void applySettings(Host &host, const Module &module, const std::vector<NodeSettings> &nodes,
+                   std::vector<std::vector<std::string>> &warnings) {
+  XPanelService &panels = host.panels();
+  std::vector<Setting> all; // node by node, as written
+  std::vector<std::size_t> order;
+  for (std::size_t node = 0; node < nodes.size(); ++node) {
+    const NodeSettings &n = nodes[node];
+    if (!n.settings->is_object()) fail(n.path, "should be an object of control labels and values");
+    Panel &panel = openPanel(host, module, n.node, n.path);
+    const std::size_t first = all.size();
+    for (const auto &[key, value] : n.settings->items()) {
+      const std::string at = n.path + "." + key;
+      PanelControl &c = findControl(panel, key, at);
+      // By its label and by its id, one control may be named twice: the
+      // same value twice is harmless, two values cannot both hold.
+      bool again = false;
+      for (std::size_t i = first; i < all.size() && !again; ++i)
+        if (all[i].control == &c) {
+          if (*all[i].value != value)
+            fail(at, "conflicts with " + quoted(all[i]) + " in these settings: both set control " +
+                         XPanelService::controlName(panel, c));
+          again = true;
+        }
+      if (!again) all.push_back({&panel, &c, key, &value, at, n.node, node, {}, false, {}});
+    }
+    for (std::size_t i = first; i < all.size(); ++i)
+      for (const PanelRule &r : panel.rules)
+        if (std::find(r.dependants.begin(), r.dependants.end(), all[i].control->id) != r.dependants.end())
+          for (std::size_t k = first; k < all.size(); ++k)
+            if (k != i && all[k].control->id == r.controller) all[i].controllers.push_back(k);
+    orderNode(all, first, order);
+  }
+
+  // Round after round, each setting that is ready is applied; one that waits
+  // for a name another node's setting gives, or for a switch, comes again.
+  std::vector<std::size_t> waiting = order;
+  while (!waiting.empty()) {
+    std::vector<std::size_t> still;
+    for (std::size_t i : waiting) {
+      if (ready(panels, all, all[i]))
+        applyNow(host, all[i]);
+      else
+        still.push_back(i);
+    }
+    if (still.size() < waiting.size()) {
+      waiting.swap(still);
+      continue;
+    }
+    // Nothing more can be applied. The first setting that waits for no other
+    // setting is the fault: applying it says why.
+    std::size_t blocked = still.front();
+    for (std::size_t i : still) {
+      bool free = true;
+      for (std::size_t c : all[i].controllers) free = free && all[c].applied;
+      if (free) {
+        blocked = i;
+        break;
+      }
+    }
+    Setting &s = all[blocked];
+    const Setting *conflict = nullptr;
+    if (const PanelRule *r = panels.disablingRule(*s.panel, *s.control))
+      for (std::size_t c : s.controllers)
+        if (all[c].control->id == r->controller) conflict = &all[c];
+    try {
+      applyNow(host, s);
+    } catch (const Error &e) {
+      if (!conflict) throw;
+      // The panel's reason, and the setting that gives it.
+      throw Error(std::string(e.what()) + ", which conflicts with " + quoted(*conflict) + " in these settings");
+    }
+    waiting.erase(std::find(waiting.begin(), waiting.end(), blocked));
+  }
+  warnings.assign(nodes.size(), {});
+  for (const Setting &s : all) warnings[s.node].insert(warnings[s.node].end(), s.warnings.begin(), s.warnings.end());
+}
 
 void applySettings(Host &host, const Module &module, HostNode *node, const json &settings, const std::string &path,
                    std::vector<std::string> &warnings) {
-  if (!settings.is_object()) fail(path, "should be an object of control labels and values");
-  Panel &panel = openPanel(host, module, node, path);
-  // In the order written, as a user works down a panel: a control that a
-  // switch enables comes after the switch.
-  for (const auto &[key, value] : settings.items()) {
-    const std::string at = path + "." + key;
-    host.images().takeFailedLoad();
-    host.panels().takeWarnings();
-    const std::size_t unanswered = host.fileRequester().unanswered();
-    applyOne(host.panels(), panel, findControl(panel, key, at), value, at, warnings);
-    takeWarnings(host.panels(), at, warnings);
-    // "(load Image)" with no answer left is a cancelled requester: the render
-    // would go on without the picture the scene asked for.
-    if (host.fileRequester().unanswered() != unanswered)
-      warnings.push_back(at + ": node \"" + node->name + "\" opened the file requester, and no --file answer was left "
-                              "for it: it was cancelled, and the node loaded no image");
-    // An image the node asked the host to load, through its "(load Image)"
-    // item, failed as a scene's own image would.
-    if (const std::string why = host.images().takeFailedLoad(); !why.empty()) fail(at, why);
-  }
+  std::vector<std::vector<std::string>> said;
+  applySettings(host, module, {{node, &settings, path}}, said);
+  warnings.insert(warnings.end(), said[0].begin(), said[0].end());
 }
 
 void applyKeys(Host &host, const Module &module, HostNode *node, const json &keys, double fps,
                const std::string &path, std::vector<std::string> &warnings) {
   if (!keys.is_object()) fail(path, "should be an object of control labels and key lists");
   Panel &panel = openPanel(host, module, node, path);
+  // Each control's keys by frame: a second key on a frame would replace the
+  // first, so whichever is written last would win.
+  std::map<std::pair<uint32_t, double>, std::pair<std::string, const json *>> keyed;
   for (const auto &[key, list] : keys.items()) {
     const std::string at = path + "." + key;
     PanelControl &c = findControl(panel, key, at);
@@ -213,6 +350,12 @@ void applyKeys(Host &host, const Module &module, HostNode *node, const json &key
           fail(kp + ".shape", "should be \"linear\" or \"stepped\"");
       }
       const double time = k["frame"].get<double>() / fps;
+      const auto [same, first] = keyed.try_emplace({c.id, time}, kp.substr(path.size() + 1), &k);
+      if (!first) {
+        if (*same->second.second == k) continue;
+        fail(kp, "conflicts with " + same->second.first + " in these keys: both key frame " + k["frame"].dump() +
+                     " of control " + XPanelService::controlName(panel, c));
+      }
       const std::vector<double> values = panelValues(k["value"], kp + ".value");
       host.panels().takeWarnings();
       refusedAt(kp, [&] { host.panels().keyframe(panel, c, time, values, shape); });

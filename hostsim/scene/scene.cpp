@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "hostsim/names.h"
@@ -291,11 +292,21 @@ HostNode *addHostNode(Scene &s, Network &net, const std::string &kind, const jso
   fail(at(path, "host"), "unknown host node \"" + kind + "\"" + nameHint(kind, kinds));
 }
 
-void readNetwork(Scene &s, Surface &surface, Host &host, const Module &module, const json &network,
-                 const std::string &path) {
+// A surface's nodes by their names in the scene, "Surface" its root.
+using NodesByName = std::map<std::string, HostNode *>;
+
+// What a node asks of its panel, applied once every node of the scene exists.
+struct PanelWork {
+  HostNode *node = nullptr;
+  const json *settings = nullptr, *keys = nullptr;
+  std::string path;
+};
+
+void readNodes(Scene &s, Surface &surface, Host &host, const json &network, const std::string &path,
+               NodesByName &byName, std::vector<PanelWork> &work) {
   onlyKeys(network, {"nodes", "connections"}, path);
   Network &net = *surface.network;
-  std::map<std::string, HostNode *> byName{{"Surface", surface.root}};
+  byName["Surface"] = surface.root;
   const json &nodes = array(network, "nodes", path);
   for (std::size_t i = 0; i < nodes.size(); ++i) {
     const std::string np = at(at(path, "nodes"), i);
@@ -312,6 +323,9 @@ void readNetwork(Scene &s, Surface &surface, Host &host, const Module &module, c
       if (node.contains("value")) fail(np, "a module node takes \"settings\", not \"value\"");
       const std::string server = string(node, "server", np);
       n = faultAt(at(np, "server"), [&] { return net.add(server); });
+      // A block is loaded as soon as its node exists, as the host loads a
+      // scene: a Store Material takes its saved identifier before the next
+      // node is created, and nodes created after it number on from there.
       if (node.contains("data")) {
         std::vector<uint8_t> bytes;
         if (!node["data"].is_string() || !base64Decode(node["data"].get<std::string>(), bytes))
@@ -324,12 +338,17 @@ void readNetwork(Scene &s, Surface &surface, Host &host, const Module &module, c
         if (const std::string why = host.images().takeFailedLoad(); !why.empty())
           s.warnings.push_back(at(np, "data") + ": " + why + "; the node has no image");
       }
-      if (node.contains("settings")) applySettings(host, module, n, node["settings"], at(np, "settings"), s.warnings);
-      if (node.contains("keys")) applyKeys(host, module, n, node["keys"], s.fps, at(np, "keys"), s.warnings);
+      if (node.contains("settings") || node.contains("keys"))
+        work.push_back({n, node.contains("settings") ? &node["settings"] : nullptr,
+                        node.contains("keys") ? &node["keys"] : nullptr, np});
     }
     byName[name] = n;
     surface.nodes.push_back(n);
   }
+}
+
+void readConnections(Surface &surface, const json &network, const std::string &path, const NodesByName &byName) {
+  Network &net = *surface.network;
   const json &connections = array(network, "connections", path);
   // Each input takes one connection; in the editor a second one replaces the
   // first, which a scene file would do without a word.
@@ -365,8 +384,15 @@ void readNetwork(Scene &s, Surface &surface, Host &host, const Module &module, c
   }
 }
 
+// Networks are built in three steps, each over every surface before the
+// next, so that no order in the file matters: the nodes (and their blocks),
+// then their settings and keys, which may name nodes of any surface (a Get
+// Material names a Store Material), then the connections, as the settings
+// were made on panels whose inputs were still free.
 void readSurfaces(Scene &s, Host &host, const Module &module, const json &doc) {
   const json &surfaces = array(doc, "surfaces", "");
+  std::vector<NodesByName> names(surfaces.size());
+  std::vector<PanelWork> work;
   for (std::size_t i = 0; i < surfaces.size(); ++i) {
     const std::string path = at("surfaces", i);
     const json &j = surfaces[i];
@@ -386,8 +412,21 @@ void readSurfaces(Scene &s, Host &host, const Module &module, const json &doc) {
     surface.root = surface.network->addHostNode("Surface", {}, nullptr);
     for (int c = 0; c < kChannelCount; ++c) surface.channels[c] = surface.root->addInput(kChannelTypes[c], kChannelNames[c]);
     s.surfaces.push_back(std::move(surface));
-    readNetwork(s, s.surfaces.back(), host, module, object(j, "network", path), at(path, "network"));
+    readNodes(s, s.surfaces.back(), host, object(j, "network", path), at(path, "network"), names[i], work);
   }
+  std::vector<NodeSettings> settings;
+  for (const PanelWork &w : work)
+    if (w.settings) settings.push_back({w.node, w.settings, at(w.path, "settings")});
+  std::vector<std::vector<std::string>> said;
+  applySettings(host, module, settings, said);
+  // Warnings node by node, as the file has them: settings, then keys.
+  for (std::size_t i = 0, k = 0; i < work.size(); ++i) {
+    if (work[i].settings) s.warnings.insert(s.warnings.end(), said[k].begin(), said[k].end()), ++k;
+    if (work[i].keys) applyKeys(host, module, work[i].node, *work[i].keys, s.fps, at(work[i].path, "keys"), s.warnings);
+  }
+  for (std::size_t i = 0; i < surfaces.size(); ++i)
+    readConnections(s.surfaces[i], object(surfaces[i], "network", at("surfaces", i)), at(at("surfaces", i), "network"),
+                    names[i]);
 }
 
 void readObjects(Scene &s, const json &doc, const SceneLimits &limits) {
@@ -488,19 +527,51 @@ void warnOfRepeatedMaterialNames(Scene &s, Host &host, const Module &module) {
     }
 }
 
-// Where a literal first appears in the text, "line L, column C: ", or nothing.
-std::string whereIs(const std::string &text, const std::string &literal) {
-  const auto pos = literal.empty() ? std::string::npos : text.find(literal);
-  if (pos == std::string::npos) return "";
+// A place in the text, "line L, column C: ".
+std::string whereAt(const std::string &text, std::size_t pos) {
   const auto lineStart = text.rfind('\n', pos);
   const std::size_t line = 1 + static_cast<std::size_t>(std::count(text.begin(), text.begin() + static_cast<long>(pos), '\n'));
   const std::size_t column = pos - (lineStart == std::string::npos ? 0 : lineStart + 1) + 1;
   return "line " + std::to_string(line) + ", column " + std::to_string(column) + ": ";
 }
 
+// Where a literal first appears in the text, "line L, column C: ", or nothing.
+std::string whereIs(const std::string &text, const std::string &literal) {
+  const auto pos = literal.empty() ? std::string::npos : text.find(literal);
+  return pos == std::string::npos ? "" : whereAt(text, pos);
+}
+
+// Where a key is written as a key for the n-th time, "line L, column C: ",
+// or nothing (a key written with escapes is not found as it reads).
+std::string keyPlace(const std::string &text, const std::string &key, int n) {
+  const std::string quoted = "\"" + key + "\"";
+  for (std::size_t pos = text.find(quoted); pos != std::string::npos; pos = text.find(quoted, pos + 1)) {
+    const std::size_t after = text.find_first_not_of(" \t\r\n", pos + quoted.size());
+    if (after != std::string::npos && text[after] == ':' && --n == 0) return whereAt(text, pos);
+  }
+  return "";
+}
+
 json parseDocument(const std::string &text) {
+  // A key written twice in one object keeps only its last value, so which
+  // one counts would hang on the order they are written in: refused.
+  std::vector<std::set<std::string>> open;
+  std::map<std::string, int> written;
+  const json::parser_callback_t keysOnce = [&](int, json::parse_event_t event, json &parsed) {
+    if (event == json::parse_event_t::object_start) {
+      open.emplace_back();
+    } else if (event == json::parse_event_t::object_end) {
+      open.pop_back();
+    } else if (event == json::parse_event_t::key) {
+      const std::string key = parsed.get<std::string>();
+      const int n = ++written[key];
+      if (!open.back().insert(key).second)
+        fail("", keyPlace(text, key, n) + "\"" + key + "\" is written twice in one object; only one value can hold");
+    }
+    return true;
+  };
   try {
-    return json::parse(text);
+    return json::parse(text, keysOnce);
   } catch (const json::parse_error &e) {
     // "[json.exception.parse_error.101] parse error at line 3, column 5: ..." loses its prefix.
     std::string what = e.what();

@@ -150,6 +150,8 @@ public:
   // Nothing while the control is enabled, else the message of the rule
   // that disables it.
   std::optional<std::string> disabledBy(Panel &p, const PanelControl &c) const;
+  // The rule that disables the control now, or null while it is enabled.
+  const PanelRule *disablingRule(Panel &p, const PanelControl &c) const;
   // While the control is disabled, what enables it, as a user would set it:
   // "\"Clamp\" [0x800a] is on", "\"Mode\" is \"A\" or \"B\""; nothing while
   // it is enabled.
@@ -196,7 +198,6 @@ public:
 
 private:
   friend struct PanelOps;
-  const PanelRule *disablingRule(Panel &p, const PanelControl &c) const;
   // A value in panel units checked against the control's limits: the value
   // to use, and a warning where it is outside them.
   double checkLimits(const PanelControl &c, double v);
